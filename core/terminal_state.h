@@ -1,0 +1,76 @@
+// The one record of state that the window and the receive worker share.
+//
+// Every field below `lock` is read and written only while holding `lock`, by
+// either thread. Nobody holds it across a call into the window (a refresh, the
+// TX box, a message box) or across a port write, so neither thread can ever
+// wait for the other while holding it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "core/ui_calls.h"
+#include "core/window_services.h"
+#include "link/serial_port.h"
+
+namespace quorvel {
+
+struct TerminalState {
+  static constexpr int kLogCapacity = 10000;  // the log holds at most 9,999 bytes
+
+  TerminalState();
+  TerminalState(const TerminalState&) = delete;
+  TerminalState& operator=(const TerminalState&) = delete;
+
+  // The window that shows this state, or null; also reaches the port.
+  void AttachWindow(WindowServices* window);
+  WindowServices* Window() const { return window_.load(); }
+
+  // Receive log, with `lock` held. Appends n (1 to 2,000) bytes; when the log
+  // would reach 10,000 bytes it is emptied first (discarded, not scrolled).
+  void AppendReceived(const uint8_t* bytes, int n);
+  // Empties the log and the receive text; rxCount is kept. With `lock` held.
+  void ClearReceived();
+
+  SerialPort port;
+  UiCallQueue uiCalls;  // the worker's calls into the window
+
+  mutable std::mutex lock;
+
+  std::array<uint8_t, kLogCapacity> rxBuffer{};  // rxBuffer[rxLength] is always 0
+  int32_t rxLength = 0;
+  std::string receiveText;
+  int32_t hexDisplay = 0;
+  uint32_t rxCount = 0;
+
+  std::string sendText;
+  int32_t sendAsHex = 0;
+  uint32_t txCount = 0;
+  uint32_t sendCount = 0;
+
+  int32_t timerSend = 0;
+  int32_t timerIntervalMs = 0;
+  bool echoFrame = false;
+  int32_t replyAfterFrame = 0;
+  std::string frameEndText;
+  uint8_t frameEndByte = 0;
+
+  double lastIntervalMs = 0;
+  double intervalSumMs = 0;
+  double averageMs = 0;
+
+  int64_t lastSendTime = 0;      // counter ticks at the start of the last transmission
+  int64_t counterFrequency = 1;  // counter ticks per second
+
+  // Diagnostics for the one-worker-at-a-time rule; written by the worker.
+  std::atomic<int> runningWorkers{0};
+  std::atomic<bool> workersOverlapped{false};
+
+ private:
+  std::atomic<WindowServices*> window_{nullptr};
+};
+
+}  // namespace quorvel

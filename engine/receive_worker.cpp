@@ -1,0 +1,135 @@
+#include "engine/receive_worker.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/clock.h"
+#include "engine/transmit.h"
+
+namespace quorvel {
+namespace {
+
+struct FrameModes {
+  bool echo;
+  bool reply;
+  uint8_t endByte;
+  bool Gathering() const { return echo || reply; }
+};
+
+FrameModes ReadModes(TerminalState& state) {
+  std::lock_guard guard(state.lock);
+  return {state.echoFrame, state.replyAfterFrame != 0, state.frameEndByte};
+}
+
+bool FrameComplete(const uint8_t* frame, int length, uint8_t endByte) {
+  return frame[length - 1] == endByte || (length >= 2 && frame[length - 2] == endByte);
+}
+
+// The capture refresh lets the window store what the user typed before the
+// log changes; the publish refresh shows the new log and counters.
+void FlushBurst(TerminalState& state, const uint8_t* chunk, int length) {
+  WindowServices* window = state.Window();
+  if (window) window->Refresh(RefreshPhase::kCapture);
+  {
+    std::lock_guard guard(state.lock);
+    state.AppendReceived(chunk, length);
+    int64_t now = ReadCounter();
+    state.rxCount += static_cast<uint32_t>(length);
+    state.lastIntervalMs = static_cast<double>(now - state.lastSendTime) /
+                           static_cast<double>(state.counterFrequency) * 1000.0;
+    state.intervalSumMs += state.lastIntervalMs;
+    if (state.sendCount > 0) state.averageMs = state.intervalSumMs / state.sendCount;
+  }
+  if (window) window->Refresh(RefreshPhase::kPublish);
+}
+
+class Pass {
+ public:
+  explicit Pass(TerminalState& state) : state_(state) {}
+
+  void Run() {
+    int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
+    if (got > 0) {
+      if (ReadModes(state_).Gathering()) Gather(chunk_ + chunkLength_, got);
+      chunkLength_ = std::min(chunkLength_ + got, kChunkCapacity);
+    }
+    if (chunkLength_ > 0 && got <= 0) {
+      FlushBurst(state_, chunk_, chunkLength_);
+      chunkLength_ = 0;
+    }
+    // Read the modes again: the capture refresh may have changed them.
+    FrameModes modes = ReadModes(state_);
+    if (modes.Gathering() && frameLength_ > 0 && got <= 0) Answer(modes);
+    if (got <= 0) Rest();
+  }
+
+ private:
+  void Gather(const uint8_t* bytes, int count) {
+    // A full frame that can no longer end would silence echo and auto-reply
+    // for good; drop it and gather afresh from the new bytes instead.
+    if (frameLength_ == kChunkCapacity &&
+        !FrameComplete(frame_, frameLength_, ReadModes(state_).endByte)) {
+      frameLength_ = 0;
+    }
+    int copied = std::min(count, kChunkCapacity - frameLength_);
+    std::memcpy(frame_ + frameLength_, bytes, static_cast<size_t>(copied));
+    frameLength_ += copied;
+  }
+
+  // Frames are judged only on a quiet read, so the frame end may be followed
+  // by one more byte (a checksum) and still count.
+  void Answer(const FrameModes& modes) {
+    if (!FrameComplete(frame_, frameLength_, modes.endByte)) return;
+    if (modes.echo) SendBytes(state_, frame_, frameLength_);
+    if (modes.reply) SendComposedText(state_);
+    frameLength_ = 0;
+  }
+
+  // Waits for the next byte instead of sleeping a fixed millisecond: with
+  // nothing pending there is nothing to do until the line speaks. A waiting
+  // frame still gets looked at every millisecond, since a mode switched on or
+  // a new frame-end byte may complete it.
+  void Rest() { state_.port.WaitReadable(frameLength_ > 0 ? 1 : -1); }
+
+  TerminalState& state_;
+  uint8_t chunk_[kChunkCapacity];
+  int chunkLength_ = 0;
+  uint8_t frame_[kChunkCapacity];
+  int frameLength_ = 0;
+};
+
+}  // namespace
+
+int ReceiveWorker(TerminalState& state, const std::atomic<bool>& stop) {
+  if (state.runningWorkers.fetch_add(1) > 0) state.workersOverlapped.store(true);
+  if (state.port.IsOpen()) {
+    Pass pass(state);
+    do {
+      pass.Run();
+    } while (!stop.load() && state.port.IsOpen());
+  }
+  state.runningWorkers.fetch_sub(1);
+  return 0;
+}
+
+void WorkerThread::Start(TerminalState& state) {
+  StopAndWait();
+  state_ = &state;
+  stop_.store(false);
+  finished_.store(false);
+  thread_ = std::thread([this, &state] {
+    ReceiveWorker(state, stop_);
+    finished_.store(true);
+    state.uiCalls.Notify();
+  });
+}
+
+void WorkerThread::StopAndWait() {
+  if (!thread_.joinable()) return;
+  stop_.store(true);
+  state_->port.CancelWaits();
+  state_->uiCalls.ServeUntil([this] { return finished_.load(); });
+  thread_.join();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,44 @@
+#include "link/line_settings.h"
+
+#include <iterator>
+#include <optional>
+
+namespace quorvel {
+namespace {
+
+template <typename T, size_t N>
+bool InList(int32_t pos, const T (&)[N]) {
+  return pos >= 0 && static_cast<size_t>(pos) < N;
+}
+
+std::optional<int> PositionIn(int32_t pos, int count) {
+  if (pos < 0 || pos >= count) return std::nullopt;
+  return pos;
+}
+
+}  // namespace
+
+std::vector<std::string> PortEntries() {
+  std::vector<std::string> entries;
+  for (int n = 1; n <= kPortCount; ++n) entries.push_back("COM" + std::to_string(n));
+  return entries;
+}
+
+std::vector<std::string> BaudEntries() {
+  std::vector<std::string> entries;
+  for (uint32_t rate : kBaudRates) entries.push_back(std::to_string(rate));
+  return entries;
+}
+
+LineParameters ReadLineSelections(const LineSelection& selection) {
+  LineParameters line;
+  if (InList(selection.baudPos, kBaudRates)) line.baudRate = kBaudRates[selection.baudPos];
+  if (auto pos = PositionIn(selection.dataBitsPos, std::size(kDataBitsEntries))) {
+    line.dataBits = 5 + *pos;
+  }
+  line.stopBits = PositionIn(selection.stopBitsPos, std::size(kStopBitsEntries));
+  line.parity = PositionIn(selection.parityPos, std::size(kParityEntries));
+  return line;
+}
+
+}  // namespace quorvel

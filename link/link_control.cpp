@@ -1,0 +1,34 @@
+#include "link/link_control.h"
+
+namespace quorvel {
+
+LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
+  LineParameters line = ReadLineSelections(selection);
+  if (state_.port.IsOpen()) {
+    Shutdown();
+  } else {
+    state_.port.Open(selection.portPos + 1, line);
+  }
+  if (!state_.port.IsOpen()) return {false, StringId::kOpenCaption};
+  worker_.Start(state_);
+  return {true, StringId::kCloseCaption};
+}
+
+void LinkControl::ApplyLineSettings(const LineSelection& selection) {
+  if (state_.port.IsOpen()) state_.port.SetConfig(ReadLineSelections(selection));
+}
+
+std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {
+  if (!state_.port.IsOpen()) return std::nullopt;
+  ToggleLink(selection);
+  return ToggleLink(selection);
+}
+
+void LinkControl::Shutdown() {
+  // The worker ends before the close, so it never reads a closed (or reused)
+  // descriptor and no second worker can start beside it.
+  worker_.StopAndWait();
+  state_.port.Close();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,49 @@
+// Opening, configuring and closing the link from selector positions, with no
+// window: the window hands in its selectors' positions and shows the caption
+// it gets back. All calls belong to the UI thread.
+#pragma once
+
+#include <optional>
+
+#include "core/terminal_state.h"
+#include "engine/receive_worker.h"
+#include "link/line_settings.h"
+
+namespace quorvel {
+
+struct LinkStatus {
+  bool open = false;
+  StringId caption = StringId::kOpenCaption;  // what the Open/Close button shows now
+};
+
+class LinkControl {
+ public:
+  explicit LinkControl(TerminalState& state) : state_(state) {}
+  ~LinkControl() { Shutdown(); }
+  LinkControl(const LinkControl&) = delete;
+  LinkControl& operator=(const LinkControl&) = delete;
+
+  // Closes an open link (after its worker has ended), or opens the port of
+  // portPos + 1 with the selected parameters and starts its worker. A failed
+  // open shows "Open com fail!" and reports closed.
+  LinkStatus ToggleLink(const LineSelection& selection);
+
+  // Pushes the selected parameters to the open port; a closed port is left alone.
+  void ApplyLineSettings(const LineSelection& selection);
+
+  // Moves an open link to the port of portPos; with the link closed nothing
+  // happens and nothing is reported.
+  std::optional<LinkStatus> ReopenOnPortChange(const LineSelection& selection);
+
+  // Stops and waits for the worker, then closes the port. For when the window
+  // goes away; harmless when already closed.
+  void Shutdown();
+
+  bool WorkerRunning() const { return worker_.Running(); }
+
+ private:
+  TerminalState& state_;
+  WorkerThread worker_;
+};
+
+}  // namespace quorvel

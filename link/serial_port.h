@@ -1,0 +1,87 @@
+// One serial device, opened by COM number. The receive worker reads it, the UI
+// thread and the worker write it, the link control opens, configures and closes
+// it; Open, SetConfig and Close run on the UI thread only, and the link control
+// ends the worker before it closes, so no read ever meets a closed descriptor.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "core/window_services.h"
+#include "link/line_parameters.h"
+#include "link/port_names.h"
+
+namespace quorvel {
+
+class SerialPort {
+ public:
+  SerialPort();
+  virtual ~SerialPort();  // closes the device if it is still open
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  // Where "Open com fail!" and "Write com fail!" are shown; null shows nothing.
+  void AttachWindow(WindowServices* window) { window_.store(window); }
+
+  PortNames& Names() { return names_; }
+  const PortNames& Names() const { return names_; }
+
+  bool IsOpen() const { return isOpen_.load(std::memory_order_acquire); }
+
+  // Opens COM `portNumber` exclusively in raw mode, applies `line` and empties
+  // both queues. On failure shows "Open com fail!", returns false and stays
+  // closed. A device held by another process, or one that is no terminal, fails.
+  bool Open(int portNumber, const LineParameters& line);
+
+  // Applies the parameters that have values to the open device; a closed port
+  // or a rejected configuration changes nothing and reports nothing.
+  void SetConfig(const LineParameters& line);
+
+  // Returns at once with what is buffered: the count read, 0 for nothing,
+  // a capacity of 0, a closed port or an error.
+  int Read(uint8_t* buffer, int capacity);
+
+  // Writes every byte, waiting for room and then for the output queue to
+  // drain, within perByte * count + constant milliseconds; what is still queued
+  // then is discarded. Received bytes are never discarded. A failing write
+  // shows "Write com fail!". Any thread may call; writes never interleave.
+  void Write(const uint8_t* bytes, int count);
+
+  // Waits until the device has bytes to read, `timeoutMs` passes (-1: no
+  // limit) or CancelWaits() is called. A hung-up device does not end the wait
+  // early, so a dead line never turns a waiting loop into a busy one.
+  void WaitReadable(int timeoutMs);
+
+  // Any thread: ends the current and every later WaitReadable and Write wait
+  // at once, until the next Open. Used to stop the worker promptly.
+  void CancelWaits();
+
+  // Closes the device; nothing happens when it is closed already.
+  void Close();
+
+  // How long a write may take: perByteMs * count + constantMs.
+  void SetWriteTimeouts(int perByteMs, int constantMs);
+
+  int Descriptor() const { return fd_; }
+
+ private:
+  void Show(StringId text);
+  bool OpenDevice(const char* path);
+  bool WaitWritable(int64_t deadline);
+  void WaitForDrain(int64_t deadline);
+  // Sleeps up to `ms`, or less when CancelWaits() is called.
+  void Pause(int ms);
+
+  PortNames names_;
+  std::atomic<WindowServices*> window_{nullptr};
+  std::atomic<bool> isOpen_{false};
+  std::atomic<bool> cancelled_{false};
+  int fd_ = -1;
+  int cancelFd_ = -1;  // eventfd, readable while waits are cancelled
+  std::mutex writeMutex_;
+  std::atomic<int> writePerByteMs_{100};
+  std::atomic<int> writeConstantMs_{500};
+};
+
+}  // namespace quorvel

@@ -1,0 +1,137 @@
+// This file must not include <termios.h>: its struct termios clashes with the
+// kernel's <asm/termbits.h>, which is the one that has termios2.
+#include "link/termios2_line.h"
+
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace quorvel {
+namespace {
+
+bool Get(int fd, termios2* tio) { return ioctl(fd, TCGETS2, tio) == 0; }
+bool Set(int fd, const termios2& tio) { return ioctl(fd, TCSETS2, &tio) == 0; }
+
+tcflag_t DataBitsFlag(int dataBits) {
+  switch (dataBits) {
+    case 5:
+      return CS5;
+    case 6:
+      return CS6;
+    case 7:
+      return CS7;
+    default:
+      return CS8;
+  }
+}
+
+void ApplyParity(termios2* tio, int parity) {
+  tio->c_cflag &= ~(PARENB | PARODD | CMSPAR);
+  switch (parity) {
+    case kParityOdd:
+      tio->c_cflag |= PARENB | PARODD;
+      break;
+    case kParityEven:
+      tio->c_cflag |= PARENB;
+      break;
+    case kParityMark:
+      tio->c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case kParitySpace:
+      tio->c_cflag |= PARENB | CMSPAR;
+      break;
+    default:
+      break;
+  }
+  if (parity == kParityNone) {
+    tio->c_iflag &= ~INPCK;
+  } else {
+    tio->c_iflag |= INPCK;
+  }
+}
+
+}  // namespace
+
+bool MakeLineRaw(int fd) {
+  termios2 tio{};
+  if (!Get(fd, &tio)) return false;
+  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  tio.c_oflag &= ~OPOST;
+  tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+  tio.c_cflag &= ~CRTSCTS;
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  return Set(fd, tio);
+}
+
+bool ApplyLineParameters(int fd, const LineParameters& line) {
+  termios2 tio{};
+  if (!Get(fd, &tio)) return false;
+  if (line.baudRate) {
+    tio.c_cflag &= ~(CBAUD | CIBAUD);
+    tio.c_cflag |= BOTHER;
+    tio.c_ispeed = *line.baudRate;
+    tio.c_ospeed = *line.baudRate;
+  }
+  if (line.dataBits) {
+    tio.c_cflag &= ~CSIZE;
+    tio.c_cflag |= DataBitsFlag(*line.dataBits);
+  }
+  if (line.stopBits) {
+    // Code 1 (one and a half) also sets CSTOPB: a UART sends 1.5 stop bits
+    // when CSTOPB is combined with 5 data bits.
+    if (*line.stopBits == kOneStopBit) {
+      tio.c_cflag &= ~CSTOPB;
+    } else {
+      tio.c_cflag |= CSTOPB;
+    }
+  }
+  if (line.parity) ApplyParity(&tio, *line.parity);
+  return Set(fd, tio);
+}
+
+void FlushLine(int fd, int kind) {
+  static constexpr int kQueues[] = {TCIFLUSH, TCOFLUSH, TCIOFLUSH};
+  ioctl(fd, TCFLSH, kQueues[kind < 0 || kind > 2 ? 2 : kind]);
+}
+
+bool ReadLineSnapshot(int fd, LineSnapshot* snapshot) {
+  termios2 tio{};
+  if (!Get(fd, &tio)) return false;
+  int bits = 8;
+  switch (tio.c_cflag & CSIZE) {
+    case CS5:
+      bits = 5;
+      break;
+    case CS6:
+      bits = 6;
+      break;
+    case CS7:
+      bits = 7;
+      break;
+    default:
+      break;
+  }
+  *snapshot = LineSnapshot{
+      .inputSpeed = tio.c_ispeed,
+      .outputSpeed = tio.c_ospeed,
+      .dataBits = bits,
+      .twoStopBits = (tio.c_cflag & CSTOPB) != 0,
+      .parityEnabled = (tio.c_cflag & PARENB) != 0,
+      .parityOdd = (tio.c_cflag & PARODD) != 0,
+      .parityMarkSpace = (tio.c_cflag & CMSPAR) != 0,
+      .inputParityCheck = (tio.c_iflag & INPCK) != 0,
+      .echo = (tio.c_lflag & ECHO) != 0,
+      .canonical = (tio.c_lflag & ICANON) != 0,
+      .signals = (tio.c_lflag & ISIG) != 0,
+      .outputProcessing = (tio.c_oflag & OPOST) != 0,
+      .crToNl = (tio.c_iflag & ICRNL) != 0,
+      .softwareFlow = (tio.c_iflag & (IXON | IXOFF)) != 0,
+      .hardwareFlow = (tio.c_cflag & CRTSCTS) != 0,
+      .local = (tio.c_cflag & CLOCAL) != 0,
+      .receiverOn = (tio.c_cflag & CREAD) != 0,
+  };
+  return true;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,47 @@
+// The Linux terminal-line calls behind SerialPort. They use the kernel's
+// termios2 interface so that any baud rate (7200, 14400, 56000, ...) is set
+// exactly through BOTHER; glibc's <termios.h> only knows the classic rates.
+// Each function works on an open terminal descriptor on whichever thread calls,
+// and on failure leaves the line as it was.
+#pragma once
+
+#include <cstdint>
+
+#include "link/line_parameters.h"
+
+namespace quorvel {
+
+// Raw mode: no echo, no translation, no signal characters, no flow control;
+// CLOCAL | CREAD. False when the descriptor is not a terminal or refused it.
+bool MakeLineRaw(int fd);
+
+// Applies every parameter that has a value; parity checking follows parity.
+bool ApplyLineParameters(int fd, const LineParameters& line);
+
+// Discards both queues (kind: 0 input, 1 output, 2 both).
+void FlushLine(int fd, int kind);
+
+// What the line has now, as the kernel reports it (tests read it from a
+// pseudo-terminal's master side, which reports its slave's settings).
+struct LineSnapshot {
+  uint32_t inputSpeed = 0;
+  uint32_t outputSpeed = 0;
+  int dataBits = 0;
+  bool twoStopBits = false;
+  bool parityEnabled = false;
+  bool parityOdd = false;
+  bool parityMarkSpace = false;
+  bool inputParityCheck = false;
+  bool echo = false;
+  bool canonical = false;
+  bool signals = false;
+  bool outputProcessing = false;
+  bool crToNl = false;
+  bool softwareFlow = false;
+  bool hardwareFlow = false;
+  bool local = false;
+  bool receiverOn = false;
+};
+bool ReadLineSnapshot(int fd, LineSnapshot* snapshot);
+
+}  // namespace quorvel

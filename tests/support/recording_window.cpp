@@ -1,0 +1,89 @@
+#include "support/recording_window.h"
+
+#include <thread>
+
+namespace quorvel::testing {
+
+RecordingWindow::RecordingWindow(TerminalState& state) : state_(state) {
+  state_.AttachWindow(this);
+}
+
+RecordingWindow::~RecordingWindow() { state_.AttachWindow(nullptr); }
+
+void RecordingWindow::Refresh(RefreshPhase phase) {
+  std::function<void(RefreshPhase)> hook;
+  {
+    std::lock_guard guard(mutex_);
+    hook = hook_;
+  }
+  if (hook) hook(phase);
+  WindowEvent event;
+  event.kind = phase == RefreshPhase::kCapture ? WindowEvent::kRefreshCapture
+                                               : WindowEvent::kRefreshPublish;
+  {
+    std::lock_guard guard(state_.lock);
+    event.rxLengthSeen = state_.rxLength;
+    event.rxCountSeen = state_.rxCount;
+  }
+  Record(std::move(event));
+}
+
+void RecordingWindow::ShowTxCount(uint32_t txCount) {
+  WindowEvent event;
+  event.kind = WindowEvent::kTxCount;
+  event.txCount = txCount;
+  Record(std::move(event));
+}
+
+void RecordingWindow::ShowMessage(StringId text) {
+  WindowEvent event;
+  event.kind = WindowEvent::kMessage;
+  event.message = LoadString(text);
+  Record(std::move(event));
+}
+
+void RecordingWindow::Record(WindowEvent event) {
+  std::lock_guard guard(mutex_);
+  events_.push_back(std::move(event));
+}
+
+std::vector<WindowEvent> RecordingWindow::Events() const {
+  std::lock_guard guard(mutex_);
+  return events_;
+}
+
+std::vector<std::string> RecordingWindow::Messages() const {
+  std::vector<std::string> messages;
+  for (const WindowEvent& event : Events()) {
+    if (event.kind == WindowEvent::kMessage) messages.push_back(event.message);
+  }
+  return messages;
+}
+
+size_t RecordingWindow::Count(WindowEvent::Kind kind) const {
+  size_t n = 0;
+  for (const WindowEvent& event : Events()) n += event.kind == kind;
+  return n;
+}
+
+void RecordingWindow::Clear() {
+  std::lock_guard guard(mutex_);
+  events_.clear();
+}
+
+void RecordingWindow::OnRefresh(std::function<void(RefreshPhase)> hook) {
+  std::lock_guard guard(mutex_);
+  hook_ = std::move(hook);
+}
+
+bool RecordingWindow::WaitFor(const std::function<bool()>& condition,
+                              std::chrono::milliseconds timeout) {
+  auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
+}  // namespace quorvel::testing

@@ -1,0 +1,55 @@
+// A stand-in window that records what the core asks of it, in order.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/terminal_state.h"
+#include "core/window_services.h"
+
+namespace quorvel::testing {
+
+struct WindowEvent {
+  enum Kind { kRefreshCapture, kRefreshPublish, kTxCount, kMessage };
+  Kind kind = kMessage;
+  uint32_t txCount = 0;       // kTxCount
+  std::string message;        // kMessage
+  int rxLengthSeen = 0;       // refreshes: the log's length at the call
+  uint32_t rxCountSeen = 0;   // refreshes: rxCount at the call
+};
+
+class RecordingWindow : public WindowServices {
+ public:
+  // Attaches itself to `state`, and detaches when destroyed.
+  explicit RecordingWindow(TerminalState& state);
+  ~RecordingWindow() override;
+
+  void Refresh(RefreshPhase phase) override;
+  void ShowTxCount(uint32_t txCount) override;
+  void ShowMessage(StringId text) override;
+
+  std::vector<WindowEvent> Events() const;
+  std::vector<std::string> Messages() const;
+  size_t Count(WindowEvent::Kind kind) const;
+  void Clear();
+
+  // Runs before each recorded refresh, on the calling thread (no lock held).
+  void OnRefresh(std::function<void(RefreshPhase)> hook);
+
+  // Waits until `condition` (called with no lock held) is true; false on timeout.
+  static bool WaitFor(const std::function<bool()>& condition,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+ private:
+  void Record(WindowEvent event);
+
+  TerminalState& state_;
+  mutable std::mutex mutex_;
+  std::vector<WindowEvent> events_;
+  std::function<void(RefreshPhase)> hook_;
+};
+
+}  // namespace quorvel::testing
