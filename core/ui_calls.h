@@ -23,6 +23,7 @@ namespace quorvel {
 class UiCallQueue {
  public:
   UiCallQueue();
+  ~UiCallQueue();
   UiCallQueue(const UiCallQueue&) = delete;
   UiCallQueue& operator=(const UiCallQueue&) = delete;
 
@@ -30,8 +31,13 @@ class UiCallQueue {
   void SetUiThread(std::thread::id id);
   bool OnUiThread() const;
 
-  // Installs how to ask the UI thread to call Serve() soon (for a window, a
-  // queued event). Called from the worker's thread with no lock held.
+  // Readable while calls are waiting: the UI thread's event loop watches it
+  // and calls Serve(). A descriptor rather than a posted event, so that the
+  // hand-over is a plain system call that thread checkers can follow.
+  int WakeDescriptor() const { return wakeFd_; }
+
+  // Also asks the UI thread to call Serve() by running `waker` (from the
+  // worker's thread, with no lock held). Optional.
   void SetWaker(std::function<void()> waker);
 
   // Runs `call` on the UI thread and returns after it has run. On the UI
@@ -60,6 +66,7 @@ class UiCallQueue {
   unsigned long notifications_ = 0;
   std::function<void()> waker_;
   std::thread::id uiThread_;
+  int wakeFd_ = -1;  // eventfd
 };
 
 }  // namespace quorvel
