@@ -168,6 +168,10 @@ void SerialPort::Close() {
   isOpen_.store(false, std::memory_order_release);
   CancelWaits();  // a waiting reader or writer sees the close at once
   std::lock_guard guard(writeMutex_);  // let a write on another thread finish first
+  // Exclusive mode belongs to the line, not to our descriptor: while another
+  // process holds the device (a simulator keeping a pseudo-terminal up) it
+  // would outlive this close and make every later open fail with EBUSY.
+  ::ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;
 }
