@@ -1,0 +1,450 @@
+// quorvel-devsim: a serial device played on a pseudo-terminal, for trying the
+// terminal (and for screenshots and benchmarks) without hardware.
+//
+// It keeps the slave side of its pseudo-terminal open for its whole life:
+// otherwise every close by the terminal would hang the line up, the master
+// would report POLLHUP until the next open, and bytes sent meanwhile would be
+// lost with EIO. The slave is set raw, so the line discipline neither echoes
+// nor translates anything before the terminal opens it.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/line_settings.h"
+#include "settings/profile_file.h"
+
+namespace quorvel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kUsageExit = 2;
+constexpr size_t kFrameLimit = 4096;       // a "frame" this long without its end is shown anyway
+constexpr size_t kPendingLimit = 1 << 20;  // output the line has not taken yet
+constexpr size_t kShownBytes = 64;         // hex bytes shown on one line before "..."
+
+constexpr char kUsage[] =
+    "usage: quorvel-devsim [--com N] [MODE]\n"
+    "Plays a serial device on a pseudo-terminal and prints its path. Ends on Ctrl+C.\n"
+    "\n"
+    "  --com N                      also add COMN=<path> to [PortMap] of ./Quorvel.ini\n"
+    "                               (N from 1 to 255), so the terminal finds it as COM N\n"
+    "modes (at most one; without one it only shows what it receives):\n"
+    "  --echo                       send every byte back\n"
+    "  --reply HEX --frame-end HEX  answer each frame that ends with the frame-end byte\n"
+    "    [--delay MS]               with the given bytes, MS milliseconds later\n"
+    "  --every MS --send HEX        send the given bytes every MS milliseconds\n"
+    "  --stream BYTES_PER_S         send counting bytes (00 01 .. ff 00 ..) at that rate\n"
+    "HEX is bytes as hex digits: \"06\", \"01 02 0d\", \"01020d\".\n"
+    "Each frame received is printed as \"rx <hex>\", each answer as \"tx <hex>\".\n";
+
+enum class Mode { kListen, kEcho, kReply, kEvery, kStream };
+
+struct Options {
+  int com = 0;  // 0: leave Quorvel.ini alone
+  Mode mode = Mode::kListen;
+  std::vector<uint8_t> reply;
+  std::optional<uint8_t> frameEnd;
+  std::optional<int64_t> delayMs;
+  std::vector<uint8_t> send;
+  int64_t everyMs = 0;
+  int64_t streamRate = 0;  // bytes per second
+};
+
+bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t& value) {
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, value);
+  return error == std::errc() && stop == end && !text.empty() && value >= min && value <= max;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Strict on purpose: a typo in a reply must not silently become other bytes.
+// Groups are separated by spaces, commas or colons; a group of one digit is one
+// byte, a longer group must be an even number of digits read in pairs.
+bool ParseHexBytes(std::string_view text, std::vector<uint8_t>& bytes) {
+  bytes.clear();
+  size_t at = 0;
+  while (at < text.size()) {
+    if (text[at] == ' ' || text[at] == ',' || text[at] == ':') {
+      ++at;
+      continue;
+    }
+    size_t end = at;
+    while (end < text.size() && HexDigit(text[end]) >= 0) ++end;
+    if (end == at) return false;  // neither a digit nor a separator
+    std::string_view group = text.substr(at, end - at);
+    if (group.size() == 1) {
+      bytes.push_back(static_cast<uint8_t>(HexDigit(group[0])));
+    } else if (group.size() % 2 == 0) {
+      for (size_t i = 0; i < group.size(); i += 2) {
+        bytes.push_back(static_cast<uint8_t>(HexDigit(group[i]) * 16 + HexDigit(group[i + 1])));
+      }
+    } else {
+      return false;
+    }
+    at = end;
+  }
+  return !bytes.empty();
+}
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  size_t shown = count < kShownBytes ? count : kShownBytes;
+  for (size_t i = 0; i < shown; ++i) {
+    if (i > 0) text += ' ';
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 0x0f];
+  }
+  if (shown < count) text += " ... (" + std::to_string(count) + " bytes)";
+  return text;
+}
+
+// Parses the command line; nullopt with `error` set for anything it cannot
+// use, and with `error` empty for --help.
+std::optional<Options> ParseArguments(int argc, char** argv, std::string& error) {
+  Options options;
+  bool modeSet = false;
+  auto setMode = [&](Mode mode, std::string_view name) {
+    if (modeSet && options.mode != mode) {
+      error = "only one mode at a time (" + std::string(name) + ")";
+      return false;
+    }
+    modeSet = true;
+    options.mode = mode;
+    return true;
+  };
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      error.clear();
+      return std::nullopt;
+    }
+    if (arg == "--echo") {
+      if (!setMode(Mode::kEcho, arg)) return std::nullopt;
+      continue;
+    }
+    bool known = arg == "--com" || arg == "--reply" || arg == "--frame-end" || arg == "--delay" ||
+                 arg == "--every" || arg == "--send" || arg == "--stream";
+    if (!known) {
+      error = "unknown argument \"" + std::string(arg) + "\"";
+      return std::nullopt;
+    }
+    if (i + 1 >= argc) {
+      error = std::string(arg) + " needs a value";
+      return std::nullopt;
+    }
+    std::string_view value = argv[++i];
+    auto bad = [&](const char* what) {
+      error = std::string(arg) + " \"" + std::string(value) + "\": " + what;
+      return std::nullopt;
+    };
+    int64_t number = 0;
+    if (arg == "--com") {
+      if (!ParseNumber(value, 1, kPortCount, number)) return bad("expected 1 to 255");
+      options.com = static_cast<int>(number);
+    } else if (arg == "--reply") {
+      if (!setMode(Mode::kReply, arg)) return std::nullopt;
+      if (!ParseHexBytes(value, options.reply)) return bad("expected hex bytes");
+    } else if (arg == "--frame-end") {
+      std::vector<uint8_t> end;
+      if (!ParseHexBytes(value, end) || end.size() != 1) return bad("expected one hex byte");
+      options.frameEnd = end[0];
+    } else if (arg == "--delay") {
+      if (!ParseNumber(value, 0, 3'600'000, number)) return bad("expected 0 to 3600000 ms");
+      options.delayMs = number;
+    } else if (arg == "--every") {
+      if (!setMode(Mode::kEvery, arg)) return std::nullopt;
+      if (!ParseNumber(value, 1, 3'600'000, number)) return bad("expected 1 to 3600000 ms");
+      options.everyMs = number;
+    } else if (arg == "--send") {
+      if (!ParseHexBytes(value, options.send)) return bad("expected hex bytes");
+    } else if (arg == "--stream") {
+      if (!setMode(Mode::kStream, arg)) return std::nullopt;
+      if (!ParseNumber(value, 1, 1'000'000'000, number)) return bad("expected 1 to 1000000000");
+      options.streamRate = number;
+    }
+  }
+  // Options that belong to a mode are refused elsewhere rather than ignored.
+  if (options.mode == Mode::kReply && !options.frameEnd) {
+    error = "--reply needs --frame-end";
+  } else if (options.mode != Mode::kReply && (options.frameEnd || options.delayMs)) {
+    error = "--frame-end and --delay go with --reply";
+  } else if (options.mode == Mode::kEvery && options.send.empty()) {
+    error = "--every needs --send";
+  } else if (options.mode != Mode::kEvery && !options.send.empty()) {
+    error = "--send goes with --every";
+  }
+  if (!error.empty()) return std::nullopt;
+  return options;
+}
+
+class Device {
+ public:
+  Device(const Options& options, int master, int signals)
+      : options_(options), master_(master), signals_(signals) {}
+
+  // Plays the device until SIGINT or SIGTERM; false when the line failed.
+  bool Run() {
+    auto start = Clock::now();
+    nextSend_ = start + milliseconds(options_.everyMs);
+    streamStart_ = start;
+    nextReport_ = start + std::chrono::seconds(1);
+    for (;;) {
+      pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (pending_.empty() ? 0 : POLLOUT)), 0},
+                       {signals_, POLLIN, 0}};
+      int ready = poll(fds, 2, TimeoutMs());
+      if (ready < 0 && errno != EINTR) return Fail("poll");
+      if (fds[1].revents & POLLIN) return true;
+      if ((fds[0].revents & POLLIN) && !Receive()) return false;
+      if (!RunTimers()) return false;
+      if (!Flush()) return false;
+    }
+  }
+
+ private:
+  bool Fail(const char* what) {
+    std::fprintf(stderr, "quorvel-devsim: %s failed: %s\n", what, std::strerror(errno));
+    return false;
+  }
+
+  int TimeoutMs() const {
+    std::optional<Clock::time_point> next;
+    auto consider = [&](Clock::time_point when) {
+      if (!next || when < *next) next = when;
+    };
+    if (!replies_.empty()) consider(replies_.front());
+    if (options_.mode == Mode::kEvery) consider(nextSend_);
+    if (options_.mode == Mode::kStream) {
+      // Refill in steps of a hundredth of a second's worth; while the line
+      // still holds output, POLLOUT is what wakes us.
+      if (pending_.empty()) {
+        int64_t step = std::max<int64_t>(1, options_.streamRate / 100);
+        double at =
+            static_cast<double>(streamQueued_ + step) / static_cast<double>(options_.streamRate);
+        consider(streamStart_ +
+                 std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(at)));
+      }
+      consider(nextReport_);
+    }
+    if (!next) return -1;
+    auto left = std::chrono::ceil<milliseconds>(*next - Clock::now()).count();
+    return left < 0 ? 0 : static_cast<int>(left);
+  }
+
+  bool Receive() {
+    uint8_t buffer[4096];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n < 0) return errno == EAGAIN || errno == EINTR ? true : Fail("reading the line");
+    if (n == 0) return true;
+    auto count = static_cast<size_t>(n);
+    if (options_.mode != Mode::kReply) {
+      Print("rx", buffer, count);
+      if (options_.mode == Mode::kEcho) Queue(buffer, count);
+      return true;
+    }
+    for (size_t i = 0; i < count; ++i) {
+      frame_.push_back(buffer[i]);
+      if (buffer[i] == *options_.frameEnd) {
+        Print("rx", frame_.data(), frame_.size());
+        frame_.clear();
+        replies_.push_back(Clock::now() + milliseconds(options_.delayMs.value_or(0)));
+      } else if (frame_.size() >= kFrameLimit) {
+        Print("rx (no frame end yet)", frame_.data(), frame_.size());
+        frame_.clear();
+      }
+    }
+    return true;
+  }
+
+  bool RunTimers() {
+    auto now = Clock::now();
+    while (!replies_.empty() && replies_.front() <= now) {
+      replies_.pop_front();
+      Queue(options_.reply.data(), options_.reply.size());
+    }
+    if (options_.mode == Mode::kEvery && nextSend_ <= now) {
+      // A device talks whether or not anyone listens; when the line has not
+      // taken the last message yet, this one is dropped rather than piled up.
+      if (pending_.empty()) {
+        if (skipped_ > 0) std::printf("-- %ld sends skipped while the line was full\n", skipped_);
+        skipped_ = 0;
+        Queue(options_.send.data(), options_.send.size());
+      } else {
+        ++skipped_;
+      }
+      nextSend_ += milliseconds(options_.everyMs);
+      if (nextSend_ <= now) nextSend_ = now + milliseconds(options_.everyMs);  // fell behind
+    }
+    if (options_.mode == Mode::kStream) Stream(now);
+    return true;
+  }
+
+  void Stream(Clock::time_point now) {
+    double elapsed = std::chrono::duration<double>(now - streamStart_).count();
+    auto due = static_cast<int64_t>(elapsed * static_cast<double>(options_.streamRate));
+    // A line that does not take the stream must not build a backlog that
+    // bursts out later: hold at most one second's worth.
+    if (due - streamQueued_ > options_.streamRate) streamQueued_ = due - options_.streamRate;
+    if (pending_.empty() && due > streamQueued_) {
+      auto count = static_cast<size_t>(std::min<int64_t>(due - streamQueued_, 65536));
+      for (size_t i = 0; i < count; ++i) pending_.push_back(static_cast<char>(streamNext_++));
+      streamQueued_ += static_cast<int64_t>(count);
+    }
+    if (now >= nextReport_) {
+      std::printf("tx stream: %lld bytes taken by the line\n",
+                  static_cast<long long>(streamWritten_));
+      nextReport_ += std::chrono::seconds(1);
+      if (nextReport_ <= now) nextReport_ = now + std::chrono::seconds(1);
+    }
+  }
+
+  void Queue(const uint8_t* bytes, size_t count) {
+    Print("tx", bytes, count);
+    if (pending_.size() + count > kPendingLimit) {
+      std::printf("-- line full: %zu bytes not sent\n", count);
+      return;
+    }
+    pending_.append(reinterpret_cast<const char*>(bytes), count);
+  }
+
+  bool Flush() {
+    while (!pending_.empty()) {
+      ssize_t n = write(master_, pending_.data(), pending_.size());
+      if (n < 0) return errno == EAGAIN || errno == EINTR ? true : Fail("writing the line");
+      pending_.erase(0, static_cast<size_t>(n));
+      if (options_.mode == Mode::kStream) streamWritten_ += n;
+    }
+    return true;
+  }
+
+  void Print(const char* what, const uint8_t* bytes, size_t count) {
+    std::printf("%s %s\n", what, Hex(bytes, count).c_str());
+  }
+
+  const Options& options_;
+  int master_;
+  int signals_;
+  std::string pending_;
+  std::vector<uint8_t> frame_;
+  std::deque<Clock::time_point> replies_;
+  Clock::time_point nextSend_;
+  long skipped_ = 0;
+  Clock::time_point streamStart_;
+  Clock::time_point nextReport_;
+  int64_t streamQueued_ = 0;
+  int64_t streamWritten_ = 0;
+  uint8_t streamNext_ = 0;
+};
+
+const char* ModeText(const Options& options) {
+  switch (options.mode) {
+    case Mode::kEcho:
+      return "echoing every byte";
+    case Mode::kReply:
+      return "answering each frame";
+    case Mode::kEvery:
+      return "sending periodically";
+    case Mode::kStream:
+      return "streaming counting bytes";
+    case Mode::kListen:
+      break;
+  }
+  return "showing what arrives";
+}
+
+int Main(int argc, char** argv) {
+  std::string error;
+  std::optional<Options> options = ParseArguments(argc, argv, error);
+  if (!options) {
+    if (error.empty()) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    std::fprintf(stderr, "quorvel-devsim: %s\n%s", error.c_str(), kUsage);
+    return kUsageExit;
+  }
+  // Whoever reads our output may stop reading (a script that wants only the
+  // path); the device goes on regardless.
+  setvbuf(stdout, nullptr, _IOLBF, 0);
+  signal(SIGPIPE, SIG_IGN);
+
+  sigset_t ending;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGINT);
+  sigaddset(&ending, SIGTERM);
+  sigaddset(&ending, SIGHUP);
+  sigprocmask(SIG_BLOCK, &ending, nullptr);
+  int signals = signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
+  if (signals < 0) {
+    std::perror("quorvel-devsim: signalfd");
+    return 1;
+  }
+
+  int master = -1;
+  int slave = -1;
+  char path[256] = {};
+  termios raw{};
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD;
+  if (openpty(&master, &slave, path, &raw, nullptr) != 0) {
+    std::perror("quorvel-devsim: openpty");
+    return 1;
+  }
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  std::printf("%s\n", path);
+
+  if (options->com > 0) {
+    std::error_code ignored;
+    std::filesystem::path ini = std::filesystem::current_path(ignored) / "Quorvel.ini";
+    std::string key = "COM" + std::to_string(options->com);
+    if (!WriteProfileString(ini, "PortMap", key, path)) {
+      std::fprintf(stderr, "quorvel-devsim: could not write %s=%s into %s\n", key.c_str(), path,
+                   ini.c_str());
+      return 1;
+    }
+    std::printf("%s=%s in [PortMap] of %s\n", key.c_str(), path, ini.c_str());
+  }
+  std::printf("%s; Ctrl+C ends\n", ModeText(*options));
+
+  Device device(*options, master, signals);
+  bool ok = device.Run();
+  close(slave);
+  close(master);
+  close(signals);
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace quorvel
+
+int main(int argc, char** argv) {
+  return quorvel::Main(argc, argv);
+}
