@@ -1,0 +1,166 @@
+#include "ui/form_exchange.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QTextDocument>
+
+#include "engine/hex.h"
+#include "ui/byte_text_box.h"
+#include "ui/form_values.h"
+#include "ui/message_box.h"
+
+namespace quorvel {
+
+const char kPeriodNotIntegerMessage[] = "The timer period must be a whole number of milliseconds.";
+const char kPeriodRangeMessage[] = "The timer period must be between 0 and 65536 ms.";
+const char kFrameEndLengthMessage[] = "The frame end takes at most 2 hex digits.";
+
+namespace {
+
+constexpr char kNotNumberMessage[] = "This box must hold a number.";
+
+std::string LineText(const QLineEdit* edit) {
+  return BytesFromText(edit->text());
+}
+
+void SetLineText(QLineEdit* edit, const QString& text) {
+  if (edit->text() == text) return;
+  edit->setText(text);
+  // Show a long value from its start, as the box's first characters matter.
+  edit->setCursorPosition(0);
+}
+
+}  // namespace
+
+FormExchange::FormExchange(TerminalState& state, const FormControls& controls)
+    : state_(state), controls_(controls) {}
+
+bool FormExchange::Fail(QWidget* control, const char* message) {
+  control->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
+  ShowWarning(control->window(), QString::fromLatin1(message));
+  return false;
+}
+
+bool FormExchange::Capture() {
+  // Everything the controls hold, read before the lock is taken.
+  bool receiveEdited = controls_.receiveBox->document()->isModified();
+  std::string receiveText = receiveEdited ? controls_.receiveBox->Bytes() : std::string();
+  std::string sendText = controls_.sendBox->Bytes();
+  bool sendAsHex = controls_.sendAsHex->isChecked();
+  bool hexDisplay = controls_.hexDisplay->isChecked();
+  std::optional<int32_t> period = ParseInteger(LineText(controls_.period));
+  bool timerSend = controls_.timerSend->isChecked();
+  std::optional<double> interval = ParseDouble(LineText(controls_.interval));
+  std::optional<uint32_t> rxCount = ParseUnsigned(LineText(controls_.rxCount));
+  std::optional<uint32_t> txCount = ParseUnsigned(LineText(controls_.txCount));
+  std::optional<double> average = ParseDouble(LineText(controls_.average));
+  std::string frameEnd = LineText(controls_.frameEnd);
+  bool replyAfterFrame = controls_.replyAfterFrame->isChecked();
+
+  QWidget* failedControl = nullptr;
+  const char* message = nullptr;
+  auto fail = [&](QWidget* control, const char* text) {
+    failedControl = control;
+    message = text;
+  };
+  {
+    std::lock_guard guard(state_.lock);
+    if (receiveEdited) {
+      state_.receiveText = std::move(receiveText);
+    } else {
+      state_.receiveText = shownReceiveText_;
+    }
+    state_.sendText = std::move(sendText);
+    state_.sendAsHex = sendAsHex;
+    state_.hexDisplay = hexDisplay;
+    [&] {
+      if (!period) return fail(controls_.period, kPeriodNotIntegerMessage);
+      state_.timerIntervalMs = *period;
+      if (*period < 0 || *period > kMaxTimerPeriodMs) {
+        return fail(controls_.period, kPeriodRangeMessage);
+      }
+      state_.timerSend = timerSend;
+
+      if (state_.lastIntervalMs == shown_.interval) {
+        if (!interval) return fail(controls_.interval, kNotNumberMessage);
+        state_.lastIntervalMs = shown_.interval = *interval;
+      }
+      if (state_.rxCount == shown_.rxCount) {
+        if (!rxCount) return fail(controls_.rxCount, kNotNumberMessage);
+        state_.rxCount = shown_.rxCount = *rxCount;
+      }
+      if (state_.txCount == shown_.txCount) {
+        if (!txCount) return fail(controls_.txCount, kNotNumberMessage);
+        state_.txCount = shown_.txCount = *txCount;
+      }
+      if (state_.averageMs == shown_.average) {
+        if (!average) return fail(controls_.average, kNotNumberMessage);
+        state_.averageMs = shown_.average = *average;
+      }
+
+      state_.frameEndText = frameEnd;
+      if (frameEnd.size() > kMaxFrameEndLength) {
+        return fail(controls_.frameEnd, kFrameEndLengthMessage);
+      }
+      state_.replyAfterFrame = replyAfterFrame;
+      state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+    }();
+  }
+  if (failedControl) return Fail(failedControl, message);
+  return true;
+}
+
+void FormExchange::Publish() {
+  bool receiveEdited = controls_.receiveBox->document()->isModified();
+  bool receiveChanged;
+  std::string receiveText;
+  std::string sendText;
+  bool sendAsHex, hexDisplay, timerSend, replyAfterFrame;
+  int32_t period;
+  Shown shown;
+  std::string frameEnd;
+  {
+    std::lock_guard guard(state_.lock);
+    // Comparing is far cheaper than handing an unchanged log to the box again.
+    receiveChanged = receiveEdited || state_.receiveText != shownReceiveText_;
+    if (receiveChanged) receiveText = state_.receiveText;
+    sendText = state_.sendText;
+    sendAsHex = state_.sendAsHex != 0;
+    hexDisplay = state_.hexDisplay != 0;
+    period = state_.timerIntervalMs;
+    timerSend = state_.timerSend != 0;
+    shown = {state_.lastIntervalMs, state_.rxCount, state_.txCount, state_.averageMs};
+    frameEnd = state_.frameEndText;
+    replyAfterFrame = state_.replyAfterFrame != 0;
+    state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+  }
+
+  if (receiveChanged) {
+    controls_.receiveBox->SetBytes(receiveText);
+    shownReceiveText_ = std::move(receiveText);
+  } else {
+    controls_.receiveBox->ScrollToTop();
+  }
+  // An unchanged send box is left alone, so the caret of someone typing stays.
+  if (controls_.sendBox->Bytes() != sendText) controls_.sendBox->SetBytes(sendText);
+  controls_.sendAsHex->setChecked(sendAsHex);
+  controls_.hexDisplay->setChecked(hexDisplay);
+  SetLineText(controls_.period, QString::number(period));
+  controls_.timerSend->setChecked(timerSend);
+  SetLineText(controls_.interval, QString::fromStdString(FormatDouble(shown.interval)));
+  SetLineText(controls_.rxCount, QString::number(shown.rxCount));
+  SetLineText(controls_.txCount, QString::number(shown.txCount));
+  SetLineText(controls_.average, QString::fromStdString(FormatDouble(shown.average)));
+  shown_ = shown;
+  controls_.frameEnd->setMaxLength(kMaxFrameEndLength);
+  SetLineText(controls_.frameEnd, TextFromBytes(frameEnd));
+  controls_.replyAfterFrame->setChecked(replyAfterFrame);
+}
+
+void FormExchange::ShowTxCount(uint32_t txCount) {
+  SetLineText(controls_.txCount, QString::number(txCount));
+  shown_.txCount = txCount;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,94 @@
+// The form exchange: copies the bound fields of the terminal state between the
+// state and the window's controls, in one of two directions.
+//
+// Capture (controls to fields) takes, in this order: the receive and send
+// texts, "Send as Hex", "Hex display", the timer period (an integer, then the
+// check 0 to 65,536), "Send with timer", the interval, RX and TX counts and
+// the average, the frame-end text (then the check of at most 2 characters)
+// and "Send after receive frame"; finally frameEndByte from the frame-end
+// text. A failed check shows one modal message, puts the focus on its control
+// and ends the exchange there: a value read and then rejected is already in
+// its field, a text that is no number leaves its field unchanged, every later
+// field keeps its value and frameEndByte is not recomputed.
+//
+// Publish (fields to controls) shows the same fields in the same order and
+// then recomputes frameEndByte too; it cannot fail.
+//
+// UI thread only. The state's lock is taken only around the field copies; the
+// controls are read before and written after, and the message is shown with
+// the lock released.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/terminal_state.h"
+
+class QCheckBox;
+class QLineEdit;
+class QWidget;
+
+namespace quorvel {
+
+class ByteTextBox;
+
+struct FormControls {
+  ByteTextBox* receiveBox;
+  ByteTextBox* sendBox;
+  QCheckBox* sendAsHex;
+  QCheckBox* hexDisplay;
+  QLineEdit* period;
+  QCheckBox* timerSend;
+  QLineEdit* interval;
+  QLineEdit* rxCount;
+  QLineEdit* txCount;
+  QLineEdit* average;
+  QLineEdit* frameEnd;
+  QCheckBox* replyAfterFrame;
+};
+
+inline constexpr int32_t kMaxTimerPeriodMs = 65536;
+inline constexpr int kMaxFrameEndLength = 2;
+
+// The validation messages.
+extern const char kPeriodNotIntegerMessage[];
+extern const char kPeriodRangeMessage[];
+extern const char kFrameEndLengthMessage[];
+
+class FormExchange {
+ public:
+  FormExchange(TerminalState& state, const FormControls& controls);
+
+  // Controls to fields; false when a check failed (its message was shown).
+  bool Capture();
+
+  // Fields to controls.
+  void Publish();
+
+  // Shows `txCount` in the TX box at once, outside an exchange.
+  void ShowTxCount(uint32_t txCount);
+
+ private:
+  // What the read-only boxes last showed: the field's value at that moment.
+  // A capture reads a box back only while its field still holds that value;
+  // a field the worker changed since (a burst counted between its two
+  // refreshes, a transmission not yet shown) keeps its newer value instead of
+  // being set back to the older text.
+  struct Shown {
+    double interval = 0;
+    uint32_t rxCount = 0;
+    uint32_t txCount = 0;
+    double average = 0;
+  };
+
+  bool Fail(QWidget* control, const char* message);
+
+  TerminalState& state_;
+  FormControls controls_;
+  std::string shownReceiveText_;  // what the receive box holds unless the user edited it
+  Shown shown_;
+};
+
+}  // namespace quorvel

@@ -1,0 +1,431 @@
+#include "ui/main_window.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTimer>
+#include <limits>
+
+#include "core/clock.h"
+#include "engine/hex.h"
+#include "engine/render.h"
+#include "engine/transmit.h"
+#include "settings/settings.h"
+#include "ui/about_dialog.h"
+#include "ui/app_icon.h"
+#include "ui/branding.h"
+#include "ui/byte_text_box.h"
+#include "ui/form_exchange.h"
+#include "ui/message_box.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int kDialogFontPoints = 9;
+constexpr int kShortestTimerPeriodMs = 10;
+
+}  // namespace
+
+int PlatformTimerPeriod(int32_t requestedMs) {
+  // A negative period stands for a huge unsigned one, which the platform caps
+  // at its longest period: about 24.8 days.
+  if (requestedMs < 0) return std::numeric_limits<int>::max();
+  if (requestedMs < kShortestTimerPeriodMs) return kShortestTimerPeriodMs;
+  return requestedMs;
+}
+
+MainWindow::MainWindow() : QDialog(nullptr), link_(state_) {
+  state_.AttachWindow(this);
+  // The worker's calls wait in state.uiCalls until the UI thread serves them;
+  // a queued event asks it to. A blocking queued call would deadlock while the
+  // UI thread waits for the worker to stop.
+  state_.uiCalls.SetWaker([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { state_.uiCalls.Serve(); }, Qt::QueuedConnection);
+  });
+
+  setWindowTitle(
+      QStringLiteral("%1 serial debug tool  %2")
+          .arg(QString::fromLatin1(kMakerShortName), QString::fromLatin1(kMakerWebAddress)));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+  setFont(DialogFont(kDialogFontPoints));
+  DialogUnits units(font());
+  setFixedSize(units.ToPixels(kMainDialogDlu));
+
+  // 1. The controls from the template, with its initial list entries, and a
+  //    first publish.
+  controls_ = BuildControls(this, MainDialogTemplate(), units);
+  exchange_ =
+      std::make_unique<FormExchange>(state_, FormControls{
+                                                 static_cast<ByteTextBox*>(Control(kReceiveBox)),
+                                                 static_cast<ByteTextBox*>(Control(kSendBox)),
+                                                 static_cast<QCheckBox*>(Control(kSendAsHexCheck)),
+                                                 static_cast<QCheckBox*>(Control(kHexDisplayCheck)),
+                                                 static_cast<QLineEdit*>(Control(kPeriodBox)),
+                                                 static_cast<QCheckBox*>(Control(kTimerCheck)),
+                                                 static_cast<QLineEdit*>(Control(kIntervalBox)),
+                                                 static_cast<QLineEdit*>(Control(kRxBox)),
+                                                 static_cast<QLineEdit*>(Control(kTxBox)),
+                                                 static_cast<QLineEdit*>(Control(kAverageBox)),
+                                                 static_cast<QLineEdit*>(Control(kFrameEndBox)),
+                                                 static_cast<QCheckBox*>(Control(kReplyCheck)),
+                                             });
+  sendTimer_ = new QTimer(this);
+  sendTimer_->setTimerType(Qt::PreciseTimer);
+  ConnectEvents();
+  exchange_->Publish();
+
+  // 2. The About entry, in the context menu and on F1.
+  BuildWindowMenu();
+  // 3. The icon.
+  setWindowIcon(AppIcon());
+  // 4. The lists that the program fills.
+  FillSelectors();
+  // 5. The stored settings.
+  ApplyStoredSettings();
+  // 6. The counter and the first transmission timestamp.
+  {
+    std::lock_guard guard(state_.lock);
+    state_.counterFrequency = CounterFrequency();
+    state_.lastSendTime = ReadCounter();
+  }
+  // 7. The link opens on the loaded settings.
+  ShowLinkStatus(link_.ToggleLink(CurrentSelection()));
+  // 8. The focus starts on "Send", so Enter at once clicks it.
+  Control(kSendButton)->setFocus(Qt::OtherFocusReason);
+}
+
+MainWindow::~MainWindow() {
+  Shutdown();
+  state_.AttachWindow(nullptr);
+  state_.uiCalls.SetWaker(nullptr);
+}
+
+void MainWindow::Shutdown() {
+  sendTimer_->stop();
+  link_.Shutdown();
+}
+
+void MainWindow::ConnectEvents() {
+  static constexpr EventEntry kEventTable[] = {
+      {kSendButton, Notification::kClicked, &MainWindow::OnSend},
+      {kOpenCloseButton, Notification::kClicked, &MainWindow::OnOpenClose},
+      {kClearReceiveButton, Notification::kClicked, &MainWindow::OnClearReceive},
+      {kEchoCheck, Notification::kClicked, &MainWindow::OnEchoToggled},
+      {kParitySelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
+      {kBaudSelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
+      {kDataBitsSelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
+      {kStopBitsSelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
+      {kPortSelector, Notification::kSelectionChanged, &MainWindow::OnPortChanged},
+      {kFlowSelector, Notification::kSelectionChanged, &MainWindow::OnFlowControlChanged},
+      {kSendAsHexCheck, Notification::kClicked, &MainWindow::OnSendAsHexToggled},
+      {kHexDisplayCheck, Notification::kClicked, &MainWindow::OnHexDisplayToggled},
+      {kTimerCheck, Notification::kClicked, &MainWindow::OnTimerToggled},
+      {kResetButton, Notification::kClicked, &MainWindow::OnResetCounters},
+      {kReplyCheck, Notification::kClicked, &MainWindow::OnReplyToggled},
+  };
+  for (const EventEntry& entry : kEventTable) {
+    auto handler = entry.handler;
+    auto run = [this, handler] { (this->*handler)(); };
+    switch (entry.notification) {
+      case Notification::kClicked:
+        connect(static_cast<QAbstractButton*>(Control(entry.id)), &QAbstractButton::clicked, this,
+                run);
+        break;
+      case Notification::kSelectionChanged:
+        // Only a user's choice: selecting an entry from the program (while
+        // the settings are applied) changes nothing on the line.
+        connect(Selector(entry.id), &QComboBox::activated, this, run);
+        break;
+    }
+  }
+  connect(sendTimer_, &QTimer::timeout, this, &MainWindow::OnTimer);
+  connect(Selector(kPortSelector), &QComboBox::currentIndexChanged, this,
+          &MainWindow::UpdatePortToolTip);
+}
+
+void MainWindow::BuildWindowMenu() {
+  windowMenu_ = new QMenu(this);
+  QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
+  close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
+  connect(close, &QAction::triggered, this, [this] { this->close(); });
+  QString about = QString::fromLatin1(LoadString(StringId::kAboutMenu));
+  if (!about.isEmpty()) {
+    windowMenu_->addSeparator();
+    QAction* entry = windowMenu_->addAction(about);
+    connect(entry, &QAction::triggered, this, &MainWindow::ShowAbout);
+  }
+  // There is no help file: the help key shows the About box.
+  auto* help = new QShortcut(QKeySequence::HelpContents, this);
+  connect(help, &QShortcut::activated, this, &MainWindow::ShowAbout);
+}
+
+void MainWindow::FillSelectors() {
+  auto fill = [this](ControlId id, const auto& entries) {
+    QComboBox* selector = Selector(id);
+    for (const auto& entry : entries) selector->addItem(QString::fromStdString(std::string(entry)));
+  };
+  fill(kPortSelector, PortEntries());
+  fill(kBaudSelector, BaudEntries());
+  fill(kParitySelector, kParityEntries);
+  fill(kFlowSelector, kFlowEntries);
+}
+
+void MainWindow::ApplyStoredSettings() {
+  Settings settings = LoadSettings();
+  AssignDetectedPorts(settings.portMap);
+  for (const auto& [number, path] : settings.portMap) state_.port.Names().Set(number, path);
+
+  const LineSelection& stored = settings.selection;
+  const std::pair<ControlId, int32_t> positions[] = {
+      {kPortSelector, stored.portPos},         {kBaudSelector, stored.baudPos},
+      {kDataBitsSelector, stored.dataBitsPos}, {kStopBitsSelector, stored.stopBitsPos},
+      {kParitySelector, stored.parityPos},     {kFlowSelector, stored.flowPos},
+  };
+  for (auto [id, position] : positions) {
+    QComboBox* selector = Selector(id);
+    // A position outside the list leaves the selector with nothing selected.
+    selector->setCurrentIndex(position >= 0 && position < selector->count() ? position : -1);
+  }
+  UpdatePortToolTip();
+  {
+    std::lock_guard guard(state_.lock);
+    state_.hexDisplay = settings.hexDisplay;
+    state_.sendAsHex = settings.sendAsHex;
+    state_.timerIntervalMs = settings.timerIntervalMs;
+    state_.frameEndText = settings.frameEndText;
+    state_.frameEndByte = settings.frameEndByte;
+    state_.sendText.clear();
+  }
+  exchange_->Publish();
+}
+
+void MainWindow::SaveSettingsOnClose() {
+  exchange_->Capture();  // whatever its outcome: what it stored is saved
+  Settings settings;
+  settings.selection = CurrentSelection();
+  {
+    std::lock_guard guard(state_.lock);
+    settings.hexDisplay = state_.hexDisplay;
+    settings.sendAsHex = state_.sendAsHex;
+    settings.timerIntervalMs = state_.timerIntervalMs;
+    settings.frameEndText = state_.frameEndText;
+    settings.frameEndByte = state_.frameEndByte;
+  }
+  settings.portMap = state_.port.Names().Entries();
+  SaveSettings(settings);
+}
+
+LineSelection MainWindow::CurrentSelection() const {
+  return {Selector(kPortSelector)->currentIndex(),     Selector(kBaudSelector)->currentIndex(),
+          Selector(kDataBitsSelector)->currentIndex(), Selector(kStopBitsSelector)->currentIndex(),
+          Selector(kParitySelector)->currentIndex(),   Selector(kFlowSelector)->currentIndex()};
+}
+
+QWidget* MainWindow::Control(ControlId id) const {
+  auto found = controls_.find(id);
+  return found == controls_.end() ? nullptr : found->second;
+}
+
+QComboBox* MainWindow::Selector(ControlId id) const {
+  return static_cast<QComboBox*>(Control(id));
+}
+
+void MainWindow::Enable(ControlId id, bool enabled) {
+  Control(id)->setEnabled(enabled);
+}
+
+void MainWindow::ShowLinkStatus(const LinkStatus& status) {
+  static_cast<QPushButton*>(Control(kOpenCloseButton))
+      ->setText(QString::fromLatin1(LoadString(status.caption)));
+}
+
+void MainWindow::UpdatePortToolTip() {
+  int position = Selector(kPortSelector)->currentIndex();
+  std::string path = position >= 0 ? state_.port.Names().DevicePath(position + 1) : std::string();
+  Selector(kPortSelector)->setToolTip(TextFromBytes(path));
+}
+
+// WindowServices
+
+void MainWindow::Refresh(RefreshPhase phase) {
+  state_.uiCalls.Run([this, phase] { HandleRefresh(phase); });
+}
+
+void MainWindow::ShowTxCount(uint32_t txCount) {
+  state_.uiCalls.Run([this, txCount] { exchange_->ShowTxCount(txCount); });
+}
+
+void MainWindow::ShowMessage(StringId text) {
+  state_.uiCalls.Run([this, text] { ShowWarning(this, QString::fromLatin1(LoadString(text))); });
+}
+
+void MainWindow::HandleRefresh(RefreshPhase phase) {
+  {
+    std::lock_guard guard(state_.lock);
+    // Rendered into the old text's storage: a refresh allocates nothing.
+    state_.receiveText.clear();
+    AppendReceiveText(state_.receiveText, state_.rxBuffer.data(), state_.rxLength,
+                      state_.hexDisplay != 0);
+  }
+  if (phase == RefreshPhase::kCapture) {
+    exchange_->Capture();
+  } else {
+    exchange_->Publish();
+  }
+}
+
+// The event table's handlers
+
+void MainWindow::OnSend() {
+  exchange_->Capture();
+  SendComposedText(state_);
+}
+
+void MainWindow::OnOpenClose() {
+  ShowLinkStatus(link_.ToggleLink(CurrentSelection()));
+}
+
+void MainWindow::OnClearReceive() {
+  exchange_->Capture();
+  {
+    std::lock_guard guard(state_.lock);
+    state_.ClearReceived();
+  }
+  exchange_->Publish();
+}
+
+void MainWindow::OnEchoToggled() {
+  bool on;
+  {
+    std::lock_guard guard(state_.lock);
+    state_.echoFrame = !state_.echoFrame;
+    on = state_.echoFrame;
+  }
+  Enable(kTimerCheck, !on);
+  Enable(kReplyCheck, !on);
+  if (!on) return;
+  exchange_->Capture();
+  std::lock_guard guard(state_.lock);
+  state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+}
+
+void MainWindow::OnReplyToggled() {
+  bool on;
+  {
+    std::lock_guard guard(state_.lock);
+    state_.replyAfterFrame = !state_.replyAfterFrame;
+    on = state_.replyAfterFrame != 0;
+  }
+  Enable(kTimerCheck, !on);
+  Enable(kEchoCheck, !on);
+  if (on) exchange_->Capture();
+}
+
+void MainWindow::OnTimerToggled() {
+  bool on;
+  {
+    std::lock_guard guard(state_.lock);
+    state_.timerSend = !state_.timerSend;
+    on = state_.timerSend != 0;
+  }
+  Enable(kEchoCheck, !on);
+  Enable(kReplyCheck, !on);
+  if (!on) {
+    sendTimer_->stop();
+    return;
+  }
+  exchange_->Capture();
+  int32_t period;
+  {
+    std::lock_guard guard(state_.lock);
+    period = state_.timerIntervalMs;
+  }
+  // The period is taken now; changing the box later changes nothing until
+  // the timer is switched off and on again.
+  sendTimer_->start(PlatformTimerPeriod(period));
+}
+
+void MainWindow::OnSendAsHexToggled() {
+  std::lock_guard guard(state_.lock);
+  state_.sendAsHex = !state_.sendAsHex;
+}
+
+void MainWindow::OnHexDisplayToggled() {
+  // The receive box changes form at the next refresh.
+  std::lock_guard guard(state_.lock);
+  state_.hexDisplay = !state_.hexDisplay;
+}
+
+void MainWindow::OnLineSettingChanged() {
+  link_.ApplyLineSettings(CurrentSelection());
+}
+
+void MainWindow::OnPortChanged() {
+  if (std::optional<LinkStatus> status = link_.ReopenOnPortChange(CurrentSelection())) {
+    ShowLinkStatus(*status);
+  }
+}
+
+void MainWindow::OnFlowControlChanged() {
+  // The flow-control choice is only stored with the settings.
+}
+
+void MainWindow::OnResetCounters() {
+  exchange_->Capture();
+  ResetCounters(state_);
+  exchange_->Publish();
+}
+
+void MainWindow::OnTimer() {
+  SendComposedText(state_);
+}
+
+// Window events
+
+void MainWindow::ShowAbout() {
+  AboutDialog about(this);
+  about.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // The window ends only through the OK ending below.
+  event->ignore();
+  SaveSettingsOnClose();
+  // A failed capture shows its message a second time and keeps the window open.
+  if (exchange_->Capture()) QDialog::done(QDialog::Accepted);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      // No default button: Enter reaches here from boxes and check boxes and
+      // does nothing; on a push button it clicks that button.
+      if (auto* button = qobject_cast<QPushButton*>(focusWidget());
+          button && button->isEnabled() && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        button->click();
+      }
+      event->accept();
+      return;
+    case Qt::Key_Escape:
+      event->accept();
+      return;
+    default:
+      QDialog::keyPressEvent(event);
+  }
+}
+
+void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
+  windowMenu_->exec(event->globalPos());
+  event->accept();
+}
+
+}  // namespace quorvel

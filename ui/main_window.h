@@ -1,0 +1,117 @@
+// The terminal's only working window (template 102). It owns the terminal
+// state and the link, lays out the controls from the template table, runs the
+// form exchange, turns control events into link, transmit and log operations,
+// keeps the three automatic send modes exclusive, and saves the settings when
+// it is asked to close.
+//
+// The receive worker reaches it through WindowServices: every call is handed
+// to the UI thread through state.uiCalls and returns once it has run there.
+#pragma once
+
+#include <QDialog>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+#include "core/terminal_state.h"
+#include "core/window_services.h"
+#include "link/link_control.h"
+#include "ui/dialog_template.h"
+
+class QComboBox;
+class QMenu;
+class QTimer;
+
+namespace quorvel {
+
+class FormExchange;
+
+// The period a send timer really runs with for a requested period: below
+// 10 ms it runs every 10 ms, and a negative period never fires in practice.
+int PlatformTimerPeriod(int32_t requestedMs);
+
+class MainWindow : public QDialog, public WindowServices {
+  Q_OBJECT
+
+ public:
+  // Initialises the whole terminal before the window is shown: fills the
+  // selectors, applies ./Quorvel.ini (and its port map), and opens the link
+  // on the loaded settings, showing "Open com fail!" when that fails.
+  MainWindow();
+  ~MainWindow() override;
+
+  // WindowServices; any thread.
+  void Refresh(RefreshPhase phase) override;
+  void ShowTxCount(uint32_t txCount) override;
+  void ShowMessage(StringId text) override;
+
+  // For after the modal run: stops the timer, stops and waits for the worker
+  // and closes the port. Also done on destruction.
+  void Shutdown();
+
+  // Shows the About box modally.
+  void ShowAbout();
+
+  // The control with template id `id`.
+  QWidget* Control(ControlId id) const;
+  // The window's context menu: "Close", a separator and the About entry.
+  QMenu* WindowMenu() const { return windowMenu_; }
+  TerminalState& State() { return state_; }
+  const LinkControl& Link() const { return link_; }
+  // The selectors' positions now, -1 for a selector with nothing selected.
+  LineSelection CurrentSelection() const;
+  // The send timer (id 1) and the period it runs with, for inspection.
+  const QTimer& SendTimer() const { return *sendTimer_; }
+
+  // The Enter (OK) and Escape (Cancel) commands: neither ends the window.
+  void accept() override {}
+  void reject() override {}
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  enum class Notification { kClicked, kSelectionChanged };
+  struct EventEntry {
+    ControlId id;
+    Notification notification;
+    void (MainWindow::*handler)();
+  };
+
+  void ConnectEvents();
+  void BuildWindowMenu();
+  void FillSelectors();
+  void ApplyStoredSettings();
+  void SaveSettingsOnClose();
+  void HandleRefresh(RefreshPhase phase);
+  void ShowLinkStatus(const LinkStatus& status);
+  void UpdatePortToolTip();
+  void Enable(ControlId id, bool enabled);
+  QComboBox* Selector(ControlId id) const;
+
+  // The event table's handlers.
+  void OnSend();
+  void OnOpenClose();
+  void OnClearReceive();
+  void OnEchoToggled();
+  void OnLineSettingChanged();
+  void OnPortChanged();
+  void OnFlowControlChanged();
+  void OnSendAsHexToggled();
+  void OnHexDisplayToggled();
+  void OnTimerToggled();
+  void OnResetCounters();
+  void OnReplyToggled();
+  void OnTimer();
+
+  TerminalState state_;
+  LinkControl link_;
+  std::map<int, QWidget*> controls_;
+  std::unique_ptr<FormExchange> exchange_;
+  QMenu* windowMenu_ = nullptr;
+  QTimer* sendTimer_ = nullptr;
+};
+
+}  // namespace quorvel
