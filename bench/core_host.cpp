@@ -1,0 +1,221 @@
+// The headless terminal: TerminalState and LinkControl with a stand-in window
+// that does on the UI thread what the real window's refresh does (render the
+// whole log into receiveText under state.lock, then copy the bound fields from
+// or to its "controls"), without any widget, layout or painting. Its numbers
+// are what the core costs on its own, a floor for the window's.
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "bench_support.h"
+#include "engine/hex.h"
+#include "engine/render.h"
+#include "link/link_control.h"
+#include "terminal_host.h"
+
+namespace quorvel::bench {
+namespace {
+
+// What the window's controls hold, UI thread only.
+struct Controls {
+  std::string receiveBox;
+  std::string sendBox;
+  bool sendAsHex = false;
+  bool hexDisplay = false;
+  std::string timerBox = "80";
+  bool timerSend = false;
+  std::string lastIntervalBox;
+  std::string rxBox;
+  std::string txBox;
+  std::string averageBox;
+  std::string frameEndBox = "00";
+  bool replyAfterFrame = false;
+};
+
+std::string Decimal(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+class StandInWindow : public WindowServices {
+ public:
+  explicit StandInWindow(TerminalState& state) : state_(state) { state_.AttachWindow(this); }
+  ~StandInWindow() override { state_.AttachWindow(nullptr); }
+
+  void Refresh(RefreshPhase phase) override {
+    state_.uiCalls.Run([&] {
+      std::lock_guard guard(state_.lock);
+      state_.receiveText =
+          RenderReceiveText(state_.rxBuffer.data(), state_.rxLength, state_.hexDisplay != 0);
+      if (phase == RefreshPhase::kCapture) {
+        Capture();
+      } else {
+        Publish();
+      }
+    });
+  }
+
+  void ShowTxCount(uint32_t txCount) override {
+    state_.uiCalls.Run([&] { controls_.txBox = std::to_string(txCount); });
+  }
+
+  void ShowMessage(StringId) override { messages_.fetch_add(1); }
+
+  // UI thread, with state.lock held: controls to fields.
+  void Capture() {
+    state_.receiveText = controls_.receiveBox;
+    state_.sendText = controls_.sendBox;
+    state_.sendAsHex = controls_.sendAsHex;
+    state_.hexDisplay = controls_.hexDisplay;
+    state_.timerIntervalMs = std::atoi(controls_.timerBox.c_str());
+    state_.timerSend = controls_.timerSend;
+    state_.frameEndText = controls_.frameEndBox.substr(0, 2);
+    state_.replyAfterFrame = controls_.replyAfterFrame;
+    state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+  }
+
+  // UI thread, with state.lock held: fields to controls.
+  void Publish() {
+    controls_.receiveBox = state_.receiveText;
+    controls_.sendBox = state_.sendText;
+    controls_.sendAsHex = state_.sendAsHex != 0;
+    controls_.hexDisplay = state_.hexDisplay != 0;
+    controls_.timerBox = std::to_string(state_.timerIntervalMs);
+    controls_.timerSend = state_.timerSend != 0;
+    controls_.lastIntervalBox = Decimal(state_.lastIntervalMs);
+    controls_.rxBox = std::to_string(state_.rxCount);
+    controls_.txBox = std::to_string(state_.txCount);
+    controls_.averageBox = Decimal(state_.averageMs);
+    controls_.frameEndBox = state_.frameEndText;
+    controls_.replyAfterFrame = state_.replyAfterFrame != 0;
+    state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+    {
+      std::lock_guard guard(shownMutex_);
+      shownRx_ = state_.rxCount;
+    }
+    shownChanged_.notify_all();
+  }
+
+  Controls& controls() { return controls_; }
+
+  bool WaitShownRxCount(uint32_t count, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(shownMutex_);
+    return shownChanged_.wait_for(lock, timeout, [&] { return shownRx_ >= count; });
+  }
+
+  int Messages() const { return messages_.load(); }
+
+ private:
+  TerminalState& state_;
+  Controls controls_;
+  std::atomic<int> messages_{0};
+  std::mutex shownMutex_;
+  std::condition_variable shownChanged_;
+  uint32_t shownRx_ = 0;
+};
+
+class CoreHost : public TerminalHost {
+ public:
+  CoreHost() : window_(state_), link_(state_) {}
+  ~CoreHost() override { link_.Shutdown(); }
+
+  std::string Name() const override { return "headless core"; }
+
+  bool Run(const std::string& devicePath, const std::function<void()>& scenario) override {
+    state_.port.Names().Set(kBenchPort, devicePath);
+    // 115200 baud, 8 data bits, 1 stop bit, no parity; a pseudo-terminal
+    // ignores the speed anyway.
+    LineSelection selection{kBenchPort - 1, 15, 3, 0, 0, 0};
+    std::vector<pid_t> before = Tasks();
+    if (!link_.ToggleLink(selection).open) return false;
+    for (pid_t tid : Tasks()) {
+      if (std::find(before.begin(), before.end(), tid) == before.end()) workerTid_ = tid;
+    }
+    std::atomic<bool> done{false};
+    std::thread device([&] {
+      scenario();
+      done.store(true);
+      state_.uiCalls.Notify();
+    });
+    state_.uiCalls.ServeUntil([&] { return done.load(); });
+    device.join();
+    link_.Shutdown();
+    return true;
+  }
+
+  TerminalState& State() override { return state_; }
+  WindowServices& Window() override { return window_; }
+  pid_t WorkerTid() const override { return workerTid_; }
+
+  void OnUi(const std::function<void()>& call) override { state_.uiCalls.Run(call); }
+
+  void SetHexDisplay(bool on) override {
+    OnUi([&] {
+      std::lock_guard guard(state_.lock);
+      if ((state_.hexDisplay != 0) != on) state_.hexDisplay = !state_.hexDisplay;
+      window_.controls().hexDisplay = on;
+    });
+  }
+
+  void EnableAutoReply(const std::string& sendText, bool sendAsHex,
+                       const std::string& frameEndText) override {
+    OnUi([&] {
+      Controls& controls = window_.controls();
+      controls.sendBox = sendText;
+      controls.sendAsHex = sendAsHex;
+      controls.frameEndBox = frameEndText;
+      controls.replyAfterFrame = true;
+      std::lock_guard guard(state_.lock);
+      state_.replyAfterFrame = !state_.replyAfterFrame;
+      window_.Capture();
+    });
+  }
+
+  void EnableEcho(const std::string& frameEndText) override {
+    OnUi([&] {
+      window_.controls().frameEndBox = frameEndText;
+      std::lock_guard guard(state_.lock);
+      state_.echoFrame = !state_.echoFrame;
+      window_.Capture();
+      state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+    });
+  }
+
+  void ClearReceive() override {
+    OnUi([&] {
+      std::lock_guard guard(state_.lock);
+      window_.Capture();
+      state_.ClearReceived();
+      window_.Publish();
+    });
+  }
+
+  bool WaitShownRxCount(uint32_t count, std::chrono::milliseconds timeout) override {
+    return window_.WaitShownRxCount(count, timeout);
+  }
+
+  std::string ShownReceiveText() override {
+    std::string text;
+    OnUi([&] { text = window_.controls().receiveBox; });
+    return text;
+  }
+
+  int MessagesShown() const override { return window_.Messages(); }
+
+ private:
+  TerminalState state_;
+  StandInWindow window_;
+  LinkControl link_;
+  pid_t workerTid_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<TerminalHost> MakeCoreHost() {
+  return std::make_unique<CoreHost>();
+}
+
+}  // namespace quorvel::bench

@@ -1,0 +1,390 @@
+#include "measures.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "engine/render.h"
+
+namespace quorvel::bench {
+namespace {
+
+constexpr int kWarmUp = 20;
+constexpr int kFullLog = TerminalState::kLogCapacity - 1;  // 9,999 bytes
+constexpr uint8_t kFrameEnd = 0x0d;
+constexpr auto kAnswerTimeout = std::chrono::seconds(5);
+
+const std::vector<uint8_t> kFrame = {0x01, 0x02, 0x03, kFrameEnd};
+const std::vector<uint8_t> kReply = {0x06};
+
+void Progress(const std::string& what, const std::string& terminal) {
+  std::fprintf(stderr, "bench: %s (%s)\n", what.c_str(), terminal.c_str());
+}
+
+// A row for a measurement that could not run, with the reason.
+Row Failed(const std::string& measure, const std::string& terminal, const std::string& why) {
+  Row row;
+  row.measure = measure;
+  row.terminal = terminal;
+  row.median = row.p99 = row.max = row.samples = "—";
+  row.verdict = "failed";
+  row.notes = why;
+  return row;
+}
+
+uint32_t TxCount(TerminalState& state) {
+  std::lock_guard guard(state.lock);
+  return state.txCount;
+}
+
+int LogLength(TerminalState& state) {
+  std::lock_guard guard(state.lock);
+  return state.rxLength;
+}
+
+// Reads the whole of the terminal's answer to one frame: the bytes its
+// transmission counted. False when no answer came in time.
+bool DrainAnswer(PtyLine& line, TerminalState& state, uint32_t txBefore,
+                 std::vector<uint8_t>& answer) {
+  auto deadline = Clock::now() + kAnswerTimeout;
+  for (;;) {
+    uint32_t sent = TxCount(state) - txBefore;
+    if (sent != 0 && answer.size() >= sent) return answer.size() == sent;
+    if (Clock::now() > deadline) return false;
+    uint8_t buffer[4096];
+    size_t n = line.ReadSome(buffer, sizeof buffer, 1);
+    answer.insert(answer.end(), buffer, buffer + n);
+  }
+}
+
+std::vector<uint8_t> Filler(size_t count) {
+  std::vector<uint8_t> bytes(count);
+  for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>('a' + i % 26);
+  return bytes;
+}
+
+void AddLatencyFigures(Row& row, const std::vector<double>& samples) {
+  Summary summary = Summarise(samples);
+  row.median = Milliseconds(summary.median);
+  row.p99 = Milliseconds(summary.p99);
+  row.max = Milliseconds(summary.max);
+  row.samples = std::to_string(summary.count);
+}
+
+enum class Answer { kAutoReply, kEcho };
+
+// From the device's write of a frame's last byte to its read of the first
+// byte of the terminal's answer. With a full log, the log is topped up by the
+// line itself (a filler frame the terminal answers too) so that each sample's
+// burst lands on 9,983 to 9,999 bytes and every refresh renders them all.
+Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answer, bool fullLog) {
+  std::string measure = std::string(answer == Answer::kAutoReply ? "Auto-reply" : "Echo") +
+                        " turnaround, " + (fullLog ? "full log" : "empty log") + ", hex display";
+  auto host = make();
+  Progress(measure, host->Name());
+  PtyLine line;
+  if (!line.Ok()) return Failed(measure, host->Name(), "no pseudo-terminal");
+  const std::vector<uint8_t>& expected = answer == Answer::kAutoReply ? kReply : kFrame;
+  constexpr int kSamplesPerFill = 5;
+  const std::vector<uint8_t> filler = [] {
+    std::vector<uint8_t> bytes = Filler(kFullLog - kSamplesPerFill * kFrame.size());
+    bytes.back() = kFrameEnd;  // answered and drained before the samples
+    return bytes;
+  }();
+
+  std::vector<double> samples;
+  int wrong = 0;
+  std::string failure;
+  bool ran = host->Run(line.Path(), [&] {
+    TerminalState& state = host->State();
+    host->SetHexDisplay(true);
+    if (answer == Answer::kAutoReply) {
+      host->EnableAutoReply("06", true, "0d");
+    } else {
+      host->EnableEcho("0d");
+    }
+    for (int i = 0; i < kWarmUp + options.samples; ++i) {
+      if (!fullLog) {
+        host->ClearReceive();
+      } else if (int length = LogLength(state);
+                 length + static_cast<int>(kFrame.size()) > kFullLog ||
+                 length < static_cast<int>(filler.size())) {
+        host->ClearReceive();
+        uint32_t before = TxCount(state);
+        std::vector<uint8_t> ignored;
+        if (!line.WriteAll(filler, Clock::now() + kAnswerTimeout) ||
+            !DrainAnswer(line, state, before, ignored)) {
+          failure = "the filler frame was not answered";
+          return;
+        }
+      }
+      // Let the worker settle into its wait, as between a real device's frames.
+      std::this_thread::sleep_for(milliseconds(1));
+      uint32_t before = TxCount(state);
+      auto start = Clock::now();
+      if (!line.WriteAll(kFrame, start + kAnswerTimeout)) {
+        failure = "the line did not take the frame";
+        return;
+      }
+      uint8_t first = 0;
+      if (line.ReadSome(&first, 1, 5000) != 1) {
+        failure = "no answer within 5 s";
+        return;
+      }
+      auto end = Clock::now();
+      std::vector<uint8_t> got = {first};
+      if (!DrainAnswer(line, state, before, got)) {
+        failure = "the answer was not counted";
+        return;
+      }
+      if (got != expected) ++wrong;
+      if (i >= kWarmUp) samples.push_back(MillisecondsBetween(start, end));
+    }
+  });
+  if (!ran) return Failed(measure, host->Name(), "the link did not open");
+  if (!failure.empty()) return Failed(measure, host->Name(), failure);
+
+  Row row;
+  row.measure = measure;
+  row.terminal = host->Name();
+  AddLatencyFigures(row, samples);
+  if (fullLog) {
+    Summary summary = Summarise(samples);
+    row.goal = "median ≤ 1 ms, p99 ≤ 3 ms";
+    row.verdict = summary.median <= 1.0 && summary.p99 <= 3.0 ? "met" : "missed";
+    row.notes = "log at 9,983–9,999 bytes; ";
+  }
+  row.notes += wrong == 0 ? "every answer right" : std::to_string(wrong) + " answers wrong";
+  if (int messages = host->MessagesShown())
+    row.notes += "; " + std::to_string(messages) + " message boxes";
+  return row;
+}
+
+// Printable text in lines, numbered so that a lost or repeated piece shows.
+std::vector<uint8_t> StreamText(size_t count) {
+  std::vector<uint8_t> text;
+  text.reserve(count + 80);
+  char line[96];
+  for (size_t number = 0; text.size() < count; ++number) {
+    int n =
+        std::snprintf(line, sizeof line,
+                      "%09zu The quick brown fox jumps over the lazy dog 0123456789\r\n", number);
+    text.insert(text.end(), line, line + n);
+  }
+  text.resize(count);
+  return text;
+}
+
+Row Throughput(const HostFactory& make, const BenchOptions& options) {
+  const std::string measure = "Receive throughput, " +
+                              Format(static_cast<double>(options.streamBytes) / 1e6, 0) +
+                              " MB of text";
+  const std::vector<uint8_t> text = StreamText(options.streamBytes);
+  const auto total = static_cast<uint32_t>(text.size());
+  std::vector<double> rates;
+  std::string terminal;
+  for (int run = 0; run < options.streamRuns; ++run) {
+    auto host = make();
+    terminal = host->Name();
+    Progress(measure + ", run " + std::to_string(run + 1), terminal);
+    PtyLine line;
+    if (!line.Ok()) return Failed(measure, terminal, "no pseudo-terminal");
+    std::string failure;
+    double seconds = 0;
+    bool ran = host->Run(line.Path(), [&] {
+      TerminalState& state = host->State();
+      host->SetHexDisplay(false);
+      auto start = Clock::now();
+      if (!line.WriteAll(text, start + std::chrono::minutes(5))) {
+        failure = "the line did not take the stream";
+        return;
+      }
+      if (!host->WaitShownRxCount(total, std::chrono::minutes(2))) {
+        failure = "the RX box never showed every byte";
+        return;
+      }
+      seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
+      // Nothing more may arrive: every byte is counted exactly once.
+      std::this_thread::sleep_for(milliseconds(50));
+      std::string log;
+      {
+        std::lock_guard guard(state.lock);
+        if (state.rxCount != total) {
+          failure = "RX count " + std::to_string(state.rxCount) + ", sent " + std::to_string(total);
+          return;
+        }
+        if (!std::equal(state.rxBuffer.begin(), state.rxBuffer.begin() + state.rxLength,
+                        text.end() - state.rxLength)) {
+          failure = "the log does not hold the last bytes sent";
+          return;
+        }
+        log = RenderReceiveText(state.rxBuffer.data(), state.rxLength, false);
+      }
+      if (host->ShownReceiveText() != log) failure = "the receive box does not show the log";
+    });
+    if (!ran) return Failed(measure, terminal, "the link did not open");
+    if (!failure.empty()) return Failed(measure, terminal, failure);
+    rates.push_back(static_cast<double>(total) / 1e6 / seconds);
+  }
+  std::sort(rates.begin(), rates.end());
+  Row row;
+  row.measure = measure;
+  row.terminal = terminal;
+  row.median = Format(rates[rates.size() / 2], 1) + " MB/s";
+  row.p99 = row.max = "—";
+  row.samples = std::to_string(rates.size()) + (rates.size() == 1 ? " run" : " runs");
+  row.goal = "≥ 12 MB/s, aiming past 31";
+  row.verdict = rates[rates.size() / 2] >= 12 ? "met" : "missed";
+  row.notes = "slowest run " + Format(rates.front(), 1) +
+              " MB/s; every run: RX count exact, last burst shown, log tail matches";
+  return row;
+}
+
+struct IdleFigures {
+  double cpuPercent = 0;
+  double workerWakeups = 0;
+  double workerInvoluntary = 0;
+  double processWakeups = 0;
+};
+
+// The link open and no traffic. With `frameWaiting`, auto-reply is on and an
+// unfinished frame (no frame end yet) waits in the worker.
+Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting) {
+  std::string measure = frameWaiting ? "Idle, auto-reply on, an unfinished frame waiting"
+                                     : "Idle, link open, no traffic";
+  measure += ", " + std::to_string(options.idleSeconds) + " s";
+  auto host = make();
+  Progress(measure, host->Name());
+  PtyLine line;
+  if (!line.Ok()) return Failed(measure, host->Name(), "no pseudo-terminal");
+  IdleFigures figures;
+  std::string failure;
+  bool ran = host->Run(line.Path(), [&] {
+    if (frameWaiting) {
+      host->EnableAutoReply("06", true, "0d");
+      if (!line.WriteAll({0x01, 0x02}, Clock::now() + kAnswerTimeout) ||
+          !host->WaitShownRxCount(2, kAnswerTimeout)) {
+        failure = "the unfinished frame was not received";
+        return;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    pid_t self = static_cast<pid_t>(gettid());
+    auto snapshot = [&](Switches& worker, uint64_t& others) {
+      worker = TaskSwitches(host->WorkerTid()).value_or(Switches{});
+      others = 0;
+      for (pid_t tid : Tasks()) {
+        if (tid == self) continue;  // this device thread sleeps through it
+        if (auto switches = TaskSwitches(tid)) others += switches->voluntary;
+      }
+    };
+    Switches worker0, worker1;
+    uint64_t all0 = 0, all1 = 0;
+    snapshot(worker0, all0);
+    double cpu0 = ProcessCpuMs();
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
+    double cpu1 = ProcessCpuMs();
+    double seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
+    snapshot(worker1, all1);
+    figures.cpuPercent = (cpu1 - cpu0) / 10.0 / seconds;
+    figures.workerWakeups = static_cast<double>(worker1.voluntary - worker0.voluntary) / seconds;
+    figures.workerInvoluntary =
+        static_cast<double>(worker1.involuntary - worker0.involuntary) / seconds;
+    figures.processWakeups = static_cast<double>(all1 - all0) / seconds;
+  });
+  if (!ran) return Failed(measure, host->Name(), "the link did not open");
+  if (!failure.empty()) return Failed(measure, host->Name(), failure);
+  Row row;
+  row.measure = measure;
+  row.terminal = host->Name();
+  row.median =
+      Format(figures.cpuPercent, 3) + " % CPU, " + Format(figures.workerWakeups, 1) + " wake-ups/s";
+  row.p99 = row.max = "—";
+  row.samples = std::to_string(options.idleSeconds) + " s";
+  if (!frameWaiting) {
+    row.goal = "≤ 0.05 % of a core, ≤ 5 wake-ups/s";
+    row.verdict = figures.cpuPercent <= 0.05 && figures.workerWakeups <= 5 ? "met" : "missed";
+  }
+  row.notes = "CPU of the whole process; wake-ups of the worker thread (" +
+              Format(figures.workerInvoluntary, 1) + "/s preempted); all its threads " +
+              Format(figures.processWakeups, 1) + " wake-ups/s";
+  return row;
+}
+
+// One burst's refreshes as the worker makes them, capture, a 1-byte append
+// and publish, with the log at 9,998 bytes before and 9,999 after. Before
+// each sample the log is refilled and shown, so the window is in step with
+// it as after any earlier burst.
+Row Refresh(const HostFactory& make, const BenchOptions& options, bool hex) {
+  std::string measure =
+      std::string("Refresh (capture, 1-byte burst, publish), full log, ") + (hex ? "hex" : "text");
+  auto host = make();
+  Progress(measure, host->Name());
+  PtyLine line;
+  if (!line.Ok()) return Failed(measure, host->Name(), "no pseudo-terminal");
+  const std::vector<uint8_t> text = StreamText(kFullLog);
+  std::vector<double> samples;
+  bool ran = host->Run(line.Path(), [&] {
+    TerminalState& state = host->State();
+    WindowServices& window = host->Window();
+    host->SetHexDisplay(hex);
+    for (int i = 0; i < kWarmUp + options.samples; ++i) {
+      {
+        std::lock_guard guard(state.lock);
+        state.ClearReceived();
+        for (int at = 0; at < kFullLog - 1; at += 2000) {
+          state.AppendReceived(text.data() + at, std::min(2000, kFullLog - 1 - at));
+        }
+      }
+      window.Refresh(RefreshPhase::kCapture);
+      window.Refresh(RefreshPhase::kPublish);
+      auto start = Clock::now();
+      window.Refresh(RefreshPhase::kCapture);
+      {
+        std::lock_guard guard(state.lock);
+        state.AppendReceived(text.data() + kFullLog - 1, 1);
+        state.rxCount += 1;
+      }
+      window.Refresh(RefreshPhase::kPublish);
+      auto end = Clock::now();
+      if (i >= kWarmUp) samples.push_back(MillisecondsBetween(start, end));
+    }
+  });
+  if (!ran) return Failed(measure, host->Name(), "the link did not open");
+  Row row;
+  row.measure = measure;
+  row.terminal = host->Name();
+  AddLatencyFigures(row, samples);
+  if (hex) {
+    row.goal = "median ≤ 1 ms";
+    row.verdict = Summarise(samples).median <= 1.0 ? "met" : "missed";
+  }
+  row.notes = "called from a non-UI thread, as the worker calls it";
+  return row;
+}
+
+}  // namespace
+
+std::vector<Measure> Measures() {
+  using O = const BenchOptions&;
+  using F = const HostFactory&;
+  return {
+      {"Auto-reply turnaround, empty log",
+       [](F make, O options) { return Turnaround(make, options, Answer::kAutoReply, false); }},
+      {"Auto-reply turnaround, full log",
+       [](F make, O options) { return Turnaround(make, options, Answer::kAutoReply, true); }},
+      {"Echo turnaround, empty log",
+       [](F make, O options) { return Turnaround(make, options, Answer::kEcho, false); }},
+      {"Echo turnaround, full log",
+       [](F make, O options) { return Turnaround(make, options, Answer::kEcho, true); }},
+      {"Receive throughput", [](F make, O options) { return Throughput(make, options); }},
+      {"Idle, no traffic", [](F make, O options) { return Idle(make, options, false); }},
+      {"Idle, unfinished frame", [](F make, O options) { return Idle(make, options, true); }},
+      {"Refresh, full log, text", [](F make, O options) { return Refresh(make, options, false); }},
+      {"Refresh, full log, hex", [](F make, O options) { return Refresh(make, options, true); }},
+  };
+}
+
+}  // namespace quorvel::bench

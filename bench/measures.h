@@ -1,0 +1,29 @@
+// The measurements of the report, each run against one kind of terminal host.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+#include "terminal_host.h"
+
+namespace quorvel::bench {
+
+struct BenchOptions {
+  int samples = 1000;    // per latency measurement, after a warm-up
+  int idleSeconds = 10;  // per idle measurement
+  size_t streamBytes = 20'000'000;
+  int streamRuns = 3;
+};
+
+struct Measure {
+  std::string name;  // as the report's first column shows it
+  std::function<Row(const HostFactory&, const BenchOptions&)> run;
+};
+
+// Every measurement that runs against any host, in report order.
+std::vector<Measure> Measures();
+
+}  // namespace quorvel::bench

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release (in build-bench) and prints the report
+# table: the headless core, and the window offscreen once it is built.
+# Arguments go to quorvel_bench (--help lists them).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-bench"
+"$root/tools/install-deps.sh"
+
+ui=OFF
+grep -q "quorvel_ui" "$root/ui/CMakeLists.txt" 2>/dev/null && ui=ON
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD_UI=$ui >/dev/null
+cmake --build "$build" --target quorvel_bench >&2
+
+export QT_QPA_PLATFORM=offscreen
+exec "$build/bench/quorvel_bench" "$@"
