@@ -1,14 +1,20 @@
 // The settings file Quorvel.ini in the current working directory: the line
-// settings, the display and send options, and the COM-number port map.
+// settings, the display and send options, and the COM-number port map. The
+// file is read at start and written at every close request, by the UI thread.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "link/line_settings.h"
 
 namespace quorvel {
+
+inline constexpr char kSettingsFileName[] = "Quorvel.ini";
+inline constexpr char kPortMapSection[] = "PortMap";
 
 struct Settings {
   LineSelection selection{0, 6, 3, 0, 2, 0};  // COM1, 7200 baud, 8 data bits, 1 stop bit, even
@@ -20,11 +26,28 @@ struct Settings {
   std::map<int, std::string> portMap;  // [PortMap]: COM number to device path
 };
 
-// Reads ./Quorvel.ini; a missing file, section or key gives the defaults.
+// Reads ./Quorvel.ini, relative to the working directory at the moment of the
+// call (so its length does not matter); a missing file, section or key gives
+// the defaults, and so does a file that cannot be used (a directory, an
+// unreadable file, one above kMaxProfileFileSize). Nothing is reported.
 Settings LoadSettings();
+// The same for Quorvel.ini in `directory`.
+Settings LoadSettings(const std::filesystem::path& directory);
 
-// Writes our keys into ./Quorvel.ini, keeping every other line as it was.
-// A failed save leaves the old file untouched and is not reported.
+// Writes our keys into ./Quorvel.ini, keeping every other line as it was, and
+// adds or updates a "COM<n>" key in [PortMap] for each entry of portMap
+// (COM 1 to 255, non-empty paths); no other key is ever removed or renumbered.
+// A failed save leaves the old file untouched and is not reported; nor is a
+// file that cannot be used (see LoadSettings) ever replaced.
 void SaveSettings(const Settings& settings);
+// The same for Quorvel.ini in `directory`; returns whether the file now holds
+// the settings.
+bool SaveSettings(const Settings& settings, const std::filesystem::path& directory);
+
+// "COM<number>", the [PortMap] key for a COM number.
+std::string PortMapKey(int number);
+// The COM number (1 to 255) a [PortMap] key names, case-insensitively and
+// without leading zeros; 0 for any other key.
+int PortMapNumber(std::string_view key);
 
 }  // namespace quorvel

@@ -1,0 +1,503 @@
+// Quorvel.ini as the terminal reads it at start and writes it at close: the
+// keys and defaults, hand-edited files, bad files, and saves that must fail
+// without harm. Every test works in its own temporary directory.
+#include "settings/settings.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+#include "engine/hex.h"
+#include "settings/profile_file.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/quorvel-settings-XXXXXX";
+    if (::mkdtemp(name) == nullptr) ADD_FAILURE() << "mkdtemp failed: " << errno;
+    path_ = name;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const char* name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+// Changes the working directory for one test and restores it afterwards,
+// whatever the length of either path.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const fs::path& directory)
+      : previous_(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    EXPECT_EQ(::chdir(directory.c_str()), 0);
+  }
+  ~WorkingDirectory() {
+    if (previous_ >= 0 && ::fchdir(previous_) != 0) ADD_FAILURE() << "cannot return";
+    if (previous_ >= 0) ::close(previous_);
+  }
+
+ private:
+  int previous_;
+};
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Listing(const fs::path& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(directory)) {
+    names.push_back(entry.path().filename());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Root writes anywhere whatever the permission bits say, so when the tests
+// run as root the body runs in a child process that has become "nobody".
+// Returns the body's result, or nullopt when no unprivileged process can be had.
+std::optional<bool> RunUnprivileged(const std::function<bool()>& body) {
+  if (::geteuid() != 0) return body();
+  pid_t child = ::fork();
+  if (child < 0) return std::nullopt;
+  if (child == 0) {
+    constexpr uid_t kNobody = 65534;
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+      ::_exit(2);
+    }
+    ::_exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) == 2) return std::nullopt;
+  return WEXITSTATUS(status) == 0;
+}
+
+void ExpectDefaults(const Settings& s) {
+  EXPECT_EQ(s.selection.portPos, 0);
+  EXPECT_EQ(s.selection.baudPos, 6);
+  EXPECT_EQ(s.selection.dataBitsPos, 3);
+  EXPECT_EQ(s.selection.stopBitsPos, 0);
+  EXPECT_EQ(s.selection.parityPos, 2);
+  EXPECT_EQ(s.selection.flowPos, 0);
+  EXPECT_EQ(s.hexDisplay, 0);
+  EXPECT_EQ(s.sendAsHex, 0);
+  EXPECT_EQ(s.timerIntervalMs, 80);
+  EXPECT_EQ(s.frameEndText, "00");
+  EXPECT_EQ(s.frameEndByte, 0);
+  EXPECT_TRUE(s.portMap.empty());
+}
+
+const std::string kDefaultFile =
+    "[COMConfig]\nCOM=0\nBRATE=6\nBYTESIZE=3\nSTOPBITS=0\nPARITY=2\nFLOWCONTROL=0\n"
+    "\n[RecvConfig]\nRECVHEX=0\n"
+    "\n[SendConfig]\nSENDHEX=0\nTIMEGAP=80\nFRAMEEND=00\n";
+
+TEST(SettingsFile, WithoutAFileStartsFromDefaultsAndSavesTheTenKeys) {
+  TempDir dir;
+  WorkingDirectory cwd(dir.path());
+  Settings loaded = LoadSettings();
+  ExpectDefaults(loaded);
+  ExpectDefaults(Settings{});
+  SaveSettings(loaded);
+  EXPECT_EQ(ReadAll(dir / "Quorvel.ini"), kDefaultFile);
+  ExpectDefaults(LoadSettings());
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"Quorvel.ini"});
+}
+
+TEST(SettingsFile, EveryValueSurvivesARestart) {
+  TempDir dir;
+  Settings s;
+  s.selection = {4, 15, 0, 2, 4, 2};
+  s.hexDisplay = 1;
+  s.sendAsHex = 1;
+  s.timerIntervalMs = 65536;
+  s.frameEndText = "7e";
+  s.frameEndByte = 0x7e;
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  Settings r = LoadSettings(dir.path());
+  EXPECT_EQ(r.selection.portPos, 4);
+  EXPECT_EQ(r.selection.baudPos, 15);
+  EXPECT_EQ(r.selection.dataBitsPos, 0);
+  EXPECT_EQ(r.selection.stopBitsPos, 2);
+  EXPECT_EQ(r.selection.parityPos, 4);
+  EXPECT_EQ(r.selection.flowPos, 2);
+  EXPECT_EQ(r.hexDisplay, 1);
+  EXPECT_EQ(r.sendAsHex, 1);
+  EXPECT_EQ(r.timerIntervalMs, 65536);
+  EXPECT_EQ(r.frameEndText, "7e");
+  EXPECT_EQ(r.frameEndByte, 0x7e);
+}
+
+TEST(SettingsFile, EmptySelectorsSaveAsMinusOneAndReloadAsMinusOne) {
+  TempDir dir;
+  Settings s;
+  s.selection = {-1, -1, -1, -1, -1, -1};
+  s.timerIntervalMs = -5;
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  EXPECT_EQ(ReadProfileString(dir / "Quorvel.ini", "COMConfig", "BRATE"), "-1");
+  Settings r = LoadSettings(dir.path());
+  EXPECT_EQ(r.selection.portPos, -1);
+  EXPECT_EQ(r.selection.flowPos, -1);
+  EXPECT_EQ(r.timerIntervalMs, -5);
+}
+
+TEST(SettingsFile, PositionBeyondItsListReloadsAsIs) {
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini", "[COMConfig]\nBRATE=99\n");
+  EXPECT_EQ(LoadSettings(dir.path()).selection.baudPos, 99);
+}
+
+TEST(SettingsFile, FlagsSaveAsOneOrZero) {
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini", "[RecvConfig]\nRECVHEX=5\n[SendConfig]\nSENDHEX=-3\n");
+  Settings s = LoadSettings(dir.path());
+  EXPECT_NE(s.hexDisplay, 0);
+  EXPECT_NE(s.sendAsHex, 0);
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  EXPECT_EQ(ReadProfileString(dir / "Quorvel.ini", "RecvConfig", "RECVHEX"), "1");
+  EXPECT_EQ(ReadProfileString(dir / "Quorvel.ini", "SendConfig", "SENDHEX"), "1");
+}
+
+// The frame end is saved as the byte the terminal used, whatever was typed.
+struct FrameEndCase {
+  const char* name;
+  const char* typed;
+  const char* saved;
+  uint8_t byte;
+};
+
+void PrintTo(const FrameEndCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class FrameEnd : public ::testing::TestWithParam<FrameEndCase> {};
+
+TEST_P(FrameEnd, SavedAsTheByteAndReloadedAsItsDigits) {
+  const FrameEndCase& c = GetParam();
+  TempDir dir;
+  Settings s;
+  s.frameEndText = c.typed;
+  s.frameEndByte = FrameEndByteOf(c.typed);
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  EXPECT_EQ(ReadProfileString(dir / "Quorvel.ini", "SendConfig", "FRAMEEND"), c.saved);
+  Settings r = LoadSettings(dir.path());
+  EXPECT_EQ(r.frameEndText, c.saved);
+  EXPECT_EQ(r.frameEndByte, c.byte);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, FrameEnd,
+                         ::testing::Values(FrameEndCase{"UpperSingleDigit", "D", "0d", 0x0d},
+                                           FrameEndCase{"NoHexDigits", "zz", "53", 0x53},
+                                           FrameEndCase{"Empty", "", "00", 0},
+                                           FrameEndCase{"UpperPair", "FF", "ff", 0xff},
+                                           FrameEndCase{"LowerPair", "7e", "7e", 0x7e}),
+                         [](const auto& info) { return info.param.name; });
+
+// What odd files read as: defaults or the integer rule, and never a crash.
+struct OddFileCase {
+  const char* name;
+  std::string text;
+  int32_t timer;
+  const char* frameEnd;
+  int32_t baud;
+};
+
+void PrintTo(const OddFileCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class OddFile : public ::testing::TestWithParam<OddFileCase> {};
+
+TEST_P(OddFile, LoadsAsTheRulesSay) {
+  const OddFileCase& c = GetParam();
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini", c.text);
+  Settings s = LoadSettings(dir.path());
+  EXPECT_EQ(s.timerIntervalMs, c.timer);
+  EXPECT_EQ(s.frameEndText, c.frameEnd);
+  EXPECT_EQ(s.frameEndByte, FrameEndByteOf(c.frameEnd));
+  EXPECT_EQ(s.selection.baudPos, c.baud);
+}
+
+std::string AllBytes(int repeats) {
+  std::string text;
+  for (int r = 0; r < repeats; ++r) {
+    for (int b = 0; b < 256; ++b) text += static_cast<char>(b);
+  }
+  return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OddFile,
+    ::testing::Values(
+        OddFileCase{"Empty", "", 80, "00", 6},
+        OddFileCase{"BinaryBytes", AllBytes(64), 80, "00", 6},
+        OddFileCase{"BinaryValues", "[SendConfig]\nTIMEGAP=\x01\x7f\nFRAMEEND=\xff\xfe\xfd\n", 0,
+                    "\xff\xfe", 6},
+        OddFileCase{"NulInsideValue", "[SendConfig]\nTIMEGAP=12\x00 34\n"s, 12, "00", 6},
+        OddFileCase{"VeryLongLineBeforeTheKeys",
+                    std::string(900000, 'x') + "\n[SendConfig]\nTIMEGAP=7\n", 7, "00", 6},
+        OddFileCase{"VeryLongKeyAndSectionNames",
+                    "[" + std::string(100000, 'S') + "]\n" + std::string(100000, 'K') +
+                        "=1\n[SendConfig]\nTIMEGAP=9\n",
+                    9, "00", 6},
+        OddFileCase{"MillionDigitValue",
+                    "[SendConfig]\nTIMEGAP=" + std::string(1000000, '7') + "\n", 1908874353, "00",
+                    6},
+        OddFileCase{"LongFrameEndKeepsTwoCharacters",
+                    "[SendConfig]\nFRAMEEND=0a0d" + std::string(50000, 'f') + "\n", 80, "0a", 6},
+        OddFileCase{"EmptyFrameEnd", "[SendConfig]\nFRAMEEND=\n", 80, "", 6},
+        OddFileCase{"EmptyValuesGiveDefaults", "[COMConfig]\nBRATE=\n[SendConfig]\nTIMEGAP=  \n",
+                    80, "00", 6},
+        OddFileCase{"NotANumber", "[COMConfig]\nBRATE=fast\n[SendConfig]\nTIMEGAP=-x\n", 0, "00",
+                    0},
+        OddFileCase{"QuotedValues", "[COMConfig]\nBRATE=\"11\"\n[SendConfig]\nFRAMEEND='0d'\n", 80,
+                    "0d", 11},
+        OddFileCase{"OldMacLineEndsHideTheKeys", "[SendConfig]\rTIMEGAP=5\r", 80, "00", 6}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SettingsFile, HandEditedFileLoadsAndSaveChangesOnlyOurValues) {
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini",
+            "; Quorvel settings, kept by hand\r\n"
+            "[Lab]\r\n"
+            "bench = 3\r\n"
+            "\r\n"
+            "[ comconfig ]\r\n"
+            "  com = 2\r\n"
+            "Brate=9   ; 9600\r\n"
+            "ByteSize =3\r\n"
+            "stopbits= 1\r\n"
+            "PARITY=0\r\n"
+            "; flow control left out on purpose\r\n"
+            "\r\n"
+            "[RecvConfig]\r\n"
+            "RECVHEX = 1\r\n"
+            "[SendConfig]\r\n"
+            "SendHex=0\r\n"
+            "TimeGap = \"250\"\r\n"
+            "FrameEnd = 0A\r\n"
+            "[COMConfig]\r\n"
+            "COM=7\r\n");
+  Settings s = LoadSettings(dir.path());
+  EXPECT_EQ(s.selection.portPos, 2);
+  EXPECT_EQ(s.selection.baudPos, 9);
+  EXPECT_EQ(s.selection.dataBitsPos, 3);
+  EXPECT_EQ(s.selection.stopBitsPos, 1);
+  EXPECT_EQ(s.selection.parityPos, 0);
+  EXPECT_EQ(s.selection.flowPos, 0);
+  EXPECT_EQ(s.hexDisplay, 1);
+  EXPECT_EQ(s.sendAsHex, 0);
+  EXPECT_EQ(s.timerIntervalMs, 250);
+  EXPECT_EQ(s.frameEndText, "0A");
+  EXPECT_EQ(s.frameEndByte, 10);
+
+  s.selection.baudPos = 11;
+  s.selection.flowPos = 2;
+  s.sendAsHex = 1;
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  EXPECT_EQ(ReadAll(dir / "Quorvel.ini"),
+            "; Quorvel settings, kept by hand\r\n"
+            "[Lab]\r\n"
+            "bench = 3\r\n"
+            "\r\n"
+            "[ comconfig ]\r\n"
+            "  com = 2\r\n"
+            "Brate=11\r\n"
+            "ByteSize =3\r\n"
+            "stopbits= 1\r\n"
+            "PARITY=0\r\n"
+            "FLOWCONTROL=2\r\n"
+            "; flow control left out on purpose\r\n"
+            "\r\n"
+            "[RecvConfig]\r\n"
+            "RECVHEX = 1\r\n"
+            "[SendConfig]\r\n"
+            "SendHex=1\r\n"
+            "TimeGap = \"250\"\r\n"
+            "FrameEnd = 0a\r\n"
+            "[COMConfig]\r\n"
+            "COM=7\r\n");
+}
+
+TEST(SettingsFile, MissingKeysAndSectionsAreAddedWhereTheyBelong) {
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini", "[SendConfig]\nTIMEGAP=5");
+  ASSERT_TRUE(SaveSettings(Settings{}, dir.path()));
+  EXPECT_EQ(ReadAll(dir / "Quorvel.ini"),
+            "[SendConfig]\nTIMEGAP=80\nSENDHEX=0\nFRAMEEND=00\n"
+            "\n[COMConfig]\nCOM=0\nBRATE=6\nBYTESIZE=3\nSTOPBITS=0\nPARITY=2\nFLOWCONTROL=0\n"
+            "\n[RecvConfig]\nRECVHEX=0\n");
+}
+
+TEST(SettingsFile, FollowsTheWorkingDirectoryOfEachCall) {
+  TempDir first, second;
+  Settings s;
+  s.timerIntervalMs = 1234;
+  {
+    WorkingDirectory cwd(first.path());
+    SaveSettings(s);
+  }
+  {
+    WorkingDirectory cwd(second.path());
+    ExpectDefaults(LoadSettings());
+    SaveSettings(Settings{});
+  }
+  EXPECT_EQ(LoadSettings(first.path()).timerIntervalMs, 1234);
+  EXPECT_EQ(ReadAll(second / "Quorvel.ini"), kDefaultFile);
+}
+
+// The file is named relative to the working directory, so a directory whose
+// absolute path is longer than any path buffer works too.
+TEST(SettingsFile, WorksInADirectoryDeeperThanAnyPathBuffer) {
+  TempDir dir;
+  WorkingDirectory cwd(dir.path());
+  const std::string level(200, 'd');
+  int depth = 0;
+  for (; depth * (level.size() + 1) <= PATH_MAX + 400; ++depth) {
+    ASSERT_EQ(::mkdir(level.c_str(), 0700), 0);
+    ASSERT_EQ(::chdir(level.c_str()), 0);
+  }
+  Settings s;
+  s.timerIntervalMs = 777;
+  SaveSettings(s);
+  EXPECT_EQ(LoadSettings().timerIntervalMs, 777);
+  EXPECT_EQ(ReadProfileInt("Quorvel.ini", "SendConfig", "TIMEGAP", 0), 777);
+
+  // remove_all cannot name files this deep; take the tree down from inside.
+  ::unlink("Quorvel.ini");
+  for (; depth > 0; --depth) {
+    ASSERT_EQ(::chdir(".."), 0);
+    ASSERT_EQ(::rmdir(level.c_str()), 0);
+  }
+}
+
+TEST(SettingsFile, UnusableNamesLoadAsDefaults) {
+  TempDir dir;
+  fs::create_directory(dir / "Quorvel.ini");
+  ExpectDefaults(LoadSettings(dir.path()));
+  TempDir other;
+  fs::create_symlink(other / "gone.ini", other / "Quorvel.ini");
+  ExpectDefaults(LoadSettings(other.path()));
+  ExpectDefaults(LoadSettings(dir / "no such directory"));
+}
+
+// Saves that cannot or must not happen: the old file stays exactly as it was
+// (same inode, bytes and time), and nothing else appears in the directory.
+struct RefusedSaveCase {
+  const char* name;
+  std::function<void(const fs::path& dir)> arrange;
+  bool unprivileged;  // needs a user that permission bits apply to
+};
+
+void PrintTo(const RefusedSaveCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class RefusedSave : public ::testing::TestWithParam<RefusedSaveCase> {};
+
+TEST_P(RefusedSave, LeavesTheOldFileAsItWas) {
+  const RefusedSaveCase& c = GetParam();
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini", "; mine\n[SendConfig]\nTIMEGAP=42\n");
+  c.arrange(dir.path());
+  struct stat before;
+  ASSERT_EQ(::lstat((dir / "Quorvel.ini").c_str(), &before), 0);
+  const std::vector<std::string> listing = Listing(dir.path());
+
+  Settings s;
+  s.timerIntervalMs = 9999;
+  std::function<bool()> save = [&] { return SaveSettings(s, dir.path()); };
+  std::optional<bool> saved = c.unprivileged ? RunUnprivileged(save) : save();
+  if (!saved) GTEST_SKIP() << "no unprivileged user to run as";
+  EXPECT_FALSE(*saved);
+
+  struct stat after;
+  ASSERT_EQ(::lstat((dir / "Quorvel.ini").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_size, before.st_size);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(Listing(dir.path()), listing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedSave,
+    ::testing::Values(RefusedSaveCase{"ReadOnlyDirectory",
+                                      [](const fs::path& dir) {
+                                        ::chmod((dir / "Quorvel.ini").c_str(), 0666);
+                                        ::chmod(dir.c_str(), 0555);
+                                      },
+                                      true},
+                      RefusedSaveCase{"ReadOnlyFile",
+                                      [](const fs::path& dir) {
+                                        ::chmod((dir / "Quorvel.ini").c_str(), 0444);
+                                        ::chmod(dir.c_str(), 0777);
+                                      },
+                                      true},
+                      RefusedSaveCase{"UnreadableFile",
+                                      [](const fs::path& dir) {
+                                        ::chmod((dir / "Quorvel.ini").c_str(), 0);
+                                        ::chmod(dir.c_str(), 0777);
+                                      },
+                                      true},
+                      RefusedSaveCase{"FileTooLargeToBeOurs",
+                                      [](const fs::path& dir) {
+                                        fs::resize_file(dir / "Quorvel.ini", 100u * 1024 * 1024);
+                                      },
+                                      false},
+                      RefusedSaveCase{"DirectoryNamedLikeTheFile",
+                                      [](const fs::path& dir) {
+                                        fs::remove(dir / "Quorvel.ini");
+                                        fs::create_directory(dir / "Quorvel.ini");
+                                        WriteFile(dir / "Quorvel.ini" / "keep", "x");
+                                      },
+                                      false},
+                      RefusedSaveCase{"FifoNamedLikeTheFile",
+                                      [](const fs::path& dir) {
+                                        fs::remove(dir / "Quorvel.ini");
+                                        ::mkfifo((dir / "Quorvel.ini").c_str(), 0666);
+                                      },
+                                      false}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SettingsFile, SaveWhereNoDirectoryCanBeIsSilentAndCreatesNothing) {
+  TempDir dir;
+  EXPECT_FALSE(SaveSettings(Settings{}, dir / "missing"));
+  WriteFile(dir / "plain", "not a directory");
+  EXPECT_FALSE(SaveSettings(Settings{}, dir / "plain"));
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"plain"});
+  EXPECT_EQ(ReadAll(dir / "plain"), "not a directory");
+}
+
+}  // namespace
+}  // namespace quorvel
