@@ -50,4 +50,20 @@ std::string PortMapKey(int number);
 // without leading zeros; 0 for any other key.
 int PortMapNumber(std::string_view key);
 
+// Gives each serial device of this machine that no entry of `portMap` names
+// yet the lowest COM number that no entry uses and whose default device
+// /dev/ttyS(n-1) has no UART behind it (<ttyClassRoot>/ttyS(n-1)/type is 0 or
+// missing), and adds it to `portMap` as <devRoot>/<name>. The devices are the
+// entries of `ttyClassRoot` backed by hardware (with a "device" link) and
+// present in `devRoot`, except virtual consoles and the ttyS<n> devices, which
+// COM n+1 reaches anyway; they are taken in name order (ttyACM0, ttyUSB0,
+// ttyUSB2, ttyUSB10). An entry names a device by the same path or by a path
+// to the same node (a /dev/serial/by-id link). Existing entries never change.
+// Returns the new entries. Call it after LoadSettings, so that SaveSettings
+// makes the numbers stick across runs.
+std::map<int, std::string> AssignDetectedPorts(
+    std::map<int, std::string>& portMap,
+    const std::filesystem::path& ttyClassRoot = "/sys/class/tty",
+    const std::filesystem::path& devRoot = "/dev");
+
 }  // namespace quorvel

@@ -1,0 +1,319 @@
+// COM numbers for Linux serial devices: [PortMap] entries in Quorvel.ini, and
+// the numbers handed to the devices of a fake /sys/class/tty tree.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "link/serial_port.h"
+#include "settings/profile_file.h"
+#include "settings/settings.h"
+#include "support/pty_device.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+using PortMap = std::map<int, std::string>;
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/quorvel-portmap-XXXXXX";
+    if (::mkdtemp(name) == nullptr) ADD_FAILURE() << "mkdtemp failed: " << errno;
+    path_ = name;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const char* name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+void WriteFile(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One tty as sysfs shows it.
+struct Tty {
+  const char* name;
+  bool hardware = true;        // has a "device" link
+  const char* type = nullptr;  // contents of "type"; null: no such file
+  bool node = true;            // present in /dev
+};
+
+// A machine's /sys/class/tty and /dev, laid out like the kernel's: each class
+// entry is a link into /sys/devices, and hardware-backed ones have a "device"
+// link to their parent device.
+class FakeMachine {
+ public:
+  FakeMachine() {
+    fs::create_directories(ttyClass());
+    fs::create_directories(dev());
+    fs::create_directories(root_ / "sys/devices/platform/hw");
+  }
+  fs::path ttyClass() const { return root_ / "sys/class/tty"; }
+  fs::path dev() const { return root_ / "dev"; }
+  std::string Node(const std::string& name) const { return (dev() / name).string(); }
+
+  void Plug(const Tty& tty) {
+    fs::path device = root_ / "sys/devices/platform" / tty.name;
+    fs::create_directories(device);
+    if (tty.hardware) fs::create_directory_symlink("../hw", device / "device");
+    if (tty.type != nullptr) WriteFile(device / "type", std::string(tty.type) + "\n");
+    fs::create_directory_symlink(device, ttyClass() / tty.name);
+    if (tty.node) WriteFile(dev() / tty.name, "");
+  }
+  void Unplug(const std::string& name) {
+    fs::remove(ttyClass() / name);
+    fs::remove_all(root_ / "sys/devices/platform" / name);
+    fs::remove(dev() / name);
+  }
+
+ private:
+  TempDir dir_;
+  fs::path root_ = dir_.path();
+};
+
+// ---------------------------------------------------------------- entries
+
+TEST(PortMap, EntriesLoadFromTheirSectionWhateverTheirCase) {
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini",
+            "[COMConfig]\nCOM=4\n"
+            "[portmap]\n"
+            "COM5 = /dev/ttyUSB0\n"
+            "com7=\"/tmp/my link\"\n"
+            "COM5=/dev/second-is-ignored\n"
+            "; COM6=/dev/commented\n"
+            "COM05=/dev/leading-zero\n"
+            "COM0=/dev/zero-port\n"
+            "COM256=/dev/beyond\n"
+            "COM8=\n"
+            "COMX=/dev/x\n"
+            "Note=kept by hand\n");
+  EXPECT_EQ(LoadSettings(dir.path()).portMap, (PortMap{{5, "/dev/ttyUSB0"}, {7, "/tmp/my link"}}));
+}
+
+TEST(PortMapKeys, NameAndNumberAgree) {
+  EXPECT_EQ(PortMapKey(5), "COM5");
+  EXPECT_EQ(PortMapNumber("COM5"), 5);
+  EXPECT_EQ(PortMapNumber("com255"), 255);
+  EXPECT_EQ(PortMapNumber("cOm1"), 1);
+  for (const char* key :
+       {"COM", "COM0", "COM05", "COM256", "COM1x", "COM-1", "CON1", "XCOM1", "COM99999999999"}) {
+    EXPECT_EQ(PortMapNumber(key), 0) << key;
+  }
+}
+
+// What the simulated device tool does, and what a user does by hand: an entry
+// sends COM 3 to a pseudo-terminal instead of /dev/ttyS2.
+TEST(PortMap, EntryReachesItsDeviceInsteadOfTheDefault) {
+  TempDir dir;
+  testing::PtyDevice device;
+  ASSERT_TRUE(
+      WriteProfileString(dir / "Quorvel.ini", kPortMapSection, PortMapKey(3), device.Path()));
+  Settings settings = LoadSettings(dir.path());
+
+  SerialPort port;
+  for (const auto& [number, path] : settings.portMap) port.Names().Set(number, path);
+  EXPECT_EQ(port.Names().DevicePath(4), "/dev/ttyS3");
+  ASSERT_TRUE(port.Open(3, LineParameters{}));
+  const uint8_t hello[] = {'h', 'i'};
+  port.Write(hello, 2);
+  EXPECT_EQ(device.Receive(2), (std::vector<uint8_t>{'h', 'i'}));
+  port.Close();
+}
+
+TEST(PortMap, SaveWritesEntriesInPlaceOrAppendedAndRemovesNothing) {
+  TempDir dir;
+  WriteFile(dir / "Quorvel.ini",
+            "[PortMap]\nNote = by hand\ncom2 = /dev/old\nCOM4=/dev/keep\n\n; line settings\n");
+  Settings settings;
+  settings.portMap = {
+      {2, "/dev/new"}, {9, "/dev/ttyUSB3"}, {0, "/dev/no-number"}, {300, "/dev/big"},
+      {5, ""},         {6, "two\nlines"}};
+  ASSERT_TRUE(SaveSettings(settings, dir.path()));
+  const std::string tenKeys =
+      "[COMConfig]\nCOM=0\nBRATE=6\nBYTESIZE=3\nSTOPBITS=0\nPARITY=2\nFLOWCONTROL=0\n"
+      "\n[RecvConfig]\nRECVHEX=0\n"
+      "\n[SendConfig]\nSENDHEX=0\nTIMEGAP=80\nFRAMEEND=00\n";
+  EXPECT_EQ(ReadAll(dir / "Quorvel.ini"),
+            "[PortMap]\nNote = by hand\ncom2 = /dev/new\nCOM4=/dev/keep\nCOM9=/dev/ttyUSB3\n"
+            "\n; line settings\n\n" +
+                tenKeys);
+  EXPECT_EQ(LoadSettings(dir.path()).portMap,
+            (PortMap{{2, "/dev/new"}, {4, "/dev/keep"}, {9, "/dev/ttyUSB3"}}));
+}
+
+TEST(PortMap, NoEntriesNoSection) {
+  TempDir dir;
+  ASSERT_TRUE(SaveSettings(Settings{}, dir.path()));
+  EXPECT_EQ(ReadAll(dir / "Quorvel.ini").find("PortMap"), std::string::npos);
+}
+
+// ---------------------------------------------------------------- detection
+
+struct AssignCase {
+  const char* name;
+  std::vector<Tty> ttys;
+  PortMap existing;  // a value "dev:NAME" stands for the fake /dev/NAME
+  PortMap added;     // values are device names in the fake /dev
+};
+
+void PrintTo(const AssignCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class AssignPorts : public ::testing::TestWithParam<AssignCase> {};
+
+TEST_P(AssignPorts, GivesEachNewDeviceTheLowestFreeNumber) {
+  const AssignCase& c = GetParam();
+  FakeMachine machine;
+  for (const Tty& tty : c.ttys) machine.Plug(tty);
+  PortMap map;
+  for (const auto& [number, value] : c.existing) {
+    map[number] = value.starts_with("dev:") ? machine.Node(value.substr(4)) : value;
+  }
+  PortMap expectedAdded, expectedMap = map;
+  for (const auto& [number, name] : c.added) {
+    expectedAdded[number] = machine.Node(name);
+    expectedMap[number] = machine.Node(name);
+  }
+  EXPECT_EQ(AssignDetectedPorts(map, machine.ttyClass(), machine.dev()), expectedAdded);
+  EXPECT_EQ(map, expectedMap);
+}
+
+const std::vector<Tty> kConsoles = {
+    {"tty", false}, {"tty0", false}, {"tty1", false}, {"console", false}, {"ptmx", false}};
+
+std::vector<Tty> With(std::vector<Tty> ttys) {
+  ttys.insert(ttys.end(), kConsoles.begin(), kConsoles.end());
+  return ttys;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AssignPorts,
+    ::testing::Values(AssignCase{"UsbAndAcmSkipTheNumberOfABuiltInUart",
+                                 With({{"ttyS0", true, "4"},
+                                       {"ttyS1", true, "0"},
+                                       {"ttyS2", true},
+                                       {"ttyS3", true, "0"},
+                                       {"ttyUSB0"},
+                                       {"ttyACM0"}}),
+                                 {},
+                                 {{2, "ttyACM0"}, {3, "ttyUSB0"}}},
+                      AssignCase{"LaptopWithoutBuiltInPortsMakesTheAdapterCom1",
+                                 With({{"ttyS0", true, "0"},
+                                       {"ttyS1", true, "0"},
+                                       {"ttyS2", true, "0"},
+                                       {"ttyS3", true, "0"},
+                                       {"ttyUSB0"}}),
+                                 {},
+                                 {{1, "ttyUSB0"}}},
+                      AssignCase{"OnBoardUartAndUsbWithoutAnyTtyS",
+                                 {{"ttyAMA0"}, {"ttyUSB0"}},
+                                 {},
+                                 {{1, "ttyAMA0"}, {2, "ttyUSB0"}}},
+                      AssignCase{"DevicesTakenInNumericOrder",
+                                 {{"ttyUSB10"}, {"ttyUSB2"}, {"ttyUSB1"}},
+                                 {},
+                                 {{1, "ttyUSB1"}, {2, "ttyUSB2"}, {3, "ttyUSB10"}}},
+                      AssignCase{"ExistingEntriesKeepTheirNumbersAndDevices",
+                                 {{"ttyUSB0"}, {"ttyUSB1"}, {"ttyACM0"}},
+                                 {{1, "/dev/pts/9"}, {3, "dev:ttyUSB0"}},
+                                 {{2, "ttyACM0"}, {4, "ttyUSB1"}}},
+                      AssignCase{"DeviceWithoutNodeIsNotPresent",
+                                 {{"ttyUSB0", true, nullptr, false}, {"ttyUSB1"}},
+                                 {},
+                                 {{1, "ttyUSB1"}}},
+                      AssignCase{"VirtualTtysAndTtySGetNoEntry",
+                                 With({{"ttyS0", true, "0"}, {"ttyS1", true, "4"}, {"pts", false}}),
+                                 {},
+                                 {}},
+                      AssignCase{"OtherHardwareNamesStartingWithTtySAreDevicesToo",
+                                 {{"ttySAC0"}, {"ttyS0", true, "4"}},
+                                 {},
+                                 {{2, "ttySAC0"}}},
+                      AssignCase{
+                          "UartTypeReadByTheIntegerRule",
+                          {{"ttyS0", true, "garbage"}, {"ttyS1", true, "  17 "}, {"ttyUSB0"}},
+                          {},
+                          {{1, "ttyUSB0"}}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(AssignPorts, EntryThroughALinkNamesTheDevice) {
+  FakeMachine machine;
+  machine.Plug({"ttyUSB0"});
+  TempDir links;
+  fs::create_symlink(machine.Node("ttyUSB0"), links / "usb-FTDI_FT232R-if00-port0");
+  PortMap map{{7, (links / "usb-FTDI_FT232R-if00-port0").string()}};
+  EXPECT_EQ(AssignDetectedPorts(map, machine.ttyClass(), machine.dev()), PortMap{});
+  EXPECT_EQ(map.size(), 1u);
+}
+
+TEST(AssignPorts, NoFreeNumberAssignsNothing) {
+  FakeMachine machine;
+  machine.Plug({"ttyUSB0"});
+  PortMap map;
+  for (int n = 1; n <= kPortCount; ++n) map[n] = "/dev/pts/" + std::to_string(n);
+  const PortMap before = map;
+  EXPECT_EQ(AssignDetectedPorts(map, machine.ttyClass(), machine.dev()), PortMap{});
+  EXPECT_EQ(map, before);
+}
+
+TEST(AssignPorts, MissingSysfsAssignsNothing) {
+  TempDir dir;
+  PortMap map;
+  EXPECT_EQ(AssignDetectedPorts(map, dir / "no-sys", dir / "no-dev"), PortMap{});
+  EXPECT_TRUE(map.empty());
+}
+
+TEST(AssignPorts, NumbersStickAcrossSaveAndReload) {
+  TempDir dir;
+  FakeMachine machine;
+  machine.Plug({"ttyS0", true, "4"});
+  machine.Plug({"ttyUSB0"});
+  machine.Plug({"ttyACM0"});
+  auto start = [&] {
+    Settings settings = LoadSettings(dir.path());
+    AssignDetectedPorts(settings.portMap, machine.ttyClass(), machine.dev());
+    return settings;
+  };
+
+  Settings first = start();
+  const PortMap expected{{2, machine.Node("ttyACM0")}, {3, machine.Node("ttyUSB0")}};
+  EXPECT_EQ(first.portMap, expected);
+  ASSERT_TRUE(SaveSettings(first, dir.path()));
+  EXPECT_EQ(ReadProfileString(dir / "Quorvel.ini", kPortMapSection, "COM3"),
+            machine.Node("ttyUSB0"));
+
+  Settings second = start();
+  EXPECT_EQ(second.portMap, expected);
+
+  // An adapter unplugged keeps its number for when it comes back; a new one
+  // takes the next free number rather than the unplugged one's.
+  machine.Unplug("ttyACM0");
+  machine.Plug({"ttyUSB1"});
+  Settings third = start();
+  EXPECT_EQ(third.portMap, (PortMap{{2, machine.Node("ttyACM0")},
+                                    {3, machine.Node("ttyUSB0")},
+                                    {4, machine.Node("ttyUSB1")}}));
+  ASSERT_TRUE(SaveSettings(third, dir.path()));
+  EXPECT_EQ(LoadSettings(dir.path()).portMap, third.portMap);
+}
+
+}  // namespace
+}  // namespace quorvel
