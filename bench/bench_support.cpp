@@ -184,4 +184,11 @@ std::string MachineDescription() {
   return std::to_string(cores) + " cores (nproc), " + model + ", Linux " + name.release;
 }
 
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
 }  // namespace quorvel::bench

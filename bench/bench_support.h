@@ -96,5 +96,7 @@ std::optional<Switches> TaskSwitches(pid_t tid);
 uint64_t ResidentKb();
 
 std::string MachineDescription();
+// The load averages over 1, 5 and 15 minutes: other work skews the figures.
+std::string LoadAverage();
 
 }  // namespace quorvel::bench

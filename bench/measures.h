@@ -16,6 +16,7 @@ struct BenchOptions {
   int idleSeconds = 10;  // per idle measurement
   size_t streamBytes = 20'000'000;
   int streamRuns = 3;
+  int startupRuns = 1000;  // fresh processes for the start-up
 };
 
 struct Measure {

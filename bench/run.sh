@@ -13,4 +13,10 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD
 cmake --build "$build" --target quorvel_bench >&2
 
 export QT_QPA_PLATFORM=offscreen
-exec "$build/bench/quorvel_bench" "$@"
+# Qt wants a private runtime directory and complains at every start without one.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  XDG_RUNTIME_DIR=$(mktemp -d)
+  export XDG_RUNTIME_DIR
+  trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
+fi
+"$build/bench/quorvel_bench" "$@"

@@ -1,0 +1,29 @@
+// The parts of the benchmarks that need the window (built with
+// QUORVEL_BENCH_WINDOW only).
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "bench_support.h"
+#include "measures.h"
+
+namespace quorvel::bench {
+
+// Creates the QApplication (offscreen unless QT_QPA_PLATFORM says otherwise)
+// once; message boxes are counted instead of shown.
+void EnsureApplication();
+
+// Writes a Quorvel.ini into `directory` that makes the terminal open
+// `devicePath` at start.
+bool WriteBenchSettings(const std::filesystem::path& directory, const std::string& devicePath);
+
+// Start-up, measured in fresh processes: from just before the fork to the
+// window's first paint, with the link open; and the resident memory then.
+Row MeasureStartup(const BenchOptions& options);
+
+// The child's side of MeasureStartup (quorvel_bench --startup-probe T0): starts
+// as the application shell does and prints "<ms> <resident kB> <link open>".
+int StartupProbe(const char* startNs);
+
+}  // namespace quorvel::bench
