@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Takes a real screenshot of the terminal's window under Xvfb while a
+# simulated device on a pseudo-terminal talks to it, and writes it to
+# docs/screenshot.png (or to the path given as the first argument).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m "${1:-$root/docs/screenshot.png}")
+build="${QUORVEL_BUILD_DIR:-$root/build}"
+
+"$root/tools/install-deps.sh" xvfb xauth x11-utils imagemagick
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target quorvel quorvel-devsim >/dev/null
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+cd "$work"
+
+# The terminal starts with 9600 baud, no parity, hex display off and a
+# request in its send box's history; the device answers every frame ending
+# in 0A with a status line, so both directions show traffic.
+cat >Quorvel.ini <<'INI'
+[COMConfig]
+COM=0
+BRATE=7
+BYTESIZE=3
+STOPBITS=0
+PARITY=0
+FLOWCONTROL=0
+[RecvConfig]
+RECVHEX=0
+[SendConfig]
+SENDHEX=0
+TIMEGAP=500
+FRAMEEND=0a
+INI
+
+# "T=21.5C H=40% OK\r\n" every 300 ms, as a sensor reporting on its own.
+"$build/tools/quorvel-devsim" --com 1 --every 300 \
+  --send "54 3d 32 31 2e 35 43 20 48 3d 34 30 25 20 4f 4b 0d 0a" >devsim.log 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do
+  grep -q '^COM1=' Quorvel.ini 2>/dev/null && break
+  sleep 0.05
+done
+grep -q '^COM1=' Quorvel.ini || { echo "the simulated device did not start" >&2; cat devsim.log >&2; exit 1; }
+
+export out build
+xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
+  set -euo pipefail
+  "$build/ui/quorvel" &
+  app=$!
+  window=""
+  for _ in $(seq 100); do
+    window=$(xwininfo -root -tree 2>/dev/null | awk "/serial debug tool/ { print \$1; exit }")
+    [ -n "$window" ] && break
+    sleep 0.05
+  done
+  [ -n "$window" ] || { echo "the window did not appear" >&2; kill $app; exit 1; }
+  # Let a few reports arrive and be shown.
+  sleep 2
+  geometry=$(xwininfo -id "$window" | awk "/Absolute upper-left X/ { x=\$4 } /Absolute upper-left Y/ { y=\$4 } /Width/ { w=\$2 } /Height/ { h=\$2 } END { print w \"x\" h \"+\" x \"+\" y }")
+  mkdir -p "$(dirname "$out")"
+  import -window root -crop "$geometry" +repage "$out"
+  kill $app
+  wait $app 2>/dev/null || true
+'
+echo "wrote $out"
