@@ -67,16 +67,17 @@ std::string ReadFile(const fs::path& path) {
 }
 
 const fs::path& Directory() {
-  static const fs::path directory = [] {
+  // Never destroyed, so the exit handler that removes it can still read it.
+  static const fs::path* directory = [] {
     char name[] = "/tmp/quorvel-settings-fuzz-XXXXXX";
     FUZZ_CHECK(mkdtemp(name) != nullptr);
     std::atexit([] {
       std::error_code ignored;
       fs::remove_all(Directory(), ignored);
     });
-    return fs::path(name);
+    return new fs::path(name);
   }();
-  return directory;
+  return *directory;
 }
 
 }  // namespace
