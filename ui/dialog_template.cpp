@@ -15,6 +15,7 @@
 
 #include "link/line_settings.h"
 #include "ui/byte_text_box.h"
+#include "ui/receive_box.h"
 
 namespace quorvel {
 namespace {
@@ -26,7 +27,7 @@ constexpr ControlTemplate kMainDialog[] = {
     {kSendButton, kPushButton, "Send", {335, 204, 43, 41}},
     {kOpenCloseButton, kPushButton, "Open COM", {33, 100, 49, 14}},
     {kSendBox, kTextBox, "Send box", {119, 205, 212, 41}},
-    {kReceiveBox, kTextBox, "Receive box", {119, 7, 257, 194}},
+    {kReceiveBox, kLogBox, "Receive box", {119, 7, 257, 194}},
     {kPortSelector, kSelector, "", {61, 14, 48, 63}},
     {kNoControl, kLabel, "COM number:", {13, 17, 47, 8}, kPortSelector},
     {kNoControl, kGroupBox, "Serial setting", {7, 7, 109, 111}},
@@ -126,6 +127,8 @@ QWidget* CreateControl(QWidget* parent, const ControlTemplate& spec) {
     }
     case kTextBox:
       return new ByteTextBox(parent);
+    case kLogBox:
+      return new ReceiveBox(parent);
   }
   return nullptr;
 }
@@ -235,6 +238,7 @@ std::map<int, QWidget*> BuildControls(QWidget* parent,
       case kPushButton:
       case kCheckBox:
       case kTextBox:
+      case kLogBox:
         widget->setAccessibleName(QString::fromLatin1(spec->text));
         break;
       default:

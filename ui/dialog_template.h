@@ -49,6 +49,7 @@ enum class ControlKind {
   kEdit,          // single line
   kReadOnlyEdit,  // single line, shows a value
   kTextBox,       // multi-line byte text with a vertical scroll bar
+  kLogBox,        // the same, showing the receive log
 };
 
 struct DluRect {

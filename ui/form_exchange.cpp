@@ -8,6 +8,7 @@
 #include "ui/byte_text_box.h"
 #include "ui/form_values.h"
 #include "ui/message_box.h"
+#include "ui/receive_box.h"
 
 namespace quorvel {
 
@@ -23,8 +24,9 @@ std::string LineText(const QLineEdit* edit) {
   return BytesFromText(edit->text());
 }
 
-void SetLineText(QLineEdit* edit, const QString& text) {
+void SetLineText(QLineEdit* edit, const QString& text, RepaintPacer* pacer = nullptr) {
   if (edit->text() == text) return;
+  if (pacer) pacer->Changing(edit);
   edit->setText(text);
   // Show a long value from its start, as the box's first characters matter.
   edit->setCursorPosition(0);
@@ -44,7 +46,7 @@ bool FormExchange::Fail(QWidget* control, const char* message) {
 
 bool FormExchange::Capture() {
   // Everything the controls hold, read before the lock is taken.
-  bool receiveEdited = controls_.receiveBox->document()->isModified();
+  bool receiveEdited = controls_.receiveBox->Edited();
   std::string receiveText = receiveEdited ? controls_.receiveBox->Bytes() : std::string();
   std::string sendText = controls_.sendBox->Bytes();
   bool sendAsHex = controls_.sendAsHex->isChecked();
@@ -69,7 +71,7 @@ bool FormExchange::Capture() {
     if (receiveEdited) {
       state_.receiveText = std::move(receiveText);
     } else {
-      state_.receiveText = shownReceiveText_;
+      state_.receiveText = controls_.receiveBox->Shown();
     }
     state_.sendText = std::move(sendText);
     state_.sendAsHex = sendAsHex;
@@ -112,9 +114,8 @@ bool FormExchange::Capture() {
 }
 
 void FormExchange::Publish() {
-  bool receiveEdited = controls_.receiveBox->document()->isModified();
-  bool receiveChanged;
-  std::string receiveText;
+  enum class ReceiveUpdate { kNone, kAppend, kShow } receiveUpdate;
+  std::string receiveText;  // the tail to append, or the whole text to show
   std::string sendText;
   bool sendAsHex, hexDisplay, timerSend, replyAfterFrame;
   int32_t period;
@@ -122,12 +123,19 @@ void FormExchange::Publish() {
   std::string frameEnd;
   {
     std::lock_guard guard(state_.lock);
+    hexDisplay = state_.hexDisplay != 0;
     // Comparing is far cheaper than handing an unchanged log to the box again.
-    receiveChanged = receiveEdited || state_.receiveText != shownReceiveText_;
-    if (receiveChanged) receiveText = state_.receiveText;
+    if (!controls_.receiveBox->Edited() && state_.receiveText == controls_.receiveBox->Shown()) {
+      receiveUpdate = ReceiveUpdate::kNone;
+    } else if (controls_.receiveBox->CanAppend(state_.receiveText, hexDisplay)) {
+      receiveUpdate = ReceiveUpdate::kAppend;
+      receiveText = state_.receiveText.substr(controls_.receiveBox->Shown().size());
+    } else {
+      receiveUpdate = ReceiveUpdate::kShow;
+      receiveText = state_.receiveText;
+    }
     sendText = state_.sendText;
     sendAsHex = state_.sendAsHex != 0;
-    hexDisplay = state_.hexDisplay != 0;
     period = state_.timerIntervalMs;
     timerSend = state_.timerSend != 0;
     shown = {state_.lastIntervalMs, state_.rxCount, state_.txCount, state_.averageMs};
@@ -136,11 +144,17 @@ void FormExchange::Publish() {
     state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
   }
 
-  if (receiveChanged) {
-    controls_.receiveBox->SetBytes(receiveText);
-    shownReceiveText_ = std::move(receiveText);
-  } else {
-    controls_.receiveBox->ScrollToTop();
+  // The box shows the text from its first line after every publish.
+  switch (receiveUpdate) {
+    case ReceiveUpdate::kNone:
+      controls_.receiveBox->ScrollToTop();
+      break;
+    case ReceiveUpdate::kAppend:
+      controls_.receiveBox->Append(receiveText);
+      break;
+    case ReceiveUpdate::kShow:
+      controls_.receiveBox->Show(receiveText, hexDisplay);
+      break;
   }
   // An unchanged send box is left alone, so the caret of someone typing stays.
   if (controls_.sendBox->Bytes() != sendText) controls_.sendBox->SetBytes(sendText);
@@ -148,10 +162,12 @@ void FormExchange::Publish() {
   controls_.hexDisplay->setChecked(hexDisplay);
   SetLineText(controls_.period, QString::number(period));
   controls_.timerSend->setChecked(timerSend);
-  SetLineText(controls_.interval, QString::fromStdString(FormatDouble(shown.interval)));
-  SetLineText(controls_.rxCount, QString::number(shown.rxCount));
-  SetLineText(controls_.txCount, QString::number(shown.txCount));
-  SetLineText(controls_.average, QString::fromStdString(FormatDouble(shown.average)));
+  SetLineText(controls_.interval, QString::fromStdString(FormatDouble(shown.interval)),
+              &counterPacer_);
+  SetLineText(controls_.rxCount, QString::number(shown.rxCount), &counterPacer_);
+  SetLineText(controls_.txCount, QString::number(shown.txCount), &counterPacer_);
+  SetLineText(controls_.average, QString::fromStdString(FormatDouble(shown.average)),
+              &counterPacer_);
   shown_ = shown;
   controls_.frameEnd->setMaxLength(kMaxFrameEndLength);
   SetLineText(controls_.frameEnd, TextFromBytes(frameEnd));
@@ -159,7 +175,7 @@ void FormExchange::Publish() {
 }
 
 void FormExchange::ShowTxCount(uint32_t txCount) {
-  SetLineText(controls_.txCount, QString::number(txCount));
+  SetLineText(controls_.txCount, QString::number(txCount), &counterPacer_);
   shown_.txCount = txCount;
 }
 

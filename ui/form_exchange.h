@@ -25,6 +25,7 @@
 #include <string>
 
 #include "core/terminal_state.h"
+#include "ui/repaint_pacer.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -33,9 +34,10 @@ class QWidget;
 namespace quorvel {
 
 class ByteTextBox;
+class ReceiveBox;
 
 struct FormControls {
-  ByteTextBox* receiveBox;
+  ReceiveBox* receiveBox;
   ByteTextBox* sendBox;
   QCheckBox* sendAsHex;
   QCheckBox* hexDisplay;
@@ -87,7 +89,7 @@ class FormExchange {
 
   TerminalState& state_;
   FormControls controls_;
-  std::string shownReceiveText_;  // what the receive box holds unless the user edited it
+  RepaintPacer counterPacer_{nullptr};  // the counters change with every burst
   Shown shown_;
 };
 

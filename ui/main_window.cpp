@@ -23,6 +23,7 @@
 #include "ui/byte_text_box.h"
 #include "ui/form_exchange.h"
 #include "ui/message_box.h"
+#include "ui/receive_box.h"
 
 namespace quorvel {
 namespace {
@@ -64,7 +65,7 @@ MainWindow::MainWindow() : QDialog(nullptr), link_(state_) {
   controls_ = BuildControls(this, MainDialogTemplate(), units);
   exchange_ =
       std::make_unique<FormExchange>(state_, FormControls{
-                                                 static_cast<ByteTextBox*>(Control(kReceiveBox)),
+                                                 static_cast<ReceiveBox*>(Control(kReceiveBox)),
                                                  static_cast<ByteTextBox*>(Control(kSendBox)),
                                                  static_cast<QCheckBox*>(Control(kSendAsHexCheck)),
                                                  static_cast<QCheckBox*>(Control(kHexDisplayCheck)),
