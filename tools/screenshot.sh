@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
 # Takes a real screenshot of the terminal's window under Xvfb while a
 # simulated device on a pseudo-terminal talks to it, and writes it to
-# docs/screenshot.png (or to the path given as the first argument).
+# docs/screenshot.png (or to the path given as the first argument). Builds in
+# build/, or in $QUORVEL_BUILD_DIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=$(realpath -m "${1:-$root/docs/screenshot.png}")
 build="${QUORVEL_BUILD_DIR:-$root/build}"
 
 "$root/tools/install-deps.sh" xvfb xauth x11-utils imagemagick
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=OFF >/dev/null
+# An existing build directory keeps its options (tests and all).
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$build" >/dev/null
+else
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
 cmake --build "$build" --target quorvel quorvel-devsim >/dev/null
 
 work=$(mktemp -d)
