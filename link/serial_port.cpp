@@ -147,9 +147,10 @@ void SerialPort::WaitReadable(int timeoutMs) {
   if (!IsOpen() || cancelled_.load()) return;
   pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
   int ready = ::poll(fds, 2, timeoutMs);
-  if (ready > 0 && !(fds[0].revents & POLLIN) && (fds[0].revents & (POLLHUP | POLLERR))) {
-    // Hung up: the descriptor stays "ready" for ever. Wait on the cancel
-    // event alone so the caller's loop still rests.
+  if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+    // Hung up: the descriptor stays "ready" for ever, and a hung-up terminal
+    // even reports itself readable while every read returns nothing. Wait on
+    // the cancel event alone so the caller's loop still rests.
     static constexpr int kHungUpRestMs = 250;
     Pause(timeoutMs < 0 || timeoutMs > kHungUpRestMs ? kHungUpRestMs : timeoutMs);
   }
