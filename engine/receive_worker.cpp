@@ -130,6 +130,10 @@ void WorkerThread::StopAndWait() {
   state_->port.CancelWaits();
   state_->uiCalls.ServeUntil([this] { return finished_.load(); });
   thread_.join();
+  // The cancellation was for this worker only: a port that stays open (a
+  // restart) must wait for room and for data again, or the next worker would
+  // spin and every write would give up at once.
+  state_->port.ResumeWaits();
 }
 
 }  // namespace quorvel

@@ -45,11 +45,7 @@ bool SerialPort::Open(int portNumber, const LineParameters& line) {
     Show(StringId::kOpenFail);
     return false;
   }
-  // A fresh open starts with waits enabled again.
-  uint64_t drained;
-  while (cancelFd_ >= 0 && ::read(cancelFd_, &drained, sizeof drained) > 0) {
-  }
-  cancelled_.store(false);
+  ResumeWaits();  // a fresh open starts with waits enabled again
   isOpen_.store(true, std::memory_order_release);
   SetConfig(line);
   FlushLine(fd_, 2);
@@ -162,6 +158,13 @@ void SerialPort::CancelWaits() {
   if (cancelFd_ >= 0) {
     [[maybe_unused]] ssize_t ignored = ::write(cancelFd_, &one, sizeof one);
   }
+}
+
+void SerialPort::ResumeWaits() {
+  uint64_t drained;
+  while (cancelFd_ >= 0 && ::read(cancelFd_, &drained, sizeof drained) > 0) {
+  }
+  cancelled_.store(false);
 }
 
 void SerialPort::Close() {

@@ -54,8 +54,13 @@ class SerialPort {
   void WaitReadable(int timeoutMs);
 
   // Any thread: ends the current and every later WaitReadable and Write wait
-  // at once, until the next Open. Used to stop the worker promptly.
+  // at once, until ResumeWaits or the next Open. Used to stop the worker
+  // promptly.
   void CancelWaits();
+
+  // Undoes CancelWaits: later waits wait again. Only while nobody else uses
+  // the port (the worker has ended), or a wait could miss its cancellation.
+  void ResumeWaits();
 
   // Closes the device; nothing happens when it is closed already.
   void Close();
