@@ -3,9 +3,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QContextMenuEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -28,6 +30,7 @@ class KeysAndAboutTest : public QObject {
   void aboutOpensOnTheHelpKey();
   void aboutBoxClosesOnEnterAndEscape_data();
   void aboutBoxClosesOnEnterAndEscape();
+  void messagesAreModalWarningsWithOnlyOk();
 };
 
 void KeysAndAboutTest::enterAndEscapeLeaveTheWindowOpen_data() {
@@ -148,6 +151,33 @@ void KeysAndAboutTest::aboutBoxClosesOnEnterAndEscape() {
   QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
   QVERIFY(!about.isVisible());
   QCOMPARE(about.result(), key == Qt::Key_Return ? int(QDialog::Accepted) : int(QDialog::Rejected));
+}
+
+void KeysAndAboutTest::messagesAreModalWarningsWithOnlyOk() {
+  TerminalHarness harness;
+  MainWindow& window = harness.Window();
+  MessagePresenter recording = SetMessagePresenter(nullptr);  // the real message box
+  QString title, text;
+  bool modal = false, warning = false, onlyOk = false;
+  ModalWatcher onMessage(ModalWatcher::Kind::kDialog, [&](QWidget* open) {
+    auto* box = qobject_cast<QMessageBox*>(open);
+    if (!box) return;
+    title = box->windowTitle();
+    text = box->text();
+    modal = box->isModal();
+    warning = box->icon() == QMessageBox::Warning;
+    onlyOk = box->buttons().size() == 1 && box->standardButtons() == QMessageBox::Ok;
+    QTest::keyClick(box, Qt::Key_Return);
+  });
+  window.ShowMessage(StringId::kWriteFail);  // returns once dismissed
+  SetMessagePresenter(std::move(recording));
+  QVERIFY(onMessage.Ran());
+  QCOMPARE(text, QStringLiteral("Write com fail!"));
+  QCOMPARE(title, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  QVERIFY(modal);
+  QVERIFY(warning);
+  QVERIFY(onlyOk);
+  QVERIFY(window.isVisible());
 }
 
 QTEST_MAIN(KeysAndAboutTest)
