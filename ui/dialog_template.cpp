@@ -77,9 +77,9 @@ int MulDiv(int value, int numerator, int denominator) {
                                        : (product - half) / denominator);
 }
 
-QWidget* CreateControl(QWidget* parent, const ControlTemplate& spec) {
-  QString text = QString::fromLatin1(spec.text);
-  switch (spec.kind) {
+QWidget* CreateControl(QWidget* parent, const ControlTemplate& entry) {
+  QString text = QString::fromLatin1(entry.text);
+  switch (entry.kind) {
     case kPushButton: {
       auto* button = new QPushButton(text, parent);
       // No default button: Enter clicks only the button that has the focus
@@ -112,7 +112,7 @@ QWidget* CreateControl(QWidget* parent, const ControlTemplate& spec) {
       // appended; the program reads only the selected position.
       selector->setInsertPolicy(QComboBox::NoInsert);
       selector->setDuplicatesEnabled(true);
-      for (const char* entry : spec.entries) selector->addItem(QString::fromLatin1(entry));
+      for (const char* item : entry.entries) selector->addItem(QString::fromLatin1(item));
       return selector;
     }
     case kEdit:
@@ -133,26 +133,26 @@ QWidget* CreateControl(QWidget* parent, const ControlTemplate& spec) {
   return nullptr;
 }
 
-void Place(QWidget* widget, const ControlTemplate& spec, const DialogUnits& units) {
-  if (spec.kind == kLabel) {
+void Place(QWidget* widget, const ControlTemplate& entry, const DialogUnits& units) {
+  if (entry.kind == kLabel) {
     // A label never clips its text: where the font runs a little wider than
     // the template allowed, it grows to the right (no label has a neighbour
     // that close).
-    QRect rect = units.ToPixels(spec.rect);
+    QRect rect = units.ToPixels(entry.rect);
     rect.setWidth(std::max(rect.width(), widget->sizeHint().width()));
     widget->setGeometry(rect);
     return;
   }
-  if (spec.kind != kSelector) {
-    widget->setGeometry(units.ToPixels(spec.rect));
+  if (entry.kind != kSelector) {
+    widget->setGeometry(units.ToPixels(entry.rect));
     return;
   }
-  DluRect closed{spec.rect.x, spec.rect.y, spec.rect.w, kClosedSelectorDlu};
+  DluRect closed{entry.rect.x, entry.rect.y, entry.rect.w, kClosedSelectorDlu};
   QRect closedRect = units.ToPixels(closed);
   widget->setGeometry(closedRect);
   // The template's height is the opened list's: as many rows as fit below.
   auto* selector = static_cast<QComboBox*>(widget);
-  int listHeight = units.ToPixels(spec.rect).height() - closedRect.height();
+  int listHeight = units.ToPixels(entry.rect).height() - closedRect.height();
   int rowHeight =
       std::max(1, selector->view()->sizeHintForRow(0) > 0 ? selector->view()->sizeHintForRow(0)
                                                           : selector->fontMetrics().height() + 2);
@@ -204,29 +204,29 @@ std::map<int, QWidget*> BuildControls(QWidget* parent,
   std::map<int, QWidget*> controls;
   std::vector<std::pair<QWidget*, const ControlTemplate*>> created;
   QWidget* previousInTabOrder = nullptr;
-  for (const ControlTemplate& spec : dialogTemplate) {
-    QWidget* widget = CreateControl(parent, spec);
-    Place(widget, spec, units);
-    created.emplace_back(widget, &spec);
-    if (spec.id != kNoControl) {
-      widget->setObjectName(QStringLiteral("control%1").arg(static_cast<int>(spec.id)));
-      controls[spec.id] = widget;
+  for (const ControlTemplate& entry : dialogTemplate) {
+    QWidget* widget = CreateControl(parent, entry);
+    Place(widget, entry, units);
+    created.emplace_back(widget, &entry);
+    if (entry.id != kNoControl) {
+      widget->setObjectName(QStringLiteral("control%1").arg(static_cast<int>(entry.id)));
+      controls[entry.id] = widget;
     }
     if (widget->focusPolicy() != Qt::NoFocus) {
       if (previousInTabOrder) QWidget::setTabOrder(previousInTabOrder, widget);
       previousInTabOrder = widget;
     }
   }
-  for (auto [widget, spec] : created) {
-    switch (spec->kind) {
+  for (auto [widget, entry] : created) {
+    switch (entry->kind) {
       case kGroupBox:
         // A group box only frames its neighbours; below them it never takes
         // their clicks.
         widget->lower();
         break;
       case kLabel:
-        if (auto named = controls.find(spec->labels); named != controls.end()) {
-          QString label = QString::fromLatin1(spec->text);
+        if (auto named = controls.find(entry->labels); named != controls.end()) {
+          QString label = QString::fromLatin1(entry->text);
           static_cast<QLabel*>(widget)->setBuddy(named->second);
           named->second->setAccessibleName(label);
           // A combo box is announced by its current entry; the description
@@ -239,7 +239,7 @@ std::map<int, QWidget*> BuildControls(QWidget* parent,
       case kCheckBox:
       case kTextBox:
       case kLogBox:
-        widget->setAccessibleName(QString::fromLatin1(spec->text));
+        widget->setAccessibleName(QString::fromLatin1(entry->text));
         break;
       default:
         break;

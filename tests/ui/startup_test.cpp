@@ -148,16 +148,16 @@ void StartupTest::layoutFollowsTheTemplate() {
   QVERIFY(QFontInfo(window.font()).pointSize() == 9);
   QCOMPARE(window.size(), units.ToPixels(kMainDialogDlu));
   QCOMPARE(window.minimumSize(), window.maximumSize());
-  for (const ControlTemplate& spec : MainDialogTemplate()) {
-    if (spec.id == kNoControl) continue;
-    QWidget* control = window.Control(spec.id);
-    QVERIFY2(control, qPrintable(QString::number(spec.id)));
-    QRect expected = units.ToPixels(spec.rect);
+  for (const ControlTemplate& item : MainDialogTemplate()) {
+    if (item.id == kNoControl) continue;
+    QWidget* control = window.Control(item.id);
+    QVERIFY2(control, qPrintable(QString::number(item.id)));
+    QRect expected = units.ToPixels(item.rect);
     QCOMPARE(control->x(), expected.x());
     QCOMPARE(control->y(), expected.y());
     QCOMPARE(control->width(), expected.width());
     // A selector's template height is its opened list's.
-    if (spec.kind != ControlKind::kSelector) QCOMPARE(control->height(), expected.height());
+    if (item.kind != ControlKind::kSelector) QCOMPARE(control->height(), expected.height());
   }
   // No label clips its text.
   for (QLabel* label : window.findChildren<QLabel*>()) {
@@ -170,8 +170,8 @@ void StartupTest::tabOrderIsTheTemplateOrder() {
   TerminalHarness harness;
   MainWindow& window = harness.Window();
   std::vector<QWidget*> expected;
-  for (const ControlTemplate& spec : MainDialogTemplate()) {
-    if (spec.id != kNoControl) expected.push_back(window.Control(spec.id));
+  for (const ControlTemplate& item : MainDialogTemplate()) {
+    if (item.id != kNoControl) expected.push_back(window.Control(item.id));
   }
   // Walk the focus chain once round; a control's inner parts (a combo box's
   // line edit, a text box's viewport) count as the control.
@@ -218,10 +218,10 @@ void StartupTest::everyControlHasAnAccessibleName() {
   for (auto [id, name] : names) {
     QCOMPARE(window.Control(id)->accessibleName(), QString::fromLatin1(name));
   }
-  for (const ControlTemplate& spec : MainDialogTemplate()) {
-    if (spec.id != kNoControl) {
-      QVERIFY2(!window.Control(spec.id)->accessibleName().isEmpty(),
-               qPrintable(QString::number(spec.id)));
+  for (const ControlTemplate& item : MainDialogTemplate()) {
+    if (item.id != kNoControl) {
+      QVERIFY2(!window.Control(item.id)->accessibleName().isEmpty(),
+               qPrintable(QString::number(item.id)));
     }
   }
   // Each selector is labelled by its label and described by it.
