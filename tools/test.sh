@@ -14,5 +14,5 @@ run_suite() {  # build-dir, extra cmake arguments...
   (cd "$dir" && ctest --output-on-failure -j2)
 }
 
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=ON -DQUORVEL_BUILD_UI=ON
 run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=thread -DQUORVEL_BUILD_UI=OFF
