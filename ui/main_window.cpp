@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <limits>
 
@@ -44,12 +45,12 @@ int PlatformTimerPeriod(int32_t requestedMs) {
 MainWindow::MainWindow() : QDialog(nullptr), link_(state_) {
   state_.AttachWindow(this);
   // The worker's calls wait in state.uiCalls until the UI thread serves them;
-  // a queued event asks it to. A blocking queued call would deadlock while the
-  // UI thread waits for the worker to stop.
-  state_.uiCalls.SetWaker([this] {
-    QMetaObject::invokeMethod(
-        this, [this] { state_.uiCalls.Serve(); }, Qt::QueuedConnection);
-  });
+  // the queue's descriptor turns readable and the event loop notices. Not a
+  // blocking queued call: that would deadlock while the UI thread waits for
+  // the worker to stop. Nor a posted event: that hands the toolkit's objects
+  // between threads behind synchronisation ThreadSanitizer cannot see.
+  callsWaiting_ = new QSocketNotifier(state_.uiCalls.WakeDescriptor(), QSocketNotifier::Read, this);
+  connect(callsWaiting_, &QSocketNotifier::activated, this, [this] { state_.uiCalls.Serve(); });
 
   setWindowTitle(
       QStringLiteral("%1 serial debug tool  %2")
@@ -106,7 +107,8 @@ MainWindow::MainWindow() : QDialog(nullptr), link_(state_) {
 MainWindow::~MainWindow() {
   Shutdown();
   state_.AttachWindow(nullptr);
-  state_.uiCalls.SetWaker(nullptr);
+  // Before the queue closes its descriptor with the state.
+  delete callsWaiting_;
 }
 
 void MainWindow::Shutdown() {

@@ -19,6 +19,7 @@
 #include "ui/dialog_template.h"
 
 class QComboBox;
+class QSocketNotifier;
 class QMenu;
 class QTimer;
 
@@ -112,6 +113,7 @@ class MainWindow : public QDialog, public WindowServices {
   std::unique_ptr<FormExchange> exchange_;
   QMenu* windowMenu_ = nullptr;
   QTimer* sendTimer_ = nullptr;
+  QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
 };
 
 }  // namespace quorvel
