@@ -38,14 +38,17 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -96,16 +99,43 @@ bool PumpUntil(F done, std::chrono::milliseconds timeout) {
 }
 
 // Entries of a /proc directory ("." and ".." not counted).
-int CountEntries(const char* path) {
-  DIR* dir = opendir(path);
-  if (!dir) return -1;
-  int count = 0;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") ++count;
+std::vector<std::string> Entries(const char* path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path)) {
+    while (dirent* entry = readdir(dir)) {
+      std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
   }
-  closedir(dir);
-  return count;
+  return names;
+}
+
+int CountEntries(const char* path) {
+  return static_cast<int>(Entries(path).size());
+}
+
+// What each open descriptor refers to ("/dev/pts/3", "anon_inode:[eventfd]").
+std::multiset<std::string> OpenDescriptors() {
+  std::multiset<std::string> open;
+  for (const std::string& name : Entries("/proc/self/fd")) {
+    char target[4096];
+    ssize_t length = readlink(("/proc/self/fd/" + name).c_str(), target, sizeof target);
+    // The listing's own descriptor is closed by now and reads nothing.
+    if (length > 0) open.insert(std::string(target, static_cast<size_t>(length)));
+  }
+  return open;
+}
+
+// The descriptors in `after` that `before` did not have.
+std::string Added(const std::multiset<std::string>& before,
+                  const std::multiset<std::string>& after) {
+  std::vector<std::string> added;
+  std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                      std::back_inserter(added));
+  std::string list;
+  for (const std::string& target : added) list += (list.empty() ? "" : ", ") + target;
+  return list;
 }
 
 // One thread plays every device. It streams random frames at full speed to
@@ -416,6 +446,8 @@ class StressRun {
                  "  resets while streaming: %d (a burst landed during %d of them), opens of a "
                  "missing device: %d, sessions: %d, longest log seen: %d bytes\n",
                  resets_, resetsWithBurst_, missingOpens_, sessions_, longestLog_);
+    std::fprintf(out, "  mode switches that took effect (the others met a disabled box): %d\n",
+                 modeSwitches_);
     std::fprintf(out, "  operations:");
     for (const auto& [name, count] : done_) std::fprintf(out, " %s %d;", name.c_str(), count);
     std::fprintf(out, "\n");
@@ -590,8 +622,12 @@ class StressRun {
     return Check(after, "after a reset");
   }
 
+  // A mode's check box is disabled while another mode is on.
   std::string ToggleMode(ControlId id) {
-    if (window_.Control(id)->isEnabled()) harness_.Click(id);
+    if (window_.Control(id)->isEnabled()) {
+      harness_.Click(id);
+      ++modeSwitches_;
+    }
     return {};
   }
 
@@ -672,6 +708,7 @@ class StressRun {
   int missingOpens_ = 0;
   int sessions_ = 1;
   int longestLog_ = 0;
+  int modeSwitches_ = 0;
 };
 
 }  // namespace
@@ -739,7 +776,7 @@ void StressTest::openCloseCyclesLeaveNothingBehind() {
   // The first cycles may let the toolkit set up what it keeps for good.
   for (int i = 0; i < 3; ++i) QVERIFY2(cycle(i).empty(), "warm-up");
   Pump(10);
-  int fdsBefore = CountEntries("/proc/self/fd");
+  std::multiset<std::string> fdsBefore = OpenDescriptors();
   int threadsBefore = CountEntries("/proc/self/task");
   watchdog.Beat("open/close cycles");
 
@@ -763,18 +800,18 @@ void StressTest::openCloseCyclesLeaveNothingBehind() {
     }
   }
   Pump(10);
-  int fdsAfter = CountEntries("/proc/self/fd");
-  int threadsAfter = PumpUntil([&] { return CountEntries("/proc/self/task") <= threadsBefore; },
-                               std::chrono::seconds(2))
-                         ? threadsBefore
-                         : CountEntries("/proc/self/task");
+  std::multiset<std::string> fdsAfter = OpenDescriptors();
+  // A thread of the toolkit's pools may end meanwhile; none may be added.
+  int threadsAfter = CountEntries("/proc/self/task");
+  std::string leaked = Added(fdsBefore, fdsAfter);
   std::printf(
-      "open/close: %d cycles; descriptors %d before, %d after; threads %d before, %d after; "
-      "most workers running at once: %d\n",
-      kCycles, fdsBefore, fdsAfter, threadsBefore, threadsAfter, watchdog.MaxWorkersSeen());
+      "open/close: %d cycles; descriptors %zu before, %zu after (added: %s); threads %d before, "
+      "%d after; most workers running at once: %d\n",
+      kCycles, fdsBefore.size(), fdsAfter.size(), leaked.empty() ? "none" : leaked.c_str(),
+      threadsBefore, threadsAfter, watchdog.MaxWorkersSeen());
   std::fflush(stdout);
-  QCOMPARE(fdsAfter, fdsBefore);
-  QCOMPARE(threadsAfter, threadsBefore);
+  QVERIFY2(leaked.empty(), leaked.c_str());
+  QVERIFY(threadsAfter <= threadsBefore);
   QVERIFY(!state.workersOverlapped.load());
   QVERIFY(watchdog.MaxWorkersSeen() <= 1);
   QVERIFY(harness.Messages().isEmpty());
