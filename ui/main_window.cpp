@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSocketNotifier>
+#include <QTextDocument>
 #include <QTimer>
 #include <limits>
 
@@ -253,7 +254,13 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
 void MainWindow::UpdatePortToolTip() {
   int position = Selector(kPortSelector)->currentIndex();
   std::string path = position >= 0 ? state_.port.Names().DevicePath(position + 1) : std::string();
-  Selector(kPortSelector)->setToolTip(TextFromBytes(path));
+  QString tip = TextFromBytes(path);
+  // A tooltip that looks like markup is shown as markup; the path comes from
+  // the settings file and is shown as written.
+  if (Qt::mightBeRichText(tip)) {
+    tip = QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip.toHtmlEscaped());
+  }
+  Selector(kPortSelector)->setToolTip(tip);
 }
 
 // WindowServices
