@@ -28,7 +28,7 @@ class Input {
   int32_t Int() {
     int32_t value = 0;
     size_t n = std::min(sizeof value, size_);
-    std::memcpy(&value, data_, n);
+    if (n > 0) std::memcpy(&value, data_, n);
     data_ += n;
     size_ -= n;
     return value;
