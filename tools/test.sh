@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
-# Builds Quorvel and runs every test: the normal build, then the core under
-# ThreadSanitizer, since the worker and the UI thread share the terminal state.
+# Builds Quorvel and runs every test three times: in the normal build, under
+# AddressSanitizer with UndefinedBehaviorSanitizer, and under ThreadSanitizer
+# (the worker and the UI thread share the terminal state).
+#   tools/test.sh [preset...]   (default: default asan tsan)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
-export QT_QPA_PLATFORM=offscreen
+cd "$root"
 
-run_suite() {  # build-dir, extra cmake arguments...
-  local dir="$root/$1"
-  shift
-  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir"
-  (cd "$dir" && ctest --output-on-failure -j2)
-}
-
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUORVEL_BUILD_TESTS=ON -DQUORVEL_BUILD_UI=ON
-run_suite build-tsan -DCMAKE_BUILD_TYPE=Debug -DQUORVEL_SANITIZER=thread -DQUORVEL_BUILD_UI=OFF
+presets=("$@")
+[ ${#presets[@]} -gt 0 ] || presets=(default asan tsan)
+for preset in "${presets[@]}"; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done
