@@ -18,6 +18,15 @@
 
 namespace quorvel {
 
+// What decides whether and how a received frame is answered.
+struct FrameRules {
+  bool echo = false;
+  bool reply = false;
+  uint8_t endByte = 0;
+  bool Gathering() const { return echo || reply; }
+  bool operator==(const FrameRules&) const = default;
+};
+
 struct TerminalState {
   static constexpr int kLogCapacity = 10000;  // the log holds at most 9,999 bytes
 
@@ -34,6 +43,14 @@ struct TerminalState {
   void AppendReceived(const uint8_t* bytes, int n);
   // Empties the log and the receive text; rxCount is kept. With `lock` held.
   void ClearReceived();
+
+  // With `lock` held.
+  FrameRules CurrentFrameRules() const { return {echoFrame, replyAfterFrame != 0, frameEndByte}; }
+
+  // Call after changing echoFrame, replyAfterFrame or frameEndByte (any
+  // thread, lock held or not): a frame waiting in the worker is judged again
+  // at once instead of at its next look.
+  void FrameRulesChanged() { port.WakeReader(); }
 
   SerialPort port;
   UiCallQueue uiCalls;  // the worker's calls into the window

@@ -9,16 +9,9 @@
 namespace quorvel {
 namespace {
 
-struct FrameModes {
-  bool echo;
-  bool reply;
-  uint8_t endByte;
-  bool Gathering() const { return echo || reply; }
-};
-
-FrameModes ReadModes(TerminalState& state) {
+FrameRules ReadRules(TerminalState& state) {
   std::lock_guard guard(state.lock);
-  return {state.echoFrame, state.replyAfterFrame != 0, state.frameEndByte};
+  return state.CurrentFrameRules();
 }
 
 bool FrameComplete(const uint8_t* frame, int length, uint8_t endByte) {
@@ -50,16 +43,16 @@ class Pass {
   void Run() {
     int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
     if (got > 0) {
-      if (ReadModes(state_).Gathering()) Gather(chunk_ + chunkLength_, got);
+      if (ReadRules(state_).Gathering()) Gather(chunk_ + chunkLength_, got);
       chunkLength_ = std::min(chunkLength_ + got, kChunkCapacity);
     }
     if (chunkLength_ > 0 && got <= 0) {
       FlushBurst(state_, chunk_, chunkLength_);
       chunkLength_ = 0;
     }
-    // Read the modes again: the capture refresh may have changed them.
-    FrameModes modes = ReadModes(state_);
-    if (modes.Gathering() && frameLength_ > 0 && got <= 0) Answer(modes);
+    // Read the rules again: the capture refresh may have changed them.
+    FrameRules rules = ReadRules(state_);
+    if (rules.Gathering() && frameLength_ > 0 && got <= 0) Answer(rules);
     if (got <= 0) Rest();
   }
 
@@ -68,7 +61,7 @@ class Pass {
     // A full frame that can no longer end would silence echo and auto-reply
     // for good; drop it and gather afresh from the new bytes instead.
     if (frameLength_ == kChunkCapacity &&
-        !FrameComplete(frame_, frameLength_, ReadModes(state_).endByte)) {
+        !FrameComplete(frame_, frameLength_, ReadRules(state_).endByte)) {
       frameLength_ = 0;
     }
     int copied = std::min(count, kChunkCapacity - frameLength_);
@@ -78,18 +71,23 @@ class Pass {
 
   // Frames are judged only on a quiet read, so the frame end may be followed
   // by one more byte (a checksum) and still count.
-  void Answer(const FrameModes& modes) {
-    if (!FrameComplete(frame_, frameLength_, modes.endByte)) return;
-    if (modes.echo) SendBytes(state_, frame_, frameLength_);
-    if (modes.reply) SendComposedText(state_);
+  void Answer(const FrameRules& rules) {
+    if (!FrameComplete(frame_, frameLength_, rules.endByte)) return;
+    if (rules.echo) SendBytes(state_, frame_, frameLength_);
+    if (rules.reply) SendComposedText(state_);
     frameLength_ = 0;
   }
 
   // Waits for the next byte instead of sleeping a fixed millisecond: with
-  // nothing pending there is nothing to do until the line speaks. A waiting
-  // frame still gets looked at every millisecond, since a mode switched on or
-  // a new frame-end byte may complete it.
-  void Rest() { state_.port.WaitReadable(frameLength_ > 0 ? 1 : -1); }
+  // nothing pending there is nothing to do until the line speaks, so an idle
+  // line costs no wake-ups. A waiting frame can also be completed by a mode
+  // switched on or a new frame-end byte; the window wakes the worker for
+  // those (TerminalState::FrameRulesChanged), and a slow look now and then
+  // catches a change made without that call.
+  void Rest() {
+    static constexpr int kFrameRecheckMs = 250;
+    state_.port.WaitReadable(frameLength_ > 0 ? kFrameRecheckMs : -1);
+  }
 
   TerminalState& state_;
   uint8_t chunk_[kChunkCapacity];

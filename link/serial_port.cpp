@@ -27,11 +27,14 @@ int RemainingMs(int64_t deadline) {
 
 }  // namespace
 
-SerialPort::SerialPort() : cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+SerialPort::SerialPort()
+    : cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 SerialPort::~SerialPort() {
   Close();
   if (cancelFd_ >= 0) ::close(cancelFd_);
+  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void SerialPort::Show(StringId text) {
@@ -85,8 +88,8 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
   {
     std::lock_guard guard(writeMutex_);
     if (fd_ < 0) return;  // closed while this thread waited for the lock
-    int64_t deadline = NowMs() + int64_t{writePerByteMs_} * (count > 0 ? count : 0) +
-                       writeConstantMs_;
+    int64_t deadline =
+        NowMs() + int64_t{writePerByteMs_} * (count > 0 ? count : 0) + writeConstantMs_;
     int written = 0;
     while (written < count) {
       ssize_t n = ::write(fd_, bytes + written, static_cast<size_t>(count - written));
@@ -141,14 +144,27 @@ void SerialPort::Pause(int ms) {
 
 void SerialPort::WaitReadable(int timeoutMs) {
   if (!IsOpen() || cancelled_.load()) return;
-  pollfd fds[2] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}};
-  int ready = ::poll(fds, 2, timeoutMs);
-  if (ready > 0 && (fds[0].revents & (POLLHUP | POLLERR))) {
+  pollfd fds[3] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  int ready = ::poll(fds, 3, timeoutMs);
+  if (ready <= 0) return;
+  if (fds[2].revents & POLLIN) {
+    uint64_t wakes;
+    [[maybe_unused]] ssize_t ignored = ::read(wakeFd_, &wakes, sizeof wakes);
+    return;
+  }
+  if (fds[0].revents & (POLLHUP | POLLERR)) {
     // Hung up: the descriptor stays "ready" for ever, and a hung-up terminal
     // even reports itself readable while every read returns nothing. Wait on
     // the cancel event alone so the caller's loop still rests.
     static constexpr int kHungUpRestMs = 250;
     Pause(timeoutMs < 0 || timeoutMs > kHungUpRestMs ? kHungUpRestMs : timeoutMs);
+  }
+}
+
+void SerialPort::WakeReader() {
+  uint64_t one = 1;
+  if (wakeFd_ >= 0) {
+    [[maybe_unused]] ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
   }
 }
 
@@ -170,7 +186,7 @@ void SerialPort::ResumeWaits() {
 void SerialPort::Close() {
   if (fd_ < 0) return;
   isOpen_.store(false, std::memory_order_release);
-  CancelWaits();  // a waiting reader or writer sees the close at once
+  CancelWaits();                       // a waiting reader or writer sees the close at once
   std::lock_guard guard(writeMutex_);  // let a write on another thread finish first
   // Exclusive mode belongs to the line, not to our descriptor: while another
   // process holds the device (a simulator keeping a pseudo-terminal up) it

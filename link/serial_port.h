@@ -62,6 +62,11 @@ class SerialPort {
   // the port (the worker has ended), or a wait could miss its cancellation.
   void ResumeWaits();
 
+  // Any thread: ends the current WaitReadable once (or the next one, when
+  // nobody waits now). The window uses it when a change it made may decide
+  // something for the receive worker, such as a frame rule.
+  void WakeReader();
+
   // Closes the device; nothing happens when it is closed already.
   void Close();
 
@@ -84,6 +89,7 @@ class SerialPort {
   std::atomic<bool> cancelled_{false};
   int fd_ = -1;
   int cancelFd_ = -1;  // eventfd, readable while waits are cancelled
+  int wakeFd_ = -1;    // eventfd, readable from WakeReader until a wait takes it
   std::mutex writeMutex_;
   std::atomic<int> writePerByteMs_{100};
   std::atomic<int> writeConstantMs_{500};

@@ -66,8 +66,10 @@ bool FormExchange::Capture() {
     failedControl = control;
     message = text;
   };
+  bool rulesChanged;
   {
     std::lock_guard guard(state_.lock);
+    const FrameRules rulesBefore = state_.CurrentFrameRules();
     if (receiveEdited) {
       state_.receiveText = std::move(receiveText);
     } else {
@@ -108,7 +110,9 @@ bool FormExchange::Capture() {
       state_.replyAfterFrame = replyAfterFrame;
       state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
     }();
+    rulesChanged = state_.CurrentFrameRules() != rulesBefore;
   }
+  if (rulesChanged) state_.FrameRulesChanged();
   if (failedControl) return Fail(failedControl, message);
   return true;
 }
@@ -117,7 +121,7 @@ void FormExchange::Publish() {
   enum class ReceiveUpdate { kNone, kAppend, kShow } receiveUpdate;
   std::string receiveText;  // the tail to append, or the whole text to show
   std::string sendText;
-  bool sendAsHex, hexDisplay, timerSend, replyAfterFrame;
+  bool sendAsHex, hexDisplay, timerSend, replyAfterFrame, rulesChanged;
   int32_t period;
   Shown shown;
   std::string frameEnd;
@@ -141,8 +145,11 @@ void FormExchange::Publish() {
     shown = {state_.lastIntervalMs, state_.rxCount, state_.txCount, state_.averageMs};
     frameEnd = state_.frameEndText;
     replyAfterFrame = state_.replyAfterFrame != 0;
+    const FrameRules rulesBefore = state_.CurrentFrameRules();
     state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+    rulesChanged = state_.CurrentFrameRules() != rulesBefore;
   }
+  if (rulesChanged) state_.FrameRulesChanged();
 
   // The box shows the text from its first line after every publish.
   switch (receiveUpdate) {

@@ -319,12 +319,16 @@ void MainWindow::OnEchoToggled() {
     state_.echoFrame = !state_.echoFrame;
     on = state_.echoFrame;
   }
+  state_.FrameRulesChanged();
   Enable(kTimerCheck, !on);
   Enable(kReplyCheck, !on);
   if (!on) return;
   exchange_->Capture();
-  std::lock_guard guard(state_.lock);
-  state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+  {
+    std::lock_guard guard(state_.lock);
+    state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
+  }
+  state_.FrameRulesChanged();
 }
 
 void MainWindow::OnReplyToggled() {
@@ -334,6 +338,7 @@ void MainWindow::OnReplyToggled() {
     state_.replyAfterFrame = !state_.replyAfterFrame;
     on = state_.replyAfterFrame != 0;
   }
+  state_.FrameRulesChanged();
   Enable(kTimerCheck, !on);
   Enable(kEchoCheck, !on);
   if (on) exchange_->Capture();
