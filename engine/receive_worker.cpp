@@ -1,9 +1,9 @@
 #include "engine/receive_worker.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "core/clock.h"
+#include "engine/frame_gatherer.h"
 #include "engine/transmit.h"
 
 namespace quorvel {
@@ -12,10 +12,6 @@ namespace {
 FrameRules ReadRules(TerminalState& state) {
   std::lock_guard guard(state.lock);
   return state.CurrentFrameRules();
-}
-
-bool FrameComplete(const uint8_t* frame, int length, uint8_t endByte) {
-  return frame[length - 1] == endByte || (length >= 2 && frame[length - 2] == endByte);
 }
 
 // The capture refresh lets the window store what the user typed before the
@@ -43,39 +39,28 @@ class Pass {
   void Run() {
     int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
     if (got > 0) {
-      if (ReadRules(state_).Gathering()) Gather(chunk_ + chunkLength_, got);
+      FrameRules rules = ReadRules(state_);
+      if (rules.Gathering()) frame_.Add(chunk_ + chunkLength_, got, rules.endByte);
       chunkLength_ = std::min(chunkLength_ + got, kChunkCapacity);
     }
     if (chunkLength_ > 0 && got <= 0) {
       FlushBurst(state_, chunk_, chunkLength_);
       chunkLength_ = 0;
     }
-    // Read the rules again: the capture refresh may have changed them.
-    FrameRules rules = ReadRules(state_);
-    if (rules.Gathering() && frameLength_ > 0 && got <= 0) Answer(rules);
-    if (got <= 0) Rest();
+    if (got <= 0) {
+      // Read the rules again: the capture refresh may have changed them.
+      AnswerCompleteFrame(ReadRules(state_));
+      Rest();
+    }
   }
 
  private:
-  void Gather(const uint8_t* bytes, int count) {
-    // A full frame that can no longer end would silence echo and auto-reply
-    // for good; drop it and gather afresh from the new bytes instead.
-    if (frameLength_ == kChunkCapacity &&
-        !FrameComplete(frame_, frameLength_, ReadRules(state_).endByte)) {
-      frameLength_ = 0;
-    }
-    int copied = std::min(count, kChunkCapacity - frameLength_);
-    std::memcpy(frame_ + frameLength_, bytes, static_cast<size_t>(copied));
-    frameLength_ += copied;
-  }
-
-  // Frames are judged only on a quiet read, so the frame end may be followed
-  // by one more byte (a checksum) and still count.
-  void Answer(const FrameRules& rules) {
-    if (!FrameComplete(frame_, frameLength_, rules.endByte)) return;
-    if (rules.echo) SendBytes(state_, frame_, frameLength_);
+  // Frames are judged only on a quiet read, after the burst was shown.
+  void AnswerCompleteFrame(const FrameRules& rules) {
+    if (!rules.Gathering() || !frame_.Complete(rules.endByte)) return;
+    if (rules.echo) SendBytes(state_, frame_.Bytes(), frame_.Length());
     if (rules.reply) SendComposedText(state_);
-    frameLength_ = 0;
+    frame_.Clear();
   }
 
   // Waits for the next byte instead of sleeping a fixed millisecond: with
@@ -86,14 +71,13 @@ class Pass {
   // catches a change made without that call.
   void Rest() {
     static constexpr int kFrameRecheckMs = 250;
-    state_.port.WaitReadable(frameLength_ > 0 ? kFrameRecheckMs : -1);
+    state_.port.WaitReadable(frame_.Empty() ? -1 : kFrameRecheckMs);
   }
 
   TerminalState& state_;
   uint8_t chunk_[kChunkCapacity];
   int chunkLength_ = 0;
-  uint8_t frame_[kChunkCapacity];
-  int frameLength_ = 0;
+  FrameGatherer frame_;
 };
 
 }  // namespace

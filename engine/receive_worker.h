@@ -7,10 +7,9 @@
 #include <thread>
 
 #include "core/terminal_state.h"
+#include "engine/frame_gatherer.h"
 
 namespace quorvel {
-
-inline constexpr int kChunkCapacity = 2000;  // bytes of one burst, and of one frame
 
 // Runs passes on the calling thread until the port is closed or `stop` is
 // set, both seen at the end of a pass. Returns 0.
