@@ -18,31 +18,17 @@
 
 #include "engine/hex.h"
 #include "settings/profile_file.h"
+#include "support/temp_files.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Listing;
+using testing::ReadAll;
+using testing::TempDir;
+using testing::WriteFile;
 using namespace std::string_literals;
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/quorvel-settings-XXXXXX";
-    if (::mkdtemp(name) == nullptr) ADD_FAILURE() << "mkdtemp failed: " << errno;
-    path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const char* name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
 
 // Changes the working directory for one test and restores it afterwards,
 // whatever the length of either path.
@@ -60,26 +46,6 @@ class WorkingDirectory {
  private:
   int previous_;
 };
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> Listing(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Root writes anywhere whatever the permission bits say, so when the tests
 // run as root the body runs in a child process that has become "nobody".

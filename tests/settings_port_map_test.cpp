@@ -10,41 +10,17 @@
 #include "settings/profile_file.h"
 #include "settings/settings.h"
 #include "support/pty_device.h"
+#include "support/temp_files.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Listing;
+using testing::ReadAll;
+using testing::TempDir;
+using testing::WriteFile;
 using PortMap = std::map<int, std::string>;
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/quorvel-portmap-XXXXXX";
-    if (::mkdtemp(name) == nullptr) ADD_FAILURE() << "mkdtemp failed: " << errno;
-    path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const char* name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // One tty as sysfs shows it.
 struct Tty {

@@ -1,6 +1,7 @@
 // The profile reader and writer: what hand-edited files read as, what a write
 // changes (and everything it leaves alone), and how files are replaced.
 #include "settings/profile_file.h"
+#include "support/temp_files.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -20,6 +21,10 @@ namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Listing;
+using testing::ReadAll;
+using testing::TempDir;
+using testing::WriteFile;
 using namespace std::string_literals;
 
 // Kills and reaps a child process however the test ends.
@@ -32,44 +37,6 @@ struct ChildGuard {
     }
   }
 };
-
-class TempDir {
- public:
-  TempDir() {
-    char name[] = "/tmp/quorvel-profile-XXXXXX";
-    if (::mkdtemp(name) == nullptr) ADD_FAILURE() << "mkdtemp failed: " << errno;
-    path_ = name;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-  fs::path operator/(const char* name) const { return path_ / name; }
-
- private:
-  fs::path path_;
-};
-
-void WriteFile(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::vector<std::string> Listing(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // ---------------------------------------------------------------- reading
 
