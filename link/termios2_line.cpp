@@ -8,8 +8,12 @@
 namespace quorvel {
 namespace {
 
-bool Get(int fd, termios2* tio) { return ioctl(fd, TCGETS2, tio) == 0; }
-bool Set(int fd, const termios2& tio) { return ioctl(fd, TCSETS2, &tio) == 0; }
+bool Get(int fd, termios2* tio) {
+  return ioctl(fd, TCGETS2, tio) == 0;
+}
+bool Set(int fd, const termios2& tio) {
+  return ioctl(fd, TCSETS2, &tio) == 0;
+}
 
 tcflag_t DataBitsFlag(int dataBits) {
   switch (dataBits) {
@@ -49,12 +53,17 @@ void ApplyParity(termios2* tio, int parity) {
   }
 }
 
+LineFlags FlagsOf(const termios2& tio) {
+  return {tio.c_iflag, tio.c_oflag, tio.c_cflag, tio.c_lflag, tio.c_ispeed, tio.c_ospeed};
+}
+
 }  // namespace
 
 bool MakeLineRaw(int fd) {
   termios2 tio{};
   if (!Get(fd, &tio)) return false;
-  tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+  tio.c_iflag &=
+      ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
   tio.c_oflag &= ~OPOST;
   tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag &= ~CRTSCTS;
@@ -64,14 +73,15 @@ bool MakeLineRaw(int fd) {
   return Set(fd, tio);
 }
 
-bool ApplyLineParameters(int fd, const LineParameters& line) {
+LineFlags EncodeLineParameters(LineFlags flags, const LineParameters& line) {
   termios2 tio{};
-  if (!Get(fd, &tio)) return false;
+  tio.c_iflag = flags.iflag;
+  tio.c_cflag = flags.cflag;
   if (line.baudRate) {
     tio.c_cflag &= ~(CBAUD | CIBAUD);
     tio.c_cflag |= BOTHER;
-    tio.c_ispeed = *line.baudRate;
-    tio.c_ospeed = *line.baudRate;
+    flags.ispeed = *line.baudRate;
+    flags.ospeed = *line.baudRate;
   }
   if (line.dataBits) {
     tio.c_cflag &= ~CSIZE;
@@ -87,6 +97,19 @@ bool ApplyLineParameters(int fd, const LineParameters& line) {
     }
   }
   if (line.parity) ApplyParity(&tio, *line.parity);
+  flags.iflag = tio.c_iflag;
+  flags.cflag = tio.c_cflag;
+  return flags;
+}
+
+bool ApplyLineParameters(int fd, const LineParameters& line) {
+  termios2 tio{};
+  if (!Get(fd, &tio)) return false;
+  LineFlags flags = EncodeLineParameters(FlagsOf(tio), line);
+  tio.c_iflag = flags.iflag;
+  tio.c_cflag = flags.cflag;
+  tio.c_ispeed = flags.ispeed;
+  tio.c_ospeed = flags.ospeed;
   return Set(fd, tio);
 }
 
@@ -98,8 +121,13 @@ void FlushLine(int fd, int kind) {
 bool ReadLineSnapshot(int fd, LineSnapshot* snapshot) {
   termios2 tio{};
   if (!Get(fd, &tio)) return false;
+  *snapshot = DescribeLine(FlagsOf(tio));
+  return true;
+}
+
+LineSnapshot DescribeLine(const LineFlags& flags) {
   int bits = 8;
-  switch (tio.c_cflag & CSIZE) {
+  switch (flags.cflag & CSIZE) {
     case CS5:
       bits = 5;
       break;
@@ -112,26 +140,25 @@ bool ReadLineSnapshot(int fd, LineSnapshot* snapshot) {
     default:
       break;
   }
-  *snapshot = LineSnapshot{
-      .inputSpeed = tio.c_ispeed,
-      .outputSpeed = tio.c_ospeed,
+  return LineSnapshot{
+      .inputSpeed = flags.ispeed,
+      .outputSpeed = flags.ospeed,
       .dataBits = bits,
-      .twoStopBits = (tio.c_cflag & CSTOPB) != 0,
-      .parityEnabled = (tio.c_cflag & PARENB) != 0,
-      .parityOdd = (tio.c_cflag & PARODD) != 0,
-      .parityMarkSpace = (tio.c_cflag & CMSPAR) != 0,
-      .inputParityCheck = (tio.c_iflag & INPCK) != 0,
-      .echo = (tio.c_lflag & ECHO) != 0,
-      .canonical = (tio.c_lflag & ICANON) != 0,
-      .signals = (tio.c_lflag & ISIG) != 0,
-      .outputProcessing = (tio.c_oflag & OPOST) != 0,
-      .crToNl = (tio.c_iflag & ICRNL) != 0,
-      .softwareFlow = (tio.c_iflag & (IXON | IXOFF)) != 0,
-      .hardwareFlow = (tio.c_cflag & CRTSCTS) != 0,
-      .local = (tio.c_cflag & CLOCAL) != 0,
-      .receiverOn = (tio.c_cflag & CREAD) != 0,
+      .twoStopBits = (flags.cflag & CSTOPB) != 0,
+      .parityEnabled = (flags.cflag & PARENB) != 0,
+      .parityOdd = (flags.cflag & PARODD) != 0,
+      .parityMarkSpace = (flags.cflag & CMSPAR) != 0,
+      .inputParityCheck = (flags.iflag & INPCK) != 0,
+      .echo = (flags.lflag & ECHO) != 0,
+      .canonical = (flags.lflag & ICANON) != 0,
+      .signals = (flags.lflag & ISIG) != 0,
+      .outputProcessing = (flags.oflag & OPOST) != 0,
+      .crToNl = (flags.iflag & ICRNL) != 0,
+      .softwareFlow = (flags.iflag & (IXON | IXOFF)) != 0,
+      .hardwareFlow = (flags.cflag & CRTSCTS) != 0,
+      .local = (flags.cflag & CLOCAL) != 0,
+      .receiverOn = (flags.cflag & CREAD) != 0,
   };
-  return true;
 }
 
 }  // namespace quorvel

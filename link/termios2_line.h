@@ -41,7 +41,29 @@ struct LineSnapshot {
   bool hardwareFlow = false;
   bool local = false;
   bool receiverOn = false;
+
+  bool operator==(const LineSnapshot&) const = default;
 };
 bool ReadLineSnapshot(int fd, LineSnapshot* snapshot);
+
+// The termios2 words that the line parameters and raw mode live in. The
+// encoding is kept apart from the ioctl so that it can be checked whole: a
+// pseudo-terminal's driver forces CS8 and clears PARENB on every change, so
+// data bits and parity enabling can never be read back from one.
+struct LineFlags {
+  uint32_t iflag = 0;
+  uint32_t oflag = 0;
+  uint32_t cflag = 0;
+  uint32_t lflag = 0;
+  uint32_t ispeed = 0;
+  uint32_t ospeed = 0;
+};
+
+// `flags` with every parameter of `line` that has a value applied; all other
+// bits are kept.
+LineFlags EncodeLineParameters(LineFlags flags, const LineParameters& line);
+
+// What `flags` mean.
+LineSnapshot DescribeLine(const LineFlags& flags);
 
 }  // namespace quorvel
