@@ -43,7 +43,9 @@ void PtyDevice::Send(const std::vector<uint8_t>& bytes) {
   }
 }
 
-void PtyDevice::Send(const std::string& text) { Send(std::vector<uint8_t>(text.begin(), text.end())); }
+void PtyDevice::Send(const std::string& text) {
+  Send(std::vector<uint8_t>(text.begin(), text.end()));
+}
 
 std::vector<uint8_t> PtyDevice::Receive(size_t count, std::chrono::milliseconds timeout) {
   std::vector<uint8_t> got;

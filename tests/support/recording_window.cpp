@@ -1,5 +1,7 @@
 #include "support/recording_window.h"
 
+#include <poll.h>
+
 #include <thread>
 
 namespace quorvel::testing {
@@ -8,7 +10,9 @@ RecordingWindow::RecordingWindow(TerminalState& state) : state_(state) {
   state_.AttachWindow(this);
 }
 
-RecordingWindow::~RecordingWindow() { state_.AttachWindow(nullptr); }
+RecordingWindow::~RecordingWindow() {
+  state_.AttachWindow(nullptr);
+}
 
 void RecordingWindow::Refresh(RefreshPhase phase) {
   std::function<void(RefreshPhase)> hook;
@@ -18,8 +22,8 @@ void RecordingWindow::Refresh(RefreshPhase phase) {
   }
   if (hook) hook(phase);
   WindowEvent event;
-  event.kind = phase == RefreshPhase::kCapture ? WindowEvent::kRefreshCapture
-                                               : WindowEvent::kRefreshPublish;
+  event.kind =
+      phase == RefreshPhase::kCapture ? WindowEvent::kRefreshCapture : WindowEvent::kRefreshPublish;
   {
     std::lock_guard guard(state_.lock);
     event.rxLengthSeen = state_.rxLength;
@@ -84,6 +88,13 @@ bool RecordingWindow::WaitFor(const std::function<bool()>& condition,
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return true;
+}
+
+bool UiThreadWindow::WaitForPendingCall(std::chrono::milliseconds timeout) const {
+  // The queue's wake descriptor is readable exactly while calls wait for the
+  // UI thread (it is drained when they are served).
+  pollfd wake = {calls_.WakeDescriptor(), POLLIN, 0};
+  return poll(&wake, 1, static_cast<int>(timeout.count())) == 1;
 }
 
 }  // namespace quorvel::testing

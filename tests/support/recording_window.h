@@ -15,10 +15,10 @@ namespace quorvel::testing {
 struct WindowEvent {
   enum Kind { kRefreshCapture, kRefreshPublish, kTxCount, kMessage };
   Kind kind = kMessage;
-  uint32_t txCount = 0;       // kTxCount
-  std::string message;        // kMessage
-  int rxLengthSeen = 0;       // refreshes: the log's length at the call
-  uint32_t rxCountSeen = 0;   // refreshes: rxCount at the call
+  uint32_t txCount = 0;      // kTxCount
+  std::string message;       // kMessage
+  int rxLengthSeen = 0;      // refreshes: the log's length at the call
+  uint32_t rxCountSeen = 0;  // refreshes: rxCount at the call
 };
 
 class RecordingWindow : public WindowServices {
@@ -50,6 +50,31 @@ class RecordingWindow : public WindowServices {
   mutable std::mutex mutex_;
   std::vector<WindowEvent> events_;
   std::function<void(RefreshPhase)> hook_;
+};
+
+// A recording window that, like the real one, does its work on the UI thread:
+// every call is handed over through state.uiCalls and returns only once the
+// thread that owns the queue (the test's thread) has served it, by
+// state.uiCalls.Serve() or while a stop-and-wait serves it.
+class UiThreadWindow : public RecordingWindow {
+ public:
+  explicit UiThreadWindow(TerminalState& state) : RecordingWindow(state), calls_(state.uiCalls) {}
+
+  void Refresh(RefreshPhase phase) override {
+    calls_.Run([&] { RecordingWindow::Refresh(phase); });
+  }
+  void ShowTxCount(uint32_t txCount) override {
+    calls_.Run([&] { RecordingWindow::ShowTxCount(txCount); });
+  }
+  void ShowMessage(StringId text) override {
+    calls_.Run([&] { RecordingWindow::ShowMessage(text); });
+  }
+
+  // True once a call is waiting for the UI thread, within `timeout`.
+  bool WaitForPendingCall(std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+
+ private:
+  UiCallQueue& calls_;
 };
 
 }  // namespace quorvel::testing
