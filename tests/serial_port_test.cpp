@@ -1,0 +1,438 @@
+// SerialPort on pseudo-terminals: what reaches the line (read back from the
+// master's termios2), raw bytes both ways, exclusive and safe opening, and
+// the bounded write that never throws received bytes away.
+// The kernel's termios2, not <termios.h>: the test sets a line directly.
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <numeric>
+#include <thread>
+
+#include "engine/transmit.h"
+#include "link/line_settings.h"
+#include "link/serial_port.h"
+#include "link/termios2_line.h"
+#include "support/pty_device.h"
+#include "support/recording_window.h"
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::RecordingWindow;
+using namespace std::chrono_literals;
+
+const LineParameters k9600_8N1 = {9600, 8, kOneStopBit, kParityNone};
+
+// A port with its own recording window, mapped as COM1 to a device.
+class PortTest : public ::testing::Test {
+ protected:
+  PortTest() { state.port.Names().Set(1, device.Path()); }
+
+  bool Open(const LineParameters& line = k9600_8N1) { return state.port.Open(1, line); }
+
+  // Reads what the port has until `count` bytes arrived or the deadline passed.
+  Bytes ReadFromPort(size_t count) {
+    Bytes got;
+    RecordingWindow::WaitFor([&] {
+      uint8_t buffer[4096];
+      int n = state.port.Read(buffer, sizeof buffer);
+      got.insert(got.end(), buffer, buffer + n);
+      return got.size() >= count;
+    });
+    return got;
+  }
+
+  testing::PtyDevice device;
+  TerminalState state;
+  RecordingWindow window{state};
+};
+
+class BaudRateTest : public PortTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(BaudRateTest, RateReachesTheLineAsInputAndOutputSpeed) {
+  uint32_t rate = GetParam();
+  ASSERT_TRUE(Open({rate, 8, kOneStopBit, kParityNone}));
+  LineSnapshot line = device.Line();
+  EXPECT_EQ(line.outputSpeed, rate);
+  EXPECT_EQ(line.inputSpeed, rate);
+
+  // Changed while open, from the other end of the list.
+  uint32_t other = rate == 115200 ? 110 : 115200;
+  state.port.SetConfig({other, {}, {}, {}});
+  line = device.Line();
+  EXPECT_EQ(line.outputSpeed, other);
+  EXPECT_EQ(line.inputSpeed, other);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryListedRate, BaudRateTest, ::testing::ValuesIn(kBaudRates),
+                         [](const auto& info) { return std::to_string(info.param); });
+
+TEST_F(PortTest, StaleInputSpeedBitsDoNotOutliveANewRate) {
+  // Another program left an input speed in CIBAUD; the kernel would take it
+  // over the rate we set unless those bits are cleared.
+  int other = ::open(device.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(other, 0);
+  termios2 tio{};
+  ASSERT_EQ(ioctl(other, TCGETS2, &tio), 0);
+  tio.c_cflag = (tio.c_cflag & ~CIBAUD) | (B50 << IBSHIFT);
+  ASSERT_EQ(ioctl(other, TCSETS2, &tio), 0);
+  ::close(other);
+  ASSERT_EQ(device.Line().inputSpeed, 50u);
+
+  ASSERT_TRUE(Open({14400, 8, kOneStopBit, kParityNone}));
+  EXPECT_EQ(device.Line().inputSpeed, 14400u);
+  EXPECT_EQ(device.Line().outputSpeed, 14400u);
+}
+
+struct StopCase {
+  int code;
+  bool twoStopBits;  // CSTOPB: 1.5 stop bits with 5 data bits, else 2
+};
+
+class StopBitsTest : public PortTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopBitsTest, StopCodeReachesTheLine) {
+  // From the opposite setting, so the flag must really change.
+  ASSERT_TRUE(Open({9600, 5, GetParam().twoStopBits ? kOneStopBit : kTwoStopBits, kParityNone}));
+  state.port.SetConfig({{}, {}, GetParam().code, {}});
+  EXPECT_EQ(device.Line().twoStopBits, GetParam().twoStopBits);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, StopBitsTest,
+                         ::testing::Values(StopCase{kOneStopBit, false},
+                                           StopCase{kOneAndHalfStopBits, true},
+                                           StopCase{kTwoStopBits, true}));
+
+struct ParityCase {
+  const char* name;
+  int code;
+  bool enabled, odd, markSpace;
+};
+
+const ParityCase kParityCases[] = {
+    {"None", kParityNone, false, false, false}, {"Odd", kParityOdd, true, true, false},
+    {"Even", kParityEven, true, false, false},  {"Mark", kParityMark, true, true, true},
+    {"Space", kParitySpace, true, false, true},
+};
+
+class ParityTest : public PortTest, public ::testing::WithParamInterface<ParityCase> {};
+
+// A pseudo-terminal's driver forces 8 data bits and clears PARENB whenever
+// its line changes, so those two are checked on the encoding below; the rest
+// of the parity reaches the pseudo-terminal as it would a UART.
+TEST_P(ParityTest, ParityAndItsCheckingReachTheLine) {
+  const ParityCase& want = GetParam();
+  for (int from : {kParityNone, kParityMark}) {  // every flag set and cleared
+    ASSERT_TRUE(Open({9600, 7, kOneStopBit, from}));
+    state.port.SetConfig({{}, {}, {}, want.code});
+    LineSnapshot line = device.Line();
+    EXPECT_EQ(line.parityOdd, want.odd) << "from " << from;
+    EXPECT_EQ(line.parityMarkSpace, want.markSpace) << "from " << from;
+    EXPECT_EQ(line.inputParityCheck, want.code != kParityNone) << "from " << from;
+    EXPECT_EQ(line.outputSpeed, 9600u) << "other fields stay";
+    state.port.Close();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ParityTest, ::testing::ValuesIn(kParityCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every combination of the lists, encoded onto a line with every bit clear
+// and onto one with every bit set.
+class LineEncodingTest : public ::testing::TestWithParam<ParityCase> {};
+
+TEST_P(LineEncodingTest, ParametersBecomeTheirFlagsAndNothingElseChanges) {
+  const ParityCase& parity = GetParam();
+  for (uint32_t rate : kBaudRates) {
+    for (int dataBits = 5; dataBits <= 8; ++dataBits) {
+      for (int stopCode : {kOneStopBit, kOneAndHalfStopBits, kTwoStopBits}) {
+        for (uint32_t start : {0u, ~0u}) {
+          SCOPED_TRACE(::testing::Message() << rate << " baud, " << dataBits << " bits, stop "
+                                            << stopCode << ", start " << start);
+          LineFlags before{start, start, start, start, 1234, 5678};
+          LineFlags after = EncodeLineParameters(before, {rate, dataBits, stopCode, parity.code});
+          EXPECT_EQ(after.ospeed, rate);
+          EXPECT_EQ(after.ispeed, rate);
+          EXPECT_EQ(after.cflag & CBAUD, static_cast<uint32_t>(BOTHER));
+          EXPECT_EQ(after.cflag & CIBAUD, 0u) << "the input speed follows the output speed";
+
+          LineSnapshot line = DescribeLine(after);
+          EXPECT_EQ(line.dataBits, dataBits);
+          EXPECT_EQ(line.twoStopBits, stopCode != kOneStopBit);
+          EXPECT_EQ(line.parityEnabled, parity.enabled);
+          EXPECT_EQ(line.parityOdd, parity.odd);
+          EXPECT_EQ(line.parityMarkSpace, parity.markSpace);
+          EXPECT_EQ(line.inputParityCheck, parity.code != kParityNone);
+
+          uint32_t ours = CBAUD | CIBAUD | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR;
+          EXPECT_EQ(after.cflag & ~ours, before.cflag & ~ours);
+          EXPECT_EQ(after.iflag & ~INPCK, before.iflag & ~INPCK);
+          EXPECT_EQ(after.oflag, before.oflag);
+          EXPECT_EQ(after.lflag, before.lflag);
+        }
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryListEntry, LineEncodingTest, ::testing::ValuesIn(kParityCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(LineEncodingTest, ParametersWithoutValueLeaveEveryFlagAlone) {
+  for (uint32_t start : {0u, ~0u, 0x5A5A5A5Au}) {
+    LineFlags before{start, start, start, start, 4800, 4800};
+    LineFlags after = EncodeLineParameters(before, {});
+    EXPECT_EQ(after.iflag, before.iflag);
+    EXPECT_EQ(after.cflag, before.cflag);
+    EXPECT_EQ(after.ispeed, 4800u);
+    EXPECT_EQ(after.ospeed, 4800u);
+  }
+}
+
+TEST_F(PortTest, OpenMakesTheLineRaw) {
+  ASSERT_TRUE(Open());
+  LineSnapshot line = device.Line();
+  EXPECT_FALSE(line.echo);
+  EXPECT_FALSE(line.canonical);
+  EXPECT_FALSE(line.signals);
+  EXPECT_FALSE(line.outputProcessing);
+  EXPECT_FALSE(line.crToNl);
+  EXPECT_FALSE(line.softwareFlow);
+  EXPECT_FALSE(line.hardwareFlow);
+  EXPECT_TRUE(line.local);
+  EXPECT_TRUE(line.receiverOn);
+}
+
+TEST_F(PortTest, ParametersWithoutValueKeepWhatTheDeviceHas) {
+  ASSERT_TRUE(Open({57600, 6, kTwoStopBits, kParityOdd}));
+  LineSnapshot before = device.Line();
+  state.port.SetConfig({});
+  EXPECT_EQ(device.Line(), before);
+  EXPECT_EQ(before.outputSpeed, 57600u);
+  EXPECT_TRUE(before.twoStopBits);
+  EXPECT_TRUE(before.parityOdd);
+}
+
+TEST_F(PortTest, SetConfigOnAClosedPortChangesNothing) {
+  ASSERT_TRUE(Open({4800, 8, kOneStopBit, kParityNone}));
+  state.port.Close();
+  state.port.SetConfig({115200, 5, kTwoStopBits, kParityEven});
+  LineSnapshot line = device.Line();
+  EXPECT_EQ(line.outputSpeed, 4800u);
+  EXPECT_EQ(line.dataBits, 8);
+  EXPECT_FALSE(line.parityEnabled);
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(PortTest, EveryByteValuePassesUnchangedBothWays) {
+  ASSERT_TRUE(Open());
+  Bytes all(256);
+  std::iota(all.begin(), all.end(), uint8_t{0});
+  // The bytes a cooked line would act on, in runs, as well.
+  const Bytes touchy = {0x00, 0x0D, 0x0A, 0x0D, 0x03, 0x1A, 0x1C, 0x11, 0x13,
+                        0x04, 0x7F, 0x08, 0x16, 0x0F, 0x12, 0x17, 0x15, 0xFF};
+  for (const Bytes& bytes : {all, touchy}) {
+    state.port.Write(bytes.data(), static_cast<int>(bytes.size()));
+    EXPECT_EQ(device.Receive(bytes.size()), bytes) << "to the device";
+    device.Send(bytes);
+    EXPECT_EQ(ReadFromPort(bytes.size()), bytes) << "from the device";
+  }
+  EXPECT_TRUE(device.Drain(20ms).empty()) << "nothing added, nothing echoed";
+  uint8_t spare[16];
+  EXPECT_EQ(state.port.Read(spare, sizeof spare), 0);
+}
+
+TEST_F(PortTest, ReadReturnsAtOnceWithNothingAndWithNoRoom) {
+  ASSERT_TRUE(Open());
+  uint8_t buffer[8];
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(state.port.Read(buffer, sizeof buffer), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  device.Send(Bytes{1, 2, 3});
+  ASSERT_TRUE(RecordingWindow::WaitFor([&] {
+    // A capacity of 0 reads nothing and leaves the bytes for later.
+    EXPECT_EQ(state.port.Read(buffer, 0), 0);
+    return state.port.Read(buffer, 2) == 2;
+  }));
+  EXPECT_EQ(ReadFromPort(1), Bytes{3});
+}
+
+TEST_F(PortTest, OpenDiscardsWhatArrivedBefore) {
+  device.Send("stale");
+  ASSERT_TRUE(Open());
+  device.Send("new");
+  EXPECT_EQ(ReadFromPort(3), (Bytes{'n', 'e', 'w'}));
+}
+
+TEST_F(PortTest, SecondOpenOfTheSameDeviceFails) {
+  ASSERT_TRUE(Open());
+  TerminalState second;  // another terminal on the same machine
+  RecordingWindow secondWindow(second);
+  second.port.Names().Set(7, device.Path());
+  // Root passes TIOCEXCL; the lock keeps the second port out all the same.
+  EXPECT_FALSE(second.port.Open(7, k9600_8N1));
+  EXPECT_FALSE(second.port.IsOpen());
+  EXPECT_EQ(secondWindow.Messages(), std::vector<std::string>{"Open com fail!"});
+  EXPECT_TRUE(state.port.IsOpen()) << "the first port keeps the device";
+
+  state.port.Close();
+  EXPECT_TRUE(second.port.Open(7, k9600_8N1)) << "free again after Close";
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
+}
+
+struct FailingOpen {
+  const char* name;
+  int number;
+  std::string path;  // "" keeps the default device name
+};
+
+class FailingOpenTest : public ::testing::TestWithParam<FailingOpen> {};
+
+TEST_P(FailingOpenTest, ShowsOneMessageAndStaysClosed) {
+  TerminalState state;
+  RecordingWindow window(state);
+  std::string path = GetParam().path;
+  if (path == "<file>") {
+    char name[] = "/tmp/quorvel-port-XXXXXX";
+    int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    path = name;
+  }
+  if (!path.empty()) state.port.Names().Set(GetParam().number, path);
+  EXPECT_FALSE(state.port.Open(GetParam().number, k9600_8N1));
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
+  EXPECT_EQ(window.Events().size(), 1u);
+  uint8_t byte = 0;
+  EXPECT_EQ(state.port.Read(&byte, 1), 0);
+  if (GetParam().path == "<file>") std::remove(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Devices, FailingOpenTest,
+    ::testing::Values(FailingOpen{"PortZero", 0, ""}, FailingOpen{"NegativePort", -1, ""},
+                      FailingOpen{"MissingDevice", 3, "/dev/quorvel-no-such-device"},
+                      FailingOpen{"DevNull", 4, "/dev/null"},
+                      FailingOpen{"RegularFile", 5, "<file>"}, FailingOpen{"Directory", 6, "/tmp"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PortNamesTest, ComNumbersNameTheClassicDevicesUnlessMapped) {
+  PortNames names;
+  EXPECT_EQ(names.DevicePath(1), "/dev/ttyS0");
+  EXPECT_EQ(names.DevicePath(255), "/dev/ttyS254");
+  EXPECT_EQ(names.DevicePath(0), "");
+  EXPECT_EQ(names.DevicePath(-1), "");
+  names.Set(3, "/dev/ttyUSB0");
+  EXPECT_EQ(names.DevicePath(3), "/dev/ttyUSB0");
+  names.Set(3, "");
+  EXPECT_EQ(names.DevicePath(3), "/dev/ttyS2");
+}
+
+TEST_F(PortTest, WriteToADeviceThatNeverReadsReturnsWithinItsBoundAndCountsTheBytes) {
+  ASSERT_TRUE(Open());
+  constexpr int kBoundMs = 200;
+  state.port.SetWriteTimeouts(0, kBoundMs);
+  // Far more than a pseudo-terminal buffers, so the write must give up.
+  std::string text(300000, 'w');
+  {
+    std::lock_guard guard(state.lock);
+    state.sendText = text;
+  }
+  auto start = std::chrono::steady_clock::now();
+  SendComposedText(state);
+  auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(kBoundMs)) << "it waited for room";
+  EXPECT_LT(took, std::chrono::milliseconds(kBoundMs) + 5s) << "and then gave up";
+  std::lock_guard guard(state.lock);
+  EXPECT_EQ(state.txCount, text.size()) << "a write that ends short is counted in full";
+  EXPECT_EQ(state.sendCount, 1u);
+  EXPECT_TRUE(window.Messages().empty()) << "a short write is no failure";
+}
+
+TEST_F(PortTest, WriteWaitsForRoomWhileTheDeviceReads) {
+  ASSERT_TRUE(Open());
+  Bytes big(200000);
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i % 253);
+  Bytes got;
+  std::thread reader([&] { got = device.Receive(big.size(), 20s); });
+  state.port.Write(big.data(), static_cast<int>(big.size()));
+  reader.join();
+  EXPECT_EQ(got, big);
+}
+
+TEST_F(PortTest, BytesTheDeviceSendsDuringAWriteAreAllReadAfterwards) {
+  ASSERT_TRUE(Open());
+  // A greeting that arrives before the write starts, then an echo of every
+  // byte of the request as it comes in. The request is larger than a
+  // pseudo-terminal buffers (about 12 KB each way), so the write can only end
+  // after the device has read, and echoed, part of it.
+  device.Send("hello");
+  Bytes request(16000);
+  for (size_t i = 0; i < request.size(); ++i) request[i] = static_cast<uint8_t>(i % 241);
+  std::thread loopback([&] {
+    size_t echoed = 0;
+    while (echoed < request.size()) {
+      pollfd in = {device.Master(), POLLIN, 0};
+      if (poll(&in, 1, 10000) <= 0) return;
+      uint8_t buffer[1024];
+      ssize_t n = ::read(device.Master(), buffer, sizeof buffer);
+      if (n <= 0) continue;
+      device.Send(Bytes(buffer, buffer + n));
+      echoed += static_cast<size_t>(n);
+    }
+  });
+  state.port.Write(request.data(), static_cast<int>(request.size()));
+  Bytes expected = {'h', 'e', 'l', 'l', 'o'};
+  expected.insert(expected.end(), request.begin(), request.end());
+  Bytes got = ReadFromPort(expected.size());
+  loopback.join();
+  EXPECT_EQ(got, expected);
+}
+
+TEST_F(PortTest, WriteToAHungUpDeviceShowsWriteFail) {
+  ASSERT_TRUE(Open());
+  device.Hangup();
+  const Bytes bytes = {1, 2, 3};
+  SendBytes(state, bytes.data(), static_cast<int>(bytes.size()));
+  EXPECT_EQ(window.Messages(), std::vector<std::string>{"Write com fail!"});
+  std::lock_guard guard(state.lock);
+  EXPECT_EQ(state.sendCount, 1u);
+  EXPECT_EQ(state.txCount, 3u) << "a failed write still counts";
+}
+
+TEST_F(PortTest, CloseReleasesTheDeviceAndIsHarmlessTwice) {
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(state.port.IsOpen());
+  state.port.Close();
+  EXPECT_FALSE(state.port.IsOpen());
+  state.port.Close();
+  EXPECT_FALSE(state.port.IsOpen());
+  const Bytes bytes = {1};
+  state.port.Write(bytes.data(), 1);  // nothing to write to, nothing shown
+  EXPECT_TRUE(window.Messages().empty());
+  ASSERT_TRUE(Open()) << "the same device opens again";
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(PortTest, OpenOnAnOpenPortMovesToTheNewDevice) {
+  ASSERT_TRUE(Open());
+  testing::PtyDevice other;
+  state.port.Names().Set(2, other.Path());
+  ASSERT_TRUE(state.port.Open(2, k9600_8N1));
+  const Bytes bytes = {0x5A};
+  state.port.Write(bytes.data(), 1);
+  EXPECT_EQ(other.Receive(1), bytes);
+  ASSERT_TRUE(Open()) << "the first device was released";
+}
+
+}  // namespace
+}  // namespace quorvel
