@@ -1,0 +1,344 @@
+// The selector lists and the link operations driven by positions alone, on
+// pseudo-terminals: what reaches the line, opening and closing with one
+// worker at a time, and moving the link to another port.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "link/line_settings.h"
+#include "link/link_control.h"
+#include "support/pty_device.h"
+#include "support/recording_window.h"
+
+namespace quorvel {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using testing::RecordingWindow;
+using testing::WindowEvent;
+
+// The defaults of the settings file: COM1, 7200 baud, 8 data bits, 1 stop
+// bit, even parity, no flow control.
+constexpr LineSelection kDefaults{0, 6, 3, 0, 2, 0};
+
+TEST(LineListsTest, EntriesAreThoseOfTheSelectorsInTheirOrder) {
+  std::vector<std::string> ports = PortEntries();
+  ASSERT_EQ(ports.size(), 255u);
+  EXPECT_EQ(ports.front(), "COM1");
+  EXPECT_EQ(ports[9], "COM10");
+  EXPECT_EQ(ports.back(), "COM255");
+  EXPECT_EQ(BaudEntries(), (std::vector<std::string>{
+                               "110", "300", "600", "1200", "2400", "4800", "7200", "9600", "14400",
+                               "19200", "28800", "38400", "56000", "57600", "76800", "115200"}));
+  EXPECT_EQ(std::vector<std::string>(std::begin(kDataBitsEntries), std::end(kDataBitsEntries)),
+            (std::vector<std::string>{"5", "6", "7", "8"}));
+  EXPECT_EQ(std::vector<std::string>(std::begin(kStopBitsEntries), std::end(kStopBitsEntries)),
+            (std::vector<std::string>{"1", "1.5", "2"}));
+  EXPECT_EQ(std::vector<std::string>(std::begin(kParityEntries), std::end(kParityEntries)),
+            (std::vector<std::string>{"None", "Odd", "Even", "Mark", "Space"}));
+  EXPECT_EQ(std::vector<std::string>(std::begin(kFlowEntries), std::end(kFlowEntries)),
+            (std::vector<std::string>{"None", "Software", "HardWare"}));
+}
+
+TEST(LineListsTest, PositionsBecomeLineParameters) {
+  LineParameters line = ReadLineSelections(kDefaults);
+  EXPECT_EQ(line.baudRate, 7200u);
+  EXPECT_EQ(line.dataBits, 8);
+  EXPECT_EQ(line.stopBits, kOneStopBit);
+  EXPECT_EQ(line.parity, kParityEven);
+
+  line = ReadLineSelections({-1, 7, 0, 1, 4, 2});
+  EXPECT_EQ(line.baudRate, 9600u);
+  EXPECT_EQ(line.dataBits, 5);
+  EXPECT_EQ(line.stopBits, kOneAndHalfStopBits);
+  EXPECT_EQ(line.parity, kParitySpace);
+
+  for (int pos = 0; pos < 16; ++pos) {
+    EXPECT_EQ(ReadLineSelections({0, pos, 0, 0, 0, 0}).baudRate, kBaudRates[pos]);
+  }
+}
+
+TEST(LineListsTest, PositionsOutsideTheirListGiveNoValue) {
+  for (LineSelection selection :
+       {LineSelection{0, -1, -1, -1, -1, -1}, LineSelection{0, 16, 4, 3, 5, 3},
+        LineSelection{0, 1000000, -7, INT32_MAX, INT32_MIN, 0}}) {
+    LineParameters line = ReadLineSelections(selection);
+    EXPECT_FALSE(line.baudRate.has_value());
+    EXPECT_FALSE(line.dataBits.has_value());
+    EXPECT_FALSE(line.stopBits.has_value());
+    EXPECT_FALSE(line.parity.has_value());
+  }
+}
+
+class LinkTest : public ::testing::Test {
+ protected:
+  LinkTest() { state.port.Names().Set(1, device.Path()); }
+
+  template <typename F>
+  auto Locked(F read) {
+    std::lock_guard guard(state.lock);
+    return read();
+  }
+
+  Bytes Log() {
+    return Locked(
+        [&] { return Bytes(state.rxBuffer.begin(), state.rxBuffer.begin() + state.rxLength); });
+  }
+
+  bool WaitForRx(uint32_t count) {
+    return RecordingWindow::WaitFor([&] { return Locked([&] { return state.rxCount >= count; }); });
+  }
+
+  testing::PtyDevice device;
+  TerminalState state;
+  RecordingWindow window{state};
+  LinkControl link{state};
+};
+
+TEST_F(LinkTest, DefaultsOpenCom1At7200Baud8DataBits1StopBitEvenParity) {
+  LinkStatus status = link.ToggleLink(kDefaults);
+  EXPECT_TRUE(status.open);
+  EXPECT_EQ(std::string(LoadString(status.caption)), "Close com");
+  EXPECT_TRUE(state.port.IsOpen());
+  EXPECT_TRUE(link.WorkerRunning());
+  LineSnapshot line = device.Line();
+  EXPECT_EQ(line.outputSpeed, 7200u);
+  EXPECT_EQ(line.inputSpeed, 7200u);
+  EXPECT_FALSE(line.twoStopBits);
+  EXPECT_FALSE(line.parityOdd);
+  EXPECT_FALSE(line.parityMarkSpace);
+  EXPECT_TRUE(line.inputParityCheck) << "even parity is checked";
+  // 8 data bits and PARENB cannot be read back from a pseudo-terminal; what
+  // was set is the encoding of these parameters, checked with the port.
+  LineParameters parameters = ReadLineSelections(kDefaults);
+  LineSnapshot encoded = DescribeLine(EncodeLineParameters({}, parameters));
+  EXPECT_EQ(encoded.dataBits, 8);
+  EXPECT_TRUE(encoded.parityEnabled);
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(LinkTest, BaudPositionsSevenAndSixApply9600And7200) {
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  EXPECT_EQ(device.Line().outputSpeed, 9600u);
+  link.ApplyLineSettings({0, 6, 3, 0, 0, 0});
+  EXPECT_EQ(device.Line().outputSpeed, 7200u);
+  EXPECT_EQ(device.Line().inputSpeed, 7200u);
+}
+
+TEST_F(LinkTest, EveryParityPositionReachesTheOpenLineAtOnce) {
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  struct {
+    int pos;
+    bool odd, markSpace, checked;
+  } const cases[] = {{1, true, false, true},
+                     {2, false, false, true},
+                     {3, true, true, true},
+                     {4, false, true, true},
+                     {0, false, false, false}};
+  for (const auto& want : cases) {
+    link.ApplyLineSettings({0, 7, 3, 0, want.pos, 0});
+    LineSnapshot line = device.Line();
+    EXPECT_EQ(line.parityOdd, want.odd) << "position " << want.pos;
+    EXPECT_EQ(line.parityMarkSpace, want.markSpace) << "position " << want.pos;
+    EXPECT_EQ(line.inputParityCheck, want.checked) << "position " << want.pos;
+  }
+}
+
+TEST_F(LinkTest, StopBitsPositionsReachTheOpenLine) {
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  link.ApplyLineSettings({0, 7, 3, 2, 0, 0});
+  EXPECT_TRUE(device.Line().twoStopBits);
+  link.ApplyLineSettings({0, 7, 3, 0, 0, 0});
+  EXPECT_FALSE(device.Line().twoStopBits);
+}
+
+TEST_F(LinkTest, FlowControlChangesNothingOnTheLine) {
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  LineSnapshot before = device.Line();
+  for (int flow : {1, 2, 0, -1, 3}) {
+    link.ApplyLineSettings({0, 7, 3, 0, 0, flow});
+    EXPECT_EQ(device.Line(), before) << "flow position " << flow;
+  }
+  EXPECT_FALSE(before.softwareFlow);
+  EXPECT_FALSE(before.hardwareFlow);
+}
+
+TEST_F(LinkTest, PositionsOutsideTheirListsLeaveTheLineAsTheDeviceHasIt) {
+  ASSERT_TRUE(link.ToggleLink({0, 13, 3, 2, 1, 0}).open);
+  LineSnapshot before = device.Line();
+  EXPECT_EQ(before.outputSpeed, 57600u);
+  link.ApplyLineSettings({0, -1, -1, -1, -1, -1});
+  EXPECT_EQ(device.Line(), before);
+  link.ApplyLineSettings({0, 16, 4, 3, 5, 3});
+  EXPECT_EQ(device.Line(), before);
+
+  // Opening with nothing selected but the port keeps the device's own line.
+  ASSERT_FALSE(link.ToggleLink({0, -1, -1, -1, -1, -1}).open);
+  ASSERT_TRUE(link.ToggleLink({0, -1, -1, -1, -1, -1}).open);
+  EXPECT_EQ(device.Line(), before);
+}
+
+TEST_F(LinkTest, ApplyLineSettingsOnAClosedLinkDoesNothing) {
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  ASSERT_FALSE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  link.ApplyLineSettings({0, 15, 3, 2, 3, 0});
+  EXPECT_EQ(device.Line().outputSpeed, 9600u);
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(LinkTest, ToggleClosesAndReportsTheOpenCaption) {
+  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  LinkStatus status = link.ToggleLink(kDefaults);
+  EXPECT_FALSE(status.open);
+  EXPECT_EQ(std::string(LoadString(status.caption)), "Open com");
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(link.WorkerRunning());
+  EXPECT_EQ(state.runningWorkers.load(), 0);
+}
+
+TEST_F(LinkTest, FailedOpenReportsClosedAndStartsNoWorker) {
+  for (LineSelection selection : {LineSelection{-1, 7, 3, 0, 0, 0},    // nothing selected: COM0
+                                  LineSelection{4, 7, 3, 0, 0, 0}}) {  // COM5, no such device
+    window.Clear();
+    state.port.Names().Set(5, "/dev/quorvel-no-such-device");
+    LinkStatus status = link.ToggleLink(selection);
+    EXPECT_FALSE(status.open);
+    EXPECT_EQ(std::string(LoadString(status.caption)), "Open com");
+    EXPECT_FALSE(state.port.IsOpen());
+    EXPECT_FALSE(link.WorkerRunning());
+    EXPECT_EQ(state.runningWorkers.load(), 0);
+    EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
+  }
+}
+
+TEST_F(LinkTest, PortChangeWhileClosedOpensNothing) {
+  testing::PtyDevice other;
+  state.port.Names().Set(2, other.Path());
+  EXPECT_FALSE(link.ReopenOnPortChange({1, 7, 3, 0, 0, 0}).has_value());
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(link.WorkerRunning());
+  EXPECT_TRUE(window.Events().empty());
+  // The new choice is used at the next open.
+  ASSERT_TRUE(link.ToggleLink({1, 7, 3, 0, 0, 0}).open);
+  other.Send("x");
+  ASSERT_TRUE(WaitForRx(1));
+}
+
+TEST_F(LinkTest, PortChangeWhileOpenMovesTheLinkAndItsWorker) {
+  testing::PtyDevice other;
+  state.port.Names().Set(2, other.Path());
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  device.Send("A1");
+  ASSERT_TRUE(WaitForRx(2));
+
+  std::optional<LinkStatus> status = link.ReopenOnPortChange({1, 13, 3, 0, 1, 0});
+  ASSERT_TRUE(status.has_value());
+  EXPECT_TRUE(status->open);
+  EXPECT_EQ(std::string(LoadString(status->caption)), "Close com");
+  EXPECT_EQ(other.Line().outputSpeed, 57600u) << "the new port has the selected line";
+  EXPECT_TRUE(other.Line().parityOdd);
+
+  device.Send("A2");  // the old port is closed: never read
+  other.Send("B1");
+  ASSERT_TRUE(WaitForRx(4));
+  other.Send("B2");
+  ASSERT_TRUE(WaitForRx(6));
+  EXPECT_EQ(Log(), (Bytes{'A', '1', 'B', '1', 'B', '2'}));
+  EXPECT_FALSE(state.workersOverlapped.load()) << "the old worker ended before the new one read";
+  EXPECT_EQ(state.runningWorkers.load(), 1);
+
+  // The old device is free again: the link moves back to it.
+  status = link.ReopenOnPortChange({0, 7, 3, 0, 0, 0});
+  ASSERT_TRUE(status.has_value() && status->open);
+  device.Send("A3");
+  ASSERT_TRUE(WaitForRx(8));
+  EXPECT_EQ(Log(), (Bytes{'A', '1', 'B', '1', 'B', '2', 'A', '3'}));
+}
+
+TEST_F(LinkTest, PortChangeToAPortThatFailsLeavesTheLinkClosed) {
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  state.port.Names().Set(9, "/dev/quorvel-no-such-device");
+  std::optional<LinkStatus> status = link.ReopenOnPortChange({8, 7, 3, 0, 0, 0});
+  ASSERT_TRUE(status.has_value());
+  EXPECT_FALSE(status->open);
+  EXPECT_EQ(std::string(LoadString(status->caption)), "Open com");
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(link.WorkerRunning());
+  EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
+}
+
+TEST_F(LinkTest, ShutdownStopsTheWorkerAndClosesThePortAndIsHarmlessTwice) {
+  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  link.Shutdown();
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(link.WorkerRunning());
+  EXPECT_EQ(state.runningWorkers.load(), 0);
+  link.Shutdown();
+  EXPECT_FALSE(state.port.IsOpen());
+  ASSERT_TRUE(link.ToggleLink(kDefaults).open) << "the device was released";
+}
+
+// Quick toggles while the device keeps talking and the worker keeps waiting
+// for the UI thread: never two workers, never a deadlock, no byte twice.
+TEST(LinkToggleTest, ManyQuickTogglesLeaveAtMostOneWorker) {
+  testing::PtyDevice device;
+  TerminalState state;
+  testing::UiThreadWindow window(state);
+  state.port.Names().Set(1, device.Path());
+  LinkControl link(state);
+  {
+    std::lock_guard guard(state.lock);
+    state.echoFrame = true;  // the worker writes too
+    state.frameEndByte = 0x0D;
+  }
+
+  std::atomic<bool> talking{true};
+  std::thread source([&] {
+    uint8_t next = 0;
+    while (talking.load()) {
+      Bytes burst(64);
+      for (uint8_t& byte : burst) byte = next++;
+      burst.back() = 0x0D;
+      // Never blocks: while the link is closed nobody empties the line.
+      pollfd out = {device.Master(), POLLOUT, 0};
+      if (poll(&out, 1, 1) == 1) {
+        [[maybe_unused]] ssize_t written = ::write(device.Master(), burst.data(), burst.size());
+      }
+      device.Drain(std::chrono::milliseconds(0));
+    }
+  });
+
+  bool open = false;
+  for (int toggle = 0; toggle < 100; ++toggle) {
+    LinkStatus status = link.ToggleLink(kDefaults);
+    open = !open;
+    if (status.open != open) {
+      ADD_FAILURE() << "toggle " << toggle << " left the link " << status.open;
+      break;
+    }
+    EXPECT_EQ(link.WorkerRunning(), open);
+    EXPECT_LE(state.runningWorkers.load(), 1);
+    // Now and then close while the worker waits for the UI thread, and now
+    // and then let its refreshes through, as an idle window would.
+    if (open && toggle % 4 == 0) {
+      EXPECT_TRUE(window.WaitForPendingCall());
+    }
+    if (toggle % 3 == 0) state.uiCalls.Serve();
+  }
+  talking.store(false);
+  source.join();
+  link.Shutdown();
+  EXPECT_FALSE(state.workersOverlapped.load());
+  EXPECT_EQ(state.runningWorkers.load(), 0);
+  EXPECT_GE(window.Count(WindowEvent::kRefreshPublish), 25u) << "the worker did flush bursts";
+  std::lock_guard guard(state.lock);
+  EXPECT_LE(state.rxLength, TerminalState::kLogCapacity - 1);
+  EXPECT_EQ(state.rxBuffer[state.rxLength], 0);
+}
+
+}  // namespace
+}  // namespace quorvel
