@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "link/line_settings.h"
@@ -280,6 +281,46 @@ TEST_F(LinkTest, ShutdownStopsTheWorkerAndClosesThePortAndIsHarmlessTwice) {
   link.Shutdown();
   EXPECT_FALSE(state.port.IsOpen());
   ASSERT_TRUE(link.ToggleLink(kDefaults).open) << "the device was released";
+}
+
+TEST_F(LinkTest, ClosingCutsShortAnEchoStuckOnADeviceThatNeverReads) {
+  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  // Fill the line towards the device, which never reads, then give writes a
+  // bound far longer than the test may take.
+  state.port.SetWriteTimeouts(0, 100);
+  Bytes filler(100000, 0x55);
+  state.port.Write(filler.data(), static_cast<int>(filler.size()));
+  state.port.SetWriteTimeouts(1000, 60000);
+  {
+    std::lock_guard guard(state.lock);
+    state.echoFrame = true;
+    state.frameEndByte = 0x0D;
+  }
+  state.FrameRulesChanged();
+  device.Send(Bytes{0x01, 0x0D});
+  ASSERT_TRUE(RecordingWindow::WaitFor([&] {
+    return Locked([&] { return state.sendCount == 1; });
+  })) << "the echo has started to write";
+
+  auto start = std::chrono::steady_clock::now();
+  LinkStatus status = link.ToggleLink(kDefaults);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
+      << "the stop does not wait out the write's bound";
+  EXPECT_FALSE(status.open);
+  EXPECT_FALSE(link.WorkerRunning());
+  Locked([&] { EXPECT_EQ(state.txCount, 2u) << "the cut transmission still counts"; });
+  EXPECT_TRUE(window.Messages().empty());
+}
+
+TEST_F(LinkTest, WithoutAWindowTheLinkStillRunsAndCounts) {
+  state.AttachWindow(nullptr);
+  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  device.Send("abc");
+  ASSERT_TRUE(WaitForRx(3));
+  EXPECT_EQ(Log(), (Bytes{'a', 'b', 'c'}));
+  EXPECT_FALSE(link.ToggleLink(kDefaults).open);
+  EXPECT_TRUE(window.Events().empty());
+  state.AttachWindow(&window);
 }
 
 // Quick toggles while the device keeps talking and the worker keeps waiting
