@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -288,6 +290,39 @@ TEST_F(PortTest, SecondOpenOfTheSameDeviceFails) {
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
 }
 
+TEST_F(PortTest, ADeviceAnotherProcessHoldsIsRefusedUntilItLetsGo) {
+  int opened[2], release[2];
+  ASSERT_EQ(::pipe(opened), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  pid_t holder = ::fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    // Another terminal program: opens the device the same way and keeps it
+    // until the test closes its end of `release`.
+    ::close(release[1]);
+    SerialPort port;
+    port.Names().Set(1, device.Path());
+    char done = port.Open(1, k9600_8N1) ? 'y' : 'n';
+    [[maybe_unused]] ssize_t ignored = ::write(opened[1], &done, 1);
+    ignored = ::read(release[0], &done, 1);
+    ::_exit(0);
+  }
+  ::close(opened[1]);
+  ::close(release[0]);
+  char holderOpened = 0;
+  ASSERT_EQ(::read(opened[0], &holderOpened, 1), 1);
+  ASSERT_EQ(holderOpened, 'y');
+
+  EXPECT_FALSE(Open());
+  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
+
+  ::close(release[1]);  // the other program ends
+  ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
+  EXPECT_TRUE(Open());
+  ::close(opened[0]);
+}
+
 struct FailingOpen {
   const char* name;
   int number;
@@ -307,6 +342,10 @@ TEST_P(FailingOpenTest, ShowsOneMessageAndStaysClosed) {
     ::close(fd);
     path = name;
   }
+  if (path == "<fifo>") {
+    path = "/tmp/quorvel-fifo-" + std::to_string(::getpid());
+    ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  }
   if (!path.empty()) state.port.Names().Set(GetParam().number, path);
   EXPECT_FALSE(state.port.Open(GetParam().number, k9600_8N1));
   EXPECT_FALSE(state.port.IsOpen());
@@ -314,7 +353,7 @@ TEST_P(FailingOpenTest, ShowsOneMessageAndStaysClosed) {
   EXPECT_EQ(window.Events().size(), 1u);
   uint8_t byte = 0;
   EXPECT_EQ(state.port.Read(&byte, 1), 0);
-  if (GetParam().path == "<file>") std::remove(path.c_str());
+  if (GetParam().path == "<file>" || GetParam().path == "<fifo>") std::remove(path.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -322,7 +361,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(FailingOpen{"PortZero", 0, ""}, FailingOpen{"NegativePort", -1, ""},
                       FailingOpen{"MissingDevice", 3, "/dev/quorvel-no-such-device"},
                       FailingOpen{"DevNull", 4, "/dev/null"},
-                      FailingOpen{"RegularFile", 5, "<file>"}, FailingOpen{"Directory", 6, "/tmp"}),
+                      FailingOpen{"RegularFile", 5, "<file>"}, FailingOpen{"Directory", 6, "/tmp"},
+                      FailingOpen{"Fifo", 8, "<fifo>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(PortNamesTest, ComNumbersNameTheClassicDevicesUnlessMapped) {
