@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "engine/render.h"
+#include "support/cpu_time.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"
 #include "ui/form_exchange.h"
@@ -73,15 +74,6 @@ void SendWhileServing(PtyDevice& device, const Bytes& bytes) {
   });
   PumpUntil([&] { return sent.load(); }, std::chrono::seconds(30));
   sender.join();
-}
-
-std::chrono::microseconds ProcessCpuTime() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  auto micros = [](const timeval& t) {
-    return std::chrono::seconds(t.tv_sec) + std::chrono::microseconds(t.tv_usec);
-  };
-  return micros(usage.ru_utime) + micros(usage.ru_stime);
 }
 
 // What the receive box is expected to display for a log in text form: each
@@ -459,10 +451,10 @@ void FaultsTest::deviceVanishingMidStream() {
 
   // The worker rests on the dead line: the process uses far less processor
   // time than passes.
-  auto cpuBefore = ProcessCpuTime();
+  auto cpuBefore = testing::ProcessCpuTime();
   auto wallBefore = std::chrono::steady_clock::now();
   Pump(300);
-  double share = static_cast<double>((ProcessCpuTime() - cpuBefore).count()) /
+  double share = static_cast<double>((testing::ProcessCpuTime() - cpuBefore).count()) /
                  static_cast<double>(std::chrono::duration_cast<std::chrono::microseconds>(
                                          std::chrono::steady_clock::now() - wallBefore)
                                          .count());
