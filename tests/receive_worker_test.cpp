@@ -14,6 +14,7 @@
 #include "support/cpu_time.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
+#include "support/state_access.h"
 
 namespace quorvel {
 namespace {
@@ -41,18 +42,12 @@ class WorkerOn : public ::testing::Test {
 
   template <typename F>
   auto Locked(F read) {
-    std::lock_guard guard(state.lock);
-    return read();
+    return testing::Locked(state, read);
   }
 
-  Bytes Log() {
-    return Locked(
-        [&] { return Bytes(state.rxBuffer.begin(), state.rxBuffer.begin() + state.rxLength); });
-  }
+  Bytes Log() { return testing::LogOf(state); }
 
-  bool WaitForRx(uint32_t count) {
-    return RecordingWindow::WaitFor([&] { return Locked([&] { return state.rxCount >= count; }); });
-  }
+  bool WaitForRx(uint32_t count) { return testing::WaitForRx(state, count); }
 
   bool WaitForPublishes(size_t count) {
     return RecordingWindow::WaitFor(

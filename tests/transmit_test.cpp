@@ -9,6 +9,7 @@
 #include "engine/transmit.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
+#include "support/state_access.h"
 
 namespace quorvel {
 namespace {
@@ -31,8 +32,7 @@ class TransmitTest : public ::testing::Test {
 
   template <typename F>
   auto Locked(F read) {
-    std::lock_guard guard(state.lock);
-    return read();
+    return testing::Locked(state, read);
   }
 
   std::vector<uint32_t> TxBoxTexts() const {
