@@ -1,18 +1,8 @@
 #include "core/ui_calls.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
-
 namespace quorvel {
 
-UiCallQueue::UiCallQueue()
-    : uiThread_(std::this_thread::get_id()), wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-
-UiCallQueue::~UiCallQueue() {
-  if (wakeFd_ >= 0) close(wakeFd_);
-}
+UiCallQueue::UiCallQueue() : uiThread_(std::this_thread::get_id()) {}
 
 void UiCallQueue::SetUiThread(std::thread::id id) {
   std::lock_guard guard(mutex_);
@@ -42,20 +32,14 @@ void UiCallQueue::Run(const std::function<void()>& call) {
     waker = waker_;
   }
   changed_.notify_all();
-  uint64_t one = 1;
-  if (wakeFd_ >= 0) {
-    [[maybe_unused]] ssize_t ignored = write(wakeFd_, &one, sizeof one);
-  }
+  callsWaiting_.Signal();
   if (waker) waker();
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return pending.finished; });
 }
 
 void UiCallQueue::Serve() {
-  uint64_t wakes;
-  if (wakeFd_ >= 0) {
-    [[maybe_unused]] ssize_t ignored = read(wakeFd_, &wakes, sizeof wakes);
-  }
+  callsWaiting_.Drain();
   for (;;) {
     Pending* next;
     {

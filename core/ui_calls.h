@@ -18,12 +18,13 @@
 #include <mutex>
 #include <thread>
 
+#include "core/event_fd.h"
+
 namespace quorvel {
 
 class UiCallQueue {
  public:
   UiCallQueue();
-  ~UiCallQueue();
   UiCallQueue(const UiCallQueue&) = delete;
   UiCallQueue& operator=(const UiCallQueue&) = delete;
 
@@ -34,7 +35,7 @@ class UiCallQueue {
   // Readable while calls are waiting: the UI thread's event loop watches it
   // and calls Serve(). A descriptor rather than a posted event, so that the
   // hand-over is a plain system call that thread checkers can follow.
-  int WakeDescriptor() const { return wakeFd_; }
+  int WakeDescriptor() const { return callsWaiting_.Descriptor(); }
 
   // Also asks the UI thread to call Serve() by running `waker` (from the
   // worker's thread, with no lock held). Optional.
@@ -66,7 +67,7 @@ class UiCallQueue {
   unsigned long notifications_ = 0;
   std::function<void()> waker_;
   std::thread::id uiThread_;
-  int wakeFd_ = -1;  // eventfd
+  EventFd callsWaiting_;
 };
 
 }  // namespace quorvel

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -27,14 +26,10 @@ int RemainingMs(int64_t deadline) {
 
 }  // namespace
 
-SerialPort::SerialPort()
-    : cancelFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      wakeFd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+SerialPort::SerialPort() = default;
 
 SerialPort::~SerialPort() {
   Close();
-  if (cancelFd_ >= 0) ::close(cancelFd_);
-  if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 void SerialPort::Show(StringId text) {
@@ -116,7 +111,7 @@ bool SerialPort::WaitWritable(int64_t deadline) {
     if (cancelled_.load()) return false;
     int left = RemainingMs(deadline);
     if (left == 0) return false;
-    pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancelFd_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_, POLLOUT, 0}, {cancelEvent_.Descriptor(), POLLIN, 0}};
     int ready = ::poll(fds, 2, left);
     if (ready < 0 && errno != EINTR) return false;
     if (fds[0].revents & (POLLOUT | POLLERR | POLLHUP)) return true;  // write tells which
@@ -138,18 +133,18 @@ void SerialPort::WaitForDrain(int64_t deadline) {
 }
 
 void SerialPort::Pause(int ms) {
-  pollfd cancel = {cancelFd_, POLLIN, 0};
+  pollfd cancel = {cancelEvent_.Descriptor(), POLLIN, 0};
   ::poll(&cancel, 1, ms);
 }
 
 void SerialPort::WaitReadable(int timeoutMs) {
   if (!IsOpen() || cancelled_.load()) return;
-  pollfd fds[3] = {{fd_, POLLIN, 0}, {cancelFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+  pollfd fds[3] = {
+      {fd_, POLLIN, 0}, {cancelEvent_.Descriptor(), POLLIN, 0}, {wake_.Descriptor(), POLLIN, 0}};
   int ready = ::poll(fds, 3, timeoutMs);
   if (ready <= 0) return;
   if (fds[2].revents & POLLIN) {
-    uint64_t wakes;
-    [[maybe_unused]] ssize_t ignored = ::read(wakeFd_, &wakes, sizeof wakes);
+    wake_.Drain();
     return;
   }
   if (fds[0].revents & (POLLHUP | POLLERR)) {
@@ -162,24 +157,16 @@ void SerialPort::WaitReadable(int timeoutMs) {
 }
 
 void SerialPort::WakeReader() {
-  uint64_t one = 1;
-  if (wakeFd_ >= 0) {
-    [[maybe_unused]] ssize_t ignored = ::write(wakeFd_, &one, sizeof one);
-  }
+  wake_.Signal();
 }
 
 void SerialPort::CancelWaits() {
   cancelled_.store(true);
-  uint64_t one = 1;
-  if (cancelFd_ >= 0) {
-    [[maybe_unused]] ssize_t ignored = ::write(cancelFd_, &one, sizeof one);
-  }
+  cancelEvent_.Signal();
 }
 
 void SerialPort::ResumeWaits() {
-  uint64_t drained;
-  while (cancelFd_ >= 0 && ::read(cancelFd_, &drained, sizeof drained) > 0) {
-  }
+  cancelEvent_.Drain();
   cancelled_.store(false);
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "core/event_fd.h"
 #include "core/window_services.h"
 #include "link/line_parameters.h"
 #include "link/port_names.h"
@@ -88,8 +89,8 @@ class SerialPort {
   std::atomic<bool> isOpen_{false};
   std::atomic<bool> cancelled_{false};
   int fd_ = -1;
-  int cancelFd_ = -1;  // eventfd, readable while waits are cancelled
-  int wakeFd_ = -1;    // eventfd, readable from WakeReader until a wait takes it
+  EventFd cancelEvent_;  // signalled while waits are cancelled
+  EventFd wake_;         // signalled from WakeReader until a wait takes it
   std::mutex writeMutex_;
   std::atomic<int> writePerByteMs_{100};
   std::atomic<int> writeConstantMs_{500};

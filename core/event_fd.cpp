@@ -1,0 +1,31 @@
+#include "core/event_fd.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace quorvel {
+
+EventFd::EventFd() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+EventFd::~EventFd() {
+  if (fd_ >= 0) close(fd_);
+}
+
+void EventFd::Signal() {
+  uint64_t one = 1;
+  if (fd_ >= 0) {
+    [[maybe_unused]] ssize_t ignored = write(fd_, &one, sizeof one);
+  }
+}
+
+void EventFd::Drain() {
+  // An eventfd holds one counter: a single read empties it.
+  uint64_t count;
+  if (fd_ >= 0) {
+    [[maybe_unused]] ssize_t ignored = read(fd_, &count, sizeof count);
+  }
+}
+
+}  // namespace quorvel

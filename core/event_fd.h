@@ -1,0 +1,23 @@
+// A one-descriptor signal between threads: readable from Signal() until
+// Drain(). Event loops and poll() can wait on it beside other descriptors.
+// Any thread may call either operation.
+#pragma once
+
+namespace quorvel {
+
+class EventFd {
+ public:
+  EventFd();  // Descriptor() is -1 if the kernel refused one; then nothing signals
+  ~EventFd();
+  EventFd(const EventFd&) = delete;
+  EventFd& operator=(const EventFd&) = delete;
+
+  int Descriptor() const { return fd_; }
+  void Signal();
+  void Drain();  // readable no longer, until the next Signal()
+
+ private:
+  int fd_;
+};
+
+}  // namespace quorvel
