@@ -14,26 +14,18 @@ bool UiCallQueue::OnUiThread() const {
   return std::this_thread::get_id() == uiThread_;
 }
 
-void UiCallQueue::SetWaker(std::function<void()> waker) {
-  std::lock_guard guard(mutex_);
-  waker_ = std::move(waker);
-}
-
 void UiCallQueue::Run(const std::function<void()>& call) {
   if (OnUiThread()) {
     call();
     return;
   }
   Pending pending{&call};
-  std::function<void()> waker;
   {
     std::lock_guard guard(mutex_);
     waiting_.push_back(&pending);
-    waker = waker_;
   }
   changed_.notify_all();
   callsWaiting_.Signal();
-  if (waker) waker();
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [&] { return pending.finished; });
 }

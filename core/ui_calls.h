@@ -37,10 +37,6 @@ class UiCallQueue {
   // hand-over is a plain system call that thread checkers can follow.
   int WakeDescriptor() const { return callsWaiting_.Descriptor(); }
 
-  // Also asks the UI thread to call Serve() by running `waker` (from the
-  // worker's thread, with no lock held). Optional.
-  void SetWaker(std::function<void()> waker);
-
   // Runs `call` on the UI thread and returns after it has run. On the UI
   // thread itself it runs at once, so a handler may call it freely.
   void Run(const std::function<void()>& call);
@@ -65,7 +61,6 @@ class UiCallQueue {
   std::condition_variable changed_;
   std::deque<Pending*> waiting_;
   unsigned long notifications_ = 0;
-  std::function<void()> waker_;
   std::thread::id uiThread_;
   EventFd callsWaiting_;
 };

@@ -84,22 +84,6 @@ TEST(UiCallQueueTest, ServeUntilReturnsAtOnceWhenAlreadyDone) {
   SUCCEED();
 }
 
-TEST(UiCallQueueTest, AWakerIsAskedToServe) {
-  UiCallQueue calls;
-  std::atomic<int> wakes{0};
-  std::atomic<bool> done{false};
-  calls.SetWaker([&] { wakes.fetch_add(1); });
-  std::thread worker([&] {
-    calls.Run([] {});
-    done.store(true);
-    calls.Notify();
-  });
-  calls.ServeUntil([&] { return done.load(); });
-  worker.join();
-  EXPECT_GE(wakes.load(), 1);
-  calls.SetWaker(nullptr);
-}
-
 TEST(UiCallQueueTest, ANestedLoopInsideACallServesFurtherCalls) {
   // A message box runs its own event loop while it is open; calls that
   // arrive meanwhile are served from inside it.
