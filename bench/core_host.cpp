@@ -12,7 +12,7 @@
 #include "bench_support.h"
 #include "engine/hex.h"
 #include "engine/render.h"
-#include "link/link_control.h"
+#include "session/link_control.h"
 #include "terminal_host.h"
 
 namespace quorvel::bench {
@@ -119,13 +119,13 @@ class StandInWindow : public WindowServices {
 
 class CoreHost : public TerminalHost {
  public:
-  CoreHost() : window_(state_), link_(state_) {}
+  CoreHost() : window_(state_), link_(state_, port_) {}
   ~CoreHost() override { link_.Shutdown(); }
 
   std::string Name() const override { return "headless core"; }
 
   bool Run(const std::string& devicePath, const std::function<void()>& scenario) override {
-    state_.port.Names().Set(kBenchPort, devicePath);
+    port_.Names().Set(kBenchPort, devicePath);
     // 115200 baud, 8 data bits, 1 stop bit, no parity; a pseudo-terminal
     // ignores the speed anyway.
     LineSelection selection{kBenchPort - 1, 15, 3, 0, 0, 0};
@@ -206,7 +206,8 @@ class CoreHost : public TerminalHost {
   int MessagesShown() const override { return window_.Messages(); }
 
  private:
-  TerminalState state_;
+  SerialPort port_;
+  TerminalState state_{port_};
   StandInWindow window_;
   LinkControl link_;
   pid_t workerTid_ = 0;

@@ -6,8 +6,8 @@
 
 namespace quorvel {
 
-TerminalState::TerminalState()
-    : counterFrequency(CounterFrequency()) {
+TerminalState::TerminalState(Port& linePort)
+    : port(linePort), counterFrequency(CounterFrequency()) {
   lastSendTime = ReadCounter();
 }
 

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 
+#include "core/port.h"
 #include "core/ui_calls.h"
 #include "core/window_services.h"
-#include "link/serial_port.h"
 
 namespace quorvel {
 
@@ -30,7 +30,8 @@ struct FrameRules {
 struct TerminalState {
   static constexpr int kLogCapacity = 10000;  // the log holds at most 9,999 bytes
 
-  TerminalState();
+  // `port` is the line this state reads and writes; it outlives the state.
+  explicit TerminalState(Port& port);
   TerminalState(const TerminalState&) = delete;
   TerminalState& operator=(const TerminalState&) = delete;
 
@@ -52,7 +53,7 @@ struct TerminalState {
   // at once instead of at its next look.
   void FrameRulesChanged() { port.WakeReader(); }
 
-  SerialPort port;
+  Port& port;
   UiCallQueue uiCalls;  // the worker's calls into the window
 
   mutable std::mutex lock;

@@ -9,26 +9,27 @@
 #include <mutex>
 
 #include "core/event_fd.h"
+#include "core/port.h"
 #include "core/window_services.h"
 #include "link/line_parameters.h"
 #include "link/port_names.h"
 
 namespace quorvel {
 
-class SerialPort {
+class SerialPort : public Port {
  public:
   SerialPort();
-  virtual ~SerialPort();  // closes the device if it is still open
+  ~SerialPort() override;  // closes the device if it is still open
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
   // Where "Open com fail!" and "Write com fail!" are shown; null shows nothing.
-  void AttachWindow(WindowServices* window) { window_.store(window); }
+  void AttachWindow(WindowServices* window) override { window_.store(window); }
 
   PortNames& Names() { return names_; }
   const PortNames& Names() const { return names_; }
 
-  bool IsOpen() const { return isOpen_.load(std::memory_order_acquire); }
+  bool IsOpen() const override { return isOpen_.load(std::memory_order_acquire); }
 
   // Opens COM `portNumber` exclusively in raw mode, applies `line` and empties
   // both queues. On failure shows "Open com fail!", returns false and stays
@@ -41,38 +42,38 @@ class SerialPort {
 
   // Returns at once with what is buffered: the count read, 0 for nothing,
   // a capacity of 0, a closed port or an error.
-  int Read(uint8_t* buffer, int capacity);
+  int Read(uint8_t* buffer, int capacity) override;
 
   // Writes every byte, waiting for room and then for the output queue to
   // drain, within perByte * count + constant milliseconds; what is still queued
   // then is discarded. Received bytes are never discarded. A failing write
   // shows "Write com fail!". Any thread may call; writes never interleave.
-  void Write(const uint8_t* bytes, int count);
+  void Write(const uint8_t* bytes, int count) override;
 
   // Waits until the device has bytes to read, `timeoutMs` passes (-1: no
   // limit) or CancelWaits() is called. A hung-up device does not end the wait
   // early, so a dead line never turns a waiting loop into a busy one.
-  void WaitReadable(int timeoutMs);
+  void WaitReadable(int timeoutMs) override;
 
   // Any thread: ends the current and every later WaitReadable and Write wait
   // at once, until ResumeWaits or the next Open. Used to stop the worker
   // promptly.
-  void CancelWaits();
+  void CancelWaits() override;
 
   // Undoes CancelWaits: later waits wait again. Only while nobody else uses
   // the port (the worker has ended), or a wait could miss its cancellation.
-  void ResumeWaits();
+  void ResumeWaits() override;
 
   // Any thread: ends the current WaitReadable once (or the next one, when
   // nobody waits now). The window uses it when a change it made may decide
   // something for the receive worker, such as a frame rule.
-  void WakeReader();
+  void WakeReader() override;
 
   // Closes the device; nothing happens when it is closed already.
-  void Close();
+  void Close() override;
 
   // How long a write may take: perByteMs * count + constantMs.
-  void SetWriteTimeouts(int perByteMs, int constantMs);
+  void SetWriteTimeouts(int perByteMs, int constantMs) override;
 
   int Descriptor() const { return fd_; }
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "link/line_settings.h"
-#include "link/link_control.h"
+#include "session/link_control.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -77,7 +77,7 @@ TEST(LineListsTest, PositionsOutsideTheirListGiveNoValue) {
 
 class LinkTest : public ::testing::Test {
  protected:
-  LinkTest() { state.port.Names().Set(1, device.Path()); }
+  LinkTest() { serial.Names().Set(1, device.Path()); }
 
   template <typename F>
   auto Locked(F read) {
@@ -89,9 +89,10 @@ class LinkTest : public ::testing::Test {
   bool WaitForRx(uint32_t count) { return testing::WaitForRx(state, count); }
 
   testing::PtyDevice device;
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   RecordingWindow window{state};
-  LinkControl link{state};
+  LinkControl link{state, serial};
 };
 
 TEST_F(LinkTest, DefaultsOpenCom1At7200Baud8DataBits1StopBitEvenParity) {
@@ -200,7 +201,7 @@ TEST_F(LinkTest, FailedOpenReportsClosedAndStartsNoWorker) {
   for (LineSelection selection : {LineSelection{-1, 7, 3, 0, 0, 0},    // nothing selected: COM0
                                   LineSelection{4, 7, 3, 0, 0, 0}}) {  // COM5, no such device
     window.Clear();
-    state.port.Names().Set(5, "/dev/quorvel-no-such-device");
+    serial.Names().Set(5, "/dev/quorvel-no-such-device");
     LinkStatus status = link.ToggleLink(selection);
     EXPECT_FALSE(status.open);
     EXPECT_EQ(std::string(LoadString(status.caption)), "Open com");
@@ -213,7 +214,7 @@ TEST_F(LinkTest, FailedOpenReportsClosedAndStartsNoWorker) {
 
 TEST_F(LinkTest, PortChangeWhileClosedOpensNothing) {
   testing::PtyDevice other;
-  state.port.Names().Set(2, other.Path());
+  serial.Names().Set(2, other.Path());
   EXPECT_FALSE(link.ReopenOnPortChange({1, 7, 3, 0, 0, 0}).has_value());
   EXPECT_FALSE(state.port.IsOpen());
   EXPECT_FALSE(link.WorkerRunning());
@@ -226,7 +227,7 @@ TEST_F(LinkTest, PortChangeWhileClosedOpensNothing) {
 
 TEST_F(LinkTest, PortChangeWhileOpenMovesTheLinkAndItsWorker) {
   testing::PtyDevice other;
-  state.port.Names().Set(2, other.Path());
+  serial.Names().Set(2, other.Path());
   ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
   device.Send("A1");
   ASSERT_TRUE(WaitForRx(2));
@@ -257,7 +258,7 @@ TEST_F(LinkTest, PortChangeWhileOpenMovesTheLinkAndItsWorker) {
 
 TEST_F(LinkTest, PortChangeToAPortThatFailsLeavesTheLinkClosed) {
   ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
-  state.port.Names().Set(9, "/dev/quorvel-no-such-device");
+  serial.Names().Set(9, "/dev/quorvel-no-such-device");
   std::optional<LinkStatus> status = link.ReopenOnPortChange({8, 7, 3, 0, 0, 0});
   ASSERT_TRUE(status.has_value());
   EXPECT_FALSE(status->open);
@@ -322,10 +323,11 @@ TEST_F(LinkTest, WithoutAWindowTheLinkStillRunsAndCounts) {
 // for the UI thread: never two workers, never a deadlock, no byte twice.
 TEST(LinkToggleTest, ManyQuickTogglesLeaveAtMostOneWorker) {
   testing::PtyDevice device;
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   testing::UiThreadWindow window(state);
-  state.port.Names().Set(1, device.Path());
-  LinkControl link(state);
+  serial.Names().Set(1, device.Path());
+  LinkControl link(state, serial);
   {
     std::lock_guard guard(state.lock);
     state.echoFrame = true;  // the worker writes too

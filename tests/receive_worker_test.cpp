@@ -11,6 +11,7 @@
 #include "engine/hex.h"
 #include "engine/receive_worker.h"
 #include "engine/transmit.h"
+#include "link/serial_port.h"
 #include "support/cpu_time.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
@@ -35,8 +36,8 @@ template <typename W>
 class WorkerOn : public ::testing::Test {
  protected:
   void SetUp() override {
-    state.port.Names().Set(1, device.Path());
-    ASSERT_TRUE(state.port.Open(1, {9600, 8, kOneStopBit, kParityNone}));
+    serial.Names().Set(1, device.Path());
+    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
     worker.Start(state);
   }
 
@@ -76,7 +77,8 @@ class WorkerOn : public ::testing::Test {
   }
 
   testing::PtyDevice device;
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   W window{state};
   WorkerThread worker;
 };
@@ -349,8 +351,8 @@ TEST_F(WorkerTest, HungUpDeviceLeavesTheWorkerResting) {
   EXPECT_FALSE(worker.Running());
   state.port.Close();
   testing::PtyDevice replacement;
-  state.port.Names().Set(1, replacement.Path());
-  ASSERT_TRUE(state.port.Open(1, {9600, 8, kOneStopBit, kParityNone}));
+  serial.Names().Set(1, replacement.Path());
+  ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
   worker.Start(state);
   replacement.Send(Bytes{0x02});
   ASSERT_TRUE(WaitForRx(2));

@@ -35,9 +35,9 @@ const LineParameters k9600_8N1 = {9600, 8, kOneStopBit, kParityNone};
 // A port with its own recording window, mapped as COM1 to a device.
 class PortTest : public ::testing::Test {
  protected:
-  PortTest() { state.port.Names().Set(1, device.Path()); }
+  PortTest() { serial.Names().Set(1, device.Path()); }
 
-  bool Open(const LineParameters& line = k9600_8N1) { return state.port.Open(1, line); }
+  bool Open(const LineParameters& line = k9600_8N1) { return serial.Open(1, line); }
 
   // Reads what the port has until `count` bytes arrived or the deadline passed.
   Bytes ReadFromPort(size_t count) {
@@ -52,7 +52,8 @@ class PortTest : public ::testing::Test {
   }
 
   testing::PtyDevice device;
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   RecordingWindow window{state};
 };
 
@@ -67,7 +68,7 @@ TEST_P(BaudRateTest, RateReachesTheLineAsInputAndOutputSpeed) {
 
   // Changed while open, from the other end of the list.
   uint32_t other = rate == 115200 ? 110 : 115200;
-  state.port.SetConfig({other, {}, {}, {}});
+  serial.SetConfig({other, {}, {}, {}});
   line = device.Line();
   EXPECT_EQ(line.outputSpeed, other);
   EXPECT_EQ(line.inputSpeed, other);
@@ -103,7 +104,7 @@ class StopBitsTest : public PortTest, public ::testing::WithParamInterface<StopC
 TEST_P(StopBitsTest, StopCodeReachesTheLine) {
   // From the opposite setting, so the flag must really change.
   ASSERT_TRUE(Open({9600, 5, GetParam().twoStopBits ? kOneStopBit : kTwoStopBits, kParityNone}));
-  state.port.SetConfig({{}, {}, GetParam().code, {}});
+  serial.SetConfig({{}, {}, GetParam().code, {}});
   EXPECT_EQ(device.Line().twoStopBits, GetParam().twoStopBits);
 }
 
@@ -133,7 +134,7 @@ TEST_P(ParityTest, ParityAndItsCheckingReachTheLine) {
   const ParityCase& want = GetParam();
   for (int from : {kParityNone, kParityMark}) {  // every flag set and cleared
     ASSERT_TRUE(Open({9600, 7, kOneStopBit, from}));
-    state.port.SetConfig({{}, {}, {}, want.code});
+    serial.SetConfig({{}, {}, {}, want.code});
     LineSnapshot line = device.Line();
     EXPECT_EQ(line.parityOdd, want.odd) << "from " << from;
     EXPECT_EQ(line.parityMarkSpace, want.markSpace) << "from " << from;
@@ -215,7 +216,7 @@ TEST_F(PortTest, OpenMakesTheLineRaw) {
 TEST_F(PortTest, ParametersWithoutValueKeepWhatTheDeviceHas) {
   ASSERT_TRUE(Open({57600, 6, kTwoStopBits, kParityOdd}));
   LineSnapshot before = device.Line();
-  state.port.SetConfig({});
+  serial.SetConfig({});
   EXPECT_EQ(device.Line(), before);
   EXPECT_EQ(before.outputSpeed, 57600u);
   EXPECT_TRUE(before.twoStopBits);
@@ -225,7 +226,7 @@ TEST_F(PortTest, ParametersWithoutValueKeepWhatTheDeviceHas) {
 TEST_F(PortTest, SetConfigOnAClosedPortChangesNothing) {
   ASSERT_TRUE(Open({4800, 8, kOneStopBit, kParityNone}));
   state.port.Close();
-  state.port.SetConfig({115200, 5, kTwoStopBits, kParityEven});
+  serial.SetConfig({115200, 5, kTwoStopBits, kParityEven});
   LineSnapshot line = device.Line();
   EXPECT_EQ(line.outputSpeed, 4800u);
   EXPECT_EQ(line.dataBits, 8);
@@ -275,17 +276,18 @@ TEST_F(PortTest, OpenDiscardsWhatArrivedBefore) {
 
 TEST_F(PortTest, SecondOpenOfTheSameDeviceFails) {
   ASSERT_TRUE(Open());
-  TerminalState second;  // another terminal on the same machine
+  SerialPort secondPort;  // another terminal on the same machine
+  TerminalState second{secondPort};
   RecordingWindow secondWindow(second);
-  second.port.Names().Set(7, device.Path());
+  secondPort.Names().Set(7, device.Path());
   // Root passes TIOCEXCL; the lock keeps the second port out all the same.
-  EXPECT_FALSE(second.port.Open(7, k9600_8N1));
+  EXPECT_FALSE(secondPort.Open(7, k9600_8N1));
   EXPECT_FALSE(second.port.IsOpen());
   EXPECT_EQ(secondWindow.Messages(), std::vector<std::string>{"Open com fail!"});
   EXPECT_TRUE(state.port.IsOpen()) << "the first port keeps the device";
 
   state.port.Close();
-  EXPECT_TRUE(second.port.Open(7, k9600_8N1)) << "free again after Close";
+  EXPECT_TRUE(secondPort.Open(7, k9600_8N1)) << "free again after Close";
   EXPECT_FALSE(Open());
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
 }
@@ -332,7 +334,8 @@ struct FailingOpen {
 class FailingOpenTest : public ::testing::TestWithParam<FailingOpen> {};
 
 TEST_P(FailingOpenTest, ShowsOneMessageAndStaysClosed) {
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   RecordingWindow window(state);
   std::string path = GetParam().path;
   if (path == "<file>") {
@@ -346,8 +349,8 @@ TEST_P(FailingOpenTest, ShowsOneMessageAndStaysClosed) {
     path = "/tmp/quorvel-fifo-" + std::to_string(::getpid());
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   }
-  if (!path.empty()) state.port.Names().Set(GetParam().number, path);
-  EXPECT_FALSE(state.port.Open(GetParam().number, k9600_8N1));
+  if (!path.empty()) serial.Names().Set(GetParam().number, path);
+  EXPECT_FALSE(serial.Open(GetParam().number, k9600_8N1));
   EXPECT_FALSE(state.port.IsOpen());
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
   EXPECT_EQ(window.Events().size(), 1u);
@@ -467,8 +470,8 @@ TEST_F(PortTest, CloseReleasesTheDeviceAndIsHarmlessTwice) {
 TEST_F(PortTest, OpenOnAnOpenPortMovesToTheNewDevice) {
   ASSERT_TRUE(Open());
   testing::PtyDevice other;
-  state.port.Names().Set(2, other.Path());
-  ASSERT_TRUE(state.port.Open(2, k9600_8N1));
+  serial.Names().Set(2, other.Path());
+  ASSERT_TRUE(serial.Open(2, k9600_8N1));
   const Bytes bytes = {0x5A};
   state.port.Write(bytes.data(), 1);
   EXPECT_EQ(other.Receive(1), bytes);

@@ -7,6 +7,7 @@
 #include "core/clock.h"
 #include "core/strings.h"
 #include "core/terminal_state.h"
+#include "link/serial_port.h"
 
 namespace quorvel {
 namespace {
@@ -23,7 +24,8 @@ Bytes Filled(size_t n, uint8_t value) {
 
 TEST(TerminalStateTest, StartsEmptyWithThePortClosed) {
   int64_t before = ReadCounter();
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   std::lock_guard guard(state.lock);
   EXPECT_FALSE(state.port.IsOpen());
   EXPECT_EQ(state.rxLength, 0);
@@ -71,7 +73,8 @@ class AppendTest : public ::testing::TestWithParam<AppendCase> {};
 
 TEST_P(AppendTest, LogIsEmptiedFirstWhenItWouldReachTenThousandBytes) {
   const AppendCase& c = GetParam();
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   std::lock_guard guard(state.lock);
   Bytes expected;
   for (int left = c.before; left > 0;) {
@@ -108,7 +111,8 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, AppendTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AppendTest, ZeroBytesInTheDataAreKept) {
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   std::lock_guard guard(state.lock);
   const Bytes bytes = {0x00, 0x41, 0x00};
   state.AppendReceived(bytes.data(), 3);
@@ -116,7 +120,8 @@ TEST(AppendTest, ZeroBytesInTheDataAreKept) {
 }
 
 TEST(AppendTest, NothingOrAnOversizedCountNeverOverrunsTheLog) {
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   std::lock_guard guard(state.lock);
   uint8_t byte = 0x41;
   state.AppendReceived(&byte, 0);
@@ -129,7 +134,8 @@ TEST(AppendTest, NothingOrAnOversizedCountNeverOverrunsTheLog) {
 }
 
 TEST(ClearTest, ClearEmptiesTheLogAndTheTextButKeepsTheCount) {
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   std::lock_guard guard(state.lock);
   const Bytes bytes = {'a', 'b', 'c'};
   state.AppendReceived(bytes.data(), 3);

@@ -7,6 +7,7 @@
 
 #include "core/clock.h"
 #include "engine/transmit.h"
+#include "link/serial_port.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -20,8 +21,8 @@ using testing::WindowEvent;
 class TransmitTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    state.port.Names().Set(1, device.Path());
-    ASSERT_TRUE(state.port.Open(1, {9600, 8, kOneStopBit, kParityNone}));
+    serial.Names().Set(1, device.Path());
+    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
   }
 
   void SetSendText(const std::string& text, bool asHex) {
@@ -44,7 +45,8 @@ class TransmitTest : public ::testing::Test {
   }
 
   testing::PtyDevice device;
-  TerminalState state;
+  SerialPort serial;
+  TerminalState state{serial};
   testing::RecordingWindow window{state};
 };
 

@@ -43,7 +43,7 @@ int PlatformTimerPeriod(int32_t requestedMs) {
   return requestedMs;
 }
 
-MainWindow::MainWindow() : QDialog(nullptr), link_(state_) {
+MainWindow::MainWindow() : QDialog(nullptr), link_(state_, port_) {
   state_.AttachWindow(this);
   // The worker's calls wait in state.uiCalls until the UI thread serves them;
   // the queue's descriptor turns readable and the event loop notices. Not a
@@ -185,7 +185,7 @@ void MainWindow::FillSelectors() {
 void MainWindow::ApplyStoredSettings() {
   Settings settings = LoadSettings();
   AssignDetectedPorts(settings.portMap);
-  for (const auto& [number, path] : settings.portMap) state_.port.Names().Set(number, path);
+  for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
 
   const LineSelection& stored = settings.selection;
   const std::pair<ControlId, int32_t> positions[] = {
@@ -223,7 +223,7 @@ void MainWindow::SaveSettingsOnClose() {
     settings.frameEndText = state_.frameEndText;
     settings.frameEndByte = state_.frameEndByte;
   }
-  settings.portMap = state_.port.Names().Entries();
+  settings.portMap = port_.Names().Entries();
   SaveSettings(settings);
 }
 
@@ -253,7 +253,7 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
 
 void MainWindow::UpdatePortToolTip() {
   int position = Selector(kPortSelector)->currentIndex();
-  std::string path = position >= 0 ? state_.port.Names().DevicePath(position + 1) : std::string();
+  std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
   QString tip = TextFromBytes(path);
   // A tooltip that looks like markup is shown as markup; the path comes from
   // the settings file and is shown as written.

@@ -15,7 +15,7 @@
 
 #include "core/terminal_state.h"
 #include "core/window_services.h"
-#include "link/link_control.h"
+#include "session/link_control.h"
 #include "ui/dialog_template.h"
 
 class QComboBox;
@@ -58,6 +58,7 @@ class MainWindow : public QDialog, public WindowServices {
   // The window's context menu: "Close", a separator and the About entry.
   QMenu* WindowMenu() const { return windowMenu_; }
   TerminalState& State() { return state_; }
+  SerialPort& Device() { return port_; }
   const LinkControl& Link() const { return link_; }
   // The selectors' positions now, -1 for a selector with nothing selected.
   LineSelection CurrentSelection() const;
@@ -107,7 +108,8 @@ class MainWindow : public QDialog, public WindowServices {
   void OnReplyToggled();
   void OnTimer();
 
-  TerminalState state_;
+  SerialPort port_;
+  TerminalState state_{port_};
   LinkControl link_;
   std::map<int, QWidget*> controls_;
   std::unique_ptr<FormExchange> exchange_;

@@ -347,7 +347,7 @@ void FaultsTest::showsMarkupAndControlBytesAsPlainCharacters() {
 void FaultsTest::messageBoxesShowPlainText() {
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  window.State().port.Names().Set(7, "/nonexistent/<b>quorvel</b>");
+  window.Device().Names().Set(7, "/nonexistent/<b>quorvel</b>");
   // The real message box, not the harness's record of it.
   MessagePresenter recorder = SetMessagePresenter({});
   struct Case {
@@ -484,7 +484,7 @@ void FaultsTest::deviceVanishingMidStream() {
 
   // A new device on the same COM number opens, and the log goes on from
   // where it stood.
-  state.port.Names().Set(1, fresh.Path());
+  window.Device().Names().Set(1, fresh.Path());
   harness.Click(kOpenCloseButton);
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
   fresh.Send(std::string("back"));

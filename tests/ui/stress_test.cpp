@@ -736,7 +736,7 @@ void StressTest::streamWhileTheUserDoesEverything() {
   watchdog.Beat("opening the window");
   MainWindow& window = harness.Window();  // opens COM1 while the devices are paused
   WorkerSampling sampling(watchdog, window.State());
-  window.State().port.Names().Set(kMissingPort + 1, "/nonexistent/quorvel-stress-device");
+  window.Device().Names().Set(kMissingPort + 1, "/nonexistent/quorvel-stress-device");
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
 
   StressRun run(harness, devices, watchdog, seed);

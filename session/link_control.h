@@ -8,6 +8,7 @@
 #include "core/terminal_state.h"
 #include "engine/receive_worker.h"
 #include "link/line_settings.h"
+#include "link/serial_port.h"
 
 namespace quorvel {
 
@@ -18,7 +19,8 @@ struct LinkStatus {
 
 class LinkControl {
  public:
-  explicit LinkControl(TerminalState& state) : state_(state) {}
+  // `port` is the concrete device behind state.port.
+  LinkControl(TerminalState& state, SerialPort& port) : state_(state), port_(port) {}
   ~LinkControl() { Shutdown(); }
   LinkControl(const LinkControl&) = delete;
   LinkControl& operator=(const LinkControl&) = delete;
@@ -43,6 +45,7 @@ class LinkControl {
 
  private:
   TerminalState& state_;
+  SerialPort& port_;
   WorkerThread worker_;
 };
 

@@ -1,4 +1,4 @@
-#include "link/link_control.h"
+#include "session/link_control.h"
 
 namespace quorvel {
 
@@ -7,7 +7,7 @@ LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
   if (state_.port.IsOpen()) {
     Shutdown();
   } else {
-    state_.port.Open(selection.portPos + 1, line);
+    port_.Open(selection.portPos + 1, line);
   }
   if (!state_.port.IsOpen()) return {false, StringId::kOpenCaption};
   worker_.Start(state_);
@@ -15,7 +15,7 @@ LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
 }
 
 void LinkControl::ApplyLineSettings(const LineSelection& selection) {
-  if (state_.port.IsOpen()) state_.port.SetConfig(ReadLineSelections(selection));
+  if (state_.port.IsOpen()) port_.SetConfig(ReadLineSelections(selection));
 }
 
 std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {

@@ -1,0 +1,50 @@
+// The line as the terminal's state and its engine see it: a device that is
+// open or not, that can be read, written and waited on. The serial port
+// implements it; whoever opens, configures and closes the device holds the
+// concrete port.
+#pragma once
+
+#include <cstdint>
+
+#include "core/window_services.h"
+
+namespace quorvel {
+
+class Port {
+ public:
+  virtual ~Port() = default;
+
+  // Where "Open com fail!" and "Write com fail!" are shown; null shows nothing.
+  virtual void AttachWindow(WindowServices* window) = 0;
+
+  virtual bool IsOpen() const = 0;
+
+  // Returns at once with what is buffered: the count read, 0 for nothing,
+  // a capacity of 0, a closed port or an error.
+  virtual int Read(uint8_t* buffer, int capacity) = 0;
+
+  // Writes every byte within the port's write bound; a failing write shows
+  // "Write com fail!". Any thread may call; writes never interleave.
+  virtual void Write(const uint8_t* bytes, int count) = 0;
+
+  // Waits until the device has bytes to read, `timeoutMs` passes (-1: no
+  // limit) or CancelWaits() is called.
+  virtual void WaitReadable(int timeoutMs) = 0;
+
+  // Any thread: ends the current and every later wait at once, until
+  // ResumeWaits or the next open.
+  virtual void CancelWaits() = 0;
+  // Undoes CancelWaits, while nobody else uses the port.
+  virtual void ResumeWaits() = 0;
+
+  // Any thread: ends the current WaitReadable once (or the next one).
+  virtual void WakeReader() = 0;
+
+  // Closes the device; nothing happens when it is closed already.
+  virtual void Close() = 0;
+
+  // How long a write may take: perByteMs * count + constantMs.
+  virtual void SetWriteTimeouts(int perByteMs, int constantMs) = 0;
+};
+
+}  // namespace quorvel
