@@ -26,6 +26,7 @@
 #include "ui/form_exchange.h"
 #include "ui/message_box.h"
 #include "ui/receive_box.h"
+#include "ui/status_line.h"
 
 namespace quorvel {
 namespace {
@@ -60,7 +61,13 @@ MainWindow::MainWindow() : QDialog(nullptr), link_(state_, port_) {
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(DialogFont(kDialogFontPoints));
   DialogUnits units(font());
-  setFixedSize(units.ToPixels(kMainDialogDlu));
+  // The template's area, and the status line below it: the window grows by
+  // that line and nothing of the template moves.
+  QSize templateSize = units.ToPixels(kMainDialogDlu);
+  int statusHeight = StatusLine::HeightFor(fontMetrics());
+  setFixedSize(templateSize.width(), templateSize.height() + statusHeight);
+  statusLine_ = new StatusLine(this);
+  statusLine_->setGeometry(0, templateSize.height(), templateSize.width(), statusHeight);
 
   // 1. The controls from the template, with its initial list entries, and a
   //    first publish.
@@ -249,6 +256,12 @@ void MainWindow::Enable(ControlId id, bool enabled) {
 void MainWindow::ShowLinkStatus(const LinkStatus& status) {
   static_cast<QPushButton*>(Control(kOpenCloseButton))
       ->setText(QString::fromLatin1(LoadString(status.caption)));
+  int position = Selector(kPortSelector)->currentIndex();
+  std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
+  statusLine_->SetText(
+      StatusLine::Field::kLink,
+      QStringLiteral("%1 %2").arg(TextFromBytes(path),
+                                  status.open ? QStringLiteral("open") : QStringLiteral("closed")));
 }
 
 void MainWindow::UpdatePortToolTip() {

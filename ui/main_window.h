@@ -26,6 +26,7 @@ class QTimer;
 namespace quorvel {
 
 class FormExchange;
+class StatusLine;
 
 // The period a send timer really runs with for a requested period: below
 // 10 ms it runs every 10 ms, and a negative period never fires in practice.
@@ -57,6 +58,8 @@ class MainWindow : public QDialog, public WindowServices {
   QWidget* Control(ControlId id) const;
   // The window's context menu: "Close", a separator and the About entry.
   QMenu* WindowMenu() const { return windowMenu_; }
+  // The line below the template's controls.
+  StatusLine* Status() const { return statusLine_; }
   TerminalState& State() { return state_; }
   SerialPort& Device() { return port_; }
   const LinkControl& Link() const { return link_; }
@@ -114,6 +117,7 @@ class MainWindow : public QDialog, public WindowServices {
   std::map<int, QWidget*> controls_;
   std::unique_ptr<FormExchange> exchange_;
   QMenu* windowMenu_ = nullptr;
+  StatusLine* statusLine_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
 };

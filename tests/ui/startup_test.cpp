@@ -13,6 +13,7 @@
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"
 #include "ui/dialog_template.h"
+#include "ui/status_line.h"
 
 using namespace quorvel;
 using quorvel::testing::TerminalHarness;
@@ -146,7 +147,11 @@ void StartupTest::layoutFollowsTheTemplate() {
   MainWindow& window = harness.Window();
   DialogUnits units(window.font());
   QVERIFY(QFontInfo(window.font()).pointSize() == 9);
-  QCOMPARE(window.size(), units.ToPixels(kMainDialogDlu));
+  // The template's area, and the status line below it.
+  QSize templateSize = units.ToPixels(kMainDialogDlu);
+  QCOMPARE(window.width(), templateSize.width());
+  QCOMPARE(window.Status()->y(), templateSize.height());
+  QCOMPARE(window.height(), templateSize.height() + window.Status()->height());
   QCOMPARE(window.minimumSize(), window.maximumSize());
   for (const ControlTemplate& item : MainDialogTemplate()) {
     if (item.id == kNoControl) continue;
