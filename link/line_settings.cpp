@@ -38,6 +38,7 @@ LineParameters ReadLineSelections(const LineSelection& selection) {
   }
   line.stopBits = PositionIn(selection.stopBitsPos, std::size(kStopBitsEntries));
   line.parity = PositionIn(selection.parityPos, std::size(kParityEntries));
+  line.flow = PositionIn(selection.flowPos, std::size(kFlowEntries));
   return line;
 }
 

@@ -23,9 +23,8 @@ struct LineSelection {
 
 inline constexpr int kPortCount = 255;  // "COM1" to "COM255"
 
-inline constexpr uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,  4800,
-                                          7200,  9600,  14400, 19200, 28800, 38400,
-                                          56000, 57600, 76800, 115200};
+inline constexpr uint32_t kBaudRates[] = {110,   300,   600,   1200,  2400,  4800,  7200,  9600,
+                                          14400, 19200, 28800, 38400, 56000, 57600, 76800, 115200};
 inline constexpr const char* kDataBitsEntries[] = {"5", "6", "7", "8"};
 inline constexpr const char* kStopBitsEntries[] = {"1", "1.5", "2"};
 inline constexpr const char* kParityEntries[] = {"None", "Odd", "Even", "Mark", "Space"};
@@ -36,8 +35,8 @@ std::vector<std::string> PortEntries();
 std::vector<std::string> BaudEntries();
 
 // The line parameters the positions stand for. A position of -1 or beyond its
-// list gives no value, so the device keeps what it has. portPos and flowPos
-// are not used: the port is chosen separately and flow control is never applied.
+// list gives no value, so the device keeps what it has. portPos is not used:
+// the port is chosen separately.
 LineParameters ReadLineSelections(const LineSelection& selection);
 
 }  // namespace quorvel

@@ -26,7 +26,7 @@ int RemainingMs(int64_t deadline) {
 
 }  // namespace
 
-SerialPort::SerialPort() = default;
+SerialPort::SerialPort(ModemControl& modem) : modem_(modem) {}
 
 SerialPort::~SerialPort() {
   Close();
@@ -43,7 +43,8 @@ bool SerialPort::Open(int portNumber, const LineParameters& line) {
     Show(StringId::kOpenFail);
     return false;
   }
-  ResumeWaits();  // a fresh open starts with waits enabled again
+  ApplyLinesAtOpen();  // at once: the kernel has just raised both lines
+  ResumeWaits();       // a fresh open starts with waits enabled again
   isOpen_.store(true, std::memory_order_release);
   SetConfig(line);
   FlushLine(fd_, 2);
@@ -61,6 +62,20 @@ bool SerialPort::OpenDevice(const char* path) {
   }
   fd_ = fd;
   return true;
+}
+
+void SerialPort::SetLinesAtOpen(LinesAtOpen lines) {
+  linesAtOpen_ = lines;
+  if (fd_ >= 0) SetHangUpOnClose(fd_, lines.dtrActive && lines.rtsActive);
+}
+
+void SerialPort::ApplyLinesAtOpen() {
+  // A device without modem lines refuses both calls; that is no failure to open.
+  unsigned active =
+      (linesAtOpen_.dtrActive ? kLineDtr : 0) | (linesAtOpen_.rtsActive ? kLineRts : 0);
+  if (unsigned inactive = kOutputLines & ~active) modem_.Drop(fd_, inactive);
+  if (active) modem_.Raise(fd_, active);
+  SetHangUpOnClose(fd_, linesAtOpen_.dtrActive && linesAtOpen_.rtsActive);
 }
 
 void SerialPort::SetConfig(const LineParameters& line) {

@@ -12,13 +12,16 @@
 #include "core/port.h"
 #include "core/window_services.h"
 #include "link/line_parameters.h"
+#include "link/modem_control.h"
 #include "link/port_names.h"
 
 namespace quorvel {
 
 class SerialPort : public Port {
  public:
-  SerialPort();
+  SerialPort() : SerialPort(KernelModemControl()) {}
+  // `modem` carries the modem lines and break of every device this port opens.
+  explicit SerialPort(ModemControl& modem);
   ~SerialPort() override;  // closes the device if it is still open
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -31,9 +34,10 @@ class SerialPort : public Port {
 
   bool IsOpen() const override { return isOpen_.load(std::memory_order_acquire); }
 
-  // Opens COM `portNumber` exclusively in raw mode, applies `line` and empties
-  // both queues. On failure shows "Open com fail!", returns false and stays
-  // closed. A device held by another process, or one that is no terminal, fails.
+  // Opens COM `portNumber` exclusively in raw mode, sets DTR and RTS as
+  // LinesAtOpen() says, applies `line` and empties both queues. On failure shows "Open com fail!",
+  // returns false and stays closed. A device held by another process, or one that is no terminal,
+  // fails.
   bool Open(int portNumber, const LineParameters& line);
 
   // Applies the parameters that have values to the open device; a closed port
@@ -77,15 +81,25 @@ class SerialPort : public Port {
 
   int Descriptor() const { return fd_; }
 
+  ModemControl& Modem() { return modem_; }
+  // UI thread. Taken at every later open; while open, only whether closing
+  // drops the lines (HUPCL: kept when both lines are active at open, cleared
+  // otherwise, so a board kept out of reset is not reset by the close either).
+  void SetLinesAtOpen(LinesAtOpen lines);
+  LinesAtOpen GetLinesAtOpen() const { return linesAtOpen_; }
+
  private:
   void Show(StringId text);
   bool OpenDevice(const char* path);
+  void ApplyLinesAtOpen();
   bool WaitWritable(int64_t deadline);
   void WaitForDrain(int64_t deadline);
   // Sleeps up to `ms`, or less when CancelWaits() is called.
   void Pause(int ms);
 
   PortNames names_;
+  ModemControl& modem_;
+  LinesAtOpen linesAtOpen_;
   std::atomic<WindowServices*> window_{nullptr};
   std::atomic<bool> isOpen_{false};
   std::atomic<bool> cancelled_{false};

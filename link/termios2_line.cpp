@@ -53,8 +53,38 @@ void ApplyParity(termios2* tio, int parity) {
   }
 }
 
+constexpr uint8_t kXon = 0x11;
+constexpr uint8_t kXoff = 0x13;
+
+void ApplyFlow(termios2* tio, int flow, LineFlags* flags) {
+  tio->c_cflag &= ~CRTSCTS;
+  tio->c_iflag &= ~(IXON | IXOFF | IXANY);
+  switch (flow) {
+    case kFlowSoftware:
+      tio->c_iflag |= IXON | IXOFF;
+      flags->startChar = kXon;
+      flags->stopChar = kXoff;
+      break;
+    case kFlowHardware:
+      tio->c_cflag |= CRTSCTS;
+      break;
+    default:
+      break;
+  }
+}
+
 LineFlags FlagsOf(const termios2& tio) {
-  return {tio.c_iflag, tio.c_oflag, tio.c_cflag, tio.c_lflag, tio.c_ispeed, tio.c_ospeed};
+  return {tio.c_iflag,  tio.c_oflag,  tio.c_cflag,      tio.c_lflag,
+          tio.c_ispeed, tio.c_ospeed, tio.c_cc[VSTART], tio.c_cc[VSTOP]};
+}
+
+void StoreFlags(const LineFlags& flags, termios2* tio) {
+  tio->c_iflag = flags.iflag;
+  tio->c_cflag = flags.cflag;
+  tio->c_ispeed = flags.ispeed;
+  tio->c_ospeed = flags.ospeed;
+  tio->c_cc[VSTART] = flags.startChar;
+  tio->c_cc[VSTOP] = flags.stopChar;
 }
 
 }  // namespace
@@ -97,6 +127,7 @@ LineFlags EncodeLineParameters(LineFlags flags, const LineParameters& line) {
     }
   }
   if (line.parity) ApplyParity(&tio, *line.parity);
+  if (line.flow) ApplyFlow(&tio, *line.flow, &flags);
   flags.iflag = tio.c_iflag;
   flags.cflag = tio.c_cflag;
   return flags;
@@ -105,11 +136,15 @@ LineFlags EncodeLineParameters(LineFlags flags, const LineParameters& line) {
 bool ApplyLineParameters(int fd, const LineParameters& line) {
   termios2 tio{};
   if (!Get(fd, &tio)) return false;
-  LineFlags flags = EncodeLineParameters(FlagsOf(tio), line);
-  tio.c_iflag = flags.iflag;
-  tio.c_cflag = flags.cflag;
-  tio.c_ispeed = flags.ispeed;
-  tio.c_ospeed = flags.ospeed;
+  StoreFlags(EncodeLineParameters(FlagsOf(tio), line), &tio);
+  return Set(fd, tio);
+}
+
+bool SetHangUpOnClose(int fd, bool drop) {
+  termios2 tio{};
+  if (!Get(fd, &tio)) return false;
+  if (((tio.c_cflag & HUPCL) != 0) == drop) return true;
+  tio.c_cflag ^= HUPCL;
   return Set(fd, tio);
 }
 
@@ -155,9 +190,12 @@ LineSnapshot DescribeLine(const LineFlags& flags) {
       .outputProcessing = (flags.oflag & OPOST) != 0,
       .crToNl = (flags.iflag & ICRNL) != 0,
       .softwareFlow = (flags.iflag & (IXON | IXOFF)) != 0,
+      .startChar = flags.startChar,
+      .stopChar = flags.stopChar,
       .hardwareFlow = (flags.cflag & CRTSCTS) != 0,
       .local = (flags.cflag & CLOCAL) != 0,
       .receiverOn = (flags.cflag & CREAD) != 0,
+      .hangUpOnClose = (flags.cflag & HUPCL) != 0,
   };
 }
 

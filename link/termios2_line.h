@@ -18,6 +18,9 @@ bool MakeLineRaw(int fd);
 // Applies every parameter that has a value; parity checking follows parity.
 bool ApplyLineParameters(int fd, const LineParameters& line);
 
+// Sets or clears HUPCL, whether the last close drops DTR and RTS.
+bool SetHangUpOnClose(int fd, bool drop);
+
 // Discards both queues (kind: 0 input, 1 output, 2 both).
 void FlushLine(int fd, int kind);
 
@@ -37,10 +40,13 @@ struct LineSnapshot {
   bool signals = false;
   bool outputProcessing = false;
   bool crToNl = false;
-  bool softwareFlow = false;
+  bool softwareFlow = false;  // IXON or IXOFF
+  uint8_t startChar = 0;      // XON
+  uint8_t stopChar = 0;       // XOFF
   bool hardwareFlow = false;
   bool local = false;
   bool receiverOn = false;
+  bool hangUpOnClose = false;  // HUPCL: closing drops DTR and RTS
 
   bool operator==(const LineSnapshot&) const = default;
 };
@@ -57,6 +63,8 @@ struct LineFlags {
   uint32_t lflag = 0;
   uint32_t ispeed = 0;
   uint32_t ospeed = 0;
+  uint8_t startChar = 0;
+  uint8_t stopChar = 0;
 };
 
 // `flags` with every parameter of `line` that has a value applied; all other

@@ -9,6 +9,9 @@
 #include "engine/receive_worker.h"
 #include "link/line_settings.h"
 #include "link/serial_port.h"
+#include "session/line_actions.h"
+#include "session/line_board.h"
+#include "session/line_watcher.h"
 
 namespace quorvel {
 
@@ -26,8 +29,9 @@ class LinkControl {
   LinkControl& operator=(const LinkControl&) = delete;
 
   // Closes an open link (after its worker has ended), or opens the port of
-  // portPos + 1 with the selected parameters and starts its worker. A failed
-  // open shows "Open com fail!" and reports closed.
+  // portPos + 1 with the selected parameters (flow control included) and
+  // starts its worker and the watch of its modem lines. A failed open shows
+  // "Open com fail!" and reports closed.
   LinkStatus ToggleLink(const LineSelection& selection);
 
   // Pushes the selected parameters to the open port; a closed port is left alone.
@@ -43,10 +47,23 @@ class LinkControl {
 
   bool WorkerRunning() const { return worker_.Running(); }
 
+  // The modem lines of the open device, as last seen; a device without them
+  // (a pseudo-terminal) reports them not available and the link stays open.
+  LineBoard& Lines() { return board_; }
+  const LineWatcher& Watcher() const { return watcher_; }
+  // The user's commands on the output lines and break; carried out in order
+  // on a thread of their own, ignored while the link is closed.
+  void Request(LineActions::Kind kind, unsigned lines = 0) { actions_.Request(kind, lines); }
+
  private:
+  void StartLineWork();
+
   TerminalState& state_;
   SerialPort& port_;
   WorkerThread worker_;
+  LineBoard board_;
+  LineWatcher watcher_{board_};
+  LineActions actions_{board_};
 };
 
 }  // namespace quorvel

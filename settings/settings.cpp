@@ -48,6 +48,13 @@ constexpr SettingKey kSettingKeys[] = {
     {"SendConfig", "FRAMEEND", "00", ValueKind::kFrameEnd, nullptr},
 };
 
+struct LineKey {
+  const char* key;
+  bool LinesAtOpen::*active;
+};
+constexpr LineKey kLineKeys[] = {{"DTR", &LinesAtOpen::dtrActive},
+                                 {"RTS", &LinesAtOpen::rtsActive}};
+
 std::filesystem::path FileIn(const std::filesystem::path& directory) {
   return directory / kSettingsFileName;
 }
@@ -108,6 +115,10 @@ Settings LoadSettings(const std::filesystem::path& directory) {
       entry.field(settings) = ProfileInteger(value, ProfileInteger(entry.defaultValue, 0));
     }
   }
+  for (const LineKey& line : kLineKeys) {
+    settings.linesAtOpen.*line.active =
+        ProfileInteger(document.Get(kLinesAtOpenSection, line.key), 1) != 0;
+  }
   for (const auto& [key, path] : document.Entries(kPortMapSection)) {
     int number = PortMapNumber(key);
     if (number != 0 && !path.empty()) settings.portMap.emplace(number, path);
@@ -131,6 +142,14 @@ bool SaveSettings(const Settings& settings, const std::filesystem::path& directo
     }
   }
   return EditProfileFile(FileIn(directory), [&](ProfileDocument& document) {
+    // The section appears once the user chooses other than the kernel's own
+    // behaviour; a file that has it keeps it up to date.
+    if (settings.linesAtOpen != LinesAtOpen{} || !document.Entries(kLinesAtOpenSection).empty()) {
+      for (const LineKey& line : kLineKeys) {
+        values.push_back(
+            {kLinesAtOpenSection, line.key, settings.linesAtOpen.*line.active ? "1" : "0"});
+      }
+    }
     // A path that no profile line can hold (a line break) is left out.
     document.SetAll(values);
     return true;

@@ -10,11 +10,15 @@
 #include <string_view>
 
 #include "link/line_settings.h"
+#include "link/modem_control.h"
 
 namespace quorvel {
 
 inline constexpr char kSettingsFileName[] = "Quorvel.ini";
 inline constexpr char kPortMapSection[] = "PortMap";
+// DTR=1 and RTS=1 (active, the default) or 0 (kept inactive) after every
+// open; written once a line is to be kept inactive.
+inline constexpr char kLinesAtOpenSection[] = "LinesAtOpen";
 
 struct Settings {
   LineSelection selection{0, 6, 3, 0, 2, 0};  // COM1, 7200 baud, 8 data bits, 1 stop bit, even
@@ -24,6 +28,7 @@ struct Settings {
   std::string frameEndText = "00";
   uint8_t frameEndByte = 0;
   std::map<int, std::string> portMap;  // [PortMap]: COM number to device path
+  LinesAtOpen linesAtOpen;             // [LinesAtOpen]
 };
 
 // Reads ./Quorvel.ini, relative to the working directory at the moment of the

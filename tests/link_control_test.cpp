@@ -72,6 +72,7 @@ TEST(LineListsTest, PositionsOutsideTheirListGiveNoValue) {
     EXPECT_FALSE(line.dataBits.has_value());
     EXPECT_FALSE(line.stopBits.has_value());
     EXPECT_FALSE(line.parity.has_value());
+    EXPECT_EQ(line.flow.has_value(), selection.flowPos >= 0 && selection.flowPos < 3);
   }
 }
 
@@ -152,15 +153,35 @@ TEST_F(LinkTest, StopBitsPositionsReachTheOpenLine) {
   EXPECT_FALSE(device.Line().twoStopBits);
 }
 
-TEST_F(LinkTest, FlowControlChangesNothingOnTheLine) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
-  LineSnapshot before = device.Line();
-  for (int flow : {1, 2, 0, -1, 3}) {
-    link.ApplyLineSettings({0, 7, 3, 0, 0, flow});
-    EXPECT_EQ(device.Line(), before) << "flow position " << flow;
+TEST_F(LinkTest, FlowControlReachesTheLineOnOpenOnChangeAndOnReopen) {
+  struct {
+    int flow;
+    bool software, hardware;
+  } const cases[] = {{2, false, true}, {1, true, false}, {0, false, false}};
+  auto expectFlow = [&](const auto& want, const char* when) {
+    LineSnapshot line = device.Line();
+    EXPECT_EQ(line.softwareFlow, want.software) << when << " flow " << want.flow;
+    EXPECT_EQ(line.hardwareFlow, want.hardware) << when << " flow " << want.flow;
+    if (want.software) {
+      EXPECT_EQ(line.startChar, 0x11);
+      EXPECT_EQ(line.stopChar, 0x13);
+    }
+  };
+  for (const auto& want : cases) {
+    ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, want.flow}).open);
+    expectFlow(want, "open");
+    ASSERT_TRUE(link.ReopenOnPortChange({0, 7, 3, 0, 0, want.flow})->open);
+    expectFlow(want, "reopen");
+    ASSERT_FALSE(link.ToggleLink({}).open);
   }
-  EXPECT_FALSE(before.softwareFlow);
-  EXPECT_FALSE(before.hardwareFlow);
+  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  for (const auto& want : cases) {
+    link.ApplyLineSettings({0, 7, 3, 0, 0, want.flow});
+    expectFlow(want, "change");
+  }
+  // A position outside the list leaves the flow control as it is.
+  link.ApplyLineSettings({0, 7, 3, 0, 0, 3});
+  expectFlow(cases[2], "out of list");
 }
 
 TEST_F(LinkTest, PositionsOutsideTheirListsLeaveTheLineAsTheDeviceHasIt) {

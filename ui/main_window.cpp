@@ -25,6 +25,7 @@
 #include "ui/byte_text_box.h"
 #include "ui/form_exchange.h"
 #include "ui/message_box.h"
+#include "ui/modem_menu.h"
 #include "ui/receive_box.h"
 #include "ui/status_line.h"
 
@@ -44,7 +45,7 @@ int PlatformTimerPeriod(int32_t requestedMs) {
   return requestedMs;
 }
 
-MainWindow::MainWindow() : QDialog(nullptr), link_(state_, port_) {
+MainWindow::MainWindow(ModemControl& modem) : QDialog(nullptr), port_(modem), link_(state_, port_) {
   state_.AttachWindow(this);
   // The worker's calls wait in state.uiCalls until the UI thread serves them;
   // the queue's descriptor turns readable and the event loop notices. Not a
@@ -167,6 +168,7 @@ void MainWindow::BuildWindowMenu() {
   QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(close, &QAction::triggered, this, [this] { this->close(); });
+  modemMenu_ = new ModemMenu(this, windowMenu_, close, link_, port_, statusLine_);
   QString about = QString::fromLatin1(LoadString(StringId::kAboutMenu));
   if (!about.isEmpty()) {
     windowMenu_->addSeparator();
@@ -193,6 +195,7 @@ void MainWindow::ApplyStoredSettings() {
   Settings settings = LoadSettings();
   AssignDetectedPorts(settings.portMap);
   for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
+  port_.SetLinesAtOpen(settings.linesAtOpen);
 
   const LineSelection& stored = settings.selection;
   const std::pair<ControlId, int32_t> positions[] = {
@@ -231,6 +234,7 @@ void MainWindow::SaveSettingsOnClose() {
     settings.frameEndByte = state_.frameEndByte;
   }
   settings.portMap = port_.Names().Entries();
+  settings.linesAtOpen = port_.GetLinesAtOpen();
   SaveSettings(settings);
 }
 
@@ -262,6 +266,7 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
       StatusLine::Field::kLink,
       QStringLiteral("%1 %2").arg(TextFromBytes(path),
                                   status.open ? QStringLiteral("open") : QStringLiteral("closed")));
+  modemMenu_->Refresh();
 }
 
 void MainWindow::UpdatePortToolTip() {
@@ -403,7 +408,8 @@ void MainWindow::OnPortChanged() {
 }
 
 void MainWindow::OnFlowControlChanged() {
-  // The flow-control choice is only stored with the settings.
+  link_.ApplyLineSettings(CurrentSelection());
+  modemMenu_->Refresh();  // the flow control the driver took
 }
 
 void MainWindow::OnResetCounters() {

@@ -26,6 +26,7 @@ class QTimer;
 namespace quorvel {
 
 class FormExchange;
+class ModemMenu;
 class StatusLine;
 
 // The period a send timer really runs with for a requested period: below
@@ -38,8 +39,9 @@ class MainWindow : public QDialog, public WindowServices {
  public:
   // Initialises the whole terminal before the window is shown: fills the
   // selectors, applies ./Quorvel.ini (and its port map), and opens the link
-  // on the loaded settings, showing "Open com fail!" when that fails.
-  MainWindow();
+  // on the loaded settings, showing "Open com fail!" when that fails. `modem`
+  // carries the devices' modem lines and break.
+  explicit MainWindow(ModemControl& modem = KernelModemControl());
   ~MainWindow() override;
 
   // WindowServices; any thread.
@@ -56,13 +58,15 @@ class MainWindow : public QDialog, public WindowServices {
 
   // The control with template id `id`.
   QWidget* Control(ControlId id) const;
-  // The window's context menu: "Close", a separator and the About entry.
+  // The window's context menu: the modem-line entries, "Close", a separator
+  // and the About entry.
   QMenu* WindowMenu() const { return windowMenu_; }
+  ModemMenu* Modem() const { return modemMenu_; }
   // The line below the template's controls.
   StatusLine* Status() const { return statusLine_; }
   TerminalState& State() { return state_; }
   SerialPort& Device() { return port_; }
-  const LinkControl& Link() const { return link_; }
+  LinkControl& Link() { return link_; }
   // The selectors' positions now, -1 for a selector with nothing selected.
   LineSelection CurrentSelection() const;
   // The send timer (id 1) and the period it runs with, for inspection.
@@ -114,6 +118,7 @@ class MainWindow : public QDialog, public WindowServices {
   SerialPort port_;
   TerminalState state_{port_};
   LinkControl link_;
+  ModemMenu* modemMenu_ = nullptr;
   std::map<int, QWidget*> controls_;
   std::unique_ptr<FormExchange> exchange_;
   QMenu* windowMenu_ = nullptr;

@@ -1,0 +1,85 @@
+#include "session/line_watcher.h"
+
+namespace quorvel {
+namespace {
+
+// A driver that reports changes it then does not show is made to rest this
+// long, so it cannot turn the watch into a busy loop.
+constexpr std::chrono::milliseconds kRestAfterEmptyChange{10};
+// How often Stop repeats its interruption while the watcher is not yet in
+// the wait it is meant to end.
+constexpr std::chrono::milliseconds kInterruptRepeat{20};
+
+}  // namespace
+
+void LineWatcher::Start(ModemControl& modem, int fd) {
+  Stop();
+  {
+    std::lock_guard guard(mutex_);
+    stop_ = false;
+    ended_ = false;
+    modem_ = &modem;
+  }
+  thread_ = std::thread([this, &modem, fd] { Run(modem, fd); });
+}
+
+void LineWatcher::Stop() {
+  if (!thread_.joinable()) return;
+  std::unique_lock lock(mutex_);
+  stop_ = true;
+  changed_.notify_all();
+  ModemControl* modem = modem_;
+  while (!ended_) {
+    lock.unlock();
+    if (modem) modem->InterruptWait(thread_.native_handle());
+    lock.lock();
+    changed_.wait_for(lock, kInterruptRepeat, [this] { return ended_; });
+  }
+  lock.unlock();
+  thread_.join();
+}
+
+bool LineWatcher::Watching() const {
+  std::lock_guard guard(mutex_);
+  return !ended_;
+}
+
+bool LineWatcher::Stopping() {
+  std::lock_guard guard(mutex_);
+  return stop_;
+}
+
+bool LineWatcher::Rest(std::chrono::milliseconds period) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_for(lock, period, [this] { return stop_; });
+}
+
+void LineWatcher::Run(ModemControl& modem, int fd) {
+  bool driverWaits = true;
+  unsigned before = board_.Latest().lines;
+  while (!Stopping()) {
+    if (driverWaits) {
+      ModemWait result = modem.WaitForChange(fd);
+      if (result == ModemWait::kInterrupted) continue;
+      if (result == ModemWait::kUnsupported) {
+        driverWaits = false;
+        continue;
+      }
+      if (result == ModemWait::kFailed) {
+        board_.Clear();
+        break;
+      }
+    } else if (Rest(kLookPeriod)) {
+      break;
+    }
+    if (!board_.Look(modem, fd)) break;
+    unsigned now = board_.Latest().lines;
+    if (driverWaits && now == before && Rest(kRestAfterEmptyChange)) break;
+    before = now;
+  }
+  std::lock_guard guard(mutex_);
+  ended_ = true;
+  changed_.notify_all();
+}
+
+}  // namespace quorvel

@@ -1,0 +1,48 @@
+// The modem lines in the window: the context-menu entries and keys that
+// raise, drop and pulse DTR and RTS and send a break, the "Lines at open"
+// choice, and the status line's lines and flow-control fields. The lines'
+// state comes from the link's board, which the watcher and the commands renew
+// on their own threads; the window reads it when the board's descriptor turns
+// readable, so no other thread ever waits for this one.
+#pragma once
+
+#include <QObject>
+
+#include "link/serial_port.h"
+#include "session/link_control.h"
+
+class QAction;
+class QMenu;
+class QSocketNotifier;
+class QWidget;
+
+namespace quorvel {
+
+class StatusLine;
+
+class ModemMenu : public QObject {
+ public:
+  // Adds the entries to `menu` above `before`, and their keys to `window`.
+  ModemMenu(QWidget* window, QMenu* menu, QAction* before, LinkControl& link, SerialPort& port,
+            StatusLine* status);
+
+  // Shows the link's lines, flow control and which entries apply now; the
+  // window calls it whenever the link opens, closes or changes its settings.
+  void Refresh();
+
+  enum class Entry { kDtr, kRts, kPulseDtr, kPulseRts, kBreak, kDtrAtOpen, kRtsAtOpen };
+  QAction* Action(Entry entry) const;
+
+ private:
+  void OnTriggered(Entry entry, bool checked);
+  void ShowLines(bool open, const LineReport& report);
+  void ShowFlow(bool open);
+
+  LinkControl& link_;
+  SerialPort& port_;
+  StatusLine* status_;
+  QSocketNotifier* boardReady_;
+  QAction* actions_[7] = {};
+};
+
+}  // namespace quorvel
