@@ -57,14 +57,15 @@ bool LineWatcher::Rest(std::chrono::milliseconds period) {
 void LineWatcher::Run(ModemControl& modem, int fd) {
   bool driverWaits = true;
   unsigned before = board_.Latest().lines;
-  while (!Stopping()) {
+  // The driver's wait reports only changes after it began, so every wait
+  // follows a fresh look: what changed since the last one is shown first.
+  while (!Stopping() && board_.Look(modem, fd)) {
+    unsigned now = board_.Latest().lines;
+    if (driverWaits && now == before && Rest(kRestAfterEmptyChange)) break;
+    before = now;
     if (driverWaits) {
       ModemWait result = modem.WaitForChange(fd);
-      if (result == ModemWait::kInterrupted) continue;
-      if (result == ModemWait::kUnsupported) {
-        driverWaits = false;
-        continue;
-      }
+      if (result == ModemWait::kUnsupported) driverWaits = false;
       if (result == ModemWait::kFailed) {
         board_.Clear();
         break;
@@ -72,10 +73,6 @@ void LineWatcher::Run(ModemControl& modem, int fd) {
     } else if (Rest(kLookPeriod)) {
       break;
     }
-    if (!board_.Look(modem, fd)) break;
-    unsigned now = board_.Latest().lines;
-    if (driverWaits && now == before && Rest(kRestAfterEmptyChange)) break;
-    before = now;
   }
   std::lock_guard guard(mutex_);
   ended_ = true;

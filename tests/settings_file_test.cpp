@@ -123,6 +123,32 @@ TEST(SettingsFile, EveryValueSurvivesARestart) {
   EXPECT_EQ(r.frameEndByte, 0x7e);
 }
 
+TEST(SettingsFile, LinesAtOpenKeepASectionOfTheirOwnOnceNotTheDefault) {
+  TempDir dir;
+  const fs::path file = dir / "Quorvel.ini";
+  struct {
+    LinesAtOpen lines;
+    const char* dtr;
+    const char* rts;
+  } const steps[] = {
+      {{true, true}, nullptr, nullptr},  // the kernel's own behaviour: nothing written
+      {{false, true}, "0", "1"},
+      {{true, false}, "1", "0"},
+      {{true, true}, "1", "1"},  // once there, the section stays up to date
+  };
+  for (const auto& step : steps) {
+    Settings s;
+    s.linesAtOpen = step.lines;
+    ASSERT_TRUE(SaveSettings(s, dir.path()));
+    EXPECT_EQ(ReadProfileString(file, "LinesAtOpen", "DTR"),
+              step.dtr ? std::optional<std::string>(step.dtr) : std::nullopt);
+    EXPECT_EQ(ReadProfileString(file, "LinesAtOpen", "RTS"),
+              step.rts ? std::optional<std::string>(step.rts) : std::nullopt);
+    EXPECT_EQ(LoadSettings(dir.path()).linesAtOpen, step.lines);
+    EXPECT_EQ(ReadProfileString(file, "COMConfig", "FLOWCONTROL"), "0");
+  }
+}
+
 TEST(SettingsFile, EmptySelectorsSaveAsMinusOneAndReloadAsMinusOne) {
   TempDir dir;
   Settings s;
