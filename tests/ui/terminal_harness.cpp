@@ -39,7 +39,7 @@ TerminalHarness::~TerminalHarness() {
 
 MainWindow& TerminalHarness::Window() {
   if (!window_) {
-    window_ = std::make_unique<MainWindow>();
+    window_ = std::make_unique<MainWindow>(modem_ ? *modem_ : KernelModemControl());
     window_->show();
   }
   return *window_;

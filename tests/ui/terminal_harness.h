@@ -30,6 +30,8 @@ class TerminalHarness {
 
   // The window, initialised on first use (so the link opens then).
   MainWindow& Window();
+  // Before the window exists: its devices' modem lines are `modem`'s.
+  void UseModem(ModemControl* modem) { modem_ = modem; }
   // Shows the window and waits until it is active, so keys reach it.
   bool ShowActive();
   // Destroys the window: its link is shut down.
@@ -76,6 +78,7 @@ class TerminalHarness {
   QString previousDirectory_;
   std::vector<std::unique_ptr<PtyDevice>> devices_;
   std::unique_ptr<MainWindow> window_;
+  ModemControl* modem_ = nullptr;
   QStringList messages_;
   MessagePresenter previousPresenter_;
 };
