@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "bench_support.h"
+#include "line_watch.h"
 #include "measures.h"
 #include "terminal_host.h"
 #ifdef QUORVEL_BENCH_WINDOW
@@ -107,6 +108,10 @@ int Main(int argc, char** argv) {
   for (size_t i = 0; i < measures.size(); ++i) {
     rows.push_back(core[i]);
     rows.push_back(window[i]);
+  }
+  if (selected(kLineWatchName)) {
+    for (bool driverWaits : {true, false})
+      rows.push_back(MeasureLineWatchIdle(options, driverWaits));
   }
   if (selected(kStartupName)) {
 #ifdef QUORVEL_BENCH_WINDOW
