@@ -116,8 +116,10 @@ MainWindow::MainWindow(ModemControl& modem) : QDialog(nullptr), port_(modem), li
 MainWindow::~MainWindow() {
   Shutdown();
   state_.AttachWindow(nullptr);
-  // Before the queue closes its descriptor with the state.
+  // Before the queue closes its descriptor with the state, and the board its
+  // own with the link.
   delete callsWaiting_;
+  delete modemMenu_;
 }
 
 void MainWindow::Shutdown() {
