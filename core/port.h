@@ -45,6 +45,20 @@ class Port {
 
   // How long a write may take: perByteMs * count + constantMs.
   virtual void SetWriteTimeouts(int perByteMs, int constantMs) = 0;
+
+  // For a send written piece by piece, so that it can be counted, paced and
+  // cancelled as it goes. Each is serialised with Write and shows nothing.
+  //
+  // The bound of a write of `count` bytes, in milliseconds.
+  virtual int64_t WriteBoundMs(int64_t count) const = 0;
+  // Writes the first bytes the device takes now, waiting up to `waitMs` for
+  // room: returns how many were written, 0 when no room came in time (or
+  // waits are cancelled), -1 on a device error or a closed port.
+  virtual int WriteSome(const uint8_t* bytes, int count, int waitMs) = 0;
+  // Waits up to `waitMs` for the output queue to empty; true once it is.
+  virtual bool WaitDrained(int waitMs) = 0;
+  // Drops whatever is still queued for output.
+  virtual void DiscardOutput() = 0;
 };
 
 }  // namespace quorvel

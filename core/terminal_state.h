@@ -12,9 +12,11 @@
 #include <mutex>
 #include <string>
 
+#include "core/line_tap.h"
 #include "core/port.h"
 #include "core/ui_calls.h"
 #include "core/window_services.h"
+#include "core/wire_gate.h"
 
 namespace quorvel {
 
@@ -55,6 +57,10 @@ struct TerminalState {
 
   Port& port;
   UiCallQueue uiCalls;  // the worker's calls into the window
+  WireGate wire;        // keeps each send whole between the window's sends and the replies
+  // Sees every byte read and written while set; set and cleared by the UI
+  // thread, and the tap outlives the worker and the writer.
+  std::atomic<LineTap*> tap{nullptr};
 
   mutable std::mutex lock;
 

@@ -1,6 +1,5 @@
 #include "engine/transmit.h"
 
-#include <memory>
 #include <string>
 
 #include "core/clock.h"
@@ -9,12 +8,16 @@
 namespace quorvel {
 
 void SendBytes(TerminalState& state, const uint8_t* bytes, int count) {
+  // While a window send holds the wire, it writes this after its own bytes.
+  if (!state.wire.TakeOrLeave(bytes, count)) return;
   {
     std::lock_guard guard(state.lock);
     state.lastSendTime = ReadCounter();
     ++state.sendCount;
   }
   state.port.Write(bytes, count);
+  if (LineTap* tap = state.tap.load()) tap->Sent(bytes, count);
+  state.wire.ReleaseReply();
   uint32_t shown;
   {
     std::lock_guard guard(state.lock);
@@ -24,8 +27,7 @@ void SendBytes(TerminalState& state, const uint8_t* bytes, int count) {
   if (WindowServices* window = state.Window()) window->ShowTxCount(shown);
 }
 
-void SendComposedText(TerminalState& state) {
-  if (!state.port.IsOpen()) return;
+std::vector<uint8_t> ComposedBytes(TerminalState& state) {
   std::string text;
   bool asHex;
   {
@@ -33,13 +35,16 @@ void SendComposedText(TerminalState& state) {
     text = state.sendText;
     asHex = state.sendAsHex != 0;
   }
-  if (asHex) {
-    auto buffer = std::make_unique<uint8_t[]>(text.size() + 1);
-    int n = ParseHexText(buffer.get(), text);
-    SendBytes(state, buffer.get(), n);
-  } else {
-    SendBytes(state, reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
-  }
+  if (!asHex) return {text.begin(), text.end()};
+  std::vector<uint8_t> bytes(text.size() + 1);
+  bytes.resize(static_cast<size_t>(ParseHexText(bytes.data(), text)));
+  return bytes;
+}
+
+void SendComposedText(TerminalState& state) {
+  if (!state.port.IsOpen()) return;
+  std::vector<uint8_t> bytes = ComposedBytes(state);
+  SendBytes(state, bytes.data(), static_cast<int>(bytes.size()));
 }
 
 void ResetCounters(TerminalState& state) {

@@ -1,9 +1,10 @@
-// Everything that puts bytes on the line. Called on the UI thread (Send
-// button, send timer) and on the receive worker (echo, auto-reply). None of
+// The receive worker's way onto the line (echo, auto-reply), and the send
+// text as bytes. The window's own sends go through the send writer. None of
 // these may be called with state.lock held.
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/terminal_state.h"
 
@@ -11,8 +12,13 @@ namespace quorvel {
 
 // Stamps the transmission time, counts one transmission, writes the bytes and
 // counts them in txCount (even when the write fails), then shows the new TX
-// count. Does not look at whether the port is open.
+// count. Does not look at whether the port is open. While a window send holds
+// the wire (state.wire), the bytes are left to it and nothing else happens
+// here: it writes and counts them right after its own.
 void SendBytes(TerminalState& state, const uint8_t* bytes, int count);
+
+// The send text as it stands, parsed as hex when sendAsHex is set.
+std::vector<uint8_t> ComposedBytes(TerminalState& state);
 
 // Sends the send text as it stands, parsed as hex when sendAsHex is set. With
 // the port closed nothing happens at all. An empty text, or hex without

@@ -98,8 +98,7 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
   {
     std::lock_guard guard(writeMutex_);
     if (fd_ < 0) return;  // closed while this thread waited for the lock
-    int64_t deadline =
-        NowMs() + int64_t{writePerByteMs_} * (count > 0 ? count : 0) + writeConstantMs_;
+    int64_t deadline = NowMs() + WriteBoundMs(count);
     int written = 0;
     while (written < count) {
       ssize_t n = ::write(fd_, bytes + written, static_cast<size_t>(count - written));
@@ -134,15 +133,16 @@ bool SerialPort::WaitWritable(int64_t deadline) {
 }
 
 void SerialPort::WaitForDrain(int64_t deadline) {
+  if (!DrainedBy(deadline)) FlushLine(fd_, 1);
+}
+
+bool SerialPort::DrainedBy(int64_t deadline) {
   // The kernel offers no event for "output queue empty", so look every
   // millisecond; devices that report no queue (pseudo-terminals) return at once.
   for (;;) {
     int queued = 0;
-    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return;
-    if (cancelled_.load() || RemainingMs(deadline) == 0) {
-      FlushLine(fd_, 1);
-      return;
-    }
+    if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) return true;
+    if (cancelled_.load() || RemainingMs(deadline) == 0) return false;
     Pause(1);
   }
 }
@@ -201,6 +201,38 @@ void SerialPort::Close() {
 void SerialPort::SetWriteTimeouts(int perByteMs, int constantMs) {
   writePerByteMs_.store(perByteMs);
   writeConstantMs_.store(constantMs);
+}
+
+int64_t SerialPort::WriteBoundMs(int64_t count) const {
+  return int64_t{writePerByteMs_.load()} * (count > 0 ? count : 0) + writeConstantMs_.load();
+}
+
+int SerialPort::WriteSome(const uint8_t* bytes, int count, int waitMs) {
+  if (!IsOpen()) return -1;
+  if (count <= 0) return 0;
+  std::lock_guard guard(writeMutex_);
+  if (fd_ < 0) return -1;  // closed while this thread waited for the lock
+  int64_t deadline = NowMs() + waitMs;
+  for (;;) {
+    ssize_t n = ::write(fd_, bytes, static_cast<size_t>(count));
+    if (n > 0) return static_cast<int>(n);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      if (!WaitWritable(deadline)) return 0;
+      continue;
+    }
+    return -1;
+  }
+}
+
+bool SerialPort::WaitDrained(int waitMs) {
+  std::lock_guard guard(writeMutex_);
+  return fd_ < 0 || DrainedBy(NowMs() + waitMs);
+}
+
+void SerialPort::DiscardOutput() {
+  std::lock_guard guard(writeMutex_);
+  if (fd_ >= 0) FlushLine(fd_, 1);
 }
 
 }  // namespace quorvel

@@ -79,6 +79,11 @@ class SerialPort : public Port {
   // How long a write may take: perByteMs * count + constantMs.
   void SetWriteTimeouts(int perByteMs, int constantMs) override;
 
+  int64_t WriteBoundMs(int64_t count) const override;
+  int WriteSome(const uint8_t* bytes, int count, int waitMs) override;
+  bool WaitDrained(int waitMs) override;
+  void DiscardOutput() override;
+
   int Descriptor() const { return fd_; }
 
   ModemControl& Modem() { return modem_; }
@@ -93,7 +98,8 @@ class SerialPort : public Port {
   bool OpenDevice(const char* path);
   void ApplyLinesAtOpen();
   bool WaitWritable(int64_t deadline);
-  void WaitForDrain(int64_t deadline);
+  void WaitForDrain(int64_t deadline);  // discards what is still queued then
+  bool DrainedBy(int64_t deadline);
   // Sleeps up to `ms`, or less when CancelWaits() is called.
   void Pause(int ms);
 

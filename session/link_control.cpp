@@ -34,6 +34,7 @@ std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& s
 }
 
 void LinkControl::Shutdown() {
+  writer_.Abort();
   // The worker ends before the close, so it never reads a closed (or reused)
   // descriptor and no second worker can start beside it.
   worker_.StopAndWait();

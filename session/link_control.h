@@ -7,6 +7,7 @@
 
 #include "core/terminal_state.h"
 #include "engine/receive_worker.h"
+#include "engine/send_writer.h"
 #include "link/line_settings.h"
 #include "link/serial_port.h"
 #include "session/line_actions.h"
@@ -41,11 +42,14 @@ class LinkControl {
   // happens and nothing is reported.
   std::optional<LinkStatus> ReopenOnPortChange(const LineSelection& selection);
 
-  // Stops and waits for the worker, then closes the port. For when the window
-  // goes away; harmless when already closed.
+  // Ends every window send, queued or in progress, stops and waits for the
+  // worker, then closes the port. Closing the link, moving it to another
+  // port and the window going away all come here; harmless when closed.
   void Shutdown();
 
   bool WorkerRunning() const { return worker_.Running(); }
+  // The writer of the window's sends on this link.
+  SendWriter& Writer() { return writer_; }
 
   // The modem lines of the open device, as last seen; a device without them
   // (a pseudo-terminal) reports them not available and the link stays open.
@@ -60,6 +64,7 @@ class LinkControl {
 
   TerminalState& state_;
   SerialPort& port_;
+  SendWriter writer_{state_};
   WorkerThread worker_;
   LineBoard board_;
   LineWatcher watcher_{board_};

@@ -24,6 +24,7 @@
 #include "ui/branding.h"
 #include "ui/byte_text_box.h"
 #include "ui/form_exchange.h"
+#include "ui/line_tools.h"
 #include "ui/message_box.h"
 #include "ui/modem_menu.h"
 #include "ui/receive_box.h"
@@ -93,7 +94,8 @@ MainWindow::MainWindow(ModemControl& modem) : QDialog(nullptr), port_(modem), li
   ConnectEvents();
   exchange_->Publish();
 
-  // 2. The About entry, in the context menu and on F1.
+  // 2. The About entry, in the context menu and on F1, after the file tools.
+  tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_);
   BuildWindowMenu();
   // 3. The icon.
   setWindowIcon(AppIcon());
@@ -125,6 +127,7 @@ MainWindow::~MainWindow() {
 void MainWindow::Shutdown() {
   sendTimer_->stop();
   link_.Shutdown();
+  tools_->Shutdown();  // the log is complete once nothing reads or writes the line
 }
 
 void MainWindow::ConnectEvents() {
@@ -167,6 +170,7 @@ void MainWindow::ConnectEvents() {
 
 void MainWindow::BuildWindowMenu() {
   windowMenu_ = new QMenu(this);
+  tools_->AddMenuEntries(windowMenu_);
   QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(close, &QAction::triggered, this, [this] { this->close(); });
@@ -316,7 +320,8 @@ void MainWindow::HandleRefresh(RefreshPhase phase) {
 
 void MainWindow::OnSend() {
   exchange_->Capture();
-  SendComposedText(state_);
+  // The writer sends it in turn, and the window stays the user's meanwhile.
+  if (state_.port.IsOpen()) link_.Writer().QueueBytes(ComposedBytes(state_));
 }
 
 void MainWindow::OnOpenClose() {
@@ -421,7 +426,10 @@ void MainWindow::OnResetCounters() {
 }
 
 void MainWindow::OnTimer() {
-  SendComposedText(state_);
+  // A tick whose previous send still goes is skipped: sends never pile up.
+  if (state_.port.IsOpen() && !link_.Writer().Busy()) {
+    link_.Writer().QueueBytes(ComposedBytes(state_));
+  }
 }
 
 // Window events

@@ -26,6 +26,7 @@ class QTimer;
 namespace quorvel {
 
 class FormExchange;
+class LineTools;
 class ModemMenu;
 class StatusLine;
 
@@ -64,6 +65,8 @@ class MainWindow : public QDialog, public WindowServices {
   ModemMenu* Modem() const { return modemMenu_; }
   // The line below the template's controls.
   StatusLine* Status() const { return statusLine_; }
+  // File send and logging.
+  LineTools& Tools() const { return *tools_; }
   TerminalState& State() { return state_; }
   SerialPort& Device() { return port_; }
   LinkControl& Link() { return link_; }
@@ -123,6 +126,7 @@ class MainWindow : public QDialog, public WindowServices {
   std::unique_ptr<FormExchange> exchange_;
   QMenu* windowMenu_ = nullptr;
   StatusLine* statusLine_ = nullptr;
+  LineTools* tools_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
 };

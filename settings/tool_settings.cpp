@@ -1,0 +1,90 @@
+#include "settings/tool_settings.h"
+
+#include <algorithm>
+#include <optional>
+
+#include "settings/profile_file.h"
+#include "settings/settings.h"
+
+namespace quorvel {
+namespace {
+
+constexpr char kFileSendSection[] = "FileSend";
+constexpr char kLogSection[] = "Logging";
+
+constexpr struct {
+  LogFormat format;
+  const char* name;
+} kFormatNames[] = {
+    {LogFormat::kRaw, "raw"},
+    {LogFormat::kText, "text"},
+    {LogFormat::kHex, "hex"},
+};
+
+ProfileDocument ReadDocument(const std::filesystem::path& directory) {
+  std::string text;
+  ReadProfileFile(directory / kSettingsFileName, text);
+  return ProfileDocument(text);
+}
+
+int DelayFrom(const ProfileDocument& document, const char* key) {
+  return std::clamp(ProfileInteger(document.Get(kFileSendSection, key), 0), 0, kMaxPacingDelayMs);
+}
+
+bool Save(const std::filesystem::path& directory, const std::vector<ProfileValue>& values) {
+  return EditProfileFile(directory / kSettingsFileName, [&](ProfileDocument& document) {
+    // A directory no profile line can hold is left out.
+    document.SetAll(values);
+    return true;
+  });
+}
+
+}  // namespace
+
+const char* LogFormatName(LogFormat format) {
+  for (const auto& entry : kFormatNames) {
+    if (entry.format == format) return entry.name;
+  }
+  return "text";
+}
+
+LogFormat LogFormatNamed(const std::string& name) {
+  for (const auto& entry : kFormatNames) {
+    if (name == entry.name) return entry.format;
+  }
+  return LogFormat::kText;
+}
+
+FileSendSettings LoadFileSendSettings(const std::filesystem::path& directory) {
+  ProfileDocument document = ReadDocument(directory);
+  FileSendSettings settings;
+  settings.pacing.lineDelayMs = DelayFrom(document, "LineDelayMs");
+  settings.pacing.byteDelayMs = DelayFrom(document, "ByteDelayMs");
+  settings.directory = document.Get(kFileSendSection, "Directory").value_or("");
+  return settings;
+}
+
+bool SaveFileSendSettings(const FileSendSettings& settings,
+                          const std::filesystem::path& directory) {
+  return Save(directory,
+              {{kFileSendSection, "LineDelayMs", std::to_string(settings.pacing.lineDelayMs)},
+               {kFileSendSection, "ByteDelayMs", std::to_string(settings.pacing.byteDelayMs)},
+               {kFileSendSection, "Directory", settings.directory}});
+}
+
+LogSettings LoadLogSettings(const std::filesystem::path& directory) {
+  ProfileDocument document = ReadDocument(directory);
+  LogSettings settings;
+  settings.format = LogFormatNamed(document.Get(kLogSection, "Format").value_or(""));
+  settings.includeSent = ProfileInteger(document.Get(kLogSection, "IncludeSent"), 0) != 0;
+  settings.directory = document.Get(kLogSection, "Directory").value_or("");
+  return settings;
+}
+
+bool SaveLogSettings(const LogSettings& settings, const std::filesystem::path& directory) {
+  return Save(directory, {{kLogSection, "Format", LogFormatName(settings.format)},
+                          {kLogSection, "IncludeSent", settings.includeSent ? "1" : "0"},
+                          {kLogSection, "Directory", settings.directory}});
+}
+
+}  // namespace quorvel

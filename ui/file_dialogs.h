@@ -1,0 +1,40 @@
+// The two questions before a file send and a log: which file, and how. Each
+// remembers its choices through the caller (the settings it is given and
+// hands back). Modal, UI thread.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <optional>
+
+#include "engine/line_logger.h"
+#include "settings/tool_settings.h"
+
+class QLineEdit;
+class QSpinBox;
+class QComboBox;
+class QCheckBox;
+
+namespace quorvel {
+
+struct FileSendChoice {
+  QString path;
+  FileSendSettings settings;
+};
+
+struct LogChoice {
+  QString path;
+  LogSettings settings;
+};
+
+// "Send file": the file and the pacing. nullopt when cancelled or no file named.
+std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSettings& stored);
+
+// "Log to file": the file, the format and whether sent bytes go in too.
+std::optional<LogChoice> AskLogFile(QWidget* parent, const LogSettings& stored);
+
+// For a log file that exists: append (true) or replace (false); nullopt
+// when the user thought better of it.
+std::optional<bool> AskAppend(QWidget* parent, const QString& path);
+
+}  // namespace quorvel

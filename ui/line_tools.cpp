@@ -1,0 +1,194 @@
+#include "ui/line_tools.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMenu>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+
+#include "settings/tool_settings.h"
+#include "ui/file_dialogs.h"
+#include "ui/message_box.h"
+#include "ui/status_line.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int kStatusPeriodMs = 250;
+
+QString SizeText(double bytes) {
+  return QLocale::system().formattedDataSize(static_cast<qint64>(bytes), 1,
+                                             QLocale::DataSizeTraditionalFormat);
+}
+
+QString ReadError(const QString& path, const QString& reason) {
+  return QStringLiteral("Cannot read %1: %2. Nothing was sent.").arg(path, reason);
+}
+
+}  // namespace
+
+LineTools::LineTools(QWidget* window, WindowServices& services, TerminalState& state,
+                     SendWriter& writer, StatusLine& status)
+    : QObject(window),
+      window_(window),
+      services_(services),
+      state_(state),
+      writer_(writer),
+      status_(status) {
+  writerNews_ = new QSocketNotifier(writer_.NewsDescriptor(), QSocketNotifier::Read, this);
+  connect(writerNews_, &QSocketNotifier::activated, this, &LineTools::TakeWriterNews);
+  logFailure_ = new QSocketNotifier(logger_.FailureDescriptor(), QSocketNotifier::Read, this);
+  connect(logFailure_, &QSocketNotifier::activated, this, &LineTools::TakeLogFailure);
+  statusTimer_ = new QTimer(this);
+  connect(statusTimer_, &QTimer::timeout, this, &LineTools::UpdateStatus);
+  state_.tap.store(&logger_);
+}
+
+LineTools::~LineTools() {
+  Shutdown();
+}
+
+void LineTools::AddMenuEntries(QMenu* menu) {
+  const struct {
+    const char* text;
+    QKeyCombination keys;
+    void (LineTools::*command)();
+  } kEntries[] = {
+      {"Send &file…", Qt::CTRL | Qt::SHIFT | Qt::Key_F, &LineTools::AskAndSendFile},
+      {"Cancel file send", Qt::CTRL | Qt::SHIFT | Qt::Key_X, &LineTools::CancelFileSend},
+      {"&Log to file…", Qt::CTRL | Qt::SHIFT | Qt::Key_L, &LineTools::AskAndStartLog},
+      {"Stop lo&gging", Qt::CTRL | Qt::SHIFT | Qt::Key_S, &LineTools::StopLog},
+  };
+  for (const auto& entry : kEntries) {
+    QAction* action = menu->addAction(QString::fromUtf8(entry.text));
+    action->setShortcut(QKeySequence(entry.keys));
+    action->setShortcutContext(Qt::WindowShortcut);
+    window_->addAction(action);  // so the keys work with the menu closed
+    connect(action, &QAction::triggered, this, entry.command);
+  }
+  menu->addSeparator();
+}
+
+void LineTools::AskAndSendFile() {
+  std::optional<FileSendChoice> choice = AskFileSend(window_, LoadFileSendSettings());
+  if (!choice) return;
+  SaveFileSendSettings(choice->settings);
+  SendFile(choice->path, choice->settings.pacing);
+}
+
+bool LineTools::SendFile(const QString& path, FilePacing pacing) {
+  QByteArray name = path.toLocal8Bit();
+  int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat info {};
+  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                            : QStringLiteral("not a regular file");
+    if (fd >= 0) ::close(fd);
+    Warn(ReadError(path, reason));
+    return false;
+  }
+  if (!state_.port.IsOpen()) {
+    ::close(fd);
+    Warn(QStringLiteral("The port is not open. Nothing was sent."));
+    return false;
+  }
+  writer_.QueueFile(fd, QFileInfo(path).fileName().toStdString(),
+                    static_cast<uint64_t>(info.st_size), pacing);
+  UpdateStatus();
+  return true;
+}
+
+void LineTools::CancelFileSend() {
+  writer_.CancelFiles();
+}
+
+void LineTools::AskAndStartLog() {
+  std::optional<LogChoice> choice = AskLogFile(window_, LoadLogSettings());
+  if (!choice) return;
+  SaveLogSettings(choice->settings);
+  LogRequest request{choice->path.toStdString(), choice->settings.format,
+                     choice->settings.includeSent, true};
+  if (QFileInfo(choice->path).isFile() && QFileInfo(choice->path).size() > 0) {
+    std::optional<bool> append = AskAppend(window_, choice->path);
+    if (!append) return;
+    request.append = *append;
+  }
+  StartLog(request);
+}
+
+bool LineTools::StartLog(const LogRequest& request) {
+  std::string error;
+  if (!logger_.Start(request, error)) {
+    UpdateStatus();
+    Warn(QStringLiteral("Cannot log to %1").arg(QString::fromStdString(error)));
+    return false;
+  }
+  UpdateStatus();
+  return true;
+}
+
+void LineTools::StopLog() {
+  logger_.Stop();
+  UpdateStatus();
+}
+
+void LineTools::Shutdown() {
+  state_.tap.store(nullptr);
+  logger_.Stop();
+}
+
+void LineTools::TakeWriterNews() {
+  std::vector<std::string> messages = writer_.TakeNews();
+  uint32_t txCount;
+  {
+    std::lock_guard guard(state_.lock);
+    txCount = state_.txCount;
+  }
+  services_.ShowTxCount(txCount);
+  UpdateStatus();
+  for (const std::string& message : messages) Warn(QString::fromStdString(message));
+}
+
+void LineTools::TakeLogFailure() {
+  std::string failure = logger_.TakeFailure();
+  logger_.Stop();  // the thread has ended; this only collects it
+  UpdateStatus();
+  if (!failure.empty()) Warn(QString::fromStdString(failure));
+}
+
+void LineTools::UpdateStatus() {
+  FileSendProgress progress = writer_.Progress();
+  QString transfer;
+  if (progress.active) {
+    double rate = progress.seconds > 0 ? static_cast<double>(progress.sent) / progress.seconds : 0;
+    transfer = QStringLiteral("Sending %1: %2 of %3 bytes, %4/s (Ctrl+Shift+X cancels)")
+                   .arg(QString::fromStdString(progress.name))
+                   .arg(progress.sent)
+                   .arg(progress.total)
+                   .arg(SizeText(rate));
+  }
+  status_.SetText(StatusLine::Field::kTransfer, transfer);
+  QString log;
+  if (logger_.Active()) {
+    log = QStringLiteral("Logging to %1 (%2)")
+              .arg(QFileInfo(QString::fromStdString(logger_.Path())).fileName(),
+                   SizeText(static_cast<double>(logger_.FileSize())));
+  }
+  status_.SetText(StatusLine::Field::kLog, log);
+  bool moving = progress.active || logger_.Active();
+  if (moving && !statusTimer_->isActive()) statusTimer_->start(kStatusPeriodMs);
+  if (!moving) statusTimer_->stop();
+}
+
+void LineTools::Warn(const QString& text) {
+  ShowWarning(window_, text);
+}
+
+}  // namespace quorvel

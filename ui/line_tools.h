@@ -1,0 +1,70 @@
+// The window's file tools: "Send file…" and its cancel, "Log to file…" and
+// "Stop logging", in the context menu and on Ctrl+Shift+F, X, L and S; their
+// fields of the status line; the TX count and the messages the send writer
+// posts. UI thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include "core/terminal_state.h"
+#include "engine/line_logger.h"
+#include "engine/send_writer.h"
+
+class QMenu;
+class QSocketNotifier;
+class QTimer;
+class QWidget;
+
+namespace quorvel {
+
+class StatusLine;
+
+class LineTools : public QObject {
+ public:
+  // Everything given outlives this object; call Shutdown before the state
+  // or the writer go.
+  LineTools(QWidget* window, WindowServices& services, TerminalState& state, SendWriter& writer,
+            StatusLine& status);
+  ~LineTools() override;
+
+  // Adds the entries, then a separator, to `menu`; their shortcuts work on
+  // the whole window.
+  void AddMenuEntries(QMenu* menu);
+
+  // The commands; those that ask open their dialogs.
+  void AskAndSendFile();
+  void CancelFileSend();
+  void AskAndStartLog();
+  void StopLog();
+
+  // Without asking. A file that cannot be read, or a closed port, gives a
+  // message and sends nothing; false then.
+  bool SendFile(const QString& path, FilePacing pacing);
+  // False, with a message, when the file cannot be opened.
+  bool StartLog(const LogRequest& request);
+
+  // Ends logging (the file is written and closed) and detaches the tap;
+  // call after the link is shut down, so no thread still taps.
+  void Shutdown();
+
+  const LineLogger& Logger() const { return logger_; }
+
+ private:
+  void TakeWriterNews();
+  void TakeLogFailure();
+  void UpdateStatus();
+  void Warn(const QString& text);
+
+  QWidget* window_;
+  WindowServices& services_;
+  TerminalState& state_;
+  SendWriter& writer_;
+  StatusLine& status_;
+  LineLogger logger_;
+  QSocketNotifier* writerNews_;
+  QSocketNotifier* logFailure_;
+  QTimer* statusTimer_;  // runs while a file goes out or a log is written
+};
+
+}  // namespace quorvel
