@@ -57,8 +57,6 @@ class Port {
   virtual int WriteSome(const uint8_t* bytes, int count, int waitMs) = 0;
   // Waits up to `waitMs` for the output queue to empty; true once it is.
   virtual bool WaitDrained(int waitMs) = 0;
-  // Drops whatever is still queued for output.
-  virtual void DiscardOutput() = 0;
 };
 
 }  // namespace quorvel

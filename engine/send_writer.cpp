@@ -245,7 +245,6 @@ void SendWriter::Write(Job& job) {
     stopped = Stopping(job);
     failed = !stopped && NowMs() >= deadline;
   }
-  if (failed || stopped) state_.port.DiscardOutput();
   if (failed && !abort_.load()) Post(LoadString(StringId::kWriteFail));
 }
 

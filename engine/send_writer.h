@@ -5,7 +5,9 @@
 // A send fails when it cannot complete within the port's write bound for its
 // length (pauses asked for by pacing are added to it): "Write com fail!" is
 // posted once, the rest of that send is dropped, and the next one goes.
-// txCount grows by what each write really took, as it is taken. The send's
+// txCount grows by what each write really took, as it is taken; what the
+// driver took stays with it and leaves when the line lets it, so the count
+// is what the device side gets. The send's
 // moment (state.lastSendTime, which the interval measures from) is the moment
 // its last byte was handed to the driver; a send cut short stamps the moment
 // it ended. Each send holds state.wire for its whole length, so echo and

@@ -230,9 +230,4 @@ bool SerialPort::WaitDrained(int waitMs) {
   return fd_ < 0 || DrainedBy(NowMs() + waitMs);
 }
 
-void SerialPort::DiscardOutput() {
-  std::lock_guard guard(writeMutex_);
-  if (fd_ >= 0) FlushLine(fd_, 1);
-}
-
 }  // namespace quorvel

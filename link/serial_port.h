@@ -82,7 +82,6 @@ class SerialPort : public Port {
   int64_t WriteBoundMs(int64_t count) const override;
   int WriteSome(const uint8_t* bytes, int count, int waitMs) override;
   bool WaitDrained(int waitMs) override;
-  void DiscardOutput() override;
 
   int Descriptor() const { return fd_; }
 

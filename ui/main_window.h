@@ -59,8 +59,8 @@ class MainWindow : public QDialog, public WindowServices {
 
   // The control with template id `id`.
   QWidget* Control(ControlId id) const;
-  // The window's context menu: the modem-line entries, "Close", a separator
-  // and the About entry.
+  // The window's context menu: the file tools, the modem-line entries,
+  // "Close", a separator and the About entry.
   QMenu* WindowMenu() const { return windowMenu_; }
   ModemMenu* Modem() const { return modemMenu_; }
   // The line below the template's controls.
