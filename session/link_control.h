@@ -50,6 +50,7 @@ class LinkControl {
   bool WorkerRunning() const { return worker_.Running(); }
   // The writer of the window's sends on this link.
   SendWriter& Writer() { return writer_; }
+  bool WriterBusy() const { return writer_.Busy(); }
 
   // The modem lines of the open device, as last seen; a device without them
   // (a pseudo-terminal) reports them not available and the link stays open.
