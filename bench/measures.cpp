@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "engine/render.h"
+#include "logging_tap.h"
 
 namespace quorvel::bench {
 namespace {
@@ -78,9 +80,11 @@ enum class Answer { kAutoReply, kEcho };
 // byte of the terminal's answer. With a full log, the log is topped up by the
 // line itself (a filler frame the terminal answers too) so that each sample's
 // burst lands on 9,983 to 9,999 bytes and every refresh renders them all.
-Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answer, bool fullLog) {
+Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answer, bool fullLog,
+               std::optional<LogFormat> logging = std::nullopt) {
   std::string measure = std::string(answer == Answer::kAutoReply ? "Auto-reply" : "Echo") +
-                        " turnaround, " + (fullLog ? "full log" : "empty log") + ", hex display";
+                        " turnaround, " + (fullLog ? "full log" : "empty log") + ", hex display" +
+                        (logging ? LoggingSuffix(*logging) : "");
   auto host = make();
   Progress(measure, host->Name());
   PtyLine line;
@@ -96,8 +100,16 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
   std::vector<double> samples;
   int wrong = 0;
   std::string failure;
+  std::optional<LoggingTap> log;
   bool ran = host->Run(line.Path(), [&] {
     TerminalState& state = host->State();
+    if (logging) log.emplace(state, *logging);
+    struct Finish {
+      std::optional<LoggingTap>& log;
+      ~Finish() {
+        if (log) log->Finish();
+      }
+    } finish{log};
     host->SetHexDisplay(true);
     if (answer == Answer::kAutoReply) {
       host->EnableAutoReply("06", true, "0d");
@@ -176,10 +188,11 @@ std::vector<uint8_t> StreamText(size_t count) {
   return text;
 }
 
-Row Throughput(const HostFactory& make, const BenchOptions& options) {
+Row Throughput(const HostFactory& make, const BenchOptions& options,
+               std::optional<LogFormat> logging = std::nullopt) {
   const std::string measure = "Receive throughput, " +
                               Format(static_cast<double>(options.streamBytes) / 1e6, 0) +
-                              " MB of text";
+                              " MB of text" + (logging ? LoggingSuffix(*logging) : "");
   const std::vector<uint8_t> text = StreamText(options.streamBytes);
   const auto total = static_cast<uint32_t>(text.size());
   std::vector<double> rates;
@@ -192,16 +205,25 @@ Row Throughput(const HostFactory& make, const BenchOptions& options) {
     if (!line.Ok()) return Failed(measure, terminal, "no pseudo-terminal");
     std::string failure;
     double seconds = 0;
+    std::optional<LoggingTap> log;
     bool ran = host->Run(line.Path(), [&] {
       TerminalState& state = host->State();
+      if (logging) log.emplace(state, *logging);
       host->SetHexDisplay(false);
       auto start = Clock::now();
       if (!line.WriteAll(text, start + std::chrono::minutes(5))) {
+        if (log) log->Finish();
         failure = "the line did not take the stream";
         return;
       }
-      if (!host->WaitShownRxCount(total, std::chrono::minutes(2))) {
+      bool shown = host->WaitShownRxCount(total, std::chrono::minutes(2));
+      uint64_t logged = log ? log->Finish() : total;
+      if (!shown) {
         failure = "the RX box never showed every byte";
+        return;
+      }
+      if (logged < total) {
+        failure = "the log file lacks bytes";
         return;
       }
       std::string log;
@@ -388,6 +410,23 @@ std::vector<Measure> Measures() {
       {"Echo turnaround, full log",
        [](F make, O options) { return Turnaround(make, options, Answer::kEcho, true); }},
       {"Receive throughput", [](F make, O options) { return Throughput(make, options); }},
+      {"Receive throughput, logging raw",
+       [](F make, O options) { return Throughput(make, options, LogFormat::kRaw); }},
+      {"Receive throughput, logging text",
+       [](F make, O options) { return Throughput(make, options, LogFormat::kText); }},
+      {"Echo turnaround, full log, logging text",
+       [](F make, O options) {
+         return Turnaround(make, options, Answer::kEcho, true, LogFormat::kText);
+       }},
+      {"Auto-reply turnaround, full log, logging text",
+       [](F make, O options) {
+         return Turnaround(make, options, Answer::kAutoReply, true, LogFormat::kText);
+       }},
+      {"File send, unpaced", [](F, O) { return FileSend(size_t{10} << 20, 64, {}); }},
+      {"File send, paced",
+       [](F, O) {
+         return FileSend(64 * 200, 64, {2, 0});
+       }},
       {"Idle, no traffic", [](F make, O options) { return Idle(make, options, false); }},
       {"Idle, unfinished frame", [](F make, O options) { return Idle(make, options, true); }},
       {"Refresh, full log, text", [](F make, O options) { return Refresh(make, options, false); }},

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "engine/send_writer.h"
 #include "terminal_host.h"
 
 namespace quorvel::bench {
@@ -26,5 +27,9 @@ struct Measure {
 
 // Every measurement that runs against any host, in report order.
 std::vector<Measure> Measures();
+
+// A file of `bytes` in lines of `lineLength` sent through the send writer to
+// a device that reads at once, with `pacing`.
+Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing);
 
 }  // namespace quorvel::bench

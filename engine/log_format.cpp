@@ -1,6 +1,5 @@
 #include "engine/log_format.h"
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -31,13 +30,16 @@ void LogFormatter::AppendStamp(LogDirection direction, int64_t unixMs, std::stri
     std::time_t time = static_cast<std::time_t>(second);
     std::tm local{};
     localtime_r(&time, &local);
-    std::strftime(cachedStamp_, sizeof cachedStamp_, "%Y-%m-%dT%H:%M:%S", &local);
+    cachedStampLength_ =
+        std::strftime(cachedStamp_, sizeof cachedStamp_, "%Y-%m-%dT%H:%M:%S", &local);
     cachedSecond_ = second;
   }
-  char millis[8];
-  std::snprintf(millis, sizeof millis, ".%03d ", static_cast<int>(unixMs - second * 1000));
-  out += cachedStamp_;
-  out += millis;
+  int millis = static_cast<int>(unixMs - second * 1000);
+  const char stamp[] = {'.', static_cast<char>('0' + millis / 100),
+                        static_cast<char>('0' + millis / 10 % 10),
+                        static_cast<char>('0' + millis % 10), ' '};
+  out.append(cachedStamp_, cachedStampLength_);
+  out.append(stamp, sizeof stamp);
   if (bothDirections_ || format_ == LogFormat::kHex) {
     out += direction == LogDirection::kReceived ? "RX" : "TX";
     if (format_ == LogFormat::kText) out += ' ';

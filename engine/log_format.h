@@ -47,6 +47,7 @@ class LogFormatter {
   LogDirection lineDirection_ = LogDirection::kReceived;
   int64_t cachedSecond_ = INT64_MIN;
   char cachedStamp_[32] = {};  // "YYYY-MM-DDTHH:MM:SS" of cachedSecond_
+  size_t cachedStampLength_ = 0;
 };
 
 }  // namespace quorvel
