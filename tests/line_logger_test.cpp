@@ -14,6 +14,7 @@
 #include "link/serial_port.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
+#include "support/seeded_bytes.h"
 #include "support/state_access.h"
 #include "support/temp_files.h"
 
@@ -24,9 +25,8 @@ using Bytes = std::vector<uint8_t>;
 using testing::RecordingWindow;
 
 Bytes Seeded(size_t size, unsigned seed, int lineEvery = 0) {
+  Bytes bytes = testing::SeededBytes(size, seed);
   std::mt19937 rng(seed);
-  Bytes bytes(size);
-  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng());
   if (lineEvery > 0) {
     for (size_t i = 0; i < size; i += rng() % lineEvery + 1) bytes[i] = '\n';
   }

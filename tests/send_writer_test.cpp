@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <random>
 #include <thread>
 
 #include "engine/send_writer.h"
@@ -12,6 +11,7 @@
 #include "link/serial_port.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
+#include "support/seeded_bytes.h"
 #include "support/state_access.h"
 #include "support/temp_files.h"
 
@@ -20,13 +20,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testing::RecordingWindow;
-
-Bytes Seeded(size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes bytes(size);
-  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng());
-  return bytes;
-}
+using testing::SeededBytes;
 
 class SendWriterTest : public ::testing::Test {
  protected:
@@ -68,7 +62,7 @@ class SendWriterTest : public ::testing::Test {
 };
 
 TEST_F(SendWriterTest, AbortEndsAStalledSendAndTheCountIsWhatTheDeviceGets) {
-  const Bytes sent = Seeded(100'000, 1);
+  const Bytes sent = SeededBytes(100'000, 1);
   writer.QueueBytes(sent);
   writer.QueueBytes(Bytes{'n', 'e', 'x', 't'});
   ASSERT_TRUE(WaitForStall());
@@ -85,7 +79,7 @@ TEST_F(SendWriterTest, AbortEndsAStalledSendAndTheCountIsWhatTheDeviceGets) {
 
 TEST_F(SendWriterTest, BoundExpiryFailsOnceAndTheNextSendGoes) {
   serial.SetWriteTimeouts(0, 200);
-  writer.QueueBytes(Seeded(100'000, 2));
+  writer.QueueBytes(SeededBytes(100'000, 2));
   writer.QueueBytes(Bytes{'o', 'k'});
   EXPECT_EQ(WaitForMessages(1), std::vector<std::string>{"Write com fail!"});
   Bytes got = device.Receive(TxCount() + 2);
@@ -97,7 +91,7 @@ TEST_F(SendWriterTest, BoundExpiryFailsOnceAndTheNextSendGoes) {
 }
 
 TEST_F(SendWriterTest, SendsAndRepliesStayWholeAndInOrder) {
-  Bytes first = Seeded(60'000, 3);
+  Bytes first = SeededBytes(60'000, 3);
   writer.QueueBytes(first);
   ASSERT_TRUE(WaitForStall());
   // The worker's echo while the first send holds the wire, then the window's next.
@@ -126,7 +120,7 @@ class FileSendTest : public SendWriterTest, public ::testing::WithParamInterface
 TEST_P(FileSendTest, ArrivesByteIdentical) {
   const FileCase& c = GetParam();
   testing::TempDir directory;
-  Bytes content = Seeded(c.size, 4);
+  Bytes content = SeededBytes(c.size, 4);
   for (size_t i = 0; i < content.size(); i += 50) content[i] = '\n';
   std::string path = directory / "file.bin";
   testing::WriteFile(path, std::string(content.begin(), content.end()));

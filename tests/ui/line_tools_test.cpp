@@ -16,8 +16,8 @@
 #include <QSpinBox>
 #include <QTest>
 #include <QTimer>
-#include <random>
 
+#include "support/seeded_bytes.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"
 #include "ui/line_tools.h"
@@ -30,13 +30,7 @@ using quorvel::testing::TerminalHarness;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-Bytes Seeded(size_t size, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes bytes(size);
-  for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(rng());
-  return bytes;
-}
+using quorvel::testing::SeededBytes;
 
 std::string Text(const Bytes& bytes) {
   return {bytes.begin(), bytes.end()};
@@ -72,7 +66,7 @@ QString Status(TerminalHarness& harness, StatusLine::Field field) {
 
 // Fills the send box with a paste too big for a device that does not read.
 void PasteLarge(TerminalHarness& harness) {
-  Bytes bytes = Seeded(100'000, 1);
+  Bytes bytes = SeededBytes(100'000, 1);
   for (uint8_t& byte : bytes) byte = static_cast<uint8_t>(0x20 + byte % 0x5f);
   harness.Get<ByteTextBox>(kSendBox)->SetBytes(Text(bytes));
 }
@@ -146,7 +140,7 @@ void LineToolsTest::timedSendingSkipsTicksWhileASendStalls() {
 void LineToolsTest::sendsAFileChosenFromTheMenu() {
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  const Bytes content = Seeded(1 << 20, 2);
+  const Bytes content = SeededBytes(1 << 20, 2);
   QString path = PathIn(harness, "image.bin");
   WriteFile(path, content);
   QAction* sendFile = Entry(window, QStringLiteral("Send file"));
