@@ -118,10 +118,11 @@ MainWindow::MainWindow(ModemControl& modem) : QDialog(nullptr), port_(modem), li
 MainWindow::~MainWindow() {
   Shutdown();
   state_.AttachWindow(nullptr);
-  // Before the queue closes its descriptor with the state, and the board its
-  // own with the link.
+  // Before the queue closes its descriptor with the state, the board its own
+  // with the link, and the state and the writer the tools use go.
   delete callsWaiting_;
   delete modemMenu_;
+  delete tools_;
 }
 
 void MainWindow::Shutdown() {
