@@ -235,11 +235,14 @@ std::map<int, QWidget*> BuildControls(QWidget* parent,
             named->second->setAccessibleDescription(label);
         }
         break;
-      case kPushButton:
-      case kCheckBox:
       case kTextBox:
       case kLogBox:
         widget->setAccessibleName(QString::fromLatin1(entry->text));
+        break;
+      case kPushButton:
+      case kCheckBox:
+        // No name of their own: a button is announced by the text it shows
+        // now, which for the Open/Close button changes with the link.
         break;
       default:
         break;

@@ -37,7 +37,6 @@ StatusLine::StatusLine(QWidget* parent) : QFrame(parent) {
     auto* label = new QLabel(this);
     // Device paths and file names come from outside: never markup.
     label->setTextFormat(Qt::PlainText);
-    label->setAccessibleName(QString::fromLatin1(AccessibleNameOf(static_cast<Field>(i))));
     label->hide();
     layout->addWidget(label);
     labels_[static_cast<size_t>(i)] = label;
@@ -49,6 +48,9 @@ void StatusLine::SetText(Field field, const QString& text) {
   QLabel* label = Label(field);
   if (label->text() == text) return;  // no relayout for a repeat
   label->setText(text);
+  // Announced as the field and what it says now, never a name set once.
+  label->setAccessibleName(
+      QStringLiteral("%1: %2").arg(QString::fromLatin1(AccessibleNameOf(field)), text));
   label->setVisible(!text.isEmpty());
 }
 

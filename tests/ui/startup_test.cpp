@@ -1,5 +1,6 @@
 // Start-up of the window: lists, stored settings, the link opening on them,
 // the focus; and the layout that the template table gives.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include "ui/status_line.h"
 
 using namespace quorvel;
+using quorvel::testing::AnnouncedName;
 using quorvel::testing::TerminalHarness;
 
 class StartupTest : public QObject {
@@ -32,6 +34,7 @@ class StartupTest : public QObject {
   void layoutFollowsTheTemplate();
   void tabOrderIsTheTemplateOrder();
   void everyControlHasAnAccessibleName();
+  void buttonsAreAnnouncedByTheirCurrentText();
 };
 
 void StartupTest::fillsTheSelectorLists() {
@@ -221,11 +224,14 @@ void StartupTest::everyControlHasAnAccessibleName() {
       {kResetButton, "Reset cnt"},
   };
   for (auto [id, name] : names) {
-    QCOMPARE(window.Control(id)->accessibleName(), QString::fromLatin1(name));
+    // A selector announces its entry as its name; its label is the widget's own name.
+    QWidget* control = window.Control(id);
+    QCOMPARE(qobject_cast<QComboBox*>(control) ? control->accessibleName() : AnnouncedName(control),
+             QString::fromLatin1(name));
   }
   for (const ControlTemplate& item : MainDialogTemplate()) {
     if (item.id != kNoControl) {
-      QVERIFY2(!window.Control(item.id)->accessibleName().isEmpty(),
+      QVERIFY2(!AnnouncedName(window.Control(item.id)).isEmpty(),
                qPrintable(QString::number(item.id)));
     }
   }
@@ -239,6 +245,38 @@ void StartupTest::everyControlHasAnAccessibleName() {
       if (label->buddy() == selector) labelled = label->text() == selector->accessibleName();
     }
     QVERIFY2(labelled, qPrintable(selector->accessibleName()));
+  }
+}
+
+void StartupTest::buttonsAreAnnouncedByTheirCurrentText() {
+  // COM5 cannot be opened, so the window starts after a failed open.
+  TerminalHarness harness("[COMConfig]\nCOM=4\n[PortMap]\nCOM5=/nonexistent/tty\n");
+  MainWindow& window = harness.Window();
+  struct Step {
+    const char* what;
+    std::function<void()> act;
+    const char* caption;
+    const char* link;
+  };
+  const Step steps[] = {
+      {"failed open", [] {}, "Open com", "/nonexistent/tty closed"},
+      {"open", [&] { harness.Choose(kPortSelector, 0), harness.Click(kOpenCloseButton); },
+       "Close com", nullptr},
+      {"close", [&] { harness.Click(kOpenCloseButton); }, "Open com", nullptr},
+  };
+  for (const Step& step : steps) {
+    step.act();
+    QCOMPARE(harness.Text(kOpenCloseButton), QString::fromLatin1(step.caption));
+    QVERIFY2(AnnouncedName(window.Control(kOpenCloseButton)) == QString::fromLatin1(step.caption),
+             step.what);
+    QLabel* link = window.Status()->Label(StatusLine::Field::kLink);
+    QVERIFY2(AnnouncedName(link).endsWith(link->text()), step.what);
+    if (step.link) QCOMPARE(link->text(), QString::fromLatin1(step.link));
+    for (ControlId id : {kSendButton, kResetButton, kClearReceiveButton, kEchoCheck, kTimerCheck,
+                         kReplyCheck, kSendAsHexCheck, kHexDisplayCheck}) {
+      auto* button = harness.Get<QAbstractButton>(id);
+      QCOMPARE(AnnouncedName(button), QString(button->text()).remove(QLatin1Char('&')));
+    }
   }
 }
 

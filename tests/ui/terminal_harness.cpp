@@ -1,6 +1,7 @@
 #include "terminal_harness.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -53,6 +54,11 @@ bool TerminalHarness::ShowActive() {
 
 void TerminalHarness::CloseWindow() {
   window_.reset();
+}
+
+QString AnnouncedName(QWidget* widget) {
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+  return accessible ? accessible->text(QAccessible::Name) : QString();
 }
 
 std::string TerminalHarness::IniText() const {

@@ -83,6 +83,9 @@ class TerminalHarness {
   MessagePresenter previousPresenter_;
 };
 
+// What a screen reader announces as the widget's name.
+QString AnnouncedName(QWidget* widget);
+
 // Runs `action` on the first modal dialog or popup menu that opens (checked
 // every few milliseconds, on the UI thread, from inside its modal loop). When
 // none opens within `timeout`, nothing runs; when one stays open past it, it
