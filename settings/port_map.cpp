@@ -94,6 +94,14 @@ bool NodeOf(const std::string& path, NodeId& id) {
   return true;
 }
 
+// The lowest COM number from `next` on that no entry uses and whose ttyS has
+// no UART behind it; beyond kPortCount when there is none.
+int LowestFreeNumber(const std::map<int, std::string>& portMap,
+                     const std::filesystem::path& ttyClassRoot, int next) {
+  while (next <= kPortCount && (portMap.contains(next) || HasUart(ttyClassRoot, next))) ++next;
+  return next;
+}
+
 }  // namespace
 
 std::map<int, std::string> AssignDetectedPorts(std::map<int, std::string>& portMap,
@@ -112,7 +120,7 @@ std::map<int, std::string> AssignDetectedPorts(std::map<int, std::string>& portM
     std::string path = (devRoot / name).string();
     NodeId id;
     if (namedPaths.contains(path) || (NodeOf(path, id) && namedNodes.contains(id))) continue;
-    while (next <= kPortCount && (portMap.contains(next) || HasUart(ttyClassRoot, next))) ++next;
+    next = LowestFreeNumber(portMap, ttyClassRoot, next);
     if (next > kPortCount) break;
     portMap.emplace(next, path);
     added.emplace(next, path);
@@ -120,6 +128,20 @@ std::map<int, std::string> AssignDetectedPorts(std::map<int, std::string>& portM
     ++next;
   }
   return added;
+}
+
+int PortNumberForDevice(std::map<int, std::string>& portMap, const std::string& path,
+                        const std::filesystem::path& ttyClassRoot) {
+  NodeId wanted;
+  bool present = NodeOf(path, wanted);
+  for (const auto& [number, named] : portMap) {
+    NodeId id;
+    if (named == path || (present && NodeOf(named, id) && id == wanted)) return number;
+  }
+  int number = LowestFreeNumber(portMap, ttyClassRoot, 1);
+  if (number > kPortCount) return 0;
+  portMap.emplace(number, path);
+  return number;
 }
 
 }  // namespace quorvel

@@ -100,8 +100,12 @@ Settings LoadSettings() {
 }
 
 Settings LoadSettings(const std::filesystem::path& directory) {
+  return LoadSettingsFile(FileIn(directory));
+}
+
+Settings LoadSettingsFile(const std::filesystem::path& file) {
   std::string text;
-  ReadProfileFile(FileIn(directory), text);  // an unusable file reads as empty
+  ReadProfileFile(file, text);  // an unusable file reads as empty
   ProfileDocument document(text);
   Settings settings;
   for (const SettingKey& entry : kSettingKeys) {
@@ -131,6 +135,10 @@ void SaveSettings(const Settings& settings) {
 }
 
 bool SaveSettings(const Settings& settings, const std::filesystem::path& directory) {
+  return SaveSettingsFile(settings, FileIn(directory));
+}
+
+bool SaveSettingsFile(const Settings& settings, const std::filesystem::path& file) {
   std::vector<ProfileValue> values;
   Settings copy = settings;
   for (const SettingKey& entry : kSettingKeys) {
@@ -141,7 +149,7 @@ bool SaveSettings(const Settings& settings, const std::filesystem::path& directo
       values.push_back({kPortMapSection, PortMapKey(number), path});
     }
   }
-  return EditProfileFile(FileIn(directory), [&](ProfileDocument& document) {
+  return EditProfileFile(file, [&](ProfileDocument& document) {
     // The section appears once the user chooses other than the kernel's own
     // behaviour; a file that has it keeps it up to date.
     if (settings.linesAtOpen != LinesAtOpen{} || !document.Entries(kLinesAtOpenSection).empty()) {

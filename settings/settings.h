@@ -39,6 +39,10 @@ Settings LoadSettings();
 // The same for Quorvel.ini in `directory`.
 Settings LoadSettings(const std::filesystem::path& directory);
 
+// The same for the settings file at `file` (relative: to the working
+// directory at the moment of the call).
+Settings LoadSettingsFile(const std::filesystem::path& file);
+
 // Writes our keys into ./Quorvel.ini, keeping every other line as it was, and
 // adds or updates a "COM<n>" key in [PortMap] for each entry of portMap
 // (COM 1 to 255, non-empty paths); no other key is ever removed or renumbered.
@@ -48,6 +52,8 @@ void SaveSettings(const Settings& settings);
 // The same for Quorvel.ini in `directory`; returns whether the file now holds
 // the settings.
 bool SaveSettings(const Settings& settings, const std::filesystem::path& directory);
+// The same for the settings file at `file`.
+bool SaveSettingsFile(const Settings& settings, const std::filesystem::path& file);
 
 // "COM<number>", the [PortMap] key for a COM number.
 std::string PortMapKey(int number);
@@ -70,5 +76,13 @@ std::map<int, std::string> AssignDetectedPorts(
     std::map<int, std::string>& portMap,
     const std::filesystem::path& ttyClassRoot = "/sys/class/tty",
     const std::filesystem::path& devRoot = "/dev");
+
+// The COM number for the device at `path`, as a port asked for by name gets
+// it: the number of the entry of `portMap` that names the same path or the
+// same node, or else the number a newly detected adapter would get (see
+// AssignDetectedPorts), which is added to `portMap` with `path` as written.
+// 0 when every number is taken.
+int PortNumberForDevice(std::map<int, std::string>& portMap, const std::string& path,
+                        const std::filesystem::path& ttyClassRoot = "/sys/class/tty");
 
 }  // namespace quorvel

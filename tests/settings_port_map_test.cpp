@@ -291,5 +291,53 @@ TEST(AssignPorts, NumbersStickAcrossSaveAndReload) {
   EXPECT_EQ(LoadSettings(dir.path()).portMap, third.portMap);
 }
 
+// A device asked for by path keeps the number an entry gives it, by the same
+// path or through a link to the same node; otherwise it is entered with the
+// number a new adapter would get, as written.
+TEST(PortForDevice, ExistingNumberOrTheLowestFreeOne) {
+  FakeMachine machine;
+  machine.Plug({"ttyS0", true, "4"});
+  machine.Plug({"ttyS1", true, "0"});
+  machine.Plug({"ttyUSB0"});
+  machine.Plug({"ttyUSB1"});
+  TempDir links;
+  const std::string byId = (links / "usb-FTDI-if00-port0").string();
+  fs::create_symlink(machine.Node("ttyUSB0"), byId);
+  const PortMap start{{2, machine.Node("ttyUSB0")}, {3, "/dev/pts/9"}};
+  struct Case {
+    std::string path;
+    int number;
+    bool added;
+  } cases[] = {
+      {machine.Node("ttyUSB0"), 2, false}, {byId, 2, false}, {"/dev/pts/9", 3, false},
+      {machine.Node("ttyUSB1"), 4, true},  // COM1 has a UART, 2 and 3 are taken
+      {"/dev/not-plugged-yet", 4, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    PortMap map = start;
+    EXPECT_EQ(PortNumberForDevice(map, c.path, machine.ttyClass()), c.number);
+    PortMap expected = start;
+    if (c.added) expected.emplace(c.number, c.path);
+    EXPECT_EQ(map, expected);
+  }
+  PortMap full;
+  for (int n = 1; n <= kPortCount; ++n) full[n] = "/dev/pts/" + std::to_string(n);
+  EXPECT_EQ(PortNumberForDevice(full, machine.Node("ttyUSB1"), machine.ttyClass()), 0);
+  EXPECT_EQ(full.size(), static_cast<size_t>(kPortCount));
+}
+
+TEST(SettingsFile, LoadsAndSavesAFileOfAnyName) {
+  TempDir dir;
+  const fs::path file = dir / "bench.conf";
+  WriteFile(file, "[COMConfig]\nBRATE=9\n");
+  Settings settings = LoadSettingsFile(file);
+  EXPECT_EQ(settings.selection.baudPos, 9);
+  settings.selection.parityPos = 1;
+  ASSERT_TRUE(SaveSettingsFile(settings, file));
+  EXPECT_EQ(LoadSettingsFile(file).selection.parityPos, 1);
+  EXPECT_EQ(Listing(dir.path()), std::vector<std::string>{"bench.conf"});
+}
+
 }  // namespace
 }  // namespace quorvel

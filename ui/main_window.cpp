@@ -46,7 +46,8 @@ int PlatformTimerPeriod(int32_t requestedMs) {
   return requestedMs;
 }
 
-MainWindow::MainWindow(ModemControl& modem) : QDialog(nullptr), port_(modem), link_(state_, port_) {
+MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
+    : QDialog(nullptr), options_(options), port_(modem), link_(state_, port_) {
   state_.AttachWindow(this);
   // The worker's calls wait in state.uiCalls until the UI thread serves them;
   // the queue's descriptor turns readable and the event loop notices. Not a
@@ -199,12 +200,13 @@ void MainWindow::FillSelectors() {
 }
 
 void MainWindow::ApplyStoredSettings() {
-  Settings settings = LoadSettings();
+  Settings settings = LoadSettingsFile(options_.settingsFile);
   AssignDetectedPorts(settings.portMap);
+  LineSelection stored = settings.selection;
+  ApplyStartupOptions(options_, settings.portMap, stored);
   for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
   port_.SetLinesAtOpen(settings.linesAtOpen);
 
-  const LineSelection& stored = settings.selection;
   const std::pair<ControlId, int32_t> positions[] = {
       {kPortSelector, stored.portPos},         {kBaudSelector, stored.baudPos},
       {kDataBitsSelector, stored.dataBitsPos}, {kStopBitsSelector, stored.stopBitsPos},
@@ -242,7 +244,12 @@ void MainWindow::SaveSettingsOnClose() {
   }
   settings.portMap = port_.Names().Entries();
   settings.linesAtOpen = port_.GetLinesAtOpen();
-  SaveSettings(settings);
+  // The user's configuration directory is made when first needed.
+  std::error_code ignored;
+  if (options_.settingsFile.has_parent_path()) {
+    std::filesystem::create_directories(options_.settingsFile.parent_path(), ignored);
+  }
+  SaveSettingsFile(settings, options_.settingsFile);
 }
 
 LineSelection MainWindow::CurrentSelection() const {

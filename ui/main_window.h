@@ -17,6 +17,7 @@
 #include "core/window_services.h"
 #include "session/link_control.h"
 #include "ui/dialog_template.h"
+#include "ui/startup_options.h"
 
 class QComboBox;
 class QSocketNotifier;
@@ -39,10 +40,12 @@ class MainWindow : public QDialog, public WindowServices {
 
  public:
   // Initialises the whole terminal before the window is shown: fills the
-  // selectors, applies ./Quorvel.ini (and its port map), and opens the link
-  // on the loaded settings, showing "Open com fail!" when that fails. `modem`
-  // carries the devices' modem lines and break.
-  explicit MainWindow(ModemControl& modem = KernelModemControl());
+  // selectors, applies the settings file (./Quorvel.ini unless `options` say
+  // otherwise) and its port map, then the port and rate that `options` ask
+  // for, and opens the link on them, showing "Open com fail!" when that fails.
+  // `modem` carries the devices' modem lines and break.
+  explicit MainWindow(const StartupOptions& options = {},
+                      ModemControl& modem = KernelModemControl());
   ~MainWindow() override;
 
   // WindowServices; any thread.
@@ -118,6 +121,7 @@ class MainWindow : public QDialog, public WindowServices {
   void OnReplyToggled();
   void OnTimer();
 
+  StartupOptions options_;
   SerialPort port_;
   TerminalState state_{port_};
   LinkControl link_;

@@ -40,7 +40,7 @@ TerminalHarness::~TerminalHarness() {
 
 MainWindow& TerminalHarness::Window() {
   if (!window_) {
-    window_ = std::make_unique<MainWindow>(modem_ ? *modem_ : KernelModemControl());
+    window_ = std::make_unique<MainWindow>(options_, modem_ ? *modem_ : KernelModemControl());
     window_->show();
   }
   return *window_;

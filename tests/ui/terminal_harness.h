@@ -28,10 +28,12 @@ class TerminalHarness {
   TerminalHarness(const TerminalHarness&) = delete;
   TerminalHarness& operator=(const TerminalHarness&) = delete;
 
-  // The window, initialised on first use (so the link opens then).
+  // The window, initialised on first use (so the link opens then), with
+  // the options set before.
   MainWindow& Window();
   // Before the window exists: its devices' modem lines are `modem`'s.
   void UseModem(ModemControl* modem) { modem_ = modem; }
+  StartupOptions& Options() { return options_; }
   // Shows the window and waits until it is active, so keys reach it.
   bool ShowActive();
   // Destroys the window: its link is shut down.
@@ -77,6 +79,7 @@ class TerminalHarness {
   QTemporaryDir directory_;
   QString previousDirectory_;
   std::vector<std::unique_ptr<PtyDevice>> devices_;
+  StartupOptions options_;
   std::unique_ptr<MainWindow> window_;
   ModemControl* modem_ = nullptr;
   QStringList messages_;

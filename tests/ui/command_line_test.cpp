@@ -1,0 +1,174 @@
+// The command line: what each option and each mistake gives, and what a
+// start with a device, a rate and a settings file does to the window.
+#include <QComboBox>
+#include <QDir>
+#include <QTest>
+#include <filesystem>
+
+#include "link/line_settings.h"
+#include "support/pty_device.h"
+#include "support/temp_files.h"
+#include "terminal_harness.h"
+#include "ui/command_line.h"
+
+using namespace quorvel;
+using quorvel::testing::PtyDevice;
+using quorvel::testing::TerminalHarness;
+
+namespace {
+
+const ConfigHome kHome{QStringLiteral("/cfg"), QStringLiteral("/home/ann")};
+
+int BaudPos(uint32_t rate) {
+  const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
+  return static_cast<int>(found - std::begin(kBaudRates));
+}
+
+}  // namespace
+
+class CommandLineTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void parsesEachOptionAndError();
+  void placesTheUserSettingsInTheConfigurationDirectory();
+  void startsOnTheDeviceAndRateAskedFor();
+  void keepsTheSettingsInTheFileAskedFor();
+};
+
+void CommandLineTest::parsesEachOptionAndError() {
+  const std::string here = QDir::currentPath().toStdString();
+  struct Case {
+    QStringList arguments;
+    bool run;
+    int exitCode;
+    const char* output;  // a part of standard output
+    const char* errors;  // a part of standard error
+    StartupOptions options;
+  };
+  const Case cases[] = {
+      {{}, true, 0, "", "", {}},
+      {{"--help"}, false, 0, "--user-config", "", {}},
+      {{"-h"}, false, 0, "115200", "", {}},
+      {{"--version"}, false, 0, "quorvel " QUORVEL_TEST_VERSION "\n", "", {}},
+      {{"--bogus"}, false, 2, "", "Unknown option 'bogus'", {}},
+      {{"--baud"}, false, 2, "", "Usage: quorvel", {}},
+      {{"--baud", "12345"}, false, 2, "", "not one of: 110, 300", {}},
+      {{"--baud", "fast"}, false, 2, "", "76800, 115200.", {}},
+      {{"/dev/ttyUSB0", "/dev/ttyUSB1"}, false, 2, "", "only one DEVICE", {}},
+      {{"/dev/tty\nUSB0"}, false, 2, "", "cannot name a device", {}},
+      {{"--settings", ""}, false, 2, "", "needs a file name", {}},
+      {{"--settings", "a.ini", "--user-config"}, false, 2, "", "exclude each other", {}},
+      {{"--baud", "115200", "/dev/ttyUSB0"}, true, 0, "", "", {"Quorvel.ini", "/dev/ttyUSB0", 15}},
+      {{"/dev/serial/by-id/usb-FTDI-if00-port0", "--baud=9600"},
+       true,
+       0,
+       "",
+       "",
+       {"Quorvel.ini", "/dev/serial/by-id/usb-FTDI-if00-port0", BaudPos(9600)}},
+      {{"com3"}, true, 0, "", "", {"Quorvel.ini", "com3", -1}},
+      {{"ttyUSB0"}, true, 0, "", "", {"Quorvel.ini", here + "/ttyUSB0", -1}},
+      {{"--settings", "lab/bench.ini"}, true, 0, "", "", {"lab/bench.ini", "", -1}},
+      {{"--user-config"}, true, 0, "", "", {"/cfg/quorvel/Quorvel.ini", "", -1}},
+  };
+  for (const Case& c : cases) {
+    const QString what = c.arguments.join(QLatin1Char(' '));
+    CommandLine got = ParseCommandLine(QStringList{QStringLiteral("quorvel")} + c.arguments, kHome);
+    QVERIFY2(got.run == c.run, qPrintable(what));
+    QVERIFY2(got.exitCode == c.exitCode, qPrintable(what));
+    QVERIFY2(got.output.contains(QString::fromUtf8(c.output)), qPrintable(what + got.output));
+    QVERIFY2(got.errors.contains(QString::fromUtf8(c.errors)), qPrintable(what + got.errors));
+    // Only a usage error writes to standard error; only an answer to standard output.
+    QVERIFY2(got.errors.isEmpty() == (c.exitCode == 0), qPrintable(what));
+    QVERIFY2(got.output.isEmpty() == (c.run || c.exitCode != 0), qPrintable(what));
+    if (!c.run) continue;
+    QCOMPARE(got.options.settingsFile, c.options.settingsFile);
+    QCOMPARE(got.options.device, c.options.device);
+    QCOMPARE(got.options.baudPos, c.options.baudPos);
+  }
+}
+
+void CommandLineTest::placesTheUserSettingsInTheConfigurationDirectory() {
+  const struct {
+    ConfigHome home;
+    const char* file;
+  } cases[] = {
+      {{"/cfg", "/home/ann"}, "/cfg/quorvel/Quorvel.ini"},
+      {{"", "/home/ann"}, "/home/ann/.config/quorvel/Quorvel.ini"},
+      {{"relative/cfg", "/home/ann"}, "/home/ann/.config/quorvel/Quorvel.ini"},
+  };
+  for (const auto& c : cases) {
+    CommandLine got = ParseCommandLine({"quorvel", "--user-config"}, c.home);
+    QCOMPARE(got.options.settingsFile, std::filesystem::path(c.file));
+  }
+}
+
+void CommandLineTest::startsOnTheDeviceAndRateAskedFor() {
+  // The stored port is COM5; COM1 is mapped to the harness's device, the
+  // spare device has no entry.
+  struct Case {
+    const char* what;
+    bool spare;        // the device asked for: the spare one, or the mapped one
+    bool throughLink;  // named through a link to it
+    const char* com;   // or named by its COM name
+  };
+  const Case cases[] = {
+      {"a path with no entry", true, false, ""},
+      {"a link to a mapped device", false, true, ""},
+      {"a COM name", false, false, "com1"},
+  };
+  for (const Case& c : cases) {
+    TerminalHarness harness("[COMConfig]\nCOM=4\n");
+    PtyDevice spare;
+    PtyDevice& device = c.spare ? spare : harness.Device();
+    std::string path = c.com[0] != '\0' ? std::string(c.com) : device.Path();
+    if (c.throughLink) {
+      std::string link = harness.Directory().toStdString() + "/usb-by-id";
+      std::filesystem::create_symlink(path, link);
+      path = link;
+    }
+    harness.Options().device = path;
+    harness.Options().baudPos = BaudPos(115200);
+
+    MainWindow& window = harness.Window();
+    int number = window.CurrentSelection().portPos + 1;
+    std::string opened = window.Device().Names().DevicePath(number);
+    // A mapped device keeps its number; a new one is entered as asked for.
+    QVERIFY2(c.spare ? opened == path : number == 1, c.what);
+    QVERIFY2(window.State().port.IsOpen(), c.what);
+    QCOMPARE(device.Line().outputSpeed, 115200u);
+    QVERIFY(harness.Messages().isEmpty());
+    // The number sticks: it is saved with the port map.
+    window.close();
+    QVERIFY2(
+        harness.IniText().find("COM" + std::to_string(number) + "=" + opened) != std::string::npos,
+        c.what);
+  }
+}
+
+void CommandLineTest::keepsTheSettingsInTheFileAskedFor() {
+  struct Case {
+    std::string file;  // in the harness's directory
+    int baudPos;
+  };
+  const Case cases[] = {
+      {"stored.conf", 9},
+      // A directory that is not there yet is made when the settings are saved.
+      {"config/quorvel/Quorvel.ini", 6},
+  };
+  for (const Case& c : cases) {
+    TerminalHarness harness;
+    const std::string file = harness.Directory().toStdString() + "/" + c.file;
+    if (c.baudPos != 6) quorvel::testing::WriteFile(file, "[COMConfig]\nBRATE=9\n");
+    harness.Options().settingsFile = file;
+    harness.Options().device = harness.Device().Path();
+    QCOMPARE(harness.Window().CurrentSelection().baudPos, c.baudPos);
+    harness.Choose(kParitySelector, 1);
+    harness.Window().close();
+    QCOMPARE(LoadSettingsFile(file).selection.parityPos, 1);
+    QVERIFY(harness.IniText().find("PARITY") == std::string::npos);
+  }
+}
+
+QTEST_MAIN(CommandLineTest)
+#include "command_line_test.moc"

@@ -1,0 +1,151 @@
+#include "ui/command_line.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <optional>
+
+#include "link/line_settings.h"
+#include "settings/settings.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int kUsageError = 2;
+constexpr char kProgramName[] = "quorvel";
+
+QString UsageLine() {
+  return QStringLiteral("Usage: %1 [--baud RATE] [--settings FILE | --user-config] [DEVICE]\n")
+      .arg(QLatin1String(kProgramName));
+}
+
+CommandLine UsageError(const QString& problem) {
+  CommandLine outcome;
+  outcome.run = false;
+  outcome.exitCode = kUsageError;
+  outcome.errors = QStringLiteral("%1: %2\n%3Try '%1 --help' for more information.\n")
+                       .arg(QLatin1String(kProgramName), problem, UsageLine());
+  return outcome;
+}
+
+CommandLine Answer(const QString& text) {
+  CommandLine outcome;
+  outcome.run = false;
+  outcome.output = text;
+  return outcome;
+}
+
+QString AcceptedRates() {
+  QStringList rates;
+  for (uint32_t rate : kBaudRates) rates.append(QString::number(rate));
+  return rates.join(QStringLiteral(", "));
+}
+
+std::optional<int> BaudPosition(const QString& text) {
+  bool number = false;
+  uint rate = text.toUInt(&number);
+  const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
+  if (!number || found == std::end(kBaudRates)) return std::nullopt;
+  return static_cast<int>(found - std::begin(kBaudRates));
+}
+
+// $XDG_CONFIG_HOME/quorvel/Quorvel.ini, else ~/.config/quorvel/Quorvel.ini. A
+// relative $XDG_CONFIG_HOME is ignored, as the base directory rules say.
+QString UserSettingsFile(const ConfigHome& configHome) {
+  QString base = configHome.xdgConfigHome;
+  if (base.isEmpty() || QDir::isRelativePath(base)) {
+    base = QDir(configHome.home).filePath(QStringLiteral(".config"));
+  }
+  return QDir(base).filePath(QStringLiteral("quorvel/%1").arg(QLatin1String(kSettingsFileName)));
+}
+
+bool HasControlCharacter(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20; });
+}
+
+// A COM name stays as it is; a path is made absolute, so that the entry it
+// gets in the port map names the same device from any directory.
+std::optional<std::string> DeviceArgument(const QString& argument) {
+  if (argument.isEmpty() || HasControlCharacter(argument)) return std::nullopt;
+  std::string bytes = argument.toLocal8Bit().toStdString();
+  if (PortMapNumber(bytes) != 0) return bytes;
+  return QFileInfo(argument).absoluteFilePath().toLocal8Bit().toStdString();
+}
+
+}  // namespace
+
+ConfigHome ConfigHomeFromEnvironment() {
+  return {qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath()};
+}
+
+CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& configHome) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      QStringLiteral("Serial port debugging terminal.\n\nBaud rates: %1.").arg(AcceptedRates()));
+  QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                          QStringLiteral("Show this help and exit."));
+  QCommandLineOption version(QStringLiteral("version"),
+                             QStringLiteral("Show the version and exit."));
+  QCommandLineOption baud(QStringLiteral("baud"),
+                          QStringLiteral("Select the baud rate RATE (one of those below)."),
+                          QStringLiteral("RATE"));
+  QCommandLineOption settings(
+      QStringLiteral("settings"),
+      QStringLiteral("Keep the settings in FILE instead of ./%1.").arg(kSettingsFileName),
+      QStringLiteral("FILE"));
+  QCommandLineOption userConfig(
+      QStringLiteral("user-config"),
+      QStringLiteral("Keep the settings in $XDG_CONFIG_HOME/quorvel/, else in "
+                     "~/.config/quorvel/ (how the desktop menu starts it)."));
+  parser.addOptions({help, version, baud, settings, userConfig});
+  parser.addPositionalArgument(
+      QStringLiteral("DEVICE"),
+      QStringLiteral("The port to open: a device path such as /dev/ttyUSB0 or "
+                     "/dev/serial/by-id/..., or COM<n>."),
+      QStringLiteral("[DEVICE]"));
+
+  if (!parser.parse(arguments)) return UsageError(parser.errorText());
+  if (parser.isSet(help)) {
+    QString text = parser.helpText();
+    // The parser's own first line names the program as it was started.
+    text = UsageLine() + text.mid(text.indexOf(QLatin1Char('\n')) + 1);
+    return Answer(text);
+  }
+  if (parser.isSet(version)) {
+    return Answer(
+        QStringLiteral("%1 %2\n").arg(QLatin1String(kProgramName), QLatin1String(QUORVEL_VERSION)));
+  }
+
+  CommandLine outcome;
+  if (parser.isSet(settings) && parser.isSet(userConfig)) {
+    return UsageError(QStringLiteral("--settings and --user-config exclude each other."));
+  }
+  if (parser.isSet(settings)) {
+    QString file = parser.value(settings);
+    if (file.isEmpty()) return UsageError(QStringLiteral("--settings needs a file name."));
+    outcome.options.settingsFile = file.toLocal8Bit().toStdString();
+  } else if (parser.isSet(userConfig)) {
+    outcome.options.settingsFile = UserSettingsFile(configHome).toLocal8Bit().toStdString();
+  }
+  if (parser.isSet(baud)) {
+    std::optional<int> position = BaudPosition(parser.value(baud));
+    if (!position) {
+      return UsageError(QStringLiteral("baud rate '%1' is not one of: %2.")
+                            .arg(parser.value(baud), AcceptedRates()));
+    }
+    outcome.options.baudPos = *position;
+  }
+  const QStringList devices = parser.positionalArguments();
+  if (devices.size() > 1) return UsageError(QStringLiteral("only one DEVICE can be opened."));
+  if (!devices.isEmpty()) {
+    std::optional<std::string> device = DeviceArgument(devices.front());
+    if (!device) {
+      return UsageError(QStringLiteral("'%1' cannot name a device.").arg(devices.front()));
+    }
+    outcome.options.device = *device;
+  }
+  return outcome;
+}
+
+}  // namespace quorvel
