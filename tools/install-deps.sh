@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev
           qt6-base-dev fonts-liberation)
+# The Debian package: its tools, and the checkers that the tests run on it.
+packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db)
 packages+=("$@")
 
 missing=()
