@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <optional>
 
@@ -66,10 +67,14 @@ bool HasControlCharacter(const QString& text) {
 
 // A COM name stays as it is; a path is made absolute, so that the entry it
 // gets in the port map names the same device from any directory.
+// A COM name outside COM1..COM255 is a mistake, not a file of that name.
 std::optional<std::string> DeviceArgument(const QString& argument) {
   if (argument.isEmpty() || HasControlCharacter(argument)) return std::nullopt;
   std::string bytes = argument.toLocal8Bit().toStdString();
   if (PortMapNumber(bytes) != 0) return bytes;
+  static const QRegularExpression comName(QStringLiteral("^com[0-9]+$"),
+                                          QRegularExpression::CaseInsensitiveOption);
+  if (comName.match(argument).hasMatch()) return std::nullopt;
   return QFileInfo(argument).absoluteFilePath().toLocal8Bit().toStdString();
 }
 
@@ -141,7 +146,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   if (!devices.isEmpty()) {
     std::optional<std::string> device = DeviceArgument(devices.front());
     if (!device) {
-      return UsageError(QStringLiteral("'%1' cannot name a device.").arg(devices.front()));
+      return UsageError(QStringLiteral("'%1' names no device: give a path or COM1 to COM%2.")
+                            .arg(devices.front())
+                            .arg(kPortCount));
     }
     outcome.options.device = *device;
   }
