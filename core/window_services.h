@@ -1,7 +1,8 @@
 // What the core asks of the window that owns the terminal state. The receive
 // worker and the transmit paths call these from their own threads; every call
-// is synchronous: it returns once the window has done what was asked.
-// With no window attached (TerminalState::window is null) nothing is called.
+// but ReceivedChanged is synchronous: it returns once the window has done
+// what was asked. With no window attached (TerminalState::window is null)
+// nothing is called.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +22,18 @@ class WindowServices {
 
   // Render the receive log and run the form exchange in the phase's direction.
   virtual void Refresh(RefreshPhase phase) = 0;
+
+  // Asked by the worker before each burst: whether the controls may hold
+  // something the state does not have yet, so that a capture refresh must run
+  // first. A window that notes every edit as it happens answers true only
+  // after one; by default every burst captures.
+  virtual bool CaptureDue() { return true; }
+
+  // Told by the worker after each burst: the log and the counters changed. By
+  // default they are published at once (a publish refresh, waited for); a
+  // window may instead note it and show the latest state at its own pace, so
+  // the worker goes straight back to the line.
+  virtual void ReceivedChanged() { Refresh(RefreshPhase::kPublish); }
 
   // Show txCount in the TX box at once, outside any form exchange.
   virtual void ShowTxCount(uint32_t txCount) = 0;

@@ -15,10 +15,11 @@ FrameRules ReadRules(TerminalState& state) {
 }
 
 // The capture refresh lets the window store what the user typed before the
-// log changes; the publish refresh shows the new log and counters.
+// log changes (only when there is something new to store); afterwards the
+// window learns that the log and the counters changed.
 void FlushBurst(TerminalState& state, const uint8_t* chunk, int length) {
   WindowServices* window = state.Window();
-  if (window) window->Refresh(RefreshPhase::kCapture);
+  if (window && window->CaptureDue()) window->Refresh(RefreshPhase::kCapture);
   {
     std::lock_guard guard(state.lock);
     state.AppendReceived(chunk, length);
@@ -29,7 +30,7 @@ void FlushBurst(TerminalState& state, const uint8_t* chunk, int length) {
     state.intervalSumMs += state.lastIntervalMs;
     if (state.sendCount > 0) state.averageMs = state.intervalSumMs / state.sendCount;
   }
-  if (window) window->Refresh(RefreshPhase::kPublish);
+  if (window) window->ReceivedChanged();
 }
 
 class Pass {

@@ -35,7 +35,28 @@ void SetLineText(QLineEdit* edit, const QString& text, RepaintPacer* pacer = nul
 }  // namespace
 
 FormExchange::FormExchange(TerminalState& state, const FormControls& controls)
-    : state_(state), controls_(controls) {}
+    : state_(state), controls_(controls) {
+  WatchEdits();
+}
+
+void FormExchange::WatchEdits() {
+  // Program changes count as well as the user's: a box set by code before a
+  // burst must reach the state just as a typed one.
+  auto mark = [this] {
+    if (!publishing_) MarkEdited();
+  };
+  for (ByteTextBox* box : {static_cast<ByteTextBox*>(controls_.receiveBox), controls_.sendBox}) {
+    QObject::connect(box, &ByteTextBox::textChanged, box, mark);
+  }
+  for (QCheckBox* check : {controls_.sendAsHex, controls_.hexDisplay, controls_.timerSend,
+                           controls_.replyAfterFrame}) {
+    QObject::connect(check, &QCheckBox::toggled, check, mark);
+  }
+  for (QLineEdit* edit : {controls_.period, controls_.interval, controls_.rxCount,
+                          controls_.txCount, controls_.average, controls_.frameEnd}) {
+    QObject::connect(edit, &QLineEdit::textChanged, edit, mark);
+  }
+}
 
 bool FormExchange::Fail(QWidget* control, const char* message) {
   control->setFocus(Qt::OtherFocusReason);
@@ -151,6 +172,7 @@ void FormExchange::Publish() {
   }
   if (rulesChanged) state_.FrameRulesChanged();
 
+  publishing_ = true;
   // The box shows the text from its first line after every publish.
   switch (receiveUpdate) {
     case ReceiveUpdate::kNone:
@@ -179,10 +201,13 @@ void FormExchange::Publish() {
   controls_.frameEnd->setMaxLength(kMaxFrameEndLength);
   SetLineText(controls_.frameEnd, TextFromBytes(frameEnd));
   controls_.replyAfterFrame->setChecked(replyAfterFrame);
+  publishing_ = false;
 }
 
 void FormExchange::ShowTxCount(uint32_t txCount) {
+  publishing_ = true;
   SetLineText(controls_.txCount, QString::number(txCount), &counterPacer_);
+  publishing_ = false;
   shown_.txCount = txCount;
 }
 

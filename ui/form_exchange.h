@@ -20,6 +20,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -72,6 +73,13 @@ class FormExchange {
   // Shows `txCount` in the TX box at once, outside an exchange.
   void ShowTxCount(uint32_t txCount);
 
+  // Any thread: whether a control changed other than by a publish since the
+  // last call (and so a capture may find something new); clears the mark.
+  // Marked at first, so the first capture always runs.
+  bool TakeEdited() { return edited_.exchange(false); }
+  // Any thread: a capture is due again (one that failed must be retried).
+  void MarkEdited() { edited_.store(true); }
+
  private:
   // What the read-only boxes last showed: the field's value at that moment.
   // A capture reads a box back only while its field still holds that value;
@@ -86,11 +94,15 @@ class FormExchange {
   };
 
   bool Fail(QWidget* control, const char* message);
+  // Marks every change of a bound control that does not come from a publish.
+  void WatchEdits();
 
   TerminalState& state_;
   FormControls controls_;
   RepaintPacer counterPacer_{nullptr};  // the counters change with every burst
   Shown shown_;
+  std::atomic<bool> edited_{true};
+  bool publishing_ = false;  // the controls change because of a publish
 };
 
 }  // namespace quorvel

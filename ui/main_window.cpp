@@ -27,6 +27,7 @@
 #include "ui/line_tools.h"
 #include "ui/message_box.h"
 #include "ui/modem_menu.h"
+#include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
 #include "ui/status_line.h"
 
@@ -90,6 +91,8 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
                                                  static_cast<QLineEdit*>(Control(kFrameEndBox)),
                                                  static_cast<QCheckBox*>(Control(kReplyCheck)),
                                              });
+  publisher_ =
+      std::make_unique<PublishPacer>([this] { HandleRefresh(RefreshPhase::kPublish); }, nullptr);
   sendTimer_ = new QTimer(this);
   sendTimer_->setTimerType(Qt::PreciseTimer);
   ConnectEvents();
@@ -301,6 +304,18 @@ void MainWindow::Refresh(RefreshPhase phase) {
   state_.uiCalls.Run([this, phase] { HandleRefresh(phase); });
 }
 
+bool MainWindow::CaptureDue() {
+  return exchange_->TakeEdited();
+}
+
+void MainWindow::ReceivedChanged() {
+  publisher_->Request();
+}
+
+bool MainWindow::PublishSettled() const {
+  return !publisher_->Busy();
+}
+
 void MainWindow::ShowTxCount(uint32_t txCount) {
   state_.uiCalls.Run([this, txCount] { exchange_->ShowTxCount(txCount); });
 }
@@ -318,7 +333,8 @@ void MainWindow::HandleRefresh(RefreshPhase phase) {
                       state_.hexDisplay != 0);
   }
   if (phase == RefreshPhase::kCapture) {
-    exchange_->Capture();
+    // A failed check is met again (and shown again) before the next burst.
+    if (!exchange_->Capture()) exchange_->MarkEdited();
   } else {
     exchange_->Publish();
   }

@@ -5,7 +5,10 @@
 // it is asked to close.
 //
 // The receive worker reaches it through WindowServices: every call is handed
-// to the UI thread through state.uiCalls and returns once it has run there.
+// to the UI thread through state.uiCalls and returns once it has run there,
+// except the news of a burst, which the window publishes at its own pace
+// (PublishPacer). The worker captures before a burst only after a bound
+// control changed.
 #pragma once
 
 #include <QDialog>
@@ -29,6 +32,7 @@ namespace quorvel {
 class FormExchange;
 class LineTools;
 class ModemMenu;
+class PublishPacer;
 class StatusLine;
 
 // The period a send timer really runs with for a requested period: below
@@ -50,6 +54,8 @@ class MainWindow : public QDialog, public WindowServices {
 
   // WindowServices; any thread.
   void Refresh(RefreshPhase phase) override;
+  bool CaptureDue() override;
+  void ReceivedChanged() override;
   void ShowTxCount(uint32_t txCount) override;
   void ShowMessage(StringId text) override;
 
@@ -77,6 +83,8 @@ class MainWindow : public QDialog, public WindowServices {
   LineSelection CurrentSelection() const;
   // The send timer (id 1) and the period it runs with, for inspection.
   const QTimer& SendTimer() const { return *sendTimer_; }
+  // The worker's bursts shown, none waiting for a frame's end.
+  bool PublishSettled() const;
 
   // The Enter (OK) and Escape (Cancel) commands: neither ends the window.
   void accept() override {}
@@ -128,6 +136,7 @@ class MainWindow : public QDialog, public WindowServices {
   ModemMenu* modemMenu_ = nullptr;
   std::map<int, QWidget*> controls_;
   std::unique_ptr<FormExchange> exchange_;
+  std::unique_ptr<PublishPacer> publisher_;  // the worker's bursts, shown at the display's pace
   QMenu* windowMenu_ = nullptr;
   StatusLine* statusLine_ = nullptr;
   LineTools* tools_ = nullptr;
