@@ -41,16 +41,15 @@ FormExchange::FormExchange(TerminalState& state, const FormControls& controls)
 
 void FormExchange::WatchEdits() {
   // Program changes count as well as the user's: a box set by code before a
-  // burst must reach the state just as a typed one.
+  // burst must reach the state just as a typed one. The check boxes need no
+  // watching: a click stores its check in the state at once.
   auto mark = [this] {
-    if (!publishing_) MarkEdited();
+    if (publishing_) return;
+    uncaptured_ = true;
+    captureDue_.store(true);
   };
   for (ByteTextBox* box : {static_cast<ByteTextBox*>(controls_.receiveBox), controls_.sendBox}) {
     QObject::connect(box, &ByteTextBox::textChanged, box, mark);
-  }
-  for (QCheckBox* check : {controls_.sendAsHex, controls_.hexDisplay, controls_.timerSend,
-                           controls_.replyAfterFrame}) {
-    QObject::connect(check, &QCheckBox::toggled, check, mark);
   }
   for (QLineEdit* edit : {controls_.period, controls_.interval, controls_.rxCount,
                           controls_.txCount, controls_.average, controls_.frameEnd}) {
@@ -65,7 +64,12 @@ bool FormExchange::Fail(QWidget* control, const char* message) {
   return false;
 }
 
+void FormExchange::CaptureIfEdited() {
+  if (uncaptured_) Capture();
+}
+
 bool FormExchange::Capture() {
+  uncaptured_ = false;
   // Everything the controls hold, read before the lock is taken.
   bool receiveEdited = controls_.receiveBox->Edited();
   std::string receiveText = receiveEdited ? controls_.receiveBox->Bytes() : std::string();

@@ -74,11 +74,15 @@ class FormExchange {
   void ShowTxCount(uint32_t txCount);
 
   // Any thread: whether a control changed other than by a publish since the
-  // last call (and so a capture may find something new); clears the mark.
-  // Marked at first, so the first capture always runs.
-  bool TakeEdited() { return edited_.exchange(false); }
-  // Any thread: a capture is due again (one that failed must be retried).
-  void MarkEdited() { edited_.store(true); }
+  // last call, so that a capture may find something new; clears the mark.
+  // Set at first, so the first burst captures. The receive worker asks it
+  // before every burst.
+  bool TakeCaptureDue() { return captureDue_.exchange(false); }
+
+  // Captures when a control changed since the last capture. A publish runs
+  // it first, or it would put the state's older values over what the user
+  // typed since.
+  void CaptureIfEdited();
 
  private:
   // What the read-only boxes last showed: the field's value at that moment.
@@ -101,8 +105,9 @@ class FormExchange {
   FormControls controls_;
   RepaintPacer counterPacer_{nullptr};  // the counters change with every burst
   Shown shown_;
-  std::atomic<bool> edited_{true};
-  bool publishing_ = false;  // the controls change because of a publish
+  std::atomic<bool> captureDue_{true};  // for the worker
+  bool uncaptured_ = false;             // for the UI thread: an edit no capture took yet
+  bool publishing_ = false;             // the controls change because of a publish
 };
 
 }  // namespace quorvel

@@ -91,8 +91,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
                                                  static_cast<QLineEdit*>(Control(kFrameEndBox)),
                                                  static_cast<QCheckBox*>(Control(kReplyCheck)),
                                              });
-  publisher_ =
-      std::make_unique<PublishPacer>([this] { HandleRefresh(RefreshPhase::kPublish); }, nullptr);
+  publisher_ = std::make_unique<PublishPacer>([this] { PublishReceived(); }, nullptr);
   sendTimer_ = new QTimer(this);
   sendTimer_->setTimerType(Qt::PreciseTimer);
   ConnectEvents();
@@ -305,11 +304,18 @@ void MainWindow::Refresh(RefreshPhase phase) {
 }
 
 bool MainWindow::CaptureDue() {
-  return exchange_->TakeEdited();
+  return exchange_->TakeCaptureDue();
 }
 
 void MainWindow::ReceivedChanged() {
   publisher_->Request();
+}
+
+void MainWindow::PublishReceived() {
+  // What was typed since the last capture goes to the state first, or the
+  // publish would put the older values back into the boxes.
+  exchange_->CaptureIfEdited();
+  HandleRefresh(RefreshPhase::kPublish);
 }
 
 bool MainWindow::PublishSettled() const {
@@ -333,8 +339,7 @@ void MainWindow::HandleRefresh(RefreshPhase phase) {
                       state_.hexDisplay != 0);
   }
   if (phase == RefreshPhase::kCapture) {
-    // A failed check is met again (and shown again) before the next burst.
-    if (!exchange_->Capture()) exchange_->MarkEdited();
+    exchange_->Capture();
   } else {
     exchange_->Publish();
   }

@@ -109,6 +109,7 @@ class MainWindow : public QDialog, public WindowServices {
   void ApplyStoredSettings();
   void SaveSettingsOnClose();
   void HandleRefresh(RefreshPhase phase);
+  void PublishReceived();
   void ShowLinkStatus(const LinkStatus& status);
   void UpdatePortToolTip();
   void Enable(ControlId id, bool enabled);

@@ -6,11 +6,12 @@
 // What is exactly checkable while bytes keep arriving:
 // - The terminal's received total (the "received stream" position) is the RX
 //   count plus where the stream stood at the last "Reset cnt". A reset in the
-//   middle of the stream is located exactly: while the UI thread runs the
-//   click it serves no worker call, and the worker blocks on the publish
-//   refresh after every append, so at most one burst can land between two
-//   looks at the state taken right before and right after the click, and the
-//   log's length tells whether it came and how long it was.
+//   middle of the stream is located exactly: the worker does not wait for the
+//   window after a burst, but it does wait in the capture it runs before a
+//   burst once a bound control changed. So the run changes one, waits until
+//   the worker is held in that capture, and takes two looks at the state
+//   right before and right after the click, serving no worker call meanwhile:
+//   no burst can land between them.
 // - The received stream is every byte written to the device the link has open,
 //   session after session. Bytes written while the link is closed, or to the
 //   other device, are never received (the open's purge drops them), so the
@@ -601,6 +602,7 @@ class StressRun {
   // "Reset cnt" while the stream runs: where the stream stood at the reset is
   // told by a look right before and one right after the click (see the top).
   std::string Reset() {
+    if (open_ && !HoldWorkerInCapture()) return "the worker never ran the capture that fell due";
     Snapshot before = Take();
     if (std::string failure = Check(before, "before a reset"); !failure.empty()) return failure;
     // A plain click: no event is handled, so no worker call is served meanwhile.
@@ -620,6 +622,16 @@ class StressRun {
     if (burst > 0) ++resetsWithBurst_;
     resetBase_ = endBefore + burst - after.rxCount;
     return Check(after, "after a reset");
+  }
+
+  // A program change of the send box makes a capture due before the next
+  // burst; true once the worker waits for the UI thread (in that capture, or
+  // in any other call), which it does until the loop runs again.
+  bool HoldWorkerInCapture() {
+    auto* sendBox = harness_.Get<ByteTextBox>(kSendBox);
+    sendBox->setPlainText(sendBox->toPlainText());
+    pollfd waiting = {window_.State().uiCalls.WakeDescriptor(), POLLIN, 0};
+    return ::poll(&waiting, 1, 15000) == 1;
   }
 
   // A mode's check box is disabled while another mode is on.
