@@ -20,13 +20,14 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quorvel_bench [--samples N] [--idle-seconds S] [--stream-mb M] [--stream-runs R]\n"
-    "                     [--startup-runs R] [--only TEXT]\n"
+    "                     [--startup-runs R] [--only TEXT] [--window-only]\n"
     "  --samples N       samples per latency measurement (default 1000)\n"
     "  --idle-seconds S  length of each idle measurement (default 10)\n"
     "  --stream-mb M     size of the receive-throughput stream (default 20)\n"
     "  --stream-runs R   runs of the throughput measurement (default 3)\n"
     "  --startup-runs R  processes started for the start-up (default 1000)\n"
-    "  --only TEXT       only the measurements whose name contains TEXT\n";
+    "  --only TEXT       only the measurements whose name contains TEXT\n"
+    "  --window-only     no headless rows (for a second run on another platform)\n";
 
 constexpr char kStartupName[] = "Start-up";
 
@@ -54,11 +55,16 @@ int Main(int argc, char** argv) {
 #endif
   BenchOptions options;
   std::string only;
+  bool windowOnly = false;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return 0;
+    }
+    if (arg == "--window-only") {
+      windowOnly = true;
+      continue;
     }
     int value = 0;
     bool ok = i + 1 < argc;
@@ -95,18 +101,21 @@ int Main(int argc, char** argv) {
   }
   std::string loadBefore = LoadAverage();
   std::vector<Row> core;
-  for (const Measure& measure : measures) core.push_back(measure.run(MakeCoreHost, options));
+  if (!windowOnly) {
+    for (const Measure& measure : measures) core.push_back(measure.run(MakeCoreHost, options));
+  }
   std::vector<Row> window;
   for (size_t i = 0; i < measures.size(); ++i) {
 #ifdef QUORVEL_BENCH_WINDOW
     window.push_back(measures[i].run(MakeWindowHost, options));
 #else
-    window.push_back(NotBuilt(core[i].measure, core[i].goal));
+    window.push_back(windowOnly ? NotBuilt(measures[i].name, "")
+                                : NotBuilt(core[i].measure, core[i].goal));
 #endif
   }
   std::vector<Row> rows;
   for (size_t i = 0; i < measures.size(); ++i) {
-    rows.push_back(core[i]);
+    if (!windowOnly) rows.push_back(core[i]);
     rows.push_back(window[i]);
   }
   if (selected(kLineWatchName)) {

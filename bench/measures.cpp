@@ -271,6 +271,57 @@ Row Throughput(const HostFactory& make, const BenchOptions& options,
   return row;
 }
 
+// A device streaming steadily at 1 MB/s in steps of 10,000 bytes every 10 ms,
+// as quorvel-devsim --stream 1000000 does: the CPU the terminal spends on a
+// busy line that is far from its limit.
+Row SteadyStream(const HostFactory& make, const BenchOptions& options) {
+  const std::string measure =
+      "Steady stream, 1 MB/s, " + std::to_string(options.idleSeconds) + " s";
+  constexpr size_t kStep = 10'000;
+  constexpr auto kStepPeriod = milliseconds(10);
+  auto host = make();
+  Progress(measure, host->Name());
+  PtyLine line;
+  if (!line.Ok()) return Failed(measure, host->Name(), "no pseudo-terminal");
+  std::string failure;
+  double cpuPercent = 0;
+  bool ran = host->Run(line.Path(), [&] {
+    host->SetHexDisplay(false);
+    std::vector<uint8_t> step(kStep);
+    for (size_t i = 0; i < kStep; ++i) step[i] = static_cast<uint8_t>(i);
+    const int steps = options.idleSeconds * 100;
+    double cpu0 = ProcessCpuMs();
+    auto start = Clock::now();
+    for (int i = 0; i < steps; ++i) {
+      // The device's own pace, not a wait for the terminal.
+      std::this_thread::sleep_until(start + kStepPeriod * (i + 1));
+      if (!line.WriteAll(step, Clock::now() + std::chrono::seconds(5))) {
+        failure = "the line did not take the stream";
+        return;
+      }
+    }
+    if (!host->WaitShownRxCount(static_cast<uint32_t>(kStep) * static_cast<uint32_t>(steps),
+                                std::chrono::seconds(10))) {
+      failure = "the RX box never showed every byte";
+      return;
+    }
+    double seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
+    cpuPercent = (ProcessCpuMs() - cpu0) / 10.0 / seconds;
+  });
+  if (!ran) return Failed(measure, host->Name(), "the link did not open");
+  if (!failure.empty()) return Failed(measure, host->Name(), failure);
+  Row row;
+  row.measure = measure;
+  row.terminal = host->Name();
+  row.median = Format(cpuPercent, 2) + " % CPU";
+  row.p99 = row.max = "—";
+  row.samples = std::to_string(options.idleSeconds) + " s";
+  row.goal = "< 2 % of a core";
+  row.verdict = cpuPercent < 2 ? "met" : "missed";
+  row.notes = "CPU of the whole process, the device thread's writes included; every byte shown";
+  return row;
+}
+
 struct IdleFigures {
   double cpuPercent = 0;
   double workerWakeups = 0;
@@ -427,6 +478,7 @@ std::vector<Measure> Measures() {
        [](F, O) {
          return FileSend(64 * 200, 64, {2, 0});
        }},
+      {"Steady stream", [](F make, O options) { return SteadyStream(make, options); }},
       {"Idle, no traffic", [](F make, O options) { return Idle(make, options, false); }},
       {"Idle, unfinished frame", [](F make, O options) { return Idle(make, options, true); }},
       {"Refresh, full log, text", [](F make, O options) { return Refresh(make, options, false); }},

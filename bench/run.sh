@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the benchmarks in Release (in build-bench) and prints the report
-# table: the headless core and the window offscreen.
+# table: the headless core, the window offscreen, and the window on a real X
+# server (Xvfb), where every repaint also travels to the server.
 # Arguments go to quorvel_bench (--help lists them).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
-"$root/tools/install-deps.sh"
+"$root/tools/install-deps.sh" xvfb xauth
 
 # Warnings are enforced by the test builds; -O3 adds false positives of its
 # own (GCC 12's -Wrestrict in std::string) that must not stop a measurement.
@@ -13,11 +14,18 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUORVEL_BUILD
   -DQUORVEL_WERROR=OFF >/dev/null
 cmake --build "$build" --target quorvel_bench >&2
 
-export QT_QPA_PLATFORM=offscreen
 # Qt wants a private runtime directory and complains at every start without one.
 if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
   XDG_RUNTIME_DIR=$(mktemp -d)
   export XDG_RUNTIME_DIR
   trap 'rm -rf "$XDG_RUNTIME_DIR"' EXIT
 fi
-"$build/bench/quorvel_bench" "$@"
+status=0
+QT_QPA_PLATFORM=offscreen "$build/bench/quorvel_bench" "$@" || status=$?
+# The same window measurements on Xvfb: their rows continue the table (its
+# header left out).
+xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  env QT_QPA_PLATFORM=xcb "$build/bench/quorvel_bench" --window-only "$@" >"$build/x-rows.txt" ||
+  status=$?
+grep '^| ' "$build/x-rows.txt" | tail -n +3
+exit $status

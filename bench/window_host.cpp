@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEventLoop>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <atomic>
 #include <condition_variable>
@@ -43,7 +44,10 @@ class WindowHost : public TerminalHost {
     if (!directory_.empty()) std::filesystem::remove_all(directory_, ignored);
   }
 
-  std::string Name() const override { return "window"; }
+  // Offscreen unless run on an X server (bench/run.sh uses Xvfb for that).
+  std::string Name() const override {
+    return QGuiApplication::platformName() == QStringLiteral("xcb") ? "window, X server" : "window";
+  }
 
   bool Run(const std::string& devicePath, const std::function<void()>& scenario) override {
     if (directory_.empty() || !WriteBenchSettings(directory_, devicePath)) return false;
