@@ -27,7 +27,8 @@ constexpr char kUsage[] =
     "  --stream-runs R   runs of the throughput measurement (default 3)\n"
     "  --startup-runs R  processes started for the start-up (default 1000)\n"
     "  --only TEXT       only the measurements whose name contains TEXT\n"
-    "  --window-only     no headless rows (for a second run on another platform)\n";
+    "  --window-only     the window's rows of the measurements only (for a second\n"
+    "                    run on another platform; no line-watch or start-up rows)\n";
 
 constexpr char kStartupName[] = "Start-up";
 
@@ -118,11 +119,12 @@ int Main(int argc, char** argv) {
     if (!windowOnly) rows.push_back(core[i]);
     rows.push_back(window[i]);
   }
-  if (selected(kLineWatchName)) {
+  // The runs below are the same on any platform: once is enough.
+  if (selected(kLineWatchName) && !windowOnly) {
     for (bool driverWaits : {true, false})
       rows.push_back(MeasureLineWatchIdle(options, driverWaits));
   }
-  if (selected(kStartupName)) {
+  if (selected(kStartupName) && !windowOnly) {
 #ifdef QUORVEL_BENCH_WINDOW
     rows.push_back(MeasureStartup(options));
 #else

@@ -27,5 +27,5 @@ QT_QPA_PLATFORM=offscreen "$build/bench/quorvel_bench" "$@" || status=$?
 xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
   env QT_QPA_PLATFORM=xcb "$build/bench/quorvel_bench" --window-only "$@" >"$build/x-rows.txt" ||
   status=$?
-grep '^| ' "$build/x-rows.txt" | tail -n +3
+grep '^| ' "$build/x-rows.txt" | tail -n +2
 exit $status
