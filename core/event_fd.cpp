@@ -20,12 +20,10 @@ void EventFd::Signal() {
   }
 }
 
-void EventFd::Drain() {
+bool EventFd::Drain() {
   // An eventfd holds one counter: a single read empties it.
   uint64_t count;
-  if (fd_ >= 0) {
-    [[maybe_unused]] ssize_t ignored = read(fd_, &count, sizeof count);
-  }
+  return fd_ >= 0 && read(fd_, &count, sizeof count) == sizeof count;
 }
 
 }  // namespace quorvel

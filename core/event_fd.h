@@ -14,7 +14,8 @@ class EventFd {
 
   int Descriptor() const { return fd_; }
   void Signal();
-  void Drain();  // readable no longer, until the next Signal()
+  // Readable no longer, until the next Signal(); returns whether it was.
+  bool Drain();
 
  private:
   int fd_;

@@ -37,31 +37,52 @@ void SerialPort::Show(StringId text) {
 }
 
 bool SerialPort::Open(int portNumber, const LineParameters& line) {
-  if (IsOpen()) Close();
+  Close();  // also what is left of a line that hung up
   std::string path = names_.DevicePath(portNumber);
-  if (path.empty() || !OpenDevice(path.c_str())) {
+  if (path.empty() || OpenPath(path, line) != 0) {
     Show(StringId::kOpenFail);
     return false;
   }
+  return true;
+}
+
+int SerialPort::Reopen(const LineParameters& line) {
+  Close();  // also what is left of a line that hung up
+  return path_.empty() ? ENOENT : OpenPath(path_, line);
+}
+
+int SerialPort::OpenPath(const std::string& path, const LineParameters& line) {
+  if (int error = OpenDevice(path.c_str()); error != 0) return error;
+  path_ = path;
+  markedHungUp_.store(false);
+  hungUp_.Drain();     // a hang-up of an earlier open is over
   ApplyLinesAtOpen();  // at once: the kernel has just raised both lines
   ResumeWaits();       // a fresh open starts with waits enabled again
   isOpen_.store(true, std::memory_order_release);
   SetConfig(line);
   FlushLine(fd_, 2);
-  return true;
+  return 0;
 }
 
-bool SerialPort::OpenDevice(const char* path) {
+int SerialPort::OpenDevice(const char* path) {
   int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return errno;
   // flock as well as TIOCEXCL: root is not kept out by TIOCEXCL alone.
-  if (!isatty(fd) || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0 ||
-      !MakeLineRaw(fd)) {
-    ::close(fd);
-    return false;
+  int error = 0;
+  if (!isatty(fd)) {
+    error = ENOTTY;
+  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    error = EBUSY;
+  } else if (!MakeLineRaw(fd)) {
+    error = errno != 0 ? errno : EIO;
   }
+  if (error != 0) {
+    ::close(fd);
+    return error;
+  }
+  std::lock_guard guard(writeMutex_);
   fd_ = fd;
-  return true;
+  return 0;
 }
 
 void SerialPort::SetLinesAtOpen(LinesAtOpen lines) {
@@ -80,7 +101,8 @@ void SerialPort::ApplyLinesAtOpen() {
 
 void SerialPort::SetConfig(const LineParameters& line) {
   if (!IsOpen()) return;
-  ApplyLineParameters(fd_, line);
+  std::lock_guard guard(writeMutex_);  // the reader may close a hung-up line meanwhile
+  if (fd_ >= 0) ApplyLineParameters(fd_, line);
 }
 
 int SerialPort::Read(uint8_t* buffer, int capacity) {
@@ -89,7 +111,39 @@ int SerialPort::Read(uint8_t* buffer, int capacity) {
   do {
     got = ::read(fd_, buffer, static_cast<size_t>(capacity));
   } while (got < 0 && errno == EINTR);
-  return got > 0 ? static_cast<int>(got) : 0;
+  if (got > 0) return static_cast<int>(got);
+  // A raw line with nothing buffered reads 0 bytes whether or not it hung
+  // up, so a hang-up seen by a wait or a write closes it once the bytes that
+  // came before it are taken.
+  if (markedHungUp_.load() || (got < 0 && IsHangupError(errno))) DropHungUpLine();
+  return 0;
+}
+
+bool SerialPort::IsHangupError(int error) {
+  return error == EIO || error == ENXIO || error == ENODEV;
+}
+
+void SerialPort::DropHungUpLine() {
+  isOpen_.store(false, std::memory_order_release);
+  CancelWaits();  // a writer waiting for room lets go of the descriptor
+  {
+    std::lock_guard guard(writeMutex_);
+    ReleaseDevice();
+  }
+  markedHungUp_.store(false);
+  hungUp_.Signal();
+}
+
+void SerialPort::ReleaseDevice() {
+  // /dev/null takes the dead device's place under the same number: the
+  // kernel lets go of the device now, while threads that still hold the
+  // number (the modem-line watch) meet a harmless file instead of whatever
+  // the number would name after a close. Close() closes it on the UI thread.
+  int placeholder = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (placeholder >= 0) {
+    ::dup3(placeholder, fd_, O_CLOEXEC);
+    ::close(placeholder);
+  }
 }
 
 void SerialPort::Write(const uint8_t* bytes, int count) {
@@ -97,7 +151,7 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
   bool failed = false;
   {
     std::lock_guard guard(writeMutex_);
-    if (fd_ < 0) return;  // closed while this thread waited for the lock
+    if (!IsOpen()) return;  // closed while this thread waited for the lock
     int64_t deadline = NowMs() + WriteBoundMs(count);
     int written = 0;
     while (written < count) {
@@ -110,6 +164,10 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
         if (!WaitWritable(deadline)) break;  // timed out or cancelled: a short write
       } else {
         failed = true;
+        if (n < 0 && IsHangupError(errno)) {
+          markedHungUp_.store(true);
+          WakeReader();  // the reader closes the dead line
+        }
         break;
       }
     }
@@ -154,6 +212,7 @@ void SerialPort::Pause(int ms) {
 
 void SerialPort::WaitReadable(int timeoutMs) {
   if (!IsOpen() || cancelled_.load()) return;
+  if (markedHungUp_.load()) return;  // the next read closes the line
   pollfd fds[3] = {
       {fd_, POLLIN, 0}, {cancelEvent_.Descriptor(), POLLIN, 0}, {wake_.Descriptor(), POLLIN, 0}};
   int ready = ::poll(fds, 3, timeoutMs);
@@ -162,13 +221,7 @@ void SerialPort::WaitReadable(int timeoutMs) {
     wake_.Drain();
     return;
   }
-  if (fds[0].revents & (POLLHUP | POLLERR)) {
-    // Hung up: the descriptor stays "ready" for ever, and a hung-up terminal
-    // even reports itself readable while every read returns nothing. Wait on
-    // the cancel event alone so the caller's loop still rests.
-    static constexpr int kHungUpRestMs = 250;
-    Pause(timeoutMs < 0 || timeoutMs > kHungUpRestMs ? kHungUpRestMs : timeoutMs);
-  }
+  if (fds[0].revents & (POLLHUP | POLLERR)) markedHungUp_.store(true);
 }
 
 void SerialPort::WakeReader() {
@@ -186,10 +239,15 @@ void SerialPort::ResumeWaits() {
 }
 
 void SerialPort::Close() {
-  if (fd_ < 0) return;
+  if (fd_ < 0) return;  // fd_ changes on this thread only
   isOpen_.store(false, std::memory_order_release);
   CancelWaits();                       // a waiting reader or writer sees the close at once
   std::lock_guard guard(writeMutex_);  // let a write on another thread finish first
+  CloseDescriptor();
+}
+
+void SerialPort::CloseDescriptor() {
+  if (fd_ < 0) return;
   // Exclusive mode belongs to the line, not to our descriptor: while another
   // process holds the device (a simulator keeping a pseudo-terminal up) it
   // would outlive this close and make every later open fail with EBUSY.

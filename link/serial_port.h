@@ -2,11 +2,17 @@
 // thread and the worker write it, the link control opens, configures and closes
 // it; Open, SetConfig and Close run on the UI thread only, and the link control
 // ends the worker before it closes, so no read ever meets a closed descriptor.
+//
+// A device that hangs up (an unplugged adapter) is let go of by the reading
+// thread itself, at once, so that the kernel can free its name for the
+// adapter's return; the port then reads as closed and HangupDescriptor()
+// turns readable, and Close() ends the rest.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "core/event_fd.h"
 #include "core/port.h"
@@ -40,6 +46,18 @@ class SerialPort : public Port {
   // fails.
   bool Open(int portNumber, const LineParameters& line);
 
+  // Opens the device of the last successful Open again, in the same way but
+  // showing nothing: returns 0 when open, otherwise why not (an errno value:
+  // ENOENT while the device is away, EACCES or EBUSY while it is not ours yet).
+  int Reopen(const LineParameters& line);
+  // The path the last successful Open used; "" before any.
+  const std::string& Path() const { return path_; }
+
+  // Readable from a hang-up until the next Open or Reopen.
+  int HangupDescriptor() const { return hungUp_.Descriptor(); }
+  // Whether the line hung up since the last call, Open or Reopen.
+  bool TakeHangup() { return hungUp_.Drain(); }
+
   // Applies the parameters that have values to the open device; a closed port
   // or a rejected configuration changes nothing and reports nothing.
   void SetConfig(const LineParameters& line);
@@ -55,8 +73,8 @@ class SerialPort : public Port {
   void Write(const uint8_t* bytes, int count) override;
 
   // Waits until the device has bytes to read, `timeoutMs` passes (-1: no
-  // limit) or CancelWaits() is called. A hung-up device does not end the wait
-  // early, so a dead line never turns a waiting loop into a busy one.
+  // limit) or CancelWaits() is called. A hung-up device ends the wait, and
+  // the Read after it closes the device (on the reading thread).
   void WaitReadable(int timeoutMs) override;
 
   // Any thread: ends the current and every later WaitReadable and Write wait
@@ -94,8 +112,16 @@ class SerialPort : public Port {
 
  private:
   void Show(StringId text);
-  bool OpenDevice(const char* path);
   void ApplyLinesAtOpen();
+  int OpenPath(const std::string& path, const LineParameters& line);
+  int OpenDevice(const char* path);
+  // Reading thread: a hang-up lets go of the device at once. A wait or a
+  // writer only marks it (markedHungUp_; a writer also wakes the reader), and
+  // the next Read lets go.
+  void DropHungUpLine();
+  void ReleaseDevice();    // with writeMutex_ held
+  void CloseDescriptor();  // with writeMutex_ held
+  static bool IsHangupError(int error);
   bool WaitWritable(int64_t deadline);
   void WaitForDrain(int64_t deadline);  // discards what is still queued then
   bool DrainedBy(int64_t deadline);
@@ -109,6 +135,9 @@ class SerialPort : public Port {
   std::atomic<bool> isOpen_{false};
   std::atomic<bool> cancelled_{false};
   int fd_ = -1;
+  std::string path_;
+  std::atomic<bool> markedHungUp_{false};
+  EventFd hungUp_;
   EventFd cancelEvent_;  // signalled while waits are cancelled
   EventFd wake_;         // signalled from WakeReader until a wait takes it
   std::mutex writeMutex_;

@@ -1,18 +1,18 @@
 #include "session/link_control.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace quorvel {
 
 LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
-  LineParameters line = ReadLineSelections(selection);
-  if (state_.port.IsOpen()) {
+  line_ = ReadLineSelections(selection);
+  if (Wanted()) {
     Shutdown();
-  } else {
-    port_.Open(selection.portPos + 1, line);
+  } else if (port_.Open(selection.portPos + 1, line_)) {
+    Started();
   }
-  if (!state_.port.IsOpen()) return {false, StringId::kOpenCaption};
-  StartLineWork();
-  worker_.Start(state_);
-  return {true, StringId::kCloseCaption};
+  return Status();
 }
 
 void LinkControl::StartLineWork() {
@@ -24,16 +24,24 @@ void LinkControl::StartLineWork() {
 }
 
 void LinkControl::ApplyLineSettings(const LineSelection& selection) {
-  if (state_.port.IsOpen()) port_.SetConfig(ReadLineSelections(selection));
+  if (!Wanted()) return;
+  line_ = ReadLineSelections(selection);  // a device that is away gets them when it returns
+  if (state_.port.IsOpen()) port_.SetConfig(line_);
 }
 
 std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {
-  if (!state_.port.IsOpen()) return std::nullopt;
+  if (!Wanted()) return std::nullopt;
   ToggleLink(selection);
   return ToggleLink(selection);
 }
 
 void LinkControl::Shutdown() {
+  held_ = false;
+  supervisor_.StopWaiting();
+  StopLine();
+}
+
+void LinkControl::StopLine() {
   writer_.Abort();
   // The worker ends before the close, so it never reads a closed (or reused)
   // descriptor and no second worker can start beside it.
@@ -42,6 +50,45 @@ void LinkControl::Shutdown() {
   watcher_.Stop();
   state_.port.Close();
   board_.Clear();
+}
+
+LinkStatus LinkControl::Status() const {
+  if (!Wanted()) return {false, StringId::kOpenCaption, false};
+  return {true, StringId::kCloseCaption, supervisor_.Waiting()};
+}
+
+void LinkControl::Started() {
+  held_ = true;
+  std::error_code error;
+  std::filesystem::path target = std::filesystem::canonical(port_.Path(), error);
+  target_ = error ? port_.Path() : target.string();
+  StartLineWork();
+  worker_.Start(state_);
+}
+
+bool LinkControl::Service() {
+  LinkStatus before = Status();
+  bool lookDue = supervisor_.TakeLookDue();
+  if (port_.TakeHangup() && held_ && !state_.port.IsOpen() && !supervisor_.Waiting()) {
+    // The worker let go of the dead line and ended (or ends at its next
+    // look); the line's own threads end now, before the descriptor goes.
+    StopLine();
+    supervisor_.StartWaiting(port_.Path(), target_);
+    lookDue = true;
+  }
+  if (lookDue && supervisor_.Waiting()) Look();
+  LinkStatus after = Status();
+  return after.open != before.open || after.waiting != before.waiting;
+}
+
+void LinkControl::Look() {
+  int error = port_.Reopen(line_);
+  if (error != 0) {
+    supervisor_.LookFailed(error);
+    return;
+  }
+  supervisor_.StopWaiting();
+  Started();
 }
 
 }  // namespace quorvel

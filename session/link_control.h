@@ -1,9 +1,16 @@
 // Opening, configuring and closing the link from selector positions, with no
 // window: the window hands in its selectors' positions and shows the caption
 // it gets back. All calls belong to the UI thread.
+//
+// An open link stays wanted when its device hangs up: the port closes at
+// once, and the link waits for the same path to return, then opens it with
+// the same line settings and starts a new worker; the state (counters, log,
+// modes) is untouched. The UI thread watches WakeDescriptor() and calls
+// Service() when it turns readable.
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "core/terminal_state.h"
 #include "engine/receive_worker.h"
@@ -13,39 +20,54 @@
 #include "session/line_actions.h"
 #include "session/line_board.h"
 #include "session/line_watcher.h"
+#include "session/reconnect_supervisor.h"
 
 namespace quorvel {
 
 struct LinkStatus {
-  bool open = false;
+  bool open = false;                          // open or waiting for its device: the link is wanted
   StringId caption = StringId::kOpenCaption;  // what the Open/Close button shows now
+  bool waiting = false;                       // the device went away; the link waits for it
 };
 
 class LinkControl {
  public:
   // `port` is the concrete device behind state.port.
-  LinkControl(TerminalState& state, SerialPort& port) : state_(state), port_(port) {}
+  LinkControl(TerminalState& state, SerialPort& port)
+      : state_(state), port_(port), supervisor_(port.HangupDescriptor()) {}
   ~LinkControl() { Shutdown(); }
   LinkControl(const LinkControl&) = delete;
   LinkControl& operator=(const LinkControl&) = delete;
 
-  // Closes an open link (after its worker has ended), or opens the port of
-  // portPos + 1 with the selected parameters (flow control included) and
-  // starts its worker and the watch of its modem lines. A failed open shows
-  // "Open com fail!" and reports closed.
+  // Closes an open or waiting link (after its worker has ended), or opens
+  // the port of portPos + 1 with the selected parameters (flow control
+  // included) and starts its worker and the watch of its modem lines. A
+  // failed open shows "Open com fail!" and reports closed.
   LinkStatus ToggleLink(const LineSelection& selection);
 
   // Pushes the selected parameters to the open port; a closed port is left alone.
   void ApplyLineSettings(const LineSelection& selection);
 
-  // Moves an open link to the port of portPos; with the link closed nothing
-  // happens and nothing is reported.
+  // Moves an open or waiting link to the port of portPos; with the link
+  // closed nothing happens and nothing is reported.
   std::optional<LinkStatus> ReopenOnPortChange(const LineSelection& selection);
 
   // Ends every window send, queued or in progress, stops and waits for the
-  // worker, then closes the port. Closing the link, moving it to another
-  // port and the window going away all come here; harmless when closed.
+  // worker, then closes the port, and waits no more for a device that went
+  // away. Closing the link, moving it to another port and the window going
+  // away all come here; harmless when closed.
   void Shutdown();
+
+  // Readable when Service() has something to do.
+  int WakeDescriptor() const { return supervisor_.Descriptor(); }
+  // Closes the worker of a device that hung up and starts waiting for it, or
+  // looks whether it is back and reopens it. Returns whether Status() changed.
+  bool Service();
+
+  LinkStatus Status() const;
+  bool Waiting() const { return supervisor_.Waiting(); }
+  // The path waited for; "" when not waiting.
+  const std::string& WaitingFor() const { return supervisor_.WaitingFor(); }
 
   bool WorkerRunning() const { return worker_.Running(); }
   // The writer of the window's sends on this link.
@@ -62,6 +84,11 @@ class LinkControl {
 
  private:
   void StartLineWork();
+  // Stops the worker and the line's threads, then closes the port.
+  void StopLine();
+  bool Wanted() const { return state_.port.IsOpen() || supervisor_.Waiting(); }
+  void Started();
+  void Look();
 
   TerminalState& state_;
   SerialPort& port_;
@@ -70,6 +97,10 @@ class LinkControl {
   LineBoard board_;
   LineWatcher watcher_{board_};
   LineActions actions_{board_};
+  ReconnectSupervisor supervisor_;
+  LineParameters line_;  // the line settings of the link, for a reopen
+  std::string target_;   // where the port's path led when it opened
+  bool held_ = false;    // opened here and not closed since
 };
 
 }  // namespace quorvel

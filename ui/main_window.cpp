@@ -57,10 +57,16 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   // between threads behind synchronisation ThreadSanitizer cannot see.
   callsWaiting_ = new QSocketNotifier(state_.uiCalls.WakeDescriptor(), QSocketNotifier::Read, this);
   connect(callsWaiting_, &QSocketNotifier::activated, this, [this] { state_.uiCalls.Serve(); });
+  // A device that hangs up, returns or is looked for again wakes the link.
+  linkWaiting_ = new QSocketNotifier(link_.WakeDescriptor(), QSocketNotifier::Read, this);
+  connect(linkWaiting_, &QSocketNotifier::activated, this, [this] {
+    if (link_.Service()) ShowLinkStatus(link_.Status());
+  });
 
-  setWindowTitle(
+  baseTitle_ =
       QStringLiteral("%1 serial debug tool  %2")
-          .arg(QString::fromLatin1(kMakerShortName), QString::fromLatin1(kMakerWebAddress)));
+          .arg(QString::fromLatin1(kMakerShortName), QString::fromLatin1(kMakerWebAddress));
+  setWindowTitle(baseTitle_);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
   setFont(DialogFont(kDialogFontPoints));
@@ -126,6 +132,7 @@ MainWindow::~MainWindow() {
   delete callsWaiting_;
   delete modemMenu_;
   delete tools_;
+  delete linkWaiting_;
 }
 
 void MainWindow::Shutdown() {
@@ -278,10 +285,18 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
       ->setText(QString::fromLatin1(LoadString(status.caption)));
   int position = Selector(kPortSelector)->currentIndex();
   std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
-  statusLine_->SetText(
-      StatusLine::Field::kLink,
-      QStringLiteral("%1 %2").arg(TextFromBytes(path),
-                                  status.open ? QStringLiteral("open") : QStringLiteral("closed")));
+  if (status.waiting) path = link_.WaitingFor();
+  QString state = status.waiting ? QStringLiteral("waiting")
+                  : status.open  ? QStringLiteral("open")
+                                 : QStringLiteral("closed");
+  statusLine_->SetText(StatusLine::Field::kLink,
+                       QStringLiteral("%1 %2").arg(TextFromBytes(path), state));
+  // The title says while the device is away, and no more once it is back.
+  setWindowTitle(status.waiting ? QStringLiteral("%1 \u2014 COM%2 waiting for %3")
+                                      .arg(baseTitle_)
+                                      .arg(position + 1)
+                                      .arg(TextFromBytes(path))
+                                : baseTitle_);
   modemMenu_->Refresh();
 }
 
@@ -349,6 +364,12 @@ void MainWindow::HandleRefresh(RefreshPhase phase) {
 
 void MainWindow::OnSend() {
   exchange_->Capture();
+  // Nothing can reach a device that is away; the user hears so as of a
+  // failed write. (The timer's sends skip silently: the port reads closed.)
+  if (link_.Waiting()) {
+    ShowMessage(StringId::kWriteFail);
+    return;
+  }
   // The writer sends it in turn, and the window stays the user's meanwhile.
   if (state_.port.IsOpen()) link_.Writer().QueueBytes(ComposedBytes(state_));
 }

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -143,6 +144,8 @@ class MainWindow : public QDialog, public WindowServices {
   LineTools* tools_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
+  QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
+  QString baseTitle_;
 };
 
 }  // namespace quorvel

@@ -1,0 +1,62 @@
+// Waits for a device that went away to come back, with no thread of its own
+// and no busy looking. One descriptor turns readable when the port hung up,
+// when an entry changes in a directory the device's path runs through, or
+// when a retry is due; the thread that drives the link (the UI thread) waits
+// on it and then lets the link control look (LinkControl::Service).
+//
+// While inotify watches the path's directory (and, for a symbolic link, the
+// directory of its target) nothing else wakes up. Where a watch cannot be
+// placed, a look every second stands in. A node that is there but not ours
+// yet (udev still setting its owner, another program closing it) is tried
+// again every 100 ms for a few seconds, then every second.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+#include "link/directory_watch.h"
+
+namespace quorvel {
+
+class ReconnectSupervisor {
+ public:
+  static constexpr std::chrono::milliseconds kSlowLook{1000};
+  static constexpr std::chrono::milliseconds kQuickRetry{100};
+  static constexpr std::chrono::milliseconds kQuickRetriesFor{3000};
+
+  // `hangupDescriptor` turns readable when the port hangs up.
+  explicit ReconnectSupervisor(int hangupDescriptor);
+  ~ReconnectSupervisor();
+  ReconnectSupervisor(const ReconnectSupervisor&) = delete;
+  ReconnectSupervisor& operator=(const ReconnectSupervisor&) = delete;
+
+  int Descriptor() const { return epoll_; }
+
+  // Starts waiting for `path`, which led to `target` when it was opened
+  // (the same path unless it is a symbolic link).
+  void StartWaiting(const std::string& path, const std::string& target);
+  void StopWaiting();
+  bool Waiting() const { return waiting_; }
+  const std::string& WaitingFor() const { return path_; }
+
+  // Takes what made the descriptor readable, except the hang-up itself
+  // (the port takes that). Returns whether a look at the device is due.
+  bool TakeLookDue();
+
+  // A look failed with `error` (an errno value): plans the next one.
+  void LookFailed(int error);
+
+ private:
+  void Arm(std::chrono::milliseconds first, std::chrono::milliseconds every);
+
+  int epoll_;
+  int timer_;
+  DirectoryWatch watch_;
+  bool waiting_ = false;
+  bool served_ = false;  // inotify watches every directory the path runs through
+  bool retrying_ = false;
+  std::chrono::steady_clock::time_point retryingSince_;
+  std::string path_;
+};
+
+}  // namespace quorvel
