@@ -1,17 +1,16 @@
 // COM numbers for the serial devices a Linux machine really has, handed out the
 // way a desktop system with COM ports would: sticky, lowest free first.
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <set>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include "link/device_description.h"
 #include "settings/profile_file.h"
 #include "settings/settings.h"
 
@@ -72,17 +71,9 @@ std::vector<std::string> SerialDeviceNames(const std::filesystem::path& ttyClass
   return names;
 }
 
-// Whether /dev/ttyS(number-1) has a UART behind it: its "type" reads non-zero.
-// The kernel lists ttyS0..ttyS31 whether or not a UART is there, with type 0.
-bool HasUart(const std::filesystem::path& ttyClassRoot, int number) {
-  std::filesystem::path typeFile = ttyClassRoot / ("ttyS" + std::to_string(number - 1)) / "type";
-  int fd = ::open(typeFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno != ENOENT && errno != ENOTDIR;
-  char text[32];
-  ssize_t got = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
-  if (got < 0) return true;  // something is there that we cannot tell: keep clear of it
-  return ProfileInteger(std::string(text, static_cast<std::size_t>(got)), 0) != 0;
+// Whether /dev/ttyS(number-1) has a UART behind it.
+bool DefaultHasUart(const std::filesystem::path& ttyClassRoot, int number) {
+  return HasUart(ttyClassRoot, "ttyS" + std::to_string(number - 1));
 }
 
 using NodeId = std::pair<dev_t, ino_t>;
@@ -98,7 +89,9 @@ bool NodeOf(const std::string& path, NodeId& id) {
 // no UART behind it; beyond kPortCount when there is none.
 int LowestFreeNumber(const std::map<int, std::string>& portMap,
                      const std::filesystem::path& ttyClassRoot, int next) {
-  while (next <= kPortCount && (portMap.contains(next) || HasUart(ttyClassRoot, next))) ++next;
+  while (next <= kPortCount && (portMap.contains(next) || DefaultHasUart(ttyClassRoot, next))) {
+    ++next;
+  }
   return next;
 }
 
@@ -122,8 +115,12 @@ std::map<int, std::string> AssignDetectedPorts(std::map<int, std::string>& portM
     if (namedPaths.contains(path) || (NodeOf(path, id) && namedNodes.contains(id))) continue;
     next = LowestFreeNumber(portMap, ttyClassRoot, next);
     if (next > kPortCount) break;
-    portMap.emplace(next, path);
-    added.emplace(next, path);
+    // A by-id link holds the adapter's serial number, so the entry follows
+    // the adapter, not the name the kernel gave it this time.
+    std::string byId = ByIdPath(path, devRoot / "serial" / "by-id");
+    std::string entry = byId.empty() ? path : byId;
+    portMap.emplace(next, entry);
+    added.emplace(next, entry);
     namedPaths.insert(path);
     ++next;
   }

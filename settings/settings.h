@@ -64,7 +64,8 @@ int PortMapNumber(std::string_view key);
 // Gives each serial device of this machine that no entry of `portMap` names
 // yet the lowest COM number that no entry uses and whose default device
 // /dev/ttyS(n-1) has no UART behind it (<ttyClassRoot>/ttyS(n-1)/type is 0 or
-// missing), and adds it to `portMap` as <devRoot>/<name>. The devices are the
+// missing), and adds it to `portMap` as the <devRoot>/serial/by-id link that
+// leads to it where there is one, otherwise as <devRoot>/<name>. The devices are the
 // entries of `ttyClassRoot` backed by hardware (with a "device" link) and
 // present in `devRoot`, except virtual consoles and the ttyS<n> devices, which
 // COM n+1 reaches anyway; they are taken in name order (ttyACM0, ttyUSB0,

@@ -9,6 +9,7 @@
 #include "link/serial_port.h"
 #include "settings/profile_file.h"
 #include "settings/settings.h"
+#include "support/fake_sysfs.h"
 #include "support/pty_device.h"
 #include "support/temp_files.h"
 
@@ -21,47 +22,9 @@ using testing::ReadAll;
 using testing::TempDir;
 using testing::WriteFile;
 using PortMap = std::map<int, std::string>;
-
-// One tty as sysfs shows it.
-struct Tty {
-  const char* name;
-  bool hardware = true;        // has a "device" link
-  const char* type = nullptr;  // contents of "type"; null: no such file
-  bool node = true;            // present in /dev
-};
-
-// A machine's /sys/class/tty and /dev, laid out like the kernel's: each class
-// entry is a link into /sys/devices, and hardware-backed ones have a "device"
-// link to their parent device.
-class FakeMachine {
- public:
-  FakeMachine() {
-    fs::create_directories(ttyClass());
-    fs::create_directories(dev());
-    fs::create_directories(root_ / "sys/devices/platform/hw");
-  }
-  fs::path ttyClass() const { return root_ / "sys/class/tty"; }
-  fs::path dev() const { return root_ / "dev"; }
-  std::string Node(const std::string& name) const { return (dev() / name).string(); }
-
-  void Plug(const Tty& tty) {
-    fs::path device = root_ / "sys/devices/platform" / tty.name;
-    fs::create_directories(device);
-    if (tty.hardware) fs::create_directory_symlink("../hw", device / "device");
-    if (tty.type != nullptr) WriteFile(device / "type", std::string(tty.type) + "\n");
-    fs::create_directory_symlink(device, ttyClass() / tty.name);
-    if (tty.node) WriteFile(dev() / tty.name, "");
-  }
-  void Unplug(const std::string& name) {
-    fs::remove(ttyClass() / name);
-    fs::remove_all(root_ / "sys/devices/platform" / name);
-    fs::remove(dev() / name);
-  }
-
- private:
-  TempDir dir_;
-  fs::path root_ = dir_.path();
-};
+using testing::FakeMachine;
+using testing::Tty;
+using testing::Usb;
 
 // ---------------------------------------------------------------- entries
 
