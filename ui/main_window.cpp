@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QSocketNotifier>
-#include <QTextDocument>
 #include <QTimer>
 #include <limits>
 
@@ -27,6 +26,7 @@
 #include "ui/line_tools.h"
 #include "ui/message_box.h"
 #include "ui/modem_menu.h"
+#include "ui/port_list.h"
 #include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
 #include "ui/status_line.h"
@@ -110,8 +110,9 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   setWindowIcon(AppIcon());
   // 4. The lists that the program fills.
   FillSelectors();
-  // 5. The stored settings.
+  // 5. The stored settings, and what is behind each port number.
   ApplyStoredSettings();
+  portList_ = new PortList(Selector(kPortSelector), port_.Names(), this);
   // 6. The counter and the first transmission timestamp.
   {
     std::lock_guard guard(state_.lock);
@@ -175,8 +176,6 @@ void MainWindow::ConnectEvents() {
     }
   }
   connect(sendTimer_, &QTimer::timeout, this, &MainWindow::OnTimer);
-  connect(Selector(kPortSelector), &QComboBox::currentIndexChanged, this,
-          &MainWindow::UpdatePortToolTip);
 }
 
 void MainWindow::BuildWindowMenu() {
@@ -226,7 +225,6 @@ void MainWindow::ApplyStoredSettings() {
     // A position outside the list leaves the selector with nothing selected.
     selector->setCurrentIndex(position >= 0 && position < selector->count() ? position : -1);
   }
-  UpdatePortToolTip();
   {
     std::lock_guard guard(state_.lock);
     state_.hexDisplay = settings.hexDisplay;
@@ -298,18 +296,6 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
                                       .arg(TextFromBytes(path))
                                 : baseTitle_);
   modemMenu_->Refresh();
-}
-
-void MainWindow::UpdatePortToolTip() {
-  int position = Selector(kPortSelector)->currentIndex();
-  std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
-  QString tip = TextFromBytes(path);
-  // A tooltip that looks like markup is shown as markup; the path comes from
-  // the settings file and is shown as written.
-  if (Qt::mightBeRichText(tip)) {
-    tip = QStringLiteral("<p style='white-space:pre'>%1</p>").arg(tip.toHtmlEscaped());
-  }
-  Selector(kPortSelector)->setToolTip(tip);
 }
 
 // WindowServices

@@ -33,6 +33,7 @@ namespace quorvel {
 class FormExchange;
 class LineTools;
 class ModemMenu;
+class PortList;
 class PublishPacer;
 class StatusLine;
 
@@ -73,6 +74,8 @@ class MainWindow : public QDialog, public WindowServices {
   // "Close", a separator and the About entry.
   QMenu* WindowMenu() const { return windowMenu_; }
   ModemMenu* Modem() const { return modemMenu_; }
+  // The port selector's devices.
+  PortList* Ports() const { return portList_; }
   // The line below the template's controls.
   StatusLine* Status() const { return statusLine_; }
   // File send and logging.
@@ -112,7 +115,6 @@ class MainWindow : public QDialog, public WindowServices {
   void HandleRefresh(RefreshPhase phase);
   void PublishReceived();
   void ShowLinkStatus(const LinkStatus& status);
-  void UpdatePortToolTip();
   void Enable(ControlId id, bool enabled);
   QComboBox* Selector(ControlId id) const;
 
@@ -142,6 +144,7 @@ class MainWindow : public QDialog, public WindowServices {
   QMenu* windowMenu_ = nullptr;
   StatusLine* statusLine_ = nullptr;
   LineTools* tools_ = nullptr;
+  PortList* portList_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
