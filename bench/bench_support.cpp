@@ -38,8 +38,13 @@ PtyLine::PtyLine() {
 }
 
 PtyLine::~PtyLine() {
-  if (master_ >= 0) close(master_);
+  Hangup();
   if (slave_ >= 0) close(slave_);
+}
+
+void PtyLine::Hangup() {
+  if (master_ >= 0) close(master_);
+  master_ = -1;
 }
 
 bool PtyLine::WriteAll(const uint8_t* bytes, size_t count, Clock::time_point deadline) {

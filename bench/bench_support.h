@@ -47,6 +47,9 @@ class PtyLine {
   // Throws away whatever arrives within `quiet` of the last byte.
   size_t Drain(milliseconds quiet);
 
+  // Closes the device side, as when an adapter is pulled.
+  void Hangup();
+
  private:
   int master_ = -1;
   int slave_ = -1;

@@ -3,6 +3,8 @@
 // whole log into receiveText under state.lock, then copy the bound fields from
 // or to its "controls"), without any widget, layout or painting. Its numbers
 // are what the core costs on its own, a floor for the window's.
+#include <poll.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -10,6 +12,7 @@
 #include <thread>
 
 #include "bench_support.h"
+#include "core/event_fd.h"
 #include "engine/hex.h"
 #include "engine/render.h"
 #include "session/link_control.h"
@@ -135,12 +138,22 @@ class CoreHost : public TerminalHost {
       if (std::find(before.begin(), before.end(), tid) == before.end()) workerTid_ = tid;
     }
     std::atomic<bool> done{false};
+    EventFd finished;
     std::thread device([&] {
       scenario();
       done.store(true);
-      state_.uiCalls.Notify();
+      finished.Signal();
     });
-    state_.uiCalls.ServeUntil([&] { return done.load(); });
+    // The UI thread's loop as the window's event loop runs it: the worker's
+    // calls and the link's wake-ups, each when its descriptor says so.
+    while (!done.load()) {
+      pollfd fds[3] = {{state_.uiCalls.WakeDescriptor(), POLLIN, 0},
+                       {link_.WakeDescriptor(), POLLIN, 0},
+                       {finished.Descriptor(), POLLIN, 0}};
+      if (::poll(fds, 3, -1) <= 0) continue;
+      if (fds[0].revents & POLLIN) state_.uiCalls.Serve();
+      if (fds[1].revents & POLLIN) link_.Service();
+    }
     device.join();
     link_.Shutdown();
     return true;
@@ -151,6 +164,12 @@ class CoreHost : public TerminalHost {
   pid_t WorkerTid() const override { return workerTid_; }
 
   void OnUi(const std::function<void()>& call) override { state_.uiCalls.Run(call); }
+
+  bool LinkWaiting() override {
+    bool waiting = false;
+    OnUi([&] { waiting = link_.Waiting(); });
+    return waiting;
+  }
 
   void SetHexDisplay(bool on) override {
     OnUi([&] {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -394,6 +395,76 @@ Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting
   return row;
 }
 
+// The device pulled while the link is open: the link waits for it to return.
+// With `directoryGone` the directory of its path goes too, so no watch can
+// be placed on it and the one-second look stands in.
+Row Away(const HostFactory& make, const BenchOptions& options, bool directoryGone) {
+  std::string measure = directoryGone ? "Idle, device away, its directory gone (one-second look)"
+                                      : "Idle, device away, waiting on inotify";
+  measure += ", " + std::to_string(options.idleSeconds) + " s";
+  auto host = make();
+  Progress(measure, host->Name());
+  PtyLine line;
+  if (!line.Ok()) return Failed(measure, host->Name(), "no pseudo-terminal");
+  std::filesystem::path directory =
+      std::filesystem::temp_directory_path() / ("quorvel-bench-away-" + std::to_string(getpid()));
+  std::filesystem::path link = directory / "adapter" / "ttyUSB0";
+  std::error_code error;
+  std::filesystem::create_directories(link.parent_path(), error);
+  std::filesystem::create_symlink(line.Path(), link, error);
+  double cpuPercent = 0, wakeups = 0;
+  std::string failure;
+  bool ran = host->Run(link.string(), [&] {
+    std::filesystem::remove(link);
+    if (directoryGone) std::filesystem::remove(link.parent_path());
+    line.Hangup();
+    auto deadline = Clock::now() + kAnswerTimeout;
+    while (!host->LinkWaiting()) {
+      if (Clock::now() > deadline) {
+        failure = "the link did not notice the hang-up";
+        return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    pid_t self = static_cast<pid_t>(gettid());
+    auto others = [&] {
+      uint64_t count = 0;
+      for (pid_t tid : Tasks()) {
+        if (tid == self) continue;  // this device thread sleeps through it
+        if (auto switches = TaskSwitches(tid)) count += switches->voluntary;
+      }
+      return count;
+    };
+    uint64_t all0 = others();
+    double cpu0 = ProcessCpuMs();
+    auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
+    double cpu1 = ProcessCpuMs();
+    double seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
+    cpuPercent = (cpu1 - cpu0) / 10.0 / seconds;
+    wakeups = static_cast<double>(others() - all0) / seconds;
+  });
+  std::filesystem::remove_all(directory, error);
+  if (!ran) return Failed(measure, host->Name(), "the link did not open");
+  if (!failure.empty()) return Failed(measure, host->Name(), failure);
+  Row row;
+  row.measure = measure;
+  row.terminal = host->Name();
+  row.median = Format(cpuPercent, 3) + " % CPU, " + Format(wakeups, 1) + " wake-ups/s";
+  row.p99 = row.max = "—";
+  row.samples = std::to_string(options.idleSeconds) + " s";
+  // Inotify serves: nothing wakes. The one-second look wakes the UI thread
+  // once a second, and the look itself may wake the loop once more.
+  double limit = directoryGone ? 3 : 1;
+  row.goal = directoryGone ? "≤ 3 wake-ups/s" : "≤ 1 wake-up/s";
+  row.verdict = wakeups <= limit ? "met" : "missed";
+  row.notes =
+      "CPU and wake-ups of the whole process, every thread but the device's; "
+      "no worker runs while the device is away";
+  return row;
+}
+
 // One burst's refreshes as the worker makes them, capture, a 1-byte append
 // and publish, with the log at 9,998 bytes before and 9,999 after. Before
 // each sample the log is refilled and shown, so the window is in step with
@@ -481,6 +552,9 @@ std::vector<Measure> Measures() {
       {"Steady stream", [](F make, O options) { return SteadyStream(make, options); }},
       {"Idle, no traffic", [](F make, O options) { return Idle(make, options, false); }},
       {"Idle, unfinished frame", [](F make, O options) { return Idle(make, options, true); }},
+      {"Idle, device away", [](F make, O options) { return Away(make, options, false); }},
+      {"Idle, device away, directory gone",
+       [](F make, O options) { return Away(make, options, true); }},
       {"Refresh, full log, text", [](F make, O options) { return Refresh(make, options, false); }},
       {"Refresh, full log, hex", [](F make, O options) { return Refresh(make, options, true); }},
   };

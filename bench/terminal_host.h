@@ -62,6 +62,9 @@ class TerminalHost {
   virtual bool WaitShownRxCount(uint32_t count, std::chrono::milliseconds timeout) = 0;
   // Device thread: the receive box's text as the window shows it.
   virtual std::string ShownReceiveText() = 0;
+  // Device thread: whether the link waits for a device that went away.
+  virtual bool LinkWaiting() = 0;
+
   // Message boxes shown so far (none should be).
   virtual int MessagesShown() const = 0;
 };

@@ -138,6 +138,12 @@ class WindowHost : public TerminalHost {
 
   int MessagesShown() const override { return messagesShown.load(); }
 
+  bool LinkWaiting() override {
+    bool waiting = false;
+    OnUi([&] { waiting = window_->Link().Waiting(); });
+    return waiting;
+  }
+
  private:
   // Clicks a check box when its mark differs, as a user would.
   void SetCheck(ControlId id, bool on) {
