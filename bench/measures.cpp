@@ -330,6 +330,36 @@ struct IdleFigures {
   double processWakeups = 0;
 };
 
+// Sleeps through `seconds` on the calling (device) thread and reports what the
+// rest of the process did meanwhile; `worker` (0 for none) also on its own.
+IdleFigures SampleIdle(int seconds, pid_t worker) {
+  pid_t self = static_cast<pid_t>(gettid());
+  auto snapshot = [&](Switches& workerSwitches, uint64_t& others) {
+    workerSwitches = worker != 0 ? TaskSwitches(worker).value_or(Switches{}) : Switches{};
+    others = 0;
+    for (pid_t tid : Tasks()) {
+      if (tid == self) continue;  // this device thread sleeps through it
+      if (auto switches = TaskSwitches(tid)) others += switches->voluntary;
+    }
+  };
+  IdleFigures figures;
+  Switches worker0, worker1;
+  uint64_t all0 = 0, all1 = 0;
+  snapshot(worker0, all0);
+  double cpu0 = ProcessCpuMs();
+  auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::seconds(seconds));
+  double cpu1 = ProcessCpuMs();
+  double elapsed = MillisecondsBetween(start, Clock::now()) / 1e3;
+  snapshot(worker1, all1);
+  figures.cpuPercent = (cpu1 - cpu0) / 10.0 / elapsed;
+  figures.workerWakeups = static_cast<double>(worker1.voluntary - worker0.voluntary) / elapsed;
+  figures.workerInvoluntary =
+      static_cast<double>(worker1.involuntary - worker0.involuntary) / elapsed;
+  figures.processWakeups = static_cast<double>(all1 - all0) / elapsed;
+  return figures;
+}
+
 // The link open and no traffic. With `frameWaiting`, auto-reply is on and an
 // unfinished frame (no frame end yet) waits in the worker.
 Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting) {
@@ -352,29 +382,7 @@ Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting
       }
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    pid_t self = static_cast<pid_t>(gettid());
-    auto snapshot = [&](Switches& worker, uint64_t& others) {
-      worker = TaskSwitches(host->WorkerTid()).value_or(Switches{});
-      others = 0;
-      for (pid_t tid : Tasks()) {
-        if (tid == self) continue;  // this device thread sleeps through it
-        if (auto switches = TaskSwitches(tid)) others += switches->voluntary;
-      }
-    };
-    Switches worker0, worker1;
-    uint64_t all0 = 0, all1 = 0;
-    snapshot(worker0, all0);
-    double cpu0 = ProcessCpuMs();
-    auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
-    double cpu1 = ProcessCpuMs();
-    double seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
-    snapshot(worker1, all1);
-    figures.cpuPercent = (cpu1 - cpu0) / 10.0 / seconds;
-    figures.workerWakeups = static_cast<double>(worker1.voluntary - worker0.voluntary) / seconds;
-    figures.workerInvoluntary =
-        static_cast<double>(worker1.involuntary - worker0.involuntary) / seconds;
-    figures.processWakeups = static_cast<double>(all1 - all0) / seconds;
+    figures = SampleIdle(options.idleSeconds, host->WorkerTid());
   });
   if (!ran) return Failed(measure, host->Name(), "the link did not open");
   if (!failure.empty()) return Failed(measure, host->Name(), failure);
@@ -412,7 +420,7 @@ Row Away(const HostFactory& make, const BenchOptions& options, bool directoryGon
   std::error_code error;
   std::filesystem::create_directories(link.parent_path(), error);
   std::filesystem::create_symlink(line.Path(), link, error);
-  double cpuPercent = 0, wakeups = 0;
+  IdleFigures figures;
   std::string failure;
   bool ran = host->Run(link.string(), [&] {
     std::filesystem::remove(link);
@@ -427,23 +435,7 @@ Row Away(const HostFactory& make, const BenchOptions& options, bool directoryGon
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     std::this_thread::sleep_for(std::chrono::seconds(1));
-    pid_t self = static_cast<pid_t>(gettid());
-    auto others = [&] {
-      uint64_t count = 0;
-      for (pid_t tid : Tasks()) {
-        if (tid == self) continue;  // this device thread sleeps through it
-        if (auto switches = TaskSwitches(tid)) count += switches->voluntary;
-      }
-      return count;
-    };
-    uint64_t all0 = others();
-    double cpu0 = ProcessCpuMs();
-    auto start = Clock::now();
-    std::this_thread::sleep_for(std::chrono::seconds(options.idleSeconds));
-    double cpu1 = ProcessCpuMs();
-    double seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
-    cpuPercent = (cpu1 - cpu0) / 10.0 / seconds;
-    wakeups = static_cast<double>(others() - all0) / seconds;
+    figures = SampleIdle(options.idleSeconds, 0);
   });
   std::filesystem::remove_all(directory, error);
   if (!ran) return Failed(measure, host->Name(), "the link did not open");
@@ -451,14 +443,15 @@ Row Away(const HostFactory& make, const BenchOptions& options, bool directoryGon
   Row row;
   row.measure = measure;
   row.terminal = host->Name();
-  row.median = Format(cpuPercent, 3) + " % CPU, " + Format(wakeups, 1) + " wake-ups/s";
+  row.median = Format(figures.cpuPercent, 3) + " % CPU, " + Format(figures.processWakeups, 1) +
+               " wake-ups/s";
   row.p99 = row.max = "—";
   row.samples = std::to_string(options.idleSeconds) + " s";
   // Inotify serves: nothing wakes. The one-second look wakes the UI thread
   // once a second, and the look itself may wake the loop once more.
   double limit = directoryGone ? 3 : 1;
   row.goal = directoryGone ? "≤ 3 wake-ups/s" : "≤ 1 wake-up/s";
-  row.verdict = wakeups <= limit ? "met" : "missed";
+  row.verdict = figures.processWakeups <= limit ? "met" : "missed";
   row.notes =
       "CPU and wake-ups of the whole process, every thread but the device's; "
       "no worker runs while the device is away";
