@@ -80,12 +80,14 @@ DeviceDescription DescribeDevice(const std::string& path, const DeviceRoots& roo
 
   fs::path port = fs::canonical(roots.ttyClass / name / "device", error);
   if (error) return description;  // no hardware behind it: a pseudo-terminal, say
-  // usb-serial names its driver at the port, cdc-acm at the interface.
-  for (const fs::path& at : {port, port.parent_path()}) {
+  // usb-serial names its driver at the port, cdc-acm at the interface; a
+  // UART's port and controller belong to the serial core's own bus, whose
+  // drivers ("port", "ctrl") say nothing, and its driver sits above them.
+  fs::path at = port;
+  for (int level = 0; level < 3 && description.driver.empty(); ++level, at = at.parent_path()) {
     fs::path driver = fs::read_symlink(at / "driver", error);
-    if (!error) {
+    if (!error && driver.string().find("/serial-base/") == std::string::npos) {
       description.driver = driver.filename().string();
-      break;
     }
   }
   ReadUsbAttributes(port, description);
