@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Takes a real screenshot of the terminal's window under Xvfb while a
 # simulated device on a pseudo-terminal talks to it, and writes it to
-# docs/screenshot.png (or to the path given as the first argument). Builds in
-# build/, or in $QUORVEL_BUILD_DIR.
+# docs/screenshot.png (or to the path given as the first argument). With
+# --ports first, it opens the port list and writes docs/port-list.png
+# instead. Builds in build/, or in $QUORVEL_BUILD_DIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-out=$(realpath -m "${1:-$root/docs/screenshot.png}")
+ports=0
+if [ "${1:-}" = "--ports" ]; then
+  ports=1
+  shift
+fi
+default_out="$root/docs/screenshot.png"
+[ "$ports" = 1 ] && default_out="$root/docs/port-list.png"
+out=$(realpath -m "${1:-$default_out}")
 build="${QUORVEL_BUILD_DIR:-$root/build}"
 
-"$root/tools/install-deps.sh" xvfb xauth x11-utils imagemagick
+"$root/tools/install-deps.sh" xvfb xauth x11-utils imagemagick xdotool
 # An existing build directory keeps its options (tests and all).
 if [ -f "$build/CMakeCache.txt" ]; then
   cmake -S "$root" -B "$build" >/dev/null
@@ -56,7 +64,7 @@ for _ in $(seq 100); do
 done
 grep -q '^COM1=' Quorvel.ini || { echo "the simulated device did not start" >&2; cat devsim.log >&2; exit 1; }
 
-export out build
+export out build ports
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
   set -euo pipefail
   "$build/ui/quorvel" &
@@ -70,7 +78,15 @@ xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
   [ -n "$window" ] || { echo "the window did not appear" >&2; kill $app; exit 1; }
   # Let a few reports arrive and be shown.
   sleep 2
-  geometry=$(xwininfo -id "$window" | awk "/Absolute upper-left X/ { x=\$4 } /Absolute upper-left Y/ { y=\$4 } /Width/ { w=\$2 } /Height/ { h=\$2 } END { print w \"x\" h \"+\" x \"+\" y }")
+  extra=0
+  if [ "$ports" = 1 ]; then
+    # A click on the arrow of the port selector (top left) opens its list,
+    # which may reach past the window on the right.
+    xdotool mousemove --window "$window" 178 35 click 1
+    sleep 1
+    extra=420
+  fi
+  geometry=$(xwininfo -id "$window" | awk -v extra=$extra "/Absolute upper-left X/ { x=\$4 } /Absolute upper-left Y/ { y=\$4 } /Width/ { w=\$2 } /Height/ { h=\$2 } END { print w + extra \"x\" h \"+\" x \"+\" y }")
   mkdir -p "$(dirname "$out")"
   import -window root -crop "$geometry" +repage "$out"
   kill $app
