@@ -74,7 +74,8 @@ QString PlainToolTip(const QString& text) {
 PortList::PortList(QComboBox* box, PortNames& names, QObject* parent)
     : QObject(parent), box_(box), names_(names) {
   box_->view()->setItemDelegate(new PortItemDelegate(box_->view()));
-  box_->view()->installEventFilter(this);
+  view_ = box_->view();
+  view_->installEventFilter(this);
   connect(box_, &QComboBox::currentIndexChanged, this, [this] {
     Describe(box_->currentIndex());
     ShowSelected();
@@ -148,8 +149,10 @@ void PortList::DevicesChanged() {
 }
 
 bool PortList::eventFilter(QObject* watched, QEvent* event) {
-  // The drop-down is opening: what is plugged in now is what it shows.
-  if (watched == box_->view() && event->type() == QEvent::Show) Refresh();
+  // The drop-down is opening: what is plugged in now is what it shows. (The
+  // view is compared as the filter saw it installed: while the window is
+  // taken down the box is gone before its view's last events.)
+  if (event->type() == QEvent::Show && watched == view_) Refresh();
   return QObject::eventFilter(watched, event);
 }
 

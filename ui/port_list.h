@@ -49,6 +49,7 @@ class PortList : public QObject {
   void DevicesChanged();
 
   QComboBox* box_;
+  QObject* view_ = nullptr;
   PortNames& names_;
   DeviceRoots roots_;
   DirectoryWatch watch_;
