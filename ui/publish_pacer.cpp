@@ -1,11 +1,32 @@
 #include "ui/publish_pacer.h"
 
 #include <QSocketNotifier>
+#include <algorithm>
+#include <chrono>
+#include <ctime>
 
 namespace quorvel {
 namespace {
 
-constexpr int kFrameMs = 16;
+constexpr int64_t kMsNs = 1'000'000;
+constexpr int64_t kFrameNs = 16 * kMsNs;
+// No request for this long: the line is quiet, show where it stands.
+constexpr int64_t kQuietNs = 16 * kMsNs;
+// The longest spacing, so a flood still shows its progress a few times a second.
+constexpr int64_t kLongestSpacingNs = 500 * kMsNs;
+// Publishing may take this share of the UI thread's time while a flood lasts.
+constexpr int64_t kShareDivisor = 400;  // 0.25 %
+
+int64_t SteadyNs() {
+  using namespace std::chrono;
+  return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t ThreadCpuNs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 
 }  // namespace
 
@@ -15,10 +36,10 @@ PublishPacer::PublishPacer(std::function<void()> publish, QObject* parent)
   // hands nothing of the toolkit's across threads.
   notifier_ = new QSocketNotifier(wake_.Descriptor(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &PublishPacer::OnWake);
-  frame_.setSingleShot(true);
-  frame_.setInterval(kFrameMs);
-  frame_.setTimerType(Qt::PreciseTimer);
-  connect(&frame_, &QTimer::timeout, this, &PublishPacer::PublishIfRequested);
+  pending_.setSingleShot(true);
+  pending_.setTimerType(Qt::PreciseTimer);
+  connect(&pending_, &QTimer::timeout, this, &PublishPacer::PublishWhenDue);
+  lastPublishCpuNs_ = ThreadCpuNs();
 }
 
 PublishPacer::~PublishPacer() {
@@ -27,20 +48,41 @@ PublishPacer::~PublishPacer() {
 }
 
 void PublishPacer::Request() {
+  lastRequestNs_.store(SteadyNs(), std::memory_order_relaxed);
   if (!requested_.exchange(true, std::memory_order_acq_rel)) wake_.Signal();
 }
 
 void PublishPacer::OnWake() {
   wake_.Drain();
-  // Within a frame the request waits for its end.
-  if (!frame_.isActive()) PublishIfRequested();
+  if (!pending_.isActive()) PublishWhenDue();
 }
 
-void PublishPacer::PublishIfRequested() {
+void PublishPacer::PublishWhenDue() {
+  if (!requested_.load(std::memory_order_acquire)) return;
+  int64_t now = SteadyNs();
+  int64_t spacingLeft = lastPublishNs_ + spacingNs_ - now;
+  int64_t quietLeft = lastRequestNs_.load(std::memory_order_relaxed) + kQuietNs - now;
+  if (spacingLeft <= 0 || quietLeft <= 0) {
+    Publish(now);
+    return;
+  }
+  // Look again when either could have come: a flood keeps moving the quiet
+  // point on, so the spacing decides; a line that stops is shown a frame later.
+  int64_t waitNs = std::min(spacingLeft, quietLeft);
+  pending_.start(static_cast<int>((waitNs + kMsNs - 1) / kMsNs));
+}
+
+void PublishPacer::Publish(int64_t now) {
   // Taken before the state is read: what lands after that asks again.
-  if (!requested_.exchange(false, std::memory_order_acq_rel)) return;
-  frame_.start();
+  requested_.store(false, std::memory_order_release);
+  // What the UI thread spent since the last publish is mostly that publish:
+  // its layout and its painting.
+  int64_t cpu = ThreadCpuNs();
+  int64_t cost = cpu - lastPublishCpuNs_;
+  spacingNs_ = std::clamp(cost * kShareDivisor, kFrameNs, kLongestSpacingNs);
+  lastPublishNs_ = now;
   publish_();
+  lastPublishCpuNs_ = cpu;
 }
 
 }  // namespace quorvel

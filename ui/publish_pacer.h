@@ -1,11 +1,13 @@
-// Shows the receive worker's bursts at the display's pace.
+// Shows the receive worker's bursts at a pace the window can afford.
 //
 // The worker only notes that the log and the counters changed (Request: any
-// thread, never waits). The UI thread publishes at once when it has not
-// published in the current frame (16 ms), and otherwise once at the frame's
-// end, with everything that arrived meanwhile. A line delivering thousands of
-// bursts a second thus costs at most sixty publishes, and the worker goes
-// back to reading the line instead of waiting for the window after each one.
+// thread, never waits). The UI thread publishes once per batch of requests:
+// at once when the last publish is far enough back, otherwise when the line
+// goes quiet or when the spacing has passed, with everything that arrived
+// meanwhile. The spacing is at least one display frame (16 ms) and grows with
+// what the last publish cost the UI thread (layout and painting included), so
+// that a steady flood costs a small, fixed share of a core however expensive
+// the receive box is to draw; a line that goes quiet is shown at once.
 //
 // Nothing is lost between the two threads: a request is taken (cleared)
 // before the publish reads the state, so a burst appended after that read
@@ -15,6 +17,7 @@
 #include <QObject>
 #include <QTimer>
 #include <atomic>
+#include <cstdint>
 #include <functional>
 
 #include "core/event_fd.h"
@@ -35,18 +38,24 @@ class PublishPacer : public QObject {
   // for the first request after a publish.
   void Request();
 
-  // UI thread: a request waits, or a frame still runs (tests wait for both).
-  bool Busy() const { return requested_.load() || frame_.isActive(); }
+  // UI thread: a request waits to be published (tests wait for this).
+  bool Busy() const { return requested_.load() || pending_.isActive(); }
 
  private:
   void OnWake();
-  void PublishIfRequested();
+  // Publishes a waiting request when its time has come, else waits for it.
+  void PublishWhenDue();
+  void Publish(int64_t now);
 
   std::function<void()> publish_;
   std::atomic<bool> requested_{false};
+  std::atomic<int64_t> lastRequestNs_{0};  // steady clock, written by any thread
+  int64_t lastPublishNs_ = 0;              // UI thread only, as the rest below
+  int64_t lastPublishCpuNs_ = 0;           // the UI thread's own CPU time then
+  int64_t spacingNs_ = 0;
   EventFd wake_;
   QSocketNotifier* notifier_;
-  QTimer frame_;
+  QTimer pending_;
 };
 
 }  // namespace quorvel
