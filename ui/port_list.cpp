@@ -89,7 +89,10 @@ PortList::PortList(QComboBox* box, PortNames& names, QObject* parent)
     if (watch_.Drain().any) settle_.start();
   });
   WatchDevices();
-  Refresh();
+  // Only the selected number at start: the whole list is read when it opens,
+  // and reading sysfs for 255 numbers would delay the window's first paint.
+  Describe(box_->currentIndex());
+  ShowSelected();
 }
 
 PortList::~PortList() {
