@@ -102,8 +102,8 @@ void ReconnectSupervisor::LookFailed(int error) {
 
 void ReconnectSupervisor::Arm(std::chrono::milliseconds first, std::chrono::milliseconds every) {
   if (timer_ < 0) return;
-  itimerspec spec{ToTimespec(every), ToTimespec(first)};
-  ::timerfd_settime(timer_, 0, &spec, nullptr);
+  itimerspec period{ToTimespec(every), ToTimespec(first)};
+  ::timerfd_settime(timer_, 0, &period, nullptr);
 }
 
 }  // namespace quorvel

@@ -21,9 +21,9 @@ constexpr struct {
     {LogFormat::kHex, "hex"},
 };
 
-ProfileDocument ReadDocument(const std::filesystem::path& directory) {
+ProfileDocument ReadDocument(const std::filesystem::path& file) {
   std::string text;
-  ReadProfileFile(directory / kSettingsFileName, text);
+  ReadProfileFile(file, text);
   return ProfileDocument(text);
 }
 
@@ -31,8 +31,8 @@ int DelayFrom(const ProfileDocument& document, const char* key) {
   return std::clamp(ProfileInteger(document.Get(kFileSendSection, key), 0), 0, kMaxPacingDelayMs);
 }
 
-bool Save(const std::filesystem::path& directory, const std::vector<ProfileValue>& values) {
-  return EditProfileFile(directory / kSettingsFileName, [&](ProfileDocument& document) {
+bool Save(const std::filesystem::path& file, const std::vector<ProfileValue>& values) {
+  return EditProfileFile(file, [&](ProfileDocument& document) {
     // A directory no profile line can hold is left out.
     document.SetAll(values);
     return true;
@@ -55,8 +55,8 @@ LogFormat LogFormatNamed(const std::string& name) {
   return LogFormat::kText;
 }
 
-FileSendSettings LoadFileSendSettings(const std::filesystem::path& directory) {
-  ProfileDocument document = ReadDocument(directory);
+FileSendSettings LoadFileSendSettings(const std::filesystem::path& file) {
+  ProfileDocument document = ReadDocument(file);
   FileSendSettings settings;
   settings.pacing.lineDelayMs = DelayFrom(document, "LineDelayMs");
   settings.pacing.byteDelayMs = DelayFrom(document, "ByteDelayMs");
@@ -64,16 +64,14 @@ FileSendSettings LoadFileSendSettings(const std::filesystem::path& directory) {
   return settings;
 }
 
-bool SaveFileSendSettings(const FileSendSettings& settings,
-                          const std::filesystem::path& directory) {
-  return Save(directory,
-              {{kFileSendSection, "LineDelayMs", std::to_string(settings.pacing.lineDelayMs)},
-               {kFileSendSection, "ByteDelayMs", std::to_string(settings.pacing.byteDelayMs)},
-               {kFileSendSection, "Directory", settings.directory}});
+bool SaveFileSendSettings(const FileSendSettings& settings, const std::filesystem::path& file) {
+  return Save(file, {{kFileSendSection, "LineDelayMs", std::to_string(settings.pacing.lineDelayMs)},
+                     {kFileSendSection, "ByteDelayMs", std::to_string(settings.pacing.byteDelayMs)},
+                     {kFileSendSection, "Directory", settings.directory}});
 }
 
-LogSettings LoadLogSettings(const std::filesystem::path& directory) {
-  ProfileDocument document = ReadDocument(directory);
+LogSettings LoadLogSettings(const std::filesystem::path& file) {
+  ProfileDocument document = ReadDocument(file);
   LogSettings settings;
   settings.format = LogFormatNamed(document.Get(kLogSection, "Format").value_or(""));
   settings.includeSent = ProfileInteger(document.Get(kLogSection, "IncludeSent"), 0) != 0;
@@ -81,10 +79,10 @@ LogSettings LoadLogSettings(const std::filesystem::path& directory) {
   return settings;
 }
 
-bool SaveLogSettings(const LogSettings& settings, const std::filesystem::path& directory) {
-  return Save(directory, {{kLogSection, "Format", LogFormatName(settings.format)},
-                          {kLogSection, "IncludeSent", settings.includeSent ? "1" : "0"},
-                          {kLogSection, "Directory", settings.directory}});
+bool SaveLogSettings(const LogSettings& settings, const std::filesystem::path& file) {
+  return Save(file, {{kLogSection, "Format", LogFormatName(settings.format)},
+                     {kLogSection, "IncludeSent", settings.includeSent ? "1" : "0"},
+                     {kLogSection, "Directory", settings.directory}});
 }
 
 }  // namespace quorvel

@@ -1,4 +1,5 @@
-// The file send's and the log's choices in ./Quorvel.ini, each in a section
+// The file send's and the log's choices in the settings file (the one the
+// terminal keeps its other settings in), each in a section
 // of its own so that the terminal's own keys stay as they are:
 //   [FileSend]  LineDelayMs, ByteDelayMs, Directory
 //   [Logging]   Format (raw, text or hex), IncludeSent (0 or 1), Directory
@@ -27,12 +28,11 @@ struct LogSettings {
   std::string directory;
 };
 
-FileSendSettings LoadFileSendSettings(const std::filesystem::path& directory = ".");
-bool SaveFileSendSettings(const FileSendSettings& settings,
-                          const std::filesystem::path& directory = ".");
+FileSendSettings LoadFileSendSettings(const std::filesystem::path& file);
+bool SaveFileSendSettings(const FileSendSettings& settings, const std::filesystem::path& file);
 
-LogSettings LoadLogSettings(const std::filesystem::path& directory = ".");
-bool SaveLogSettings(const LogSettings& settings, const std::filesystem::path& directory = ".");
+LogSettings LoadLogSettings(const std::filesystem::path& file);
+bool SaveLogSettings(const LogSettings& settings, const std::filesystem::path& file);
 
 // The stored name of a format, and back ("" and unknown names give text).
 const char* LogFormatName(LogFormat format);

@@ -35,13 +35,14 @@ QString ReadError(const QString& path, const QString& reason) {
 }  // namespace
 
 LineTools::LineTools(QWidget* window, WindowServices& services, TerminalState& state,
-                     SendWriter& writer, StatusLine& status)
+                     SendWriter& writer, StatusLine& status, std::filesystem::path settingsFile)
     : QObject(window),
       window_(window),
       services_(services),
       state_(state),
       writer_(writer),
-      status_(status) {
+      status_(status),
+      settingsFile_(std::move(settingsFile)) {
   writerNews_ = new QSocketNotifier(writer_.NewsDescriptor(), QSocketNotifier::Read, this);
   connect(writerNews_, &QSocketNotifier::activated, this, &LineTools::TakeWriterNews);
   logFailure_ = new QSocketNotifier(logger_.FailureDescriptor(), QSocketNotifier::Read, this);
@@ -77,9 +78,9 @@ void LineTools::AddMenuEntries(QMenu* menu) {
 }
 
 void LineTools::AskAndSendFile() {
-  std::optional<FileSendChoice> choice = AskFileSend(window_, LoadFileSendSettings());
+  std::optional<FileSendChoice> choice = AskFileSend(window_, LoadFileSendSettings(settingsFile_));
   if (!choice) return;
-  SaveFileSendSettings(choice->settings);
+  SaveFileSendSettings(choice->settings, settingsFile_);
   SendFile(choice->path, choice->settings.pacing);
 }
 
@@ -110,9 +111,9 @@ void LineTools::CancelFileSend() {
 }
 
 void LineTools::AskAndStartLog() {
-  std::optional<LogChoice> choice = AskLogFile(window_, LoadLogSettings());
+  std::optional<LogChoice> choice = AskLogFile(window_, LoadLogSettings(settingsFile_));
   if (!choice) return;
-  SaveLogSettings(choice->settings);
+  SaveLogSettings(choice->settings, settingsFile_);
   LogRequest request{choice->path.toStdString(), choice->settings.format,
                      choice->settings.includeSent, true};
   if (QFileInfo(choice->path).isFile() && QFileInfo(choice->path).size() > 0) {

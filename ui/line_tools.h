@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QString>
+#include <filesystem>
 
 #include "core/terminal_state.h"
 #include "engine/line_logger.h"
@@ -22,10 +23,11 @@ class StatusLine;
 
 class LineTools : public QObject {
  public:
+  // `settingsFile` is where the file send's and the log's choices are kept.
   // Everything given outlives this object; call Shutdown before the state
   // or the writer go.
   LineTools(QWidget* window, WindowServices& services, TerminalState& state, SendWriter& writer,
-            StatusLine& status);
+            StatusLine& status, std::filesystem::path settingsFile);
   ~LineTools() override;
 
   // Adds the entries, then a separator, to `menu`; their shortcuts work on
@@ -61,6 +63,7 @@ class LineTools : public QObject {
   TerminalState& state_;
   SendWriter& writer_;
   StatusLine& status_;
+  std::filesystem::path settingsFile_;  // where the choices are kept
   LineLogger logger_;
   QSocketNotifier* writerNews_;
   QSocketNotifier* logFailure_;

@@ -104,7 +104,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   exchange_->Publish();
 
   // 2. The About entry, in the context menu and on F1, after the file tools.
-  tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_);
+  tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
   BuildWindowMenu();
   // 3. The icon.
   setWindowIcon(AppIcon());

@@ -11,7 +11,7 @@
 namespace quorvel {
 namespace {
 
-struct EntrySpec {
+struct MenuEntry {
   ModemMenu::Entry entry;
   const char* text;
   QKeyCombination key;  // none for the "Lines at open" choices
@@ -20,7 +20,7 @@ struct EntrySpec {
 
 // The keys leave text editing alone: Ctrl+Shift with a letter that no box
 // uses.
-constexpr EntrySpec kEntries[] = {
+constexpr MenuEntry kEntries[] = {
     {ModemMenu::Entry::kDtr, "DTR", Qt::CTRL | Qt::SHIFT | Qt::Key_D, true},
     {ModemMenu::Entry::kRts, "RTS", Qt::CTRL | Qt::SHIFT | Qt::Key_R, true},
     {ModemMenu::Entry::kPulseDtr, "Pulse DTR", Qt::CTRL | Qt::SHIFT | Qt::Key_T, false},
@@ -51,21 +51,21 @@ ModemMenu::ModemMenu(QWidget* window, QMenu* menu, QAction* before, LinkControl&
     : QObject(window), link_(link), port_(port), status_(status) {
   QMenu* target = menu;
   QAction* targetBefore = before;
-  for (const EntrySpec& spec : kEntries) {
-    if (spec.entry == Entry::kDtrAtOpen) {
+  for (const MenuEntry& item : kEntries) {
+    if (item.entry == Entry::kDtrAtOpen) {
       // The choice for the next open: always available, also while closed.
       target = new QMenu(QStringLiteral("Lines at open"), menu);
       menu->insertMenu(before, target);
       targetBefore = nullptr;
     }
-    QAction* action = new QAction(QString::fromLatin1(spec.text), window);
-    action->setCheckable(spec.checkable);
-    if (spec.key != QKeyCombination()) {
-      action->setShortcut(QKeySequence(spec.key));
+    QAction* action = new QAction(QString::fromLatin1(item.text), window);
+    action->setCheckable(item.checkable);
+    if (item.key != QKeyCombination()) {
+      action->setShortcut(QKeySequence(item.key));
       window->addAction(action);  // the key works without the menu
     }
     target->insertAction(targetBefore, action);
-    Entry entry = spec.entry;
+    Entry entry = item.entry;
     connect(action, &QAction::triggered, this,
             [this, entry](bool checked) { OnTriggered(entry, checked); });
     actions_[static_cast<int>(entry)] = action;

@@ -94,6 +94,7 @@ class LineToolsTest : public QObject {
   void unreadableFileSendsNothing_data();
   void unreadableFileSendsNothing();
   void logsTheLineFromTheMenu();
+  void keepsTheChoicesInTheSettingsFileInUse();
   void existingLogIsAppendedOrReplaced_data();
   void existingLogIsAppendedOrReplaced();
   void failingLogEndsWithOneMessageAndTheLinkGoesOn_data();
@@ -199,6 +200,22 @@ void LineToolsTest::unreadableFileSendsNothing() {
   QVERIFY(harness.Messages().front().startsWith(QStringLiteral("Cannot read ") + path));
   QVERIFY(harness.Drain(0).empty());
   QCOMPARE(harness.Text(kTxBox), QStringLiteral("0"));
+}
+
+void LineToolsTest::keepsTheChoicesInTheSettingsFileInUse() {
+  TerminalHarness harness;
+  const std::string file = harness.Directory().toStdString() + "/other.ini";
+  harness.Options().settingsFile = file;
+  MainWindow& window = harness.Window();
+  {
+    ModalWatcher dialog(ModalWatcher::Kind::kDialog,
+                        AnswerLogDialog(PathIn(harness, "line.log"), 0, false));
+    Entry(window, QStringLiteral("Log to file"))->trigger();
+    QVERIFY(dialog.Ran());
+  }
+  Entry(window, QStringLiteral("Stop logging"))->trigger();
+  QVERIFY(ReadFile(QString::fromStdString(file)).find("Format=raw") != std::string::npos);
+  QVERIFY(harness.IniText().find("[Logging]") == std::string::npos);
 }
 
 void LineToolsTest::logsTheLineFromTheMenu() {
