@@ -1,10 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QCheckBox>
-#include <QCloseEvent>
 #include <QComboBox>
-#include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -14,17 +11,12 @@
 #include <limits>
 
 #include "core/clock.h"
-#include "engine/hex.h"
-#include "engine/render.h"
-#include "engine/transmit.h"
 #include "settings/settings.h"
-#include "ui/about_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/branding.h"
 #include "ui/byte_text_box.h"
 #include "ui/form_exchange.h"
 #include "ui/line_tools.h"
-#include "ui/message_box.h"
 #include "ui/modem_menu.h"
 #include "ui/port_list.h"
 #include "ui/publish_pacer.h"
@@ -296,216 +288,6 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
                                       .arg(TextFromBytes(path))
                                 : baseTitle_);
   modemMenu_->Refresh();
-}
-
-// WindowServices
-
-void MainWindow::Refresh(RefreshPhase phase) {
-  state_.uiCalls.Run([this, phase] { HandleRefresh(phase); });
-}
-
-bool MainWindow::CaptureDue() {
-  return exchange_->TakeCaptureDue();
-}
-
-void MainWindow::ReceivedChanged() {
-  publisher_->Request();
-}
-
-void MainWindow::PublishReceived() {
-  // What was typed since the last capture goes to the state first, or the
-  // publish would put the older values back into the boxes.
-  exchange_->CaptureIfEdited();
-  HandleRefresh(RefreshPhase::kPublish);
-}
-
-bool MainWindow::PublishSettled() const {
-  return !publisher_->Busy();
-}
-
-void MainWindow::ShowTxCount(uint32_t txCount) {
-  state_.uiCalls.Run([this, txCount] { exchange_->ShowTxCount(txCount); });
-}
-
-void MainWindow::ShowMessage(StringId text) {
-  state_.uiCalls.Run([this, text] { ShowWarning(this, QString::fromLatin1(LoadString(text))); });
-}
-
-void MainWindow::HandleRefresh(RefreshPhase phase) {
-  {
-    std::lock_guard guard(state_.lock);
-    // Rendered into the old text's storage: a refresh allocates nothing.
-    state_.receiveText.clear();
-    AppendReceiveText(state_.receiveText, state_.rxBuffer.data(), state_.rxLength,
-                      state_.hexDisplay != 0);
-  }
-  if (phase == RefreshPhase::kCapture) {
-    exchange_->Capture();
-  } else {
-    exchange_->Publish();
-  }
-}
-
-// The event table's handlers
-
-void MainWindow::OnSend() {
-  exchange_->Capture();
-  // Nothing can reach a device that is away; the user hears so as of a
-  // failed write. (The timer's sends skip silently: the port reads closed.)
-  if (link_.Waiting()) {
-    ShowMessage(StringId::kWriteFail);
-    return;
-  }
-  // The writer sends it in turn, and the window stays the user's meanwhile.
-  if (state_.port.IsOpen()) link_.Writer().QueueBytes(ComposedBytes(state_));
-}
-
-void MainWindow::OnOpenClose() {
-  ShowLinkStatus(link_.ToggleLink(CurrentSelection()));
-}
-
-void MainWindow::OnClearReceive() {
-  exchange_->Capture();
-  {
-    std::lock_guard guard(state_.lock);
-    state_.ClearReceived();
-  }
-  exchange_->Publish();
-}
-
-void MainWindow::OnEchoToggled() {
-  bool on;
-  {
-    std::lock_guard guard(state_.lock);
-    state_.echoFrame = !state_.echoFrame;
-    on = state_.echoFrame;
-  }
-  state_.FrameRulesChanged();
-  Enable(kTimerCheck, !on);
-  Enable(kReplyCheck, !on);
-  if (!on) return;
-  exchange_->Capture();
-  {
-    std::lock_guard guard(state_.lock);
-    state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
-  }
-  state_.FrameRulesChanged();
-}
-
-void MainWindow::OnReplyToggled() {
-  bool on;
-  {
-    std::lock_guard guard(state_.lock);
-    state_.replyAfterFrame = !state_.replyAfterFrame;
-    on = state_.replyAfterFrame != 0;
-  }
-  state_.FrameRulesChanged();
-  Enable(kTimerCheck, !on);
-  Enable(kEchoCheck, !on);
-  if (on) exchange_->Capture();
-}
-
-void MainWindow::OnTimerToggled() {
-  bool on;
-  {
-    std::lock_guard guard(state_.lock);
-    state_.timerSend = !state_.timerSend;
-    on = state_.timerSend != 0;
-  }
-  Enable(kEchoCheck, !on);
-  Enable(kReplyCheck, !on);
-  if (!on) {
-    sendTimer_->stop();
-    return;
-  }
-  exchange_->Capture();
-  int32_t period;
-  {
-    std::lock_guard guard(state_.lock);
-    period = state_.timerIntervalMs;
-  }
-  // The period is taken now; changing the box later changes nothing until
-  // the timer is switched off and on again.
-  sendTimer_->start(PlatformTimerPeriod(period));
-}
-
-void MainWindow::OnSendAsHexToggled() {
-  std::lock_guard guard(state_.lock);
-  state_.sendAsHex = !state_.sendAsHex;
-}
-
-void MainWindow::OnHexDisplayToggled() {
-  // The receive box changes form at the next refresh.
-  std::lock_guard guard(state_.lock);
-  state_.hexDisplay = !state_.hexDisplay;
-}
-
-void MainWindow::OnLineSettingChanged() {
-  link_.ApplyLineSettings(CurrentSelection());
-}
-
-void MainWindow::OnPortChanged() {
-  if (std::optional<LinkStatus> status = link_.ReopenOnPortChange(CurrentSelection())) {
-    ShowLinkStatus(*status);
-  }
-}
-
-void MainWindow::OnFlowControlChanged() {
-  link_.ApplyLineSettings(CurrentSelection());
-  modemMenu_->Refresh();  // the flow control the driver took
-}
-
-void MainWindow::OnResetCounters() {
-  exchange_->Capture();
-  ResetCounters(state_);
-  exchange_->Publish();
-}
-
-void MainWindow::OnTimer() {
-  // A tick whose previous send still goes is skipped: sends never pile up.
-  if (state_.port.IsOpen() && !link_.Writer().Busy()) {
-    link_.Writer().QueueBytes(ComposedBytes(state_));
-  }
-}
-
-// Window events
-
-void MainWindow::ShowAbout() {
-  AboutDialog about(this);
-  about.exec();
-}
-
-void MainWindow::closeEvent(QCloseEvent* event) {
-  // The window ends only through the OK ending below.
-  event->ignore();
-  SaveSettingsOnClose();
-  // A failed capture shows its message a second time and keeps the window open.
-  if (exchange_->Capture()) QDialog::done(QDialog::Accepted);
-}
-
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-      // No default button: Enter reaches here from boxes and check boxes and
-      // does nothing; on a push button it clicks that button.
-      if (auto* button = qobject_cast<QPushButton*>(focusWidget());
-          button && button->isEnabled() && !(event->modifiers() & ~Qt::KeypadModifier)) {
-        button->click();
-      }
-      event->accept();
-      return;
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
-}
-
-void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
-  windowMenu_->exec(event->globalPos());
-  event->accept();
 }
 
 }  // namespace quorvel
