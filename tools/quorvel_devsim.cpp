@@ -23,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,10 @@
 
 #include "link/line_settings.h"
 #include "settings/profile_file.h"
+#include "sim/line_recorder.h"
+#include "sim/recording.h"
+#include "sim/replay_line.h"
+#include "sim/replay_player.h"
 
 namespace quorvel {
 namespace {
@@ -41,23 +46,38 @@ constexpr int kUsageExit = 2;
 constexpr size_t kFrameLimit = 4096;       // a "frame" this long without its end is shown anyway
 constexpr size_t kPendingLimit = 1 << 20;  // output the line has not taken yet
 constexpr size_t kShownBytes = 64;         // hex bytes shown on one line before "..."
+constexpr size_t kRecordingLimit = 64 << 20;
 
 constexpr char kUsage[] =
-    "usage: quorvel-devsim [--com N] [MODE]\n"
+    "usage: quorvel-devsim [--com N] [--record FILE] [MODE]\n"
     "Plays a serial device on a pseudo-terminal and prints its path. Ends on Ctrl+C.\n"
     "\n"
     "  --com N                      also add COMN=<path> to [PortMap] of ./Quorvel.ini\n"
     "                               (N from 1 to 255), so the terminal finds it as COM N\n"
+    "  --record FILE                write what the device received and sent into FILE, in\n"
+    "                               the terminal's hex dump log and from the terminal's\n"
+    "                               side: RX is what the device sent, TX what it received\n"
     "modes (at most one; without one it only shows what it receives):\n"
     "  --echo                       send every byte back\n"
     "  --reply HEX --frame-end HEX  answer each frame that ends with the frame-end byte\n"
     "    [--delay MS]               with the given bytes, MS milliseconds later\n"
     "  --every MS --send HEX        send the given bytes every MS milliseconds\n"
     "  --stream BYTES_PER_S         send counting bytes (00 01 .. ff 00 ..) at that rate\n"
+    "  --replay FILE                play the device of a recording (the terminal's hex dump\n"
+    "    [--speed X] [--strict]     log or a saved session): once the terminal has opened\n"
+    "    [--loop]                   the line, RX bursts go out at their recorded times;\n"
+    "                               each TX frame is waited for and compared, then the\n"
+    "                               recorded reply follows after its recorded delay\n"
+    "    --speed X                  X times as fast (0.5 half as fast, 0: no waiting)\n"
+    "    --strict                   stop with status 1 at the first frame that differs\n"
+    "                               (otherwise it is reported and the reply still sent)\n"
+    "    --loop                     start over at the end (otherwise a summary, and status\n"
+    "                               0 when every frame matched, 1 when not)\n"
+    "                               A bad recording ends it with status 2 before it starts.\n"
     "HEX is bytes as hex digits: \"06\", \"01 02 0d\", \"01020d\".\n"
     "Each frame received is printed as \"rx <hex>\", each answer as \"tx <hex>\".\n";
 
-enum class Mode { kListen, kEcho, kReply, kEvery, kStream };
+enum class Mode { kListen, kEcho, kReply, kEvery, kStream, kReplay };
 
 struct Options {
   int com = 0;  // 0: leave Quorvel.ini alone
@@ -68,7 +88,18 @@ struct Options {
   std::vector<uint8_t> send;
   int64_t everyMs = 0;
   int64_t streamRate = 0;  // bytes per second
+  std::string record;      // empty: no recording
+  std::string replay;
+  std::optional<double> speed;
+  bool strict = false;
+  bool loop = false;
 };
+
+bool ParseSpeed(std::string_view text, double& speed) {
+  const char* end = text.data() + text.size();
+  auto [stop, error] = std::from_chars(text.data(), end, speed);
+  return error == std::errc() && stop == end && !text.empty() && speed >= 0 && speed <= 1e6;
+}
 
 bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t& value) {
   const char* end = text.data() + text.size();
@@ -149,8 +180,13 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string& error)
       if (!setMode(Mode::kEcho, arg)) return std::nullopt;
       continue;
     }
+    if (arg == "--strict" || arg == "--loop") {
+      (arg == "--strict" ? options.strict : options.loop) = true;
+      continue;
+    }
     bool known = arg == "--com" || arg == "--reply" || arg == "--frame-end" || arg == "--delay" ||
-                 arg == "--every" || arg == "--send" || arg == "--stream";
+                 arg == "--every" || arg == "--send" || arg == "--stream" || arg == "--record" ||
+                 arg == "--replay" || arg == "--speed";
     if (!known) {
       error = "unknown argument \"" + std::string(arg) + "\"";
       return std::nullopt;
@@ -188,6 +224,17 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string& error)
       if (!setMode(Mode::kStream, arg)) return std::nullopt;
       if (!ParseNumber(value, 1, 1'000'000'000, number)) return bad("expected 1 to 1000000000");
       options.streamRate = number;
+    } else if (arg == "--record") {
+      if (value.empty()) return bad("expected a file name");
+      options.record = value;
+    } else if (arg == "--replay") {
+      if (!setMode(Mode::kReplay, arg)) return std::nullopt;
+      if (value.empty()) return bad("expected a file name");
+      options.replay = value;
+    } else if (arg == "--speed") {
+      double speed = 0;
+      if (!ParseSpeed(value, speed)) return bad("expected a number from 0 to 1000000");
+      options.speed = speed;
     }
   }
   // Options that belong to a mode are refused elsewhere rather than ignored.
@@ -199,6 +246,8 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string& error)
     error = "--every needs --send";
   } else if (options.mode != Mode::kEvery && !options.send.empty()) {
     error = "--send goes with --every";
+  } else if (options.mode != Mode::kReplay && (options.speed || options.strict || options.loop)) {
+    error = "--speed, --strict and --loop go with --replay";
   }
   if (!error.empty()) return std::nullopt;
   return options;
@@ -206,8 +255,8 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string& error)
 
 class Device {
  public:
-  Device(const Options& options, int master, int signals)
-      : options_(options), master_(master), signals_(signals) {}
+  Device(const Options& options, int master, int signals, LineRecorder& recorder)
+      : options_(options), master_(master), signals_(signals), recorder_(recorder) {}
 
   // Plays the device until SIGINT or SIGTERM; false when the line failed.
   bool Run() {
@@ -263,6 +312,7 @@ class Device {
     if (n < 0) return errno == EAGAIN || errno == EINTR ? true : Fail("reading the line");
     if (n == 0) return true;
     auto count = static_cast<size_t>(n);
+    recorder_.DeviceReceived(buffer, count);
     if (options_.mode != Mode::kReply) {
       Print("rx", buffer, count);
       if (options_.mode == Mode::kEcho) Queue(buffer, count);
@@ -337,6 +387,8 @@ class Device {
     while (!pending_.empty()) {
       ssize_t n = write(master_, pending_.data(), pending_.size());
       if (n < 0) return errno == EAGAIN || errno == EINTR ? true : Fail("writing the line");
+      recorder_.DeviceSent(reinterpret_cast<const uint8_t*>(pending_.data()),
+                           static_cast<size_t>(n));
       pending_.erase(0, static_cast<size_t>(n));
       if (options_.mode == Mode::kStream) streamWritten_ += n;
     }
@@ -350,6 +402,7 @@ class Device {
   const Options& options_;
   int master_;
   int signals_;
+  LineRecorder& recorder_;
   std::string pending_;
   std::vector<uint8_t> frame_;
   std::deque<Clock::time_point> replies_;
@@ -372,10 +425,57 @@ const char* ModeText(const Options& options) {
       return "sending periodically";
     case Mode::kStream:
       return "streaming counting bytes";
+    case Mode::kReplay:
+      return "replaying once the line is opened";
     case Mode::kListen:
       break;
   }
   return "showing what arrives";
+}
+
+// The script of the recording at `path`; nullopt after saying what is wrong
+// with it.
+std::optional<std::vector<ReplayStep>> LoadScript(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "quorvel-devsim: cannot read %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return std::nullopt;
+  }
+  std::string text(kRecordingLimit + 1, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (text.size() > kRecordingLimit) {
+    std::fprintf(stderr, "quorvel-devsim: %s: larger than %zu MiB\n", path.c_str(),
+                 kRecordingLimit >> 20);
+    return std::nullopt;
+  }
+  std::vector<RecordedBurst> bursts;
+  RecordingError error;
+  if (!ParseRecording(text, bursts, error)) {
+    std::fprintf(stderr, "quorvel-devsim: %s:%zu: %s\n", path.c_str(), error.line,
+                 error.message.c_str());
+    return std::nullopt;
+  }
+  if (bursts.empty()) {
+    std::fprintf(stderr, "quorvel-devsim: %s: no bytes to replay\n", path.c_str());
+    return std::nullopt;
+  }
+  return ReplayScript(bursts);
+}
+
+// Plays the recording once the host is there; the exit status.
+int Replay(const Options& options, std::vector<ReplayStep> script, int master, int slave,
+           int signals, LineRecorder& recorder) {
+  ReplayOptions replay{options.speed.value_or(1.0), options.strict, options.loop};
+  ReplayPlayer player(std::move(script), replay,
+                      [](const std::string& line) { std::printf("%s\n", line.c_str()); });
+  if (!WaitForHost(master, slave, signals)) return 0;
+  std::printf("-- the line is open: replaying\n");
+  bool ok = RunReplay(master, slave, signals, player, recorder.IsOpen() ? &recorder : nullptr);
+  std::printf("%s\n", player.Summary().c_str());
+  if (player.StoppedOnMismatch()) std::printf("-- stopped at the first frame that differs\n");
+  return ok && player.Tally().mismatched == 0 ? 0 : 1;
 }
 
 int Main(int argc, char** argv) {
@@ -388,6 +488,17 @@ int Main(int argc, char** argv) {
     }
     std::fprintf(stderr, "quorvel-devsim: %s\n%s", error.c_str(), kUsage);
     return kUsageExit;
+  }
+  // A bad recording is refused before there is a line to send anything on.
+  std::optional<std::vector<ReplayStep>> script;
+  if (options->mode == Mode::kReplay) {
+    script = LoadScript(options->replay);
+    if (!script) return kUsageExit;
+  }
+  LineRecorder recorder;
+  if (!options->record.empty() && !recorder.Open(options->record, error)) {
+    std::fprintf(stderr, "quorvel-devsim: %s\n", error.c_str());
+    return 1;
   }
   // Whoever reads our output may stop reading (a script that wants only the
   // path); the device goes on regardless.
@@ -434,12 +545,17 @@ int Main(int argc, char** argv) {
   }
   std::printf("%s; Ctrl+C ends\n", ModeText(*options));
 
-  Device device(*options, master, signals);
-  bool ok = device.Run();
+  int status = 0;
+  if (script) {
+    status = Replay(*options, std::move(*script), master, slave, signals, recorder);
+  } else {
+    Device device(*options, master, signals, recorder);
+    status = device.Run() ? 0 : 1;
+  }
   close(slave);
   close(master);
   close(signals);
-  return ok ? 0 : 1;
+  return status;
 }
 
 }  // namespace
