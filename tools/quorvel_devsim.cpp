@@ -31,6 +31,7 @@
 
 #include "link/line_settings.h"
 #include "settings/profile_file.h"
+#include "sim/demo_device.h"
 #include "sim/line_recorder.h"
 #include "sim/recording.h"
 #include "sim/replay_line.h"
@@ -63,6 +64,8 @@ constexpr char kUsage[] =
     "    [--delay MS]               with the given bytes, MS milliseconds later\n"
     "  --every MS --send HEX        send the given bytes every MS milliseconds\n"
     "  --stream BYTES_PER_S         send counting bytes (00 01 .. ff 00 ..) at that rate\n"
+    "  --demo                       the demo device of quorvel --demo: a reading each\n"
+    "                               second, answers to READ, ID? and Modbus reads\n"
     "  --replay FILE                play the device of a recording (the terminal's hex dump\n"
     "    [--speed X] [--strict]     log or a saved session): once the terminal has opened\n"
     "    [--loop]                   the line, RX bursts go out at their recorded times;\n"
@@ -77,7 +80,7 @@ constexpr char kUsage[] =
     "HEX is bytes as hex digits: \"06\", \"01 02 0d\", \"01020d\".\n"
     "Each frame received is printed as \"rx <hex>\", each answer as \"tx <hex>\".\n";
 
-enum class Mode { kListen, kEcho, kReply, kEvery, kStream, kReplay };
+enum class Mode { kListen, kEcho, kReply, kEvery, kStream, kReplay, kDemo };
 
 struct Options {
   int com = 0;  // 0: leave Quorvel.ini alone
@@ -178,6 +181,10 @@ std::optional<Options> ParseArguments(int argc, char** argv, std::string& error)
     }
     if (arg == "--echo") {
       if (!setMode(Mode::kEcho, arg)) return std::nullopt;
+      continue;
+    }
+    if (arg == "--demo") {
+      if (!setMode(Mode::kDemo, arg)) return std::nullopt;
       continue;
     }
     if (arg == "--strict" || arg == "--loop") {
@@ -427,6 +434,8 @@ const char* ModeText(const Options& options) {
       return "streaming counting bytes";
     case Mode::kReplay:
       return "replaying once the line is opened";
+    case Mode::kDemo:
+      return "playing the demo device";
     case Mode::kListen:
       break;
   }
@@ -548,6 +557,9 @@ int Main(int argc, char** argv) {
   int status = 0;
   if (script) {
     status = Replay(*options, std::move(*script), master, slave, signals, recorder);
+  } else if (options->mode == Mode::kDemo) {
+    auto print = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    status = RunDemoDevice(master, signals, recorder.IsOpen() ? &recorder : nullptr, print) ? 0 : 1;
   } else {
     Device device(*options, master, signals, recorder);
     status = device.Run() ? 0 : 1;
