@@ -74,11 +74,13 @@ bool RunReplay(int master, int slave, int signals, ReplayPlayer& player, LineRec
   std::string pending;
   player.Start(Clock::now());
   for (;;) {
-    size_t before = pending.size();
-    player.Advance(Clock::now(), pending);
-    if (recorder && pending.size() > before) {
-      recorder->DeviceSent(reinterpret_cast<const uint8_t*>(pending.data()) + before,
-                           pending.size() - before);
+    // Output the line has not taken yet holds the script back: a host that
+    // does not read must not make the replay pile up bytes without end.
+    if (pending.empty()) {
+      player.Advance(Clock::now(), pending);
+      if (recorder && !pending.empty()) {
+        recorder->DeviceSent(reinterpret_cast<const uint8_t*>(pending.data()), pending.size());
+      }
     }
     while (!pending.empty()) {
       ssize_t n = write(master, pending.data(), pending.size());
@@ -89,7 +91,8 @@ bool RunReplay(int master, int slave, int signals, ReplayPlayer& player, LineRec
       pending.erase(0, static_cast<size_t>(n));
     }
     if (player.Finished() && pending.empty()) break;
-    std::optional<Clock::time_point> wake = player.NextWake();
+    std::optional<Clock::time_point> wake;
+    if (pending.empty()) wake = player.NextWake();
     short events = static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT));
     int ready = Wait(master, events, signals, wake);
     if (ready < 0) return true;

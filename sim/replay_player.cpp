@@ -73,6 +73,10 @@ void ReplayPlayer::Advance(Clock::time_point now, std::string& out) {
       next_ = 0;
       anchor_ = now;
       anchorMs_ = script_.front().ms;
+      // Each round ends a call, so that a recording of output alone played
+      // at speed 0 goes out round by round as the line takes it.
+      wake_ = now;
+      return;
     }
     const ReplayStep& step = script_[next_];
     if (!step.expect) {

@@ -61,7 +61,8 @@ class ReplayPlayer {
   void Start(Clock::time_point now);
   // Bytes the host sent, read at `now`.
   void Received(const uint8_t* bytes, size_t count, Clock::time_point now);
-  // Runs the script up to `now`; appends what is due to the line to `out`.
+  // Runs the script up to `now`, at most to the end of one round of a loop;
+  // appends what is due to the line to `out`.
   void Advance(Clock::time_point now, std::string& out);
   // When Advance next has something to do; nothing while it waits only for
   // the host (or once finished).

@@ -228,6 +228,21 @@ TEST(DevsimReplay, LoopStartsOverAtTheEnd) {
   EXPECT_EQ(ExitCode(devsim), 0);
 }
 
+// Output alone at speed 0 loops as fast as the line takes it, and no faster:
+// the host that reads late still gets whole rounds in order.
+TEST(DevsimReplay, LoopOfOutputAloneGoesAtTheLinesPace) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kReceived, 0, Text("ab")},
+                                                     {LogDirection::kReceived, 9, Text("c")}}));
+  Devsim devsim({"--replay", (directory / "r.log").string(), "--loop", "--speed", "0"});
+  Terminal terminal(devsim.Path());
+  Bytes got = terminal.Receive(3000);
+  ASSERT_EQ(got.size(), 3000u);
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], "abc"[i % 3]) << i;
+  devsim.Signal(SIGTERM);
+  EXPECT_EQ(ExitCode(devsim), 0);
+}
+
 struct Hostile {
   const char* name;
   std::string text;
