@@ -51,6 +51,13 @@ void ReplayPlayer::Received(const uint8_t* bytes, size_t count, Clock::time_poin
   if (count == 0) return;
   report_("rx " + HexLine(bytes, count));
   if (finished_) return;
+  // A host that talks while the script waits to send is kept up to a bound;
+  // past it the oldest bytes go, and the report says how many.
+  if (host_.size() + count > kHostLimit) {
+    size_t dropped = std::min(host_.size(), host_.size() + count - kHostLimit);
+    host_.erase(host_.begin(), host_.begin() + static_cast<std::ptrdiff_t>(dropped));
+    report_("-- " + std::to_string(dropped) + " bytes from the host dropped while waiting");
+  }
   host_.insert(host_.end(), bytes, bytes + count);
   lastHostByte_ = now;
 }

@@ -51,6 +51,7 @@ class ReplayPlayer {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr std::chrono::milliseconds kQuietGap{200};
+  static constexpr size_t kHostLimit = 1 << 20;  // host bytes held for frames to come
 
   // `report` gets one line of text per event worth telling (each frame, each
   // mismatch), without its line break.
