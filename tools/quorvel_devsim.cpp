@@ -243,9 +243,15 @@ std::optional<std::vector<ReplayStep>> LoadScript(const std::string& path) {
                  std::strerror(errno));
     return std::nullopt;
   }
-  std::string text(kRecordingLimit + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<size_t>(in.gcount()));
+  std::string text;
+  char chunk[65536];
+  while (text.size() <= kRecordingLimit && in.read(chunk, sizeof chunk).gcount() > 0) {
+    text.append(chunk, static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad()) {
+    std::fprintf(stderr, "quorvel-devsim: cannot read %s\n", path.c_str());
+    return std::nullopt;
+  }
   if (text.size() > kRecordingLimit) {
     std::fprintf(stderr, "quorvel-devsim: %s: larger than %zu MiB\n", path.c_str(),
                  kRecordingLimit >> 20);
