@@ -32,4 +32,9 @@ std::vector<Measure> Measures();
 // a device that reads at once, with `pacing`.
 Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing);
 
+inline constexpr char kReplayName[] = "Replay reply delay";
+// The simulator's replay answering `exchanges` host frames, each `delayMs`
+// after it as recorded: how far the answers come from that delay.
+Row ReplayReplyDelay(int exchanges, int delayMs);
+
 }  // namespace quorvel::bench
