@@ -74,6 +74,11 @@ struct TerminalState {
   int32_t sendAsHex = 0;
   uint32_t txCount = 0;
   uint32_t sendCount = 0;
+  // The send box's options, as engine/send_composer.h numbers them: its
+  // LineEnding, whether escapes are read, its ChecksumKind.
+  int32_t sendLineEnding = 0;
+  bool sendEscapes = false;
+  int32_t sendChecksum = 0;
 
   int32_t timerSend = 0;
   int32_t timerIntervalMs = 0;
