@@ -13,11 +13,13 @@ void RuleResponder::Received(const uint8_t* bytes, int count) {
 }
 
 void RuleResponder::Quiet(bool answered) {
+  std::shared_ptr<const AnswerRuleTable> latest;
   {
     std::lock_guard guard(state_.lock);
-    if (table_ != state_.answerRules) table_ = state_.answerRules;
+    latest = state_.answerRules;
     endByte_ = state_.frameEndByte;
   }
+  table_.swap(latest);  // a table no longer in use goes with `latest`, outside the lock
   if (!table_ || answered) {
     frame_.Clear();
     return;

@@ -206,9 +206,11 @@ class RuleDialog : public QDialog {
     match_ = new QComboBox(this);
     for (const char* label : kMatchLabels) match_->addItem(QString::fromUtf8(label));
     match_->setCurrentIndex(static_cast<int>(rule.match));
+    match_->setObjectName(QStringLiteral("match"));
     form->addRow(QStringLiteral("&Match:"), match_);
     pattern_ = AddLine(form, QStringLiteral("&Pattern:"), rule.pattern);
     pattern_->setMaxLength(static_cast<int>(kMaxPatternLength));
+    pattern_->setObjectName(QStringLiteral("pattern"));
     entry_ = AddLine(form, QStringLiteral("Send-list &entry:"), rule.entry);
     entry_->setPlaceholderText(QStringLiteral("(none: send the content below)"));
     content_ = AddLine(form, QStringLiteral("&Content:"), rule.content);
