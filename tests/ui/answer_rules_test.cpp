@@ -1,5 +1,6 @@
-// The answer rules in the window: loaded from the settings file at start,
-// switched from the context menu, a bad pattern refused in the rule's dialog.
+// The send box's options and the answer rules in the window: loaded from the
+// settings file at start, the rules switched from the context menu, a bad
+// pattern refused in the rule's dialog.
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
@@ -12,6 +13,7 @@
 #include "engine/send_composer.h"
 #include "terminal_harness.h"
 #include "ui/answer_rules_dialog.h"
+#include "ui/byte_text_box.h"
 
 using namespace quorvel;
 using quorvel::testing::ModalWatcher;
@@ -38,9 +40,17 @@ class AnswerRulesWindowTest : public QObject {
   Q_OBJECT
 
  private Q_SLOTS:
+  void storedSendOptionsApplyToTheSendButton();
   void storedRulesAnswerFromTheStartAndSwitchOff();
   void badPatternIsRefusedWithAMessage();
 };
+
+void AnswerRulesWindowTest::storedSendOptionsApplyToTheSendButton() {
+  TerminalHarness harness("[SendOptions]\nLineEnding=crlf\nEscapes=1\nChecksum=xor8\n");
+  harness.Get<ByteTextBox>(kSendBox)->setPlainText(QStringLiteral("\\x01\\x03"));
+  harness.Click(kSendButton);
+  QCOMPARE(harness.Receive(0, 5), (Bytes{0x01, 0x03, 0x02, 0x0d, 0x0a}));
+}
 
 void AnswerRulesWindowTest::storedRulesAnswerFromTheStartAndSwitchOff() {
   TerminalHarness harness(kStoredRule);
