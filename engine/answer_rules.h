@@ -94,6 +94,8 @@ class AnswerRuleTable {
   // The first rule that matches `frame`. Any thread.
   std::optional<Answer> Match(std::span<const uint8_t> frame) const;
   FrameBy Frames() const { return frames_; }
+  // How many rules can answer.
+  size_t Size() const { return rules_.size(); }
 
  private:
   struct Compiled {
