@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,8 @@
 #include "core/wire_gate.h"
 
 namespace quorvel {
+
+class AnswerRuleTable;  // engine/answer_rules.h
 
 // What decides whether and how a received frame is answered.
 struct FrameRules {
@@ -74,6 +77,11 @@ struct TerminalState {
   int32_t sendAsHex = 0;
   uint32_t txCount = 0;
   uint32_t sendCount = 0;
+  // The send box's options, as engine/send_composer.h numbers them: its
+  // LineEnding, whether escapes are read, its ChecksumKind.
+  int32_t sendLineEnding = 0;
+  bool sendEscapes = false;
+  int32_t sendChecksum = 0;
 
   int32_t timerSend = 0;
   int32_t timerIntervalMs = 0;
@@ -81,6 +89,9 @@ struct TerminalState {
   int32_t replyAfterFrame = 0;
   std::string frameEndText;
   uint8_t frameEndByte = 0;
+  // The answer rules the worker checks frames against; null when they are
+  // off. Replaced whole, never changed in place (InstallAnswerRules).
+  std::shared_ptr<const AnswerRuleTable> answerRules;
 
   double lastIntervalMs = 0;
   double intervalSumMs = 0;

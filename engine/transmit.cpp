@@ -3,7 +3,6 @@
 #include <string>
 
 #include "core/clock.h"
-#include "engine/hex.h"
 
 namespace quorvel {
 
@@ -27,18 +26,45 @@ void SendBytes(TerminalState& state, const uint8_t* bytes, int count) {
   if (WindowServices* window = state.Window()) window->ShowTxCount(shown);
 }
 
+namespace {
+
+SendOptions OptionsFrom(int32_t ending, bool escapes, int32_t checksum) {
+  SendOptions options;
+  if (ending >= 0 && ending <= static_cast<int32_t>(LineEnding::kCrLf)) {
+    options.ending = static_cast<LineEnding>(ending);
+  }
+  options.escapes = escapes;
+  if (checksum >= 0 && checksum <= static_cast<int32_t>(ChecksumKind::kModbusLrc)) {
+    options.checksum = static_cast<ChecksumKind>(checksum);
+  }
+  return options;
+}
+
+}  // namespace
+
+SendOptions SendOptionsOf(TerminalState& state) {
+  std::lock_guard guard(state.lock);
+  return OptionsFrom(state.sendLineEnding, state.sendEscapes, state.sendChecksum);
+}
+
+void SetSendOptions(TerminalState& state, const SendOptions& options) {
+  std::lock_guard guard(state.lock);
+  state.sendLineEnding = static_cast<int32_t>(options.ending);
+  state.sendEscapes = options.escapes;
+  state.sendChecksum = static_cast<int32_t>(options.checksum);
+}
+
 std::vector<uint8_t> ComposedBytes(TerminalState& state) {
   std::string text;
   bool asHex;
+  SendOptions options;
   {
     std::lock_guard guard(state.lock);
     text = state.sendText;
     asHex = state.sendAsHex != 0;
+    options = OptionsFrom(state.sendLineEnding, state.sendEscapes, state.sendChecksum);
   }
-  if (!asHex) return {text.begin(), text.end()};
-  std::vector<uint8_t> bytes(text.size() + 1);
-  bytes.resize(static_cast<size_t>(ParseHexText(bytes.data(), text)));
-  return bytes;
+  return ComposeSend(text, asHex, options);
 }
 
 void SendComposedText(TerminalState& state) {

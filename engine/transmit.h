@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/terminal_state.h"
+#include "engine/send_composer.h"
 
 namespace quorvel {
 
@@ -17,10 +18,16 @@ namespace quorvel {
 // here: it writes and counts them right after its own.
 void SendBytes(TerminalState& state, const uint8_t* bytes, int count);
 
-// The send text as it stands, parsed as hex when sendAsHex is set.
+// The send box's options as they stand, and a change of them (any thread;
+// lock not held). A number out of range reads as the option off.
+SendOptions SendOptionsOf(TerminalState& state);
+void SetSendOptions(TerminalState& state, const SendOptions& options);
+
+// The send text as it stands, composed with the send box's options
+// (engine/send_composer.h): parsed as hex when sendAsHex is set.
 std::vector<uint8_t> ComposedBytes(TerminalState& state);
 
-// Sends the send text as it stands, parsed as hex when sendAsHex is set. With
+// Sends the send text as it stands, composed as ComposedBytes does. With
 // the port closed nothing happens at all. An empty text, or hex without
 // digits, still makes one transmission of 0 bytes.
 void SendComposedText(TerminalState& state);

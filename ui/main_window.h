@@ -30,6 +30,7 @@ class QTimer;
 
 namespace quorvel {
 
+class AnswerRulesControl;
 class DemoSession;
 class FormExchange;
 class LineTools;
@@ -145,6 +146,7 @@ class MainWindow : public QDialog, public WindowServices {
   QMenu* windowMenu_ = nullptr;
   StatusLine* statusLine_ = nullptr;
   LineTools* tools_ = nullptr;
+  AnswerRulesControl* answerRules_ = nullptr;
   PortList* portList_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread

@@ -1,0 +1,36 @@
+#include "settings/send_options_settings.h"
+
+#include <string>
+
+#include "settings/profile_file.h"
+
+namespace quorvel {
+namespace {
+
+constexpr char kSection[] = "SendOptions";
+
+}  // namespace
+
+SendOptions LoadSendOptions(const std::filesystem::path& file) {
+  std::string text;
+  ReadProfileFile(file, text);
+  ProfileDocument document(text);
+  SendOptions options;
+  std::string ending = document.Get(kSection, "LineEnding").value_or("");
+  options.ending = LineEndingFromKey(ending).value_or(LineEnding::kNone);
+  options.escapes = ProfileInteger(document.Get(kSection, "Escapes"), 0) != 0;
+  std::string checksum = document.Get(kSection, "Checksum").value_or("");
+  options.checksum = ChecksumFromKey(checksum).value_or(ChecksumKind::kNone);
+  return options;
+}
+
+bool SaveSendOptions(const SendOptions& options, const std::filesystem::path& file) {
+  std::vector<ProfileValue> values = {
+      {kSection, "LineEnding", std::string(InfoOf(options.ending).key)},
+      {kSection, "Escapes", options.escapes ? "1" : "0"},
+      {kSection, "Checksum", std::string(InfoOf(options.checksum).key)},
+  };
+  return EditProfileFile(file, [&](ProfileDocument& document) { return document.SetAll(values); });
+}
+
+}  // namespace quorvel
