@@ -24,7 +24,8 @@ LineIndex::LineIndex(SessionDisplay display, const SessionSplit& split)
       frameEndByte_(display == SessionDisplay::kHex ? split.frameEndByte : -1) {}
 
 void LineIndex::Start(uint64_t offset) {
-  starts_.push_back(LineStart{offset, 0, 0});
+  if (lastKind_ != SessionKind::kSent) unsent_.push_back(dropped_ + starts_.size());
+  starts_.push_back(LineStart{offset, 0, static_cast<uint64_t>(lastKind_), 0});
   pending_ = false;
   lastWasCr_ = false;
 }
@@ -41,7 +42,7 @@ void LineIndex::Add(SessionKind kind, uint64_t offset, const uint8_t* bytes, siz
   bool eachBurst = display_ == SessionDisplay::kHex && silenceNs_ == 0;
   bool forced = !any_ || kind == SessionKind::kEvent || kind != lastKind_ || quiet || eachBurst;
   any_ = true;
-  lastKind_ = kind;
+  lastKind_ = kind;  // before Start: the line's kind
   lastMonoNs_ = monoNs;
   if (forced) Start(offset);
   if (kind == SessionKind::kEvent) {
@@ -114,6 +115,10 @@ uint64_t LineIndex::DropBefore(uint64_t base, uint64_t end) {
   if (!starts_.empty() && starts_.front().offset < base) starts_.front().offset = base;
   if (starts_.empty()) pending_ = true;
   dropped_ += gone;
+  while (!unsent_.empty() && unsent_.front() < dropped_) {
+    unsent_.pop_front();
+    ++unsentDropped_;
+  }
   return gone;
 }
 

@@ -141,14 +141,20 @@ class SessionStore : public LineTap {
   // The check received frames are judged by in the hex display; kNone: none.
   void SetFrameCheck(ChecksumKind kind);
 
-  SessionCounts Counts(SessionDisplay display) const;
+  // Each reader below takes `withSent`: false numbers the lines as the view
+  // does with sent bytes hidden, counting only received and event lines (the
+  // lines are the same; the sent ones are left out), and a find skips
+  // matches that start in sent bytes.
+  SessionCounts Counts(SessionDisplay display, bool withSent = true) const;
   // Copies line `number` of `display` into `line`; false (line untouched)
-  // when it is not kept.
-  bool Line(SessionDisplay display, uint64_t number, SessionLine& line) const;
+  // when it is not kept. sincePreviousNs is from the previous line in the
+  // same numbering.
+  bool Line(SessionDisplay display, uint64_t number, SessionLine& line, bool withSent = true) const;
   // The number of the line holding byte `offset` (clamped into the kept
   // history); for a find's match and for keeping the view's place on a
-  // switch of display.
-  uint64_t LineAt(SessionDisplay display, uint64_t offset) const;
+  // switch of display. Without sent lines, a sent line's offset gives the
+  // next line shown (the last one when none follows).
+  uint64_t LineAt(SessionDisplay display, uint64_t offset, bool withSent = true) const;
   // Copies the kept bytes [offset, offset + count) into `out` (fewer at the
   // ends of the history); for copying a selection that spans lines.
   void CopyBytes(uint64_t offset, size_t count, std::vector<uint8_t>& out) const;
@@ -158,7 +164,7 @@ class SessionStore : public LineTap {
   // the query is empty or too long or nothing matches. Under a second for
   // 100 MB; the taps go on meanwhile.
   std::optional<SessionMatch> Find(SessionDisplay display, const SessionQuery& query,
-                                   uint64_t fromOffset, FindWay way) const;
+                                   uint64_t fromOffset, FindWay way, bool withSent = true) const;
 
   // One run of the history, as "Save session…" writes it.
   struct Run {
