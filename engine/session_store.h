@@ -33,18 +33,7 @@ namespace quorvel {
 enum class SessionKind : uint8_t { kReceived = 0, kSent = 1, kEvent = 2 };
 
 // What an event line reports; its text says the details ("115200,8,N,1").
-enum class SessionEvent : uint8_t {
-  kNone = 0,  // not an event: a line of bytes
-  kLinkOpened,
-  kLinkClosed,
-  kDeviceAway,
-  kDeviceBack,
-  kSettingsChanged,
-  kModemLinesChanged,  // DTR/RTS
-  kBreakSent,
-  kLoggingStarted,
-  kLoggingStopped,
-};
+using SessionEvent = LineEvent;
 
 enum class SessionDisplay : uint8_t { kText = 0, kHex = 1 };
 
@@ -120,6 +109,8 @@ class SessionStore : public LineTap {
   // Any thread: an event line with now's stamps. `text` for one line, without
   // a line end.
   void RecordEvent(SessionEvent event, std::string_view text);
+  // The same, as the line's code reports events through the state's taps.
+  void Noted(LineEvent event, std::string_view text) override { RecordEvent(event, text); }
 
   // Appends a run with the stamps given; the taps and RecordEvent call it with
   // now. A stamp older than the last run's is taken as the last run's, so
