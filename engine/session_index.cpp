@@ -6,9 +6,24 @@
 namespace quorvel {
 namespace {
 
-// The first CR or LF in [bytes, bytes + count), or count.
+// Whether any byte of `word` is zero (the classic bit trick: exact, since
+// only a zero byte can borrow into its own high bit first).
+constexpr bool HasZeroByte(uint64_t word) {
+  return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+// The first CR or LF in [bytes, bytes + count), or count. Eight bytes at a
+// time: this runs on the receive worker for every byte it reads.
 size_t FindLineEnd(const uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
+  size_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes + i, sizeof word);
+    if (HasZeroByte(word ^ 0x0A0A0A0A0A0A0A0Aull) || HasZeroByte(word ^ 0x0D0D0D0D0D0D0D0Dull)) {
+      break;
+    }
+  }
+  for (; i < count; ++i) {
     if (bytes[i] == '\n' || bytes[i] == '\r') return i;
   }
   return count;
