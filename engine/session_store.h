@@ -13,6 +13,9 @@
 // and indexes the bytes, and returns. Readers (the window) take the same lock
 // only to copy a line or a list of chunk pointers: finding and saving scan
 // the chunks without it, so the worker never waits for a search.
+//
+// The history limit covers the bytes kept and their index (runs and line
+// starts), so even a line read one byte at a time cannot outgrow it.
 #pragma once
 
 #include <cstddef>
@@ -106,8 +109,9 @@ class SessionStore : public LineTap {
   // The taps: any thread; stamp the bytes with now.
   void Received(const uint8_t* bytes, int count) override;
   void Sent(const uint8_t* bytes, int count) override;
-  // Any thread: an event line with now's stamps. `text` for one line, without
-  // a line end.
+  // Any thread: an event line with now's stamps. `text` on one line (line
+  // ends are taken out, and it is cut at 1 KiB); empty, the event's name
+  // ("Link opened") stands in.
   void RecordEvent(SessionEvent event, std::string_view text);
   // The same, as the line's code reports events through the state's taps.
   void Noted(LineEvent event, std::string_view text) override { RecordEvent(event, text); }
