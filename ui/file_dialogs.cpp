@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -37,7 +38,11 @@ QLineEdit* AddPathRow(QDialog* dialog, QFormLayout* form, const QString& directo
   auto* button = new QPushButton(QStringLiteral("&Browse…"), dialog);
   row->addWidget(path);
   row->addWidget(button);
-  form->addRow(QStringLiteral("&File:"), row);
+  // A label given as text to a row that is a layout gets no buddy, and its
+  // "&" would show as it is.
+  auto* label = new QLabel(QStringLiteral("&File:"), dialog);
+  label->setBuddy(path);
+  form->addRow(label, row);
   QObject::connect(button, &QPushButton::clicked, dialog, [=] {
     QString start = path->text().isEmpty() ? directory : path->text();
     QString chosen = browse(dialog, start);
