@@ -40,7 +40,7 @@ class Pass {
   void Run() {
     int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
     if (got > 0) {
-      if (LineTap* tap = state_.tap.load()) tap->Received(chunk_ + chunkLength_, got);
+      state_.TapReceived(chunk_ + chunkLength_, got);
       FrameRules rules = ReadRules(state_);
       if (rules.Gathering()) frame_.Add(chunk_ + chunkLength_, got, rules.endByte);
       chunkLength_ = std::min(chunkLength_ + got, kChunkCapacity);
