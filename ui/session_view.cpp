@@ -428,7 +428,8 @@ void SessionView::CopySelection(bool hex) const {
   if (!text.isEmpty()) QApplication::clipboard()->setText(text);
 }
 
-QStringList SessionView::ShownRows() const {
+QStringList SessionView::ShownRows() {
+  LayOut();
   QStringList rows;
   for (const Placed& placed : placed_) {
     QString indent(placed.shown.prefix.size(), QLatin1Char(' '));

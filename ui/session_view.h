@@ -63,9 +63,12 @@ class SessionView : public QAbstractScrollArea {
   // Puts the selection on the clipboard, as shown or as hex.
   void CopySelection(bool hex) const;
 
-  // For the tests and the benchmark: the text shown on screen, one line
-  // per row, prefixes included, as painted last.
-  QStringList ShownRows() const;
+  // The find's match: its first offset and one past its last.
+  std::pair<uint64_t, uint64_t> Match() const { return {matchFrom_, matchTo_}; }
+
+  // For the tests and the benchmark: lays the screen out as the next paint
+  // will and gives its text, one line per row, prefixes included.
+  QStringList ShownRows();
 
  Q_SIGNALS:
   void FollowingChanged(bool following);

@@ -1,0 +1,232 @@
+// The session view as a user meets it: the mode and its [View] keys, the
+// lines a device's answer makes, following and pausing, the find bar, and
+// the receive box going on as before behind the view.
+#include <QAction>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+
+#include "engine/session_store.h"
+#include "terminal_harness.h"
+#include "ui/byte_text_box.h"
+#include "ui/receive_box.h"
+#include "ui/session_find_bar.h"
+#include "ui/session_view.h"
+#include "ui/session_viewer.h"
+
+using namespace quorvel;
+using quorvel::testing::TerminalHarness;
+
+namespace {
+
+SessionView& ViewOf(TerminalHarness& harness) {
+  return *harness.Window().Session().View();
+}
+
+// The rows on screen without their prefixes' stamps, as "RX text".
+QStringList Lines(TerminalHarness& harness) {
+  QStringList lines;
+  for (const QString& row : ViewOf(harness).ShownRows()) lines << row.simplified();
+  return lines;
+}
+
+uint64_t LineCount(TerminalHarness& harness) {
+  SessionView& view = ViewOf(harness);
+  SessionCounts counts = harness.Window().Session().Store().Counts(view.Display());
+  return counts.endLine - counts.firstLine;
+}
+
+std::string MatchedBytes(TerminalHarness& harness) {
+  auto [from, to] = ViewOf(harness).Match();
+  std::vector<uint8_t> bytes;
+  harness.Window().Session().Store().CopyBytes(from, static_cast<size_t>(to - from), bytes);
+  return {bytes.begin(), bytes.end()};
+}
+
+const std::string kOn = "[View]\nSessionView=1\nStamps=none\n";
+
+}  // namespace
+
+class SessionViewTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void modeTogglesAndIsRememberedInView_data();
+  void modeTogglesAndIsRememberedInView();
+  void answerShowsAsSentThenReceivedLines_data();
+  void answerShowsAsSentThenReceivedLines();
+  void scrollingUpPausesFollowingUntilResumed_data();
+  void scrollingUpPausesFollowingUntilResumed();
+  void findGoesRoundTheHistory_data();
+  void findGoesRoundTheHistory();
+  void receiveBoxKeepsItsRuleBehindTheView();
+};
+
+void SessionViewTest::modeTogglesAndIsRememberedInView_data() {
+  QTest::addColumn<bool>("byKey");
+  QTest::newRow("Ctrl+Shift+V") << true;
+  QTest::newRow("menu entry") << false;
+}
+
+void SessionViewTest::modeTogglesAndIsRememberedInView() {
+  QFETCH(bool, byKey);
+  TerminalHarness harness;
+  MainWindow& window = harness.Window();
+  QWidget* receiveBox = window.Control(kReceiveBox);
+  QVERIFY(receiveBox->isVisible());  // no [View]: today's window
+  QVERIFY(!ViewOf(harness).isVisible());
+  QAction* mode = window.Session().ModeAction();
+  QCOMPARE(window.WindowMenu()->actions().front(), mode);
+  if (byKey) {
+    QVERIFY(harness.ShowActive());
+    QTest::keyClick(&window, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
+  } else {
+    mode->trigger();
+  }
+  QVERIFY(ViewOf(harness).isVisible());
+  QVERIFY(!receiveBox->isVisible());
+  QCOMPARE(ViewOf(harness).geometry(), receiveBox->geometry());
+  QVERIFY(harness.IniText().find("[View]\nSessionView=1\n") != std::string::npos);
+
+  harness.CloseWindow();  // and a restart
+  QVERIFY(harness.Window().Session().On());
+  QVERIFY(ViewOf(harness).isVisible());
+  QVERIFY(harness.Window().Session().ModeAction()->isChecked());
+  harness.Window().Session().ModeAction()->trigger();
+  QVERIFY(harness.Window().Control(kReceiveBox)->isVisible());
+  QVERIFY(harness.IniText().find("SessionView=0") != std::string::npos);
+}
+
+void SessionViewTest::answerShowsAsSentThenReceivedLines_data() {
+  QTest::addColumn<bool>("showTx");
+  QTest::newRow("TX shown") << true;
+  QTest::newRow("TX hidden") << false;
+}
+
+void SessionViewTest::answerShowsAsSentThenReceivedLines() {
+  QFETCH(bool, showTx);
+  TerminalHarness harness(kOn + "ShowTx=" + (showTx ? "1" : "0") + "\n");
+  harness.Get<ByteTextBox>(kSendBox)->SetBytes("ping\r\n");
+  harness.Click(kSendButton);
+  QCOMPARE(harness.Receive(0, 6).size(), size_t{6});
+  harness.Device().Send(std::string("pong\r\n"));
+  QTRY_VERIFY(Lines(harness).contains(QStringLiteral("RX pong")));
+  QStringList lines = Lines(harness);
+  QVERIFY2(lines.front().startsWith(QStringLiteral("-- Opened")), qPrintable(lines.join('|')));
+  qsizetype sent = lines.indexOf(QStringLiteral("TX ping"));
+  if (showTx) {
+    QVERIFY2(sent > 0 && sent < lines.indexOf(QStringLiteral("RX pong")),
+             qPrintable(lines.join('|')));
+  } else {
+    QCOMPARE(sent, -1);
+  }
+}
+
+void SessionViewTest::scrollingUpPausesFollowingUntilResumed_data() {
+  QTest::addColumn<bool>("byKey");
+  QTest::newRow("End") << true;
+  QTest::newRow("indicator") << false;
+}
+
+void SessionViewTest::scrollingUpPausesFollowingUntilResumed() {
+  QFETCH(bool, byKey);
+  TerminalHarness harness(kOn);
+  SessionView& view = ViewOf(harness);
+  std::string many;
+  for (int i = 0; i < 200; ++i) many += "line " + std::to_string(i) + "\n";
+  harness.Device().Send(many);
+  QTRY_VERIFY(Lines(harness).contains(QStringLiteral("RX line 199")));
+  QVERIFY(view.Following());
+  view.verticalScrollBar()->setValue(0);  // as a drag or the wheel would
+  QVERIFY(!view.Following());
+  QVERIFY(!Lines(harness).contains(QStringLiteral("RX line 199")));
+  auto* indicator = view.findChild<QToolButton*>(QStringLiteral("pausedIndicator"));
+  QVERIFY(indicator->isVisible());
+  uint64_t before = LineCount(harness);
+  harness.Device().Send(std::string("more 1\nmore 2\nmore 3\n"));
+  QTRY_COMPARE(LineCount(harness), before + 3);
+  QTRY_COMPARE(view.LinesSincePaused(), uint64_t{3});
+  QTRY_VERIFY(indicator->text().contains(QStringLiteral("3 new lines")));
+  QVERIFY(!Lines(harness).contains(QStringLiteral("RX more 3")));
+  if (byKey) {
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_End);
+  } else {
+    QTest::mouseClick(indicator, Qt::LeftButton);
+  }
+  QVERIFY(view.Following());
+  QVERIFY(!indicator->isVisible());
+  QVERIFY(Lines(harness).contains(QStringLiteral("RX more 3")));
+}
+
+void SessionViewTest::findGoesRoundTheHistory_data() {
+  QTest::addColumn<bool>("hex");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<bool>("matchCase");
+  QTest::addColumn<bool>("found");
+  QTest::newRow("text") << false << QStringLiteral("needle") << true << true;
+  QTest::newRow("text, either case") << false << QStringLiteral("NEEDLE") << false << true;
+  QTest::newRow("text, case kept") << false << QStringLiteral("NEEDLE") << true << false;
+  QTest::newRow("hex") << true << QStringLiteral("6E 65 65 64 6C 65") << true << true;
+  QTest::newRow("hex, not hex") << true << QStringLiteral("6E 6") << true << false;
+}
+
+void SessionViewTest::findGoesRoundTheHistory() {
+  QFETCH(bool, hex);
+  QFETCH(QString, typed);
+  QFETCH(bool, matchCase);
+  QFETCH(bool, found);
+  TerminalHarness harness(kOn);
+  MainWindow& window = harness.Window();
+  if (hex) harness.Click(kHexDisplayCheck);
+  harness.Device().Send(std::string("a needle\nnothing\nneedle b\n"));
+  QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("26"));
+  SessionFindBar& bar = *window.Session().FindBar();
+  window.Session().OpenFind();
+  QVERIFY(bar.isVisible());
+  bar.TextBox()->setText(typed);
+  bar.findChild<QWidget*>(QStringLiteral("matchCase"))->setProperty("checked", matchCase);
+  QCOMPARE(bar.Find(true), found);
+  if (!found) {
+    QVERIFY(!bar.StatusText().isEmpty());
+    return;
+  }
+  QCOMPARE(MatchedBytes(harness), std::string("needle"));
+  uint64_t first = ViewOf(harness).Match().first;
+  QVERIFY(bar.Find(true));
+  uint64_t second = ViewOf(harness).Match().first;
+  QVERIFY(second > first);
+  QCOMPARE(bar.StatusText(), QString());
+  QVERIFY(bar.Find(true));  // round the end
+  QCOMPARE(ViewOf(harness).Match().first, first);
+  QCOMPARE(bar.StatusText(), QStringLiteral("Wrapped"));
+  QVERIFY(bar.Find(false));  // and back round the start
+  QCOMPARE(ViewOf(harness).Match().first, second);
+  QVERIFY(!ViewOf(harness).Following());
+}
+
+void SessionViewTest::receiveBoxKeepsItsRuleBehindTheView() {
+  TerminalHarness harness(kOn);
+  MainWindow& window = harness.Window();
+  std::string first(9'000, 'a'), second(1'500, 'b');
+  harness.Device().Send(first);
+  QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("9000"));
+  QTRY_VERIFY(window.PublishSettled());
+  QCOMPARE(harness.Text(kReceiveBox), QString::fromStdString(first));
+  harness.Device().Send(second);
+  QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("10500"));
+  QTRY_VERIFY(window.PublishSettled());
+  // The box was emptied before it reached 10,000 bytes, as without the view.
+  QString shown = harness.Text(kReceiveBox);
+  QVERIFY(shown.size() < 10'000 && !shown.isEmpty());
+  QVERIFY(QString::fromStdString(first + second).endsWith(shown));
+  QCOMPARE(shown.size(), harness.Field([](TerminalState& s) { return s.rxLength; }));
+  // The view keeps everything.
+  SessionCounts counts = window.Session().Store().Counts(SessionDisplay::kText);
+  QVERIFY(counts.keptBytes >= 10'500);
+}
+
+QTEST_MAIN(SessionViewTest)
+#include "session_view_test.moc"
