@@ -2,6 +2,12 @@
 // lines a device's answer makes, following and pausing, the find bar, and
 // the receive box going on as before behind the view.
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
@@ -62,6 +68,9 @@ class SessionViewTest : public QObject {
   void findGoesRoundTheHistory_data();
   void findGoesRoundTheHistory();
   void receiveBoxKeepsItsRuleBehindTheView();
+  void linkEventsAreLinesAndClearEmptiesTheView();
+  void copiesAndSavesWhatTheLineCarried_data();
+  void copiesAndSavesWhatTheLineCarried();
 };
 
 void SessionViewTest::modeTogglesAndIsRememberedInView_data() {
@@ -226,6 +235,74 @@ void SessionViewTest::receiveBoxKeepsItsRuleBehindTheView() {
   // The view keeps everything.
   SessionCounts counts = window.Session().Store().Counts(SessionDisplay::kText);
   QVERIFY(counts.keptBytes >= 10'500);
+}
+
+void SessionViewTest::linkEventsAreLinesAndClearEmptiesTheView() {
+  TerminalHarness harness(kOn);
+  harness.Click(kOpenCloseButton);  // closed
+  harness.Click(kOpenCloseButton);  // open again
+  harness.Choose(kBaudSelector, 3);
+  QString baud = harness.Text(kBaudSelector);
+  QTRY_VERIFY(Lines(harness).size() >= 4);
+  QStringList lines = Lines(harness);
+  QVERIFY2(lines[0].startsWith(QStringLiteral("-- Opened")), qPrintable(lines.join('|')));
+  QVERIFY2(lines[1].startsWith(QStringLiteral("-- Closed")), qPrintable(lines.join('|')));
+  QVERIFY2(lines[2].startsWith(QStringLiteral("-- Opened")), qPrintable(lines.join('|')));
+  QVERIFY2(lines[3].startsWith(QStringLiteral("-- ") + baud + QLatin1Char(',')),
+           qPrintable(lines.join('|')));
+  harness.Click(kClearReceiveButton);
+  QCOMPARE(LineCount(harness), uint64_t{0});
+  QVERIFY(Lines(harness).isEmpty());
+}
+
+void SessionViewTest::copiesAndSavesWhatTheLineCarried_data() {
+  QTest::addColumn<int>("format");
+  QTest::addColumn<QByteArray>("saved");  // what the file starts with
+  QTest::newRow("raw") << 0 << QByteArray("ping\r\npong\r\n");
+  QTest::newRow("text") << 1 << QByteArray();
+}
+
+void SessionViewTest::copiesAndSavesWhatTheLineCarried() {
+  QFETCH(int, format);
+  QFETCH(QByteArray, saved);
+  TerminalHarness harness(kOn);
+  MainWindow& window = harness.Window();
+  harness.Get<ByteTextBox>(kSendBox)->SetBytes("ping\r\n");
+  harness.Click(kSendButton);
+  QCOMPARE(harness.Receive(0, 6).size(), size_t{6});
+  harness.Device().Send(std::string("pong\r\n"));
+  QTRY_VERIFY(Lines(harness).contains(QStringLiteral("RX pong")));
+  // A selection made by a find's match, copied as shown and as hex.
+  window.Session().OpenFind();
+  window.Session().FindBar()->TextBox()->setText(QStringLiteral("ong"));
+  QVERIFY(window.Session().FindBar()->Find(true));
+  auto [from, to] = ViewOf(harness).Match();
+  ViewOf(harness).SelectRange(from - 1, to + 1);  // "pong\r"
+  QCOMPARE(ViewOf(harness).SelectedText(), QStringLiteral("pong"));
+  QCOMPARE(ViewOf(harness).SelectedHex(), QStringLiteral("70 6F 6E 67 0D"));
+  ViewOf(harness).setFocus();
+  QTest::keyClick(&ViewOf(harness), Qt::Key_C, Qt::ControlModifier);
+  QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("pong"));
+
+  QString path = QDir(harness.Directory()).filePath(QStringLiteral("session.txt"));
+  quorvel::testing::ModalWatcher dialog(
+      quorvel::testing::ModalWatcher::Kind::kDialog, [&](QWidget* open) {
+        open->findChild<QLineEdit*>(QStringLiteral("path"))->setText(path);
+        open->findChild<QComboBox*>(QStringLiteral("format"))->setCurrentIndex(format);
+        static_cast<QDialog*>(open)->accept();
+      });
+  for (QAction* action : window.WindowMenu()->actions()) {
+    if (action->text().remove(QLatin1Char('&')).startsWith(QStringLiteral("Save session"))) {
+      action->trigger();
+    }
+  }
+  QVERIFY(dialog.Ran());
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  QByteArray written = file.readAll();
+  if (!saved.isEmpty()) QCOMPARE(written, saved);
+  QVERIFY(written.contains("ping") && written.contains("pong"));
+  QVERIFY(harness.Messages().isEmpty());
 }
 
 QTEST_MAIN(SessionViewTest)
