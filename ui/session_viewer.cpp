@@ -36,21 +36,13 @@ SessionEncoding EncodingOf(DisplayEncoding encoding) {
 SessionViewer::SessionViewer(Parts parts)
     : QObject(parts.window), parts_(std::move(parts)), store_(kSessionLimitDefault) {
   settings_ = LoadViewSettings(parts_.settingsFile);
-  view_ = new SessionView(store_, parts_.window);
-  view_->hide();
-  findBar_ = new SessionFindBar(
-      store_, *view_, [this] { return EncodingOf(settings_.encoding); }, parts_.window);
-  findBar_->hide();
-  connect(findBar_, &SessionFindBar::Closed, this, [this] {
-    Place();
-    view_->setFocus(Qt::OtherFocusReason);
-  });
   tick_ = new QTimer(this);
   connect(tick_, &QTimer::timeout, this, &SessionViewer::Tick);
 
   auto* clear = qobject_cast<QAbstractButton*>(parts_.control(kClearReceiveButton));
   connect(clear, &QAbstractButton::clicked, this, [this] {
     store_.Clear();
+    if (!view_) return;
     view_->SetMatch(0, 0);
     view_->Follow();
     view_->Sync();
@@ -95,6 +87,32 @@ SessionViewer::~SessionViewer() {
   // They draw from the store, which goes with this object.
   delete findBar_;
   delete view_;
+}
+
+void SessionViewer::EnsureView() {
+  // Made when first wanted: a window that never shows the view starts as
+  // quickly as before.
+  if (view_) return;
+  view_ = new SessionView(store_, parts_.window);
+  view_->hide();
+  findBar_ = new SessionFindBar(
+      store_, *view_, [this] { return EncodingOf(settings_.encoding); }, parts_.window);
+  findBar_->hide();
+  connect(findBar_, &SessionFindBar::Closed, this, [this] {
+    Place();
+    view_->setFocus(Qt::OtherFocusReason);
+  });
+  ApplyToView();
+}
+
+SessionView* SessionViewer::View() {
+  EnsureView();
+  return view_;
+}
+
+SessionFindBar* SessionViewer::FindBar() {
+  EnsureView();
+  return findBar_;
 }
 
 void SessionViewer::Shutdown() {
@@ -144,6 +162,7 @@ void SessionViewer::SetOn(bool on) {
   // is missed; the receive box goes on being filled while hidden.
   parts_.state.sessionTap.store(on ? &store_ : nullptr);
   if (on) {
+    EnsureView();
     Place();
     view_->show();
     receiveBox->hide();
@@ -151,8 +170,10 @@ void SessionViewer::SetOn(bool on) {
     tick_->start(kTickMs);
   } else {
     tick_->stop();
-    findBar_->hide();
-    view_->hide();
+    if (view_) {
+      findBar_->hide();
+      view_->hide();
+    }
     receiveBox->show();
   }
   if (mode_) mode_->setChecked(on);
@@ -174,8 +195,7 @@ void SessionViewer::ApplyToView() {
   decode.encoding = EncodingOf(settings_.encoding);
   decode.controlSymbols = settings_.controlSymbols;
   decode.hideAnsi = settings_.hideAnsi;
-  view_->SetOptions(settings_.stamps, settings_.showTx, decode);
-  frameEnd_ = 0;
+  if (view_) view_->SetOptions(settings_.stamps, settings_.showTx, decode);
   SessionSplit split = store_.Split();
   split.textSilenceMs = settings_.silenceMs;
   split.hexSilenceMs = settings_.silenceMs;
@@ -197,6 +217,7 @@ void SessionViewer::Publish() {
 }
 
 void SessionViewer::Tick() {
+  if (!On()) return;
   bool hex;
   int frameEnd;
   {
@@ -267,7 +288,7 @@ void SessionViewer::OpenFind() {
 }
 
 void SessionViewer::CopyAsHex() {
-  view_->CopySelection(true);
+  if (view_) view_->CopySelection(true);
 }
 
 void SessionViewer::AskAndSave() {

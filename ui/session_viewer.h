@@ -72,11 +72,13 @@ class SessionViewer : public QObject {
   void CopyAsHex();
 
   SessionStore& Store() { return store_; }
-  SessionView* View() const { return view_; }
-  SessionFindBar* FindBar() const { return findBar_; }
+  // Made on first use.
+  SessionView* View();
+  SessionFindBar* FindBar();
   QAction* ModeAction() const { return mode_; }
 
  private:
+  void EnsureView();
   void Place();
   void Tick();
   void ApplyToView();
@@ -86,8 +88,8 @@ class SessionViewer : public QObject {
   Parts parts_;
   ViewSettings settings_;
   SessionStore store_;
-  SessionView* view_;
-  SessionFindBar* findBar_;
+  SessionView* view_ = nullptr;
+  SessionFindBar* findBar_ = nullptr;
   QTimer* tick_;
   QAction* mode_ = nullptr;
   QList<QAction*> viewActions_;  // usable only while the mode is on
@@ -95,7 +97,6 @@ class SessionViewer : public QObject {
   bool wasWaiting_ = false;
   std::string device_;
   bool wasLogging_ = false;
-  uint8_t frameEnd_ = 0;
 };
 
 }  // namespace quorvel

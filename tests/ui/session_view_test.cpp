@@ -3,6 +3,7 @@
 // the receive box going on as before behind the view.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
@@ -11,6 +12,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 
@@ -71,6 +73,7 @@ class SessionViewTest : public QObject {
   void linkEventsAreLinesAndClearEmptiesTheView();
   void copiesAndSavesWhatTheLineCarried_data();
   void copiesAndSavesWhatTheLineCarried();
+  void viewSettingsApplyAndAreKept();
 };
 
 void SessionViewTest::modeTogglesAndIsRememberedInView_data() {
@@ -303,6 +306,29 @@ void SessionViewTest::copiesAndSavesWhatTheLineCarried() {
   if (!saved.isEmpty()) QCOMPARE(written, saved);
   QVERIFY(written.contains("ping") && written.contains("pong"));
   QVERIFY(harness.Messages().isEmpty());
+}
+
+void SessionViewTest::viewSettingsApplyAndAreKept() {
+  TerminalHarness harness(kOn);
+  MainWindow& window = harness.Window();
+  quorvel::testing::ModalWatcher dialog(
+      quorvel::testing::ModalWatcher::Kind::kDialog, [&](QWidget* open) {
+        open->findChild<QComboBox*>(QStringLiteral("stamps"))->setCurrentIndex(3);
+        open->findChild<QCheckBox*>(QStringLiteral("showTx"))->setChecked(false);
+        open->findChild<QSpinBox*>(QStringLiteral("history"))->setValue(2);
+        static_cast<QDialog*>(open)->accept();
+      });
+  for (QAction* action : window.WindowMenu()->actions()) {
+    if (action->text().startsWith(QStringLiteral("View settings"))) action->trigger();
+  }
+  QVERIFY(dialog.Ran());
+  QCOMPARE(window.Session().Store().Limit(), uint64_t{2} << 20);
+  QVERIFY2(Lines(harness).front().startsWith(QStringLiteral("+0 -- Opened")),
+           qPrintable(Lines(harness).join('|')));
+  std::string ini = harness.IniText();
+  for (const char* line : {"Stamps=delta\n", "ShowTx=0\n", "HistoryMiB=2\n", "SessionView=1\n"}) {
+    QVERIFY2(ini.find(line) != std::string::npos, line);
+  }
 }
 
 QTEST_MAIN(SessionViewTest)
