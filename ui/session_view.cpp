@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -93,8 +94,14 @@ void SessionView::SetDisplay(SessionDisplay display) {
 }
 
 RowOptions SessionView::Options() const {
-  int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
-  return {stamps_, decode_, display_, std::max(1, viewport()->width() / charWidth)};
+  return {stamps_, decode_, display_,
+          std::max(1, static_cast<int>(viewport()->width() / CharWidth()))};
+}
+
+qreal SessionView::CharWidth() const {
+  // Fractional: a fixed font's advance is rarely a whole pixel, and rounding
+  // it would misplace the end of a long row by several characters.
+  return std::max<qreal>(1, QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0')));
 }
 
 int SessionView::RowsFit() const {
@@ -219,7 +226,7 @@ void SessionView::UpdateIndicators() {
   bool dropped = counts_.droppedBytes > 0;
   if (dropped) {
     banner_->setText(
-        QStringLiteral(" %1 (%2 lines) dropped from the top: the history is full")
+        QStringLiteral(" %1 (%2 lines) dropped: history full")
             .arg(SizeText(counts_.droppedBytes),
                  QLocale::system().toString(static_cast<qulonglong>(counts_.droppedLines))));
   }
@@ -272,8 +279,8 @@ void SessionView::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
   QFontMetrics metrics = fontMetrics();
   int lineHeight = metrics.lineSpacing();
-  int charWidth = metrics.horizontalAdvance(QLatin1Char('0'));
-  int contentX = PrefixWidth(stamps_) * charWidth;
+  qreal charWidth = CharWidth();
+  qreal contentX = PrefixWidth(stamps_) * charWidth;
   QPalette palette = this->palette();
   uint64_t selectFrom = std::min(selectFrom_, selectTo_);
   uint64_t selectTo = std::max(selectFrom_, selectTo_);
@@ -286,15 +293,16 @@ void SessionView::paintEvent(QPaintEvent*) {
     painter.drawText(0, y, stamp);
     QColor colour = KindColour(placed.line, palette);
     painter.setPen(colour);
-    painter.drawText(stamp.size() * charWidth, y, placed.shown.prefix.mid(stamp.size(), 2));
+    painter.drawText(QPointF(stamp.size() * charWidth, y),
+                     placed.shown.prefix.mid(stamp.size(), 2));
     if (placed.line.check != FrameCheck::kUnchecked) {
       painter.setPen(placed.line.check == FrameCheck::kValid ? kValidColour : kBadColour);
-      painter.drawText((stamp.size() + 2) * charWidth, y,
+      painter.drawText(QPointF((stamp.size() + 2) * charWidth, y),
                        placed.shown.prefix.mid(stamp.size() + 2, 1));
     }
     painter.setPen(colour);
     for (const ShownRow& row : placed.shown.rows) {
-      painter.drawText(contentX, y, row.text);
+      painter.drawText(QPointF(contentX, y), row.text);
       y += lineHeight;
     }
   }
@@ -305,8 +313,8 @@ void SessionView::PaintRange(QPainter& painter, const Placed& placed, uint64_t f
   uint64_t start = placed.line.offset, end = start + placed.line.bytes.size();
   if (from >= to || to <= start || from >= end) return;
   int lineHeight = fontMetrics().lineSpacing();
-  int charWidth = fontMetrics().horizontalAdvance(QLatin1Char('0'));
-  int contentX = PrefixWidth(stamps_) * charWidth;
+  qreal charWidth = CharWidth();
+  qreal contentX = PrefixWidth(stamps_) * charWidth;
   auto inLine = [&](uint64_t offset) {
     return static_cast<uint32_t>(std::clamp(offset, start, end) - start);
   };
@@ -316,22 +324,24 @@ void SessionView::PaintRange(QPainter& painter, const Placed& placed, uint64_t f
     int last = ColumnOf(row, inLine(to));
     if (to >= end) last = static_cast<int>(row.text.size());
     if (last <= first) continue;
-    painter.fillRect(contentX + first * charWidth, (placed.row + static_cast<int>(r)) * lineHeight,
-                     (last - first) * charWidth, lineHeight, colour);
+    painter.fillRect(
+        QRectF(contentX + first * charWidth, (placed.row + static_cast<int>(r)) * lineHeight,
+               (last - first) * charWidth, lineHeight),
+        colour);
   }
 }
 
 std::optional<uint64_t> SessionView::OffsetAt(QPoint point) const {
   if (placed_.empty()) return std::nullopt;
   int lineHeight = fontMetrics().lineSpacing();
-  int charWidth = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char('0')));
+  qreal charWidth = CharWidth();
   int screenRow = point.y() < 0 ? -1 : point.y() / lineHeight;
   if (screenRow < 0) return placed_.front().line.offset;
   for (const Placed& placed : placed_) {
     int rows = static_cast<int>(placed.shown.rows.size());
     if (screenRow >= placed.row + rows) continue;
     const ShownRow& row = placed.shown.rows[static_cast<size_t>(screenRow - placed.row)];
-    int column = (point.x() - PrefixWidth(stamps_) * charWidth + charWidth / 2) / charWidth;
+    int column = static_cast<int>((point.x() - PrefixWidth(stamps_) * charWidth) / charWidth + 0.5);
     column = std::clamp(column, 0, static_cast<int>(row.byteAt.size()) - 1);
     return placed.line.offset + row.byteAt[static_cast<size_t>(column)];
   }

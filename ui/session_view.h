@@ -89,6 +89,7 @@ class SessionView : public QAbstractScrollArea {
   };
 
   RowOptions Options() const;
+  qreal CharWidth() const;
   int RowsFit() const;
   // The lines on screen from `top` down, or ending at the last line when
   // `fromEnd`; fills placed_.
