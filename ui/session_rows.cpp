@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <climits>
 
 namespace quorvel {
 namespace {
@@ -48,6 +49,38 @@ ShownRow TextRow(const SessionLine& line, const DecodeOptions& options) {
   return row;
 }
 
+// The local time's offset from UTC changes only on an hour's boundary, so it
+// is looked up once an hour of stamps: a flood's repaints format thousands of
+// stamps a second. UI thread only.
+int64_t LocalOffsetMs(int64_t wallMs) {
+  static int64_t hour = INT64_MIN;
+  static int64_t offsetMs = 0;
+  int64_t thisHour = wallMs / 3'600'000;
+  if (thisHour != hour) {
+    hour = thisHour;
+    offsetMs = int64_t{QDateTime::fromMSecsSinceEpoch(wallMs).offsetFromUtc()} * 1000;
+  }
+  return offsetMs;
+}
+
+QString TimeOfDay(int64_t wallMs) {
+  constexpr int64_t kDayMs = 86'400'000;
+  int64_t ms = ((wallMs + LocalOffsetMs(wallMs)) % kDayMs + kDayMs) % kDayMs;
+  char text[13];
+  auto put = [&](int at, int64_t value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+      text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, ms / 3'600'000, 2);
+  text[2] = ':';
+  put(3, ms / 60'000 % 60, 2);
+  text[5] = ':';
+  put(6, ms / 1000 % 60, 2);
+  text[8] = '.';
+  put(9, ms % 1000, 3);
+  return QString::fromLatin1(text, 12);
+}
+
 }  // namespace
 
 int PrefixWidth(StampKind stamps) {
@@ -61,7 +94,7 @@ QString StampText(StampKind stamps, const SessionLine& line) {
     case StampKind::kNone:
       return {};
     case StampKind::kTimeOfDay:
-      return QDateTime::fromMSecsSinceEpoch(line.wallMs).toString(QStringLiteral("hh:mm:ss.zzz"));
+      return TimeOfDay(line.wallMs);
     case StampKind::kSinceOpen:
       return QString::number(static_cast<double>(line.sinceOpenNs) / 1e9, 'f', 3)
           .rightJustified(width);

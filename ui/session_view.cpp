@@ -162,8 +162,14 @@ void SessionView::ShowLine(uint64_t number) {
 
 uint64_t SessionView::TopOfEnd(const SessionCounts& counts) const {
   if (counts.endLine <= counts.firstLine) return counts.firstLine;
-  RowOptions options = Options();
   int rows = RowsFit(), used = 0, skipped = 0;
+  // Text lines are one row each: with nothing hidden the end's screen is
+  // arithmetic, and a flood costs no lines copied to find it.
+  if (display_ == SessionDisplay::kText && showTx_) {
+    uint64_t count = counts.endLine - counts.firstLine;
+    return counts.endLine - std::min<uint64_t>(count, static_cast<uint64_t>(rows));
+  }
+  RowOptions options = Options();
   uint64_t n = counts.endLine;
   SessionLine line;
   while (n > counts.firstLine && skipped < kMaxSkippedLines) {
@@ -173,7 +179,9 @@ uint64_t SessionView::TopOfEnd(const SessionCounts& counts) const {
       --n;
       continue;
     }
-    int height = static_cast<int>(ShapeLine(line, options).rows.size());
+    int height = display_ == SessionDisplay::kText || line.kind == SessionKind::kEvent
+                     ? 1
+                     : static_cast<int>(ShapeLine(line, options).rows.size());
     if (used + height > rows && used > 0) break;
     used += height;
     --n;
@@ -254,8 +262,7 @@ void SessionView::resizeEvent(QResizeEvent* event) {
 }
 
 void SessionView::LayOut() {
-  placed_.clear();
-  if (following_) top_ = TopOfEnd(counts_);
+  placed_.clear();  // top_ is the end's screen when following: Sync keeps it so
   RowOptions options = Options();
   int rows = RowsFit() + 1;  // a part row at the bottom is drawn too
   int row = 0, skipped = 0;

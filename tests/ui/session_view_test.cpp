@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -21,6 +22,7 @@
 #include "ui/byte_text_box.h"
 #include "ui/receive_box.h"
 #include "ui/session_find_bar.h"
+#include "ui/session_rows.h"
 #include "ui/session_view.h"
 #include "ui/session_viewer.h"
 
@@ -74,6 +76,8 @@ class SessionViewTest : public QObject {
   void copiesAndSavesWhatTheLineCarried_data();
   void copiesAndSavesWhatTheLineCarried();
   void viewSettingsApplyAndAreKept();
+  void stampsReadAsChosen_data();
+  void stampsReadAsChosen();
 };
 
 void SessionViewTest::modeTogglesAndIsRememberedInView_data() {
@@ -329,6 +333,43 @@ void SessionViewTest::viewSettingsApplyAndAreKept() {
   for (const char* line : {"Stamps=delta\n", "ShowTx=0\n", "HistoryMiB=2\n", "SessionView=1\n"}) {
     QVERIFY2(ini.find(line) != std::string::npos, line);
   }
+}
+
+void SessionViewTest::stampsReadAsChosen_data() {
+  QTest::addColumn<int>("kind");
+  QTest::addColumn<qint64>("wallMs");
+  QTest::addColumn<qint64>("ns");
+  QTest::addColumn<QString>("expected");  // empty: the local time of wallMs
+  QTest::newRow("time, now") << int(StampKind::kTimeOfDay) << QDateTime::currentMSecsSinceEpoch()
+                             << qint64{0} << QString();
+  QTest::newRow("time, a summer's day")
+      << int(StampKind::kTimeOfDay) << qint64{1'751'371'199'999} << qint64{0} << QString();
+  QTest::newRow("time, before 1970")
+      << int(StampKind::kTimeOfDay) << qint64{-1'500} << qint64{0} << QString();
+  QTest::newRow("since open") << int(StampKind::kSinceOpen) << qint64{0} << qint64{1'234'567'890}
+                              << QStringLiteral("     1.235");
+  QTest::newRow("since previous") << int(StampKind::kSincePrevious) << qint64{0}
+                                  << qint64{12'345'678} << QStringLiteral("      +12");
+  QTest::newRow("none") << int(StampKind::kNone) << qint64{0} << qint64{5} << QString();
+}
+
+void SessionViewTest::stampsReadAsChosen() {
+  QFETCH(int, kind);
+  QFETCH(qint64, wallMs);
+  QFETCH(qint64, ns);
+  QFETCH(QString, expected);
+  SessionLine line;
+  line.wallMs = wallMs;
+  line.sinceOpenNs = ns;
+  line.sincePreviousNs = ns;
+  auto stamps = static_cast<StampKind>(kind);
+  if (stamps == StampKind::kTimeOfDay) {
+    expected = QDateTime::fromMSecsSinceEpoch(wallMs).toString(QStringLiteral("hh:mm:ss.zzz"));
+  }
+  QString stamp = StampText(stamps, line);
+  QCOMPARE(stamp, expected);
+  QCOMPARE(ShapeLine(line, {stamps, {}, SessionDisplay::kText, 80}).prefix.size(),
+           PrefixWidth(stamps));
 }
 
 QTEST_MAIN(SessionViewTest)
