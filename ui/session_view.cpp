@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace quorvel {
@@ -89,6 +90,7 @@ void SessionView::SetDisplay(SessionDisplay display) {
   display_ = display;
   // The same bytes stay at the top in the other display's lines.
   if (!following_) top_ = store_.LineAt(display_, topOffset_);
+  topRow_ = 0;
   counts_ = {};
   Sync();
 }
@@ -121,7 +123,10 @@ void SessionView::Sync() {
   }
   bool renumbered = counts.generation != counts_.generation;
   counts_ = counts;
-  if (renumbered && !following_) top_ = store_.LineAt(display_, topOffset_);
+  if (renumbered && !following_) {
+    top_ = store_.LineAt(display_, topOffset_);
+    topRow_ = 0;
+  }
   if (counts_.endLine == counts_.firstLine && !following_) {
     following_ = true;  // nothing is left to read back
     Q_EMIT FollowingChanged(true);
@@ -155,12 +160,14 @@ void SessionView::ShowLine(uint64_t number) {
   // A little of what came before it stays in sight.
   top_ = number >= counts_.firstLine + 2 ? number - 2 : counts_.firstLine;
   top_ = std::min(top_, TopOfEnd(counts_));
+  topRow_ = 0;
   UpdateScrollBar();
   UpdateIndicators();
   viewport()->update();
 }
 
-uint64_t SessionView::TopOfEnd(const SessionCounts& counts) const {
+uint64_t SessionView::TopOfEnd(const SessionCounts& counts, int* skipRows) const {
+  if (skipRows) *skipRows = 0;
   if (counts.endLine <= counts.firstLine) return counts.firstLine;
   int rows = RowsFit(), used = 0, skipped = 0;
   // Text lines are one row each: with nothing hidden the end's screen is
@@ -182,7 +189,12 @@ uint64_t SessionView::TopOfEnd(const SessionCounts& counts) const {
     int height = display_ == SessionDisplay::kText || line.kind == SessionKind::kEvent
                      ? 1
                      : static_cast<int>(ShapeLine(line, options).rows.size());
-    if (used + height > rows && used > 0) break;
+    if (used + height > rows) {
+      // The screen's first line shows only its last rows: a frame taller
+      // than the view ends at its bottom, where the newest bytes are.
+      if (skipRows) *skipRows = used + height - rows;
+      return n - 1;
+    }
     used += height;
     --n;
     if (used >= rows) break;
@@ -191,8 +203,11 @@ uint64_t SessionView::TopOfEnd(const SessionCounts& counts) const {
 }
 
 void SessionView::UpdateScrollBar() {
-  uint64_t topEnd = TopOfEnd(counts_);
-  if (following_) top_ = topEnd;
+  uint64_t topEnd = TopOfEnd(counts_, &endSkip_);
+  if (following_) {
+    top_ = topEnd;
+    topRow_ = endSkip_;
+  }
   QScrollBar* bar = verticalScrollBar();
   settingScroll_ = true;
   // The bar counts lines from the oldest kept; 1 GiB of history holds fewer
@@ -208,6 +223,7 @@ void SessionView::scrollContentsBy(int, int) {
   QScrollBar* bar = verticalScrollBar();
   top_ = counts_.firstLine + static_cast<uint64_t>(bar->value());
   bool atEnd = bar->value() >= bar->maximum();
+  topRow_ = atEnd ? endSkip_ : 0;
   if (atEnd != following_) {
     following_ = atEnd;
     if (!atEnd) endWhenPaused_ = counts_.endLine;
@@ -265,7 +281,7 @@ void SessionView::LayOut() {
   placed_.clear();  // top_ is the end's screen when following: Sync keeps it so
   RowOptions options = Options();
   int rows = RowsFit() + 1;  // a part row at the bottom is drawn too
-  int row = 0, skipped = 0;
+  int row = -topRow_, skipped = 0;
   SessionLine line;
   for (uint64_t n = top_; n < counts_.endLine && row < rows && skipped < kMaxSkippedLines; ++n) {
     if (!store_.Line(display_, n, line)) break;
@@ -378,7 +394,44 @@ void SessionView::mouseMoveEvent(QMouseEvent* event) {
   viewport()->update();
 }
 
+bool SessionView::ScrollRows(int delta) {
+  if (placed_.empty()) return false;
+  int height = static_cast<int>(placed_.front().shown.rows.size());
+  int fit = RowsFit();
+  if (delta < 0 && topRow_ > 0) {
+    topRow_ = std::max(0, topRow_ + delta);
+  } else if (delta > 0 && topRow_ + fit < height) {
+    topRow_ = std::min(height - fit, topRow_ + delta);
+  } else {
+    return false;  // the top line shows whole: the scroll bar moves by lines
+  }
+  bool atEnd = top_ == TopOfEnd(counts_) && topRow_ >= endSkip_;
+  if (atEnd != following_) {
+    following_ = atEnd;
+    if (!atEnd) endWhenPaused_ = counts_.endLine;
+    Q_EMIT FollowingChanged(following_);
+  }
+  UpdateIndicators();
+  viewport()->update();
+  return true;
+}
+
+void SessionView::wheelEvent(QWheelEvent* event) {
+  // Within a frame taller than the view the wheel moves by rows, so all of
+  // it can be read; elsewhere the scroll bar moves by lines.
+  int notches = event->angleDelta().y() / 120;
+  if (notches != 0 && ScrollRows(-notches * 3)) {
+    event->accept();
+    return;
+  }
+  QAbstractScrollArea::wheelEvent(event);
+}
+
 void SessionView::keyPressEvent(QKeyEvent* event) {
+  if ((event->key() == Qt::Key_Down && ScrollRows(1)) ||
+      (event->key() == Qt::Key_Up && ScrollRows(-1))) {
+    return;
+  }
   if (event->matches(QKeySequence::Copy)) {
     CopySelection(false);
   } else if (event->key() == Qt::Key_End) {
@@ -451,6 +504,8 @@ QStringList SessionView::ShownRows() {
   for (const Placed& placed : placed_) {
     QString indent(placed.shown.prefix.size(), QLatin1Char(' '));
     for (size_t r = 0; r < placed.shown.rows.size(); ++r) {
+      int screenRow = placed.row + static_cast<int>(r);
+      if (screenRow < 0 || screenRow >= RowsFit()) continue;
       rows << (r == 0 ? placed.shown.prefix : indent) + placed.shown.rows[r].text;
     }
   }

@@ -67,7 +67,7 @@ class SessionView : public QAbstractScrollArea {
   std::pair<uint64_t, uint64_t> Match() const { return {matchFrom_, matchTo_}; }
 
   // For the tests and the benchmark: lays the screen out as the next paint
-  // will and gives its text, one line per row, prefixes included.
+  // will and gives the text of its whole rows, prefixes included.
   QStringList ShownRows();
 
  Q_SIGNALS:
@@ -80,6 +80,7 @@ class SessionView : public QAbstractScrollArea {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
   struct Placed {
@@ -95,7 +96,11 @@ class SessionView : public QAbstractScrollArea {
   // `fromEnd`; fills placed_.
   void LayOut();
   // The first line of the screen whose last line is the history's last.
-  uint64_t TopOfEnd(const SessionCounts& counts) const;
+  // `skipRows`: rows of that line above the screen (a line taller than it).
+  uint64_t TopOfEnd(const SessionCounts& counts, int* skipRows = nullptr) const;
+  // Moves within a top line taller than the screen; false when there is no
+  // such line or its edge is reached.
+  bool ScrollRows(int delta);
   bool Shows(const SessionLine& line) const;
   void UpdateScrollBar();
   void UpdateIndicators();
@@ -111,6 +116,8 @@ class SessionView : public QAbstractScrollArea {
   DecodeOptions decode_;
   SessionCounts counts_;
   uint64_t top_ = 0;
+  int topRow_ = 0;          // rows of the top line above the screen
+  int endSkip_ = 0;         // the same for the end's screen
   uint64_t topOffset_ = 0;  // of the top line, to keep the place on a re-split
   bool following_ = true;
   uint64_t endWhenPaused_ = 0;

@@ -76,6 +76,7 @@ class SessionViewTest : public QObject {
   void copiesAndSavesWhatTheLineCarried_data();
   void copiesAndSavesWhatTheLineCarried();
   void viewSettingsApplyAndAreKept();
+  void frameTallerThanTheViewEndsAtItsBottom();
   void stampsReadAsChosen_data();
   void stampsReadAsChosen();
 };
@@ -333,6 +334,22 @@ void SessionViewTest::viewSettingsApplyAndAreKept() {
   for (const char* line : {"Stamps=delta\n", "ShowTx=0\n", "HistoryMiB=2\n", "SessionView=1\n"}) {
     QVERIFY2(ini.find(line) != std::string::npos, line);
   }
+}
+
+void SessionViewTest::frameTallerThanTheViewEndsAtItsBottom() {
+  TerminalHarness harness(kOn + "SilenceMs=300\n");
+  harness.Click(kHexDisplayCheck);
+  SessionView& view = ViewOf(harness);
+  harness.Device().Send(std::string(1999, 'A') + "Z");
+  QTRY_VERIFY(!Lines(harness).isEmpty() && Lines(harness).last().endsWith(QStringLiteral("5A")));
+  QVERIFY(!Lines(harness).front().startsWith(QStringLiteral("RX")));  // its start is above
+  QVERIFY(view.Following());
+  view.setFocus();
+  QTest::keyClick(&view, Qt::Key_Up);  // a row up, within the frame
+  QVERIFY(!view.Following());
+  QVERIFY(!Lines(harness).last().endsWith(QStringLiteral("5A")));
+  QTest::keyClick(&view, Qt::Key_Down);
+  QVERIFY(view.Following());
 }
 
 void SessionViewTest::stampsReadAsChosen_data() {
