@@ -526,6 +526,7 @@ std::vector<Measure> Measures() {
       {"Echo turnaround, full log",
        [](F make, O options) { return Turnaround(make, options, Answer::kEcho, true); }},
       {"Receive throughput", [](F make, O options) { return Throughput(make, options); }},
+      {"Receive throughput, session store", ThroughputWithSessionStore},
       {"Receive throughput, logging raw",
        [](F make, O options) { return Throughput(make, options, LogFormat::kRaw); }},
       {"Receive throughput, logging text",

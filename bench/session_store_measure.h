@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bench_support.h"
+#include "measures.h"
 
 namespace quorvel::bench {
 
@@ -11,5 +12,10 @@ enum class StoreFigure { kAppend, kResident, kFind };
 
 // One row per figure; the stream is built and measured once for all three.
 Row SessionStoreFigure(StoreFigure figure);
+
+// The receive throughput with a session store on the state's tap, as the
+// window has it with the session view on: a flood of text until the store
+// holds every byte and the RX count is exact.
+Row ThroughputWithSessionStore(const HostFactory& make, const BenchOptions& options);
 
 }  // namespace quorvel::bench

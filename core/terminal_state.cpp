@@ -26,6 +26,11 @@ void TerminalState::TapSent(const uint8_t* bytes, int count) const {
   if (LineTap* storeTap = sessionTap.load()) storeTap->Sent(bytes, count);
 }
 
+void TerminalState::TapEvent(LineEvent event, std::string_view text) const {
+  if (LineTap* logTap = tap.load()) logTap->Noted(event, text);
+  if (LineTap* storeTap = sessionTap.load()) storeTap->Noted(event, text);
+}
+
 void TerminalState::AppendReceived(const uint8_t* bytes, int n) {
   if (n <= 0) return;
   if (n > kLogCapacity - 1) n = kLogCapacity - 1;  // never more than the log can hold

@@ -66,6 +66,7 @@ struct TerminalState {
   // What the worker and the senders call: hands the bytes to every tap set.
   void TapReceived(const uint8_t* bytes, int count) const;
   void TapSent(const uint8_t* bytes, int count) const;
+  void TapEvent(LineEvent event, std::string_view text) const;
 
   mutable std::mutex lock;
 

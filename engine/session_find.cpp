@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 
 #include "engine/session_store.h"
 #include "engine/session_store_impl.h"
@@ -50,42 +51,58 @@ class Matcher {
   std::array<size_t, 256> shift_{};
 };
 
-// The first match starting in [begin, limit).
+// Whether a match found at an offset counts (with sent bytes hidden, one in
+// them does not).
+using Accept = std::function<bool(uint64_t)>;
+
+// The first match starting in [begin, limit) that `accept` takes.
 std::optional<uint64_t> FirstMatch(const ChunkView& view, const Matcher& matcher, uint64_t begin,
-                                   uint64_t limit) {
+                                   uint64_t limit, const Accept& accept) {
   const size_t m = matcher.Size();
   std::vector<uint8_t> seam;
+  // Matches in bytes[0, count) at `offset`, those starting before `before`.
+  auto scan = [&](const uint8_t* bytes, size_t count, uint64_t offset, uint64_t before,
+                  std::optional<uint64_t>& found) {
+    for (size_t from = 0;;) {
+      const uint8_t* hit = matcher.First(bytes + from, count - from);
+      if (hit == nullptr) return false;
+      uint64_t at = offset + static_cast<uint64_t>(hit - bytes);
+      if (at >= before) return false;
+      if (at >= limit) return true;  // the first match lies past the limit: none
+      if (accept(at)) {
+        found = at;
+        return true;
+      }
+      from = static_cast<size_t>(hit - bytes) + 1;
+    }
+  };
+  std::optional<uint64_t> found;
   for (uint64_t pos = begin; pos < limit && pos + m <= view.end;) {
     size_t length = view.Contiguous(pos);
     uint64_t segmentEnd = pos + length;
-    if (const uint8_t* hit = matcher.First(view.At(pos), length)) {
-      uint64_t at = pos + static_cast<uint64_t>(hit - view.At(pos));
-      return at < limit ? std::optional(at) : std::nullopt;
-    }
+    if (scan(view.At(pos), length, pos, segmentEnd, found)) return found;
     if (segmentEnd < view.end && m > 1) {  // matches across the chunk's end
       uint64_t from = std::max(pos, segmentEnd - (m - 1));
       uint64_t to = std::min(view.end, segmentEnd + (m - 1));
       seam.resize(static_cast<size_t>(to - from));
       view.Copy(from, seam.size(), seam.data());
-      if (const uint8_t* hit = matcher.First(seam.data(), seam.size())) {
-        uint64_t at = from + static_cast<uint64_t>(hit - seam.data());
-        return at < limit ? std::optional(at) : std::nullopt;
-      }
+      if (scan(seam.data(), seam.size(), from, segmentEnd, found)) return found;
     }
     pos = segmentEnd;
   }
   return std::nullopt;
 }
 
-// The last match starting in [begin, limit): chunk by chunk from the end.
+// The last match starting in [begin, limit) that `accept` takes: chunk by
+// chunk from the end.
 std::optional<uint64_t> LastMatch(const ChunkView& view, const Matcher& matcher, uint64_t begin,
-                                  uint64_t limit) {
+                                  uint64_t limit, const Accept& accept) {
   while (limit > begin) {
     uint64_t chunkStart = (limit - 1) / kSessionChunkBytes * kSessionChunkBytes;
     uint64_t from = std::max(begin, chunkStart);
     std::optional<uint64_t> last;
-    for (auto hit = FirstMatch(view, matcher, from, limit); hit;
-         hit = FirstMatch(view, matcher, *hit + 1, limit)) {
+    for (auto hit = FirstMatch(view, matcher, from, limit, accept); hit;
+         hit = FirstMatch(view, matcher, *hit + 1, limit, accept)) {
       last = hit;
     }
     if (last) return last;
@@ -97,7 +114,8 @@ std::optional<uint64_t> LastMatch(const ChunkView& view, const Matcher& matcher,
 }  // namespace
 
 std::optional<SessionMatch> SessionStore::Find(SessionDisplay display, const SessionQuery& query,
-                                               uint64_t fromOffset, FindWay way) const {
+                                               uint64_t fromOffset, FindWay way,
+                                               bool withSent) const {
   if (query.bytes.empty() || query.bytes.size() > kSessionMaxQuery) return std::nullopt;
   ChunkView view;
   uint64_t clears;
@@ -107,15 +125,20 @@ std::optional<SessionMatch> SessionStore::Find(SessionDisplay display, const Ses
     clears = impl_->clears;
   }
   Matcher matcher(query.bytes, query.matchCase);
+  Accept accept = [&](uint64_t at) {
+    if (withSent) return true;
+    std::lock_guard guard(impl_->mutex);
+    return impl_->clears == clears && !impl_->SentAt(at);
+  };
   uint64_t from = std::clamp(fromOffset, view.base, view.end);
   SessionMatch match;
   std::optional<uint64_t> hit;
   if (way == FindWay::kForward) {
-    hit = FirstMatch(view, matcher, from, view.end);
-    if (!hit && (hit = FirstMatch(view, matcher, view.base, from))) match.wrapped = true;
+    hit = FirstMatch(view, matcher, from, view.end, accept);
+    if (!hit && (hit = FirstMatch(view, matcher, view.base, from, accept))) match.wrapped = true;
   } else {
-    hit = LastMatch(view, matcher, view.base, from);
-    if (!hit && (hit = LastMatch(view, matcher, from, view.end))) match.wrapped = true;
+    hit = LastMatch(view, matcher, view.base, from, accept);
+    if (!hit && (hit = LastMatch(view, matcher, from, view.end, accept))) match.wrapped = true;
   }
   if (!hit) return std::nullopt;
   std::lock_guard guard(impl_->mutex);
@@ -123,7 +146,7 @@ std::optional<SessionMatch> SessionStore::Find(SessionDisplay display, const Ses
   if (impl_->clears != clears || *hit < impl_->base) return std::nullopt;
   match.offset = *hit;
   match.length = query.bytes.size();
-  match.line = impl_->LineAt(display, *hit);
+  match.line = impl_->LineAt(display, *hit, withSent);
   return match;
 }
 

@@ -15,7 +15,8 @@ namespace quorvel {
 struct LineStart {
   uint64_t offset : 48;
   uint64_t continued : 1;  // cut at kSessionMaxLineBytes
-  uint64_t unused : 15;
+  uint64_t kind : 2;       // a SessionKind
+  uint64_t unused : 13;
 };
 static_assert(sizeof(LineStart) == 8);
 
@@ -33,7 +34,14 @@ class LineIndex {
 
   const std::deque<LineStart>& Starts() const { return starts_; }
   uint64_t Dropped() const { return dropped_; }
-  void AddDropped(uint64_t lines) { dropped_ += lines; }
+  // The numbers of the lines that are not sent bytes, for the view with sent
+  // bytes hidden; and how many such lines were dropped.
+  const std::deque<uint64_t>& Unsent() const { return unsent_; }
+  uint64_t UnsentDropped() const { return unsentDropped_; }
+  void AddDropped(uint64_t lines, uint64_t unsentLines) {
+    dropped_ += lines;
+    unsentDropped_ += unsentLines;
+  }
   // The last line has seen its end (a line end, a frame end, an event).
   bool LastEnded() const { return pending_; }
 
@@ -49,6 +57,8 @@ class LineIndex {
   int frameEndByte_;
   std::deque<LineStart> starts_;
   uint64_t dropped_ = 0;
+  std::deque<uint64_t> unsent_;
+  uint64_t unsentDropped_ = 0;
   bool pending_ = true;  // the next byte starts a line
   bool lastWasCr_ = false;
   bool any_ = false;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace quorvel {
 namespace {
@@ -151,6 +152,36 @@ HexRows WrapHex(std::span<const uint8_t> bytes, int widthChars, int indentChars)
     rows.rows.push_back(std::move(row));
   }
   return rows;
+}
+
+std::string StampText(StampStyle style, const SessionLine& line) {
+  char text[48];
+  switch (style) {
+    case StampStyle::kNone:
+      return "";
+    case StampStyle::kTimeOfDay: {
+      int64_t second = line.wallMs >= 0 ? line.wallMs / 1000 : (line.wallMs - 999) / 1000;
+      std::time_t time = static_cast<std::time_t>(second);
+      std::tm local{};
+      localtime_r(&time, &local);
+      std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
+                    local.tm_sec, static_cast<int>(line.wallMs - second * 1000));
+      break;
+    }
+    case StampStyle::kSinceOpen: {
+      int64_t ms = std::max<int64_t>(line.sinceOpenNs, 0) / 1'000'000;
+      std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                    static_cast<long long>(ms % 1000));
+      break;
+    }
+    case StampStyle::kSincePrevious: {
+      int64_t us = std::max<int64_t>(line.sincePreviousNs, 0) / 1000;
+      std::snprintf(text, sizeof text, "+%lld.%03lld", static_cast<long long>(us / 1000),
+                    static_cast<long long>(us % 1000));
+      break;
+    }
+  }
+  return text;
 }
 
 std::optional<std::vector<uint8_t>> FindPattern(std::string_view typed, SessionDisplay display,

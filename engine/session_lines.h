@@ -55,6 +55,15 @@ struct HexRows {
 };
 HexRows WrapHex(std::span<const uint8_t> bytes, int widthChars, int indentChars);
 
+// The stamp a line starts with, as the user chose it.
+enum class StampStyle : uint8_t {
+  kNone = 0,
+  kTimeOfDay,     // "14:15:28.123", local time
+  kSinceOpen,     // "12.345": seconds since the link opened
+  kSincePrevious  // "+3.250": milliseconds since the previous line
+};
+std::string StampText(StampStyle style, const SessionLine& line);
+
 // What the user typed, as the bytes to find. Text: its UTF-8 as the display
 // encodes it (Latin-1: nothing when a character has no Latin-1 byte). Hex:
 // pairs of hex digits, spaces between pairs optional ("0d0a", "0D 0A");

@@ -78,7 +78,8 @@ void SessionStore::Impl::Append(SessionKind kind, SessionEvent event, const uint
 
 uint64_t SessionStore::Impl::IndexBytes() const {
   return runs.size() * sizeof(RunEntry) +
-         (text.Starts().size() + hex.Starts().size()) * sizeof(LineStart);
+         (text.Starts().size() + hex.Starts().size()) * sizeof(LineStart) +
+         (text.Unsent().size() + hex.Unsent().size()) * sizeof(uint64_t);
 }
 
 // Over the limit, the oldest runs go until a sixteenth of the limit is free:
@@ -93,7 +94,7 @@ void SessionStore::Impl::Trim() {
   while (kept + 1 < runs.size() && freed < need) {
     uint64_t runEnd = runs[kept + 1].offset;
     freed += runEnd - std::max<uint64_t>(runs[kept].offset, base) + sizeof(RunEntry) +
-             2 * sizeof(LineStart);
+             2 * (sizeof(LineStart) + sizeof(uint64_t));
     ++kept;
   }
   uint64_t target = runs[kept].offset;
@@ -137,13 +138,23 @@ size_t SessionStore::Impl::RunAt(uint64_t offset) const {
   return after == runs.begin() ? 0 : static_cast<size_t>(after - runs.begin()) - 1;
 }
 
-uint64_t SessionStore::Impl::LineAt(SessionDisplay display, uint64_t offset) const {
+uint64_t SessionStore::Impl::LineAt(SessionDisplay display, uint64_t offset, bool withSent) const {
   const LineIndex& index = Index(display);
   const auto& starts = index.Starts();
   auto after = std::upper_bound(starts.begin(), starts.end(), offset,
                                 [](uint64_t o, const LineStart& s) { return o < s.offset; });
   size_t at = after == starts.begin() ? 0 : static_cast<size_t>(after - starts.begin()) - 1;
-  return index.Dropped() + at;
+  uint64_t number = index.Dropped() + at;
+  if (withSent) return number;
+  const auto& unsent = index.Unsent();
+  auto shown = std::lower_bound(unsent.begin(), unsent.end(), number);
+  if (shown == unsent.end() && shown != unsent.begin()) --shown;
+  return index.UnsentDropped() + static_cast<uint64_t>(shown - unsent.begin());
+}
+
+bool SessionStore::Impl::SentAt(uint64_t offset) const {
+  return offset >= base && offset < end &&
+         static_cast<SessionKind>(runs[RunAt(offset)].kind) == SessionKind::kSent;
 }
 
 SessionStore::SessionStore(uint64_t limitBytes) : impl_(std::make_unique<Impl>(limitBytes)) {}
@@ -204,8 +215,8 @@ void SessionStore::SetSplit(const SessionSplit& split) {
   Snapshot snapshot;
   uint64_t clears;
   uint64_t runsSeen;
-  uint64_t textDropped;
-  uint64_t hexDropped;
+  uint64_t textDropped[2];
+  uint64_t hexDropped[2];
   {
     std::lock_guard guard(impl_->mutex);
     if (split == impl_->split) return;
@@ -213,11 +224,16 @@ void SessionStore::SetSplit(const SessionSplit& split) {
     snapshot.runs.assign(impl_->runs.begin(), impl_->runs.end());
     clears = impl_->clears;
     runsSeen = impl_->runsDropped + impl_->runs.size();
-    textDropped = impl_->text.Dropped();
-    hexDropped = impl_->hex.Dropped();
+    textDropped[0] = impl_->text.Dropped();
+    textDropped[1] = impl_->text.UnsentDropped();
+    hexDropped[0] = impl_->hex.Dropped();
+    hexDropped[1] = impl_->hex.UnsentDropped();
   }
+  // Numbered on from the lines dropped before, which the new split never saw.
   LineIndex text(SessionDisplay::kText, split);
   LineIndex hex(SessionDisplay::kHex, split);
+  text.AddDropped(textDropped[0], textDropped[1]);
+  hex.AddDropped(hexDropped[0], hexDropped[1]);
   std::vector<uint8_t> bytes;
   auto feed = [&](const RunEntry& run, uint64_t start, uint64_t stop, auto copy) {
     bytes.resize(static_cast<size_t>(stop - start));
@@ -243,8 +259,6 @@ void SessionStore::SetSplit(const SessionSplit& split) {
     hex = LineIndex(SessionDisplay::kHex, split);
   } else {
     next = static_cast<size_t>(std::max(runsSeen, s.runsDropped) - s.runsDropped);
-    text.AddDropped(textDropped);
-    hex.AddDropped(hexDropped);
   }
   for (size_t i = next; i < s.runs.size(); ++i) {
     uint64_t start = std::max<uint64_t>(s.runs[i].offset, s.base);
@@ -269,27 +283,38 @@ void SessionStore::SetFrameCheck(ChecksumKind kind) {
   impl_->check = kind;
 }
 
-SessionCounts SessionStore::Counts(SessionDisplay display) const {
+SessionCounts SessionStore::Counts(SessionDisplay display, bool withSent) const {
   std::lock_guard guard(impl_->mutex);
   const LineIndex& index = impl_->Index(display);
   SessionCounts counts;
-  counts.firstLine = index.Dropped();
-  counts.endLine = index.Dropped() + index.Starts().size();
+  counts.droppedLines = withSent ? index.Dropped() : index.UnsentDropped();
+  counts.firstLine = counts.droppedLines;
+  counts.endLine = counts.firstLine + (withSent ? index.Starts().size() : index.Unsent().size());
   counts.keptBytes = impl_->end - impl_->base;
   counts.indexBytes = impl_->IndexBytes();
   counts.droppedBytes = impl_->droppedBytes;
-  counts.droppedLines = index.Dropped();
   counts.generation = impl_->generation;
   return counts;
 }
 
-bool SessionStore::Line(SessionDisplay display, uint64_t number, SessionLine& line) const {
+bool SessionStore::Line(SessionDisplay display, uint64_t number, SessionLine& line,
+                        bool withSent) const {
   std::lock_guard guard(impl_->mutex);
   const Impl& s = *impl_;
   const LineIndex& index = s.Index(display);
   const auto& starts = index.Starts();
-  if (number < index.Dropped() || number - index.Dropped() >= starts.size()) return false;
-  size_t at = static_cast<size_t>(number - index.Dropped());
+  // Where line `shown` of the numbering asked is among all lines.
+  auto position = [&](uint64_t shown) -> std::optional<size_t> {
+    uint64_t first = withSent ? index.Dropped() : index.UnsentDropped();
+    uint64_t count = withSent ? starts.size() : index.Unsent().size();
+    if (shown < first || shown - first >= count) return std::nullopt;
+    uint64_t all = withSent ? shown : index.Unsent()[static_cast<size_t>(shown - first)];
+    return static_cast<size_t>(all - index.Dropped());
+  };
+  std::optional<size_t> found = position(number);
+  if (!found) return false;
+  size_t at = *found;
+  std::optional<size_t> previous = number > 0 ? position(number - 1) : std::nullopt;
   uint64_t start = starts[at].offset;
   uint64_t stop = at + 1 < starts.size() ? uint64_t{starts[at + 1].offset} : s.end;
   const RunEntry& run = s.runs[s.RunAt(start)];
@@ -299,7 +324,8 @@ bool SessionStore::Line(SessionDisplay display, uint64_t number, SessionLine& li
   line.event = static_cast<SessionEvent>(run.event);
   line.monoNs = run.monoNs;
   line.wallMs = run.wallMs;
-  line.sincePreviousNs = at > 0 ? run.monoNs - s.runs[s.RunAt(starts[at - 1].offset)].monoNs : 0;
+  line.sincePreviousNs =
+      previous ? run.monoNs - s.runs[s.RunAt(starts[*previous].offset)].monoNs : 0;
   auto open = std::upper_bound(s.opens.begin(), s.opens.end(), start,
                                [](uint64_t o, const Impl::Open& p) { return o < p.offset; });
   line.sinceOpenNs = run.monoNs - (open == s.opens.begin() ? s.firstMonoNs : (open - 1)->monoNs);
@@ -321,9 +347,9 @@ bool SessionStore::Line(SessionDisplay display, uint64_t number, SessionLine& li
   return true;
 }
 
-uint64_t SessionStore::LineAt(SessionDisplay display, uint64_t offset) const {
+uint64_t SessionStore::LineAt(SessionDisplay display, uint64_t offset, bool withSent) const {
   std::lock_guard guard(impl_->mutex);
-  return impl_->LineAt(display, offset);
+  return impl_->LineAt(display, offset, withSent);
 }
 
 void SessionStore::CopyBytes(uint64_t offset, size_t count, std::vector<uint8_t>& out) const {

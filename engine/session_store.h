@@ -13,6 +13,9 @@
 // and indexes the bytes, and returns. Readers (the window) take the same lock
 // only to copy a line or a list of chunk pointers: finding and saving scan
 // the chunks without it, so the worker never waits for a search.
+//
+// The history limit covers the bytes kept and their index (runs and line
+// starts), so even a line read one byte at a time cannot outgrow it.
 #pragma once
 
 #include <cstddef>
@@ -33,18 +36,7 @@ namespace quorvel {
 enum class SessionKind : uint8_t { kReceived = 0, kSent = 1, kEvent = 2 };
 
 // What an event line reports; its text says the details ("115200,8,N,1").
-enum class SessionEvent : uint8_t {
-  kNone = 0,  // not an event: a line of bytes
-  kLinkOpened,
-  kLinkClosed,
-  kDeviceAway,
-  kDeviceBack,
-  kSettingsChanged,
-  kModemLinesChanged,  // DTR/RTS
-  kBreakSent,
-  kLoggingStarted,
-  kLoggingStopped,
-};
+using SessionEvent = LineEvent;
 
 enum class SessionDisplay : uint8_t { kText = 0, kHex = 1 };
 
@@ -117,9 +109,12 @@ class SessionStore : public LineTap {
   // The taps: any thread; stamp the bytes with now.
   void Received(const uint8_t* bytes, int count) override;
   void Sent(const uint8_t* bytes, int count) override;
-  // Any thread: an event line with now's stamps. `text` for one line, without
-  // a line end.
+  // Any thread: an event line with now's stamps. `text` on one line (line
+  // ends are taken out, and it is cut at 1 KiB); empty, the event's name
+  // ("Link opened") stands in.
   void RecordEvent(SessionEvent event, std::string_view text);
+  // The same, as the line's code reports events through the state's taps.
+  void Noted(LineEvent event, std::string_view text) override { RecordEvent(event, text); }
 
   // Appends a run with the stamps given; the taps and RecordEvent call it with
   // now. A stamp older than the last run's is taken as the last run's, so
@@ -141,14 +136,20 @@ class SessionStore : public LineTap {
   // The check received frames are judged by in the hex display; kNone: none.
   void SetFrameCheck(ChecksumKind kind);
 
-  SessionCounts Counts(SessionDisplay display) const;
+  // Each reader below takes `withSent`: false numbers the lines as the view
+  // does with sent bytes hidden, counting only received and event lines (the
+  // lines are the same; the sent ones are left out), and a find skips
+  // matches that start in sent bytes.
+  SessionCounts Counts(SessionDisplay display, bool withSent = true) const;
   // Copies line `number` of `display` into `line`; false (line untouched)
-  // when it is not kept.
-  bool Line(SessionDisplay display, uint64_t number, SessionLine& line) const;
+  // when it is not kept. sincePreviousNs is from the previous line in the
+  // same numbering.
+  bool Line(SessionDisplay display, uint64_t number, SessionLine& line, bool withSent = true) const;
   // The number of the line holding byte `offset` (clamped into the kept
   // history); for a find's match and for keeping the view's place on a
-  // switch of display.
-  uint64_t LineAt(SessionDisplay display, uint64_t offset) const;
+  // switch of display. Without sent lines, a sent line's offset gives the
+  // next line shown (the last one when none follows).
+  uint64_t LineAt(SessionDisplay display, uint64_t offset, bool withSent = true) const;
   // Copies the kept bytes [offset, offset + count) into `out` (fewer at the
   // ends of the history); for copying a selection that spans lines.
   void CopyBytes(uint64_t offset, size_t count, std::vector<uint8_t>& out) const;
@@ -158,7 +159,7 @@ class SessionStore : public LineTap {
   // the query is empty or too long or nothing matches. Under a second for
   // 100 MB; the taps go on meanwhile.
   std::optional<SessionMatch> Find(SessionDisplay display, const SessionQuery& query,
-                                   uint64_t fromOffset, FindWay way) const;
+                                   uint64_t fromOffset, FindWay way, bool withSent = true) const;
 
   // One run of the history, as "Save session…" writes it.
   struct Run {

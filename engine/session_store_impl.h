@@ -41,7 +41,8 @@ struct SessionStore::Impl {
   const LineIndex& Index(SessionDisplay display) const {
     return display == SessionDisplay::kText ? text : hex;
   }
-  uint64_t LineAt(SessionDisplay display, uint64_t offset) const;
+  uint64_t LineAt(SessionDisplay display, uint64_t offset, bool withSent) const;
+  bool SentAt(uint64_t offset) const;  // byte `offset` is a sent one
 
   mutable std::mutex mutex;
   std::mutex splitMutex;  // one re-split at a time; taken before `mutex`

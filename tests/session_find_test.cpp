@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr size_t kChunk = kSessionChunkBytes;
+constexpr size_t kRunBytes = 1500;
 
 uint8_t Fold(uint8_t c) {
   return c >= 'A' && c <= 'Z' ? static_cast<uint8_t>(c + 32) : c;
@@ -72,8 +74,8 @@ class SessionFindTest : public ::testing::TestWithParam<FindCase> {
       std::copy(needle.begin(), needle.end(), stream_->begin() + static_cast<ptrdiff_t>(at));
     }
     store_ = new SessionStore;
-    for (size_t at = 0, run = 0; at < stream_->size(); at += 1500, ++run) {
-      size_t n = std::min<size_t>(1500, stream_->size() - at);
+    for (size_t at = 0, run = 0; at < stream_->size(); at += kRunBytes, ++run) {
+      size_t n = std::min<size_t>(kRunBytes, stream_->size() - at);
       SessionKind kind = run % 3 == 2 ? SessionKind::kSent : SessionKind::kReceived;
       store_->AppendAt(kind, SessionEvent::kNone, stream_->data() + at, n,
                        static_cast<int64_t>(run), 0);
@@ -95,27 +97,33 @@ TEST_P(SessionFindTest, FindsWhatAPlainSearchFinds) {
   const FindCase& c = GetParam();
   Bytes pattern(c.pattern.begin(), c.pattern.end());
   std::vector<uint64_t> all = AllMatches(*stream_, pattern, c.matchCase);
+  std::vector<uint64_t> unsent;  // those that start in received bytes
+  std::copy_if(all.begin(), all.end(), std::back_inserter(unsent),
+               [](uint64_t at) { return at / kRunBytes % 3 != 2; });
   SessionQuery query{pattern, c.matchCase};
   std::vector<uint64_t> froms = {0, 1, 5001, kChunk - 3, kChunk - 2, 2 * kChunk, stream_->size()};
   for (size_t i = 0; i < all.size(); i += std::max<size_t>(1, all.size() / 40)) {
     froms.push_back(all[i] + 1);
   }
-  for (uint64_t from : froms) {
-    for (FindWay way : {FindWay::kForward, FindWay::kBackward}) {
-      SCOPED_TRACE("from " + std::to_string(from) + (way == FindWay::kForward ? " on" : " back"));
-      bool wrapped = false;
-      std::optional<uint64_t> want = Expected(all, from, way, wrapped);
-      for (SessionDisplay display : {SessionDisplay::kText, SessionDisplay::kHex}) {
-        std::optional<SessionMatch> got = store_->Find(display, query, from, way);
-        ASSERT_EQ(got.has_value(), want.has_value());
-        if (!got) continue;
-        EXPECT_EQ(got->offset, *want);
-        EXPECT_EQ(got->wrapped, wrapped);
-        EXPECT_EQ(got->length, pattern.size());
-        SessionLine line;
-        ASSERT_TRUE(store_->Line(display, got->line, line));
-        EXPECT_LE(line.offset, got->offset);
-        EXPECT_GT(line.offset + line.bytes.size(), got->offset) << "the line holds the match";
+  for (bool withSent : {true, false}) {
+    for (uint64_t from : froms) {
+      for (FindWay way : {FindWay::kForward, FindWay::kBackward}) {
+        SCOPED_TRACE("from " + std::to_string(from) + (way == FindWay::kForward ? " on" : " back") +
+                     (withSent ? "" : ", sent hidden"));
+        bool wrapped = false;
+        std::optional<uint64_t> want = Expected(withSent ? all : unsent, from, way, wrapped);
+        for (SessionDisplay display : {SessionDisplay::kText, SessionDisplay::kHex}) {
+          std::optional<SessionMatch> got = store_->Find(display, query, from, way, withSent);
+          ASSERT_EQ(got.has_value(), want.has_value());
+          if (!got) continue;
+          EXPECT_EQ(got->offset, *want);
+          EXPECT_EQ(got->wrapped, wrapped);
+          EXPECT_EQ(got->length, pattern.size());
+          SessionLine line;
+          ASSERT_TRUE(store_->Line(display, got->line, line, withSent));
+          EXPECT_LE(line.offset, got->offset);
+          EXPECT_GT(line.offset + line.bytes.size(), got->offset) << "the line holds the match";
+        }
       }
     }
   }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,23 @@ TEST(SessionLinesTest, CopyGivesBytesAsHexAndTextAsUtf8) {
   EXPECT_EQ(BytesAsHex(Bytes{0x00, 0x0D, 0x0A, 0xFF}), "00 0D 0A FF");
   EXPECT_EQ(BytesAsHex(Bytes{}), "");
   EXPECT_EQ(ToUtf8(U"a\u00E9\u2400\U0001F600"), "a\xC3\xA9\xE2\x90\x80\xF0\x9F\x98\x80");
+}
+
+TEST(SessionLinesTest, StampsInEachStyle) {
+  SessionLine line;
+  line.sinceOpenNs = 12'345'678'901;
+  line.sincePreviousNs = 3'250'999;
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  line.wallMs = int64_t{now} * 1000 + 7;
+  char clock[16];
+  std::snprintf(clock, sizeof clock, "%02d:%02d:%02d.007", local.tm_hour, local.tm_min,
+                local.tm_sec);
+  EXPECT_EQ(StampText(StampStyle::kNone, line), "");
+  EXPECT_EQ(StampText(StampStyle::kTimeOfDay, line), clock);
+  EXPECT_EQ(StampText(StampStyle::kSinceOpen, line), "12.345");
+  EXPECT_EQ(StampText(StampStyle::kSincePrevious, line), "+3.250");
 }
 
 struct PatternCase {

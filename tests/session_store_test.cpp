@@ -247,6 +247,36 @@ INSTANTIATE_TEST_SUITE_P(
                   {"R:a\r", "R:bc\r", "R:d"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With sent bytes hidden the view counts only the other lines; the lines
+// themselves stay as they are.
+TEST(SessionStoreTest, SentLinesCanBeLeftOut) {
+  SessionStore store;
+  auto add = [&](SessionKind kind, const std::string& text, int64_t ms) {
+    store.AppendAt(kind,
+                   kind == SessionKind::kEvent ? SessionEvent::kBreakSent : SessionEvent::kNone,
+                   reinterpret_cast<const uint8_t*>(text.data()), text.size(), ms * kMs, 0);
+  };
+  add(SessionKind::kReceived, "a\n", 0);
+  add(SessionKind::kSent, "query\n", 10);
+  add(SessionKind::kReceived, "b\n", 30);
+  add(SessionKind::kEvent, "Break", 40);
+  add(SessionKind::kSent, "x", 50);
+  SessionCounts counts = store.Counts(SessionDisplay::kText, false);
+  EXPECT_EQ(counts.endLine - counts.firstLine, 3u);
+  std::vector<std::string> shown;
+  SessionLine line;
+  for (uint64_t i = counts.firstLine; i < counts.endLine; ++i) {
+    ASSERT_TRUE(store.Line(SessionDisplay::kText, i, line, false));
+    shown.push_back(std::string(line.bytes.begin(), line.bytes.end()));
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"a\n", "b\n", "Break"}));
+  ASSERT_TRUE(store.Line(SessionDisplay::kText, 1, line, false));
+  EXPECT_EQ(line.sincePreviousNs, 30 * kMs) << "from the line shown before it";
+  EXPECT_EQ(store.LineAt(SessionDisplay::kText, 3, false), 1u) << "a sent line gives the next";
+  EXPECT_EQ(store.LineAt(SessionDisplay::kText, 16, false), 2u) << "none after: the last";
+  EXPECT_EQ(store.LineAt(SessionDisplay::kText, 3, true), 1u);
+}
+
 TEST(SessionStoreTest, LongLineIsCutAndMarkedContinued) {
   SessionStore store;
   Bytes bytes(kSessionMaxLineBytes * 2 + 5, 'x');
@@ -347,6 +377,7 @@ TEST(SessionStoreTest, ResplitMatchesAFreshStore) {
       std::vector<SessionLine> a = AllLines(store, display);
       std::vector<SessionLine> b = AllLines(fresh, display);
       ASSERT_EQ(a.size(), b.size());
+      EXPECT_EQ(store.Counts(display, false).endLine, fresh.Counts(display, false).endLine);
       for (size_t i = 0; i < a.size(); ++i) {
         ASSERT_EQ(a[i].offset, b[i].offset) << i;
         ASSERT_EQ(a[i].continued, b[i].continued) << i;
