@@ -108,7 +108,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   portList_ = new PortList(Selector(kPortSelector), port_.Names(), this);
   // The session view, in the receive box's place while its mode is on.
   session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); }, state_,
-                                tools_->Logger(), modemMenu_, options_.settingsFile});
+                                tools_->Logger(), options_.settingsFile});
   session_->AddMenuEntries(windowMenu_);
   // 6. The counter and the first transmission timestamp.
   {
@@ -295,7 +295,6 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
                                       .arg(TextFromBytes(path))
                                 : baseTitle_);
   modemMenu_->Refresh();
-  session_->LinkShown(status, path);
 }
 
 }  // namespace quorvel

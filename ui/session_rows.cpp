@@ -33,6 +33,25 @@ QChar CheckMark(FrameCheck check) {
   return QLatin1Char(' ');
 }
 
+// What kind of event a line is, said before its details (the link gives the
+// device and the line settings, which alone do not say what happened).
+constexpr struct {
+  SessionEvent event;
+  const char* label;
+} kEventLabels[] = {
+    {SessionEvent::kLinkOpened, "Opened"},        {SessionEvent::kLinkClosed, "Closed"},
+    {SessionEvent::kDeviceAway, "Away"},          {SessionEvent::kDeviceBack, "Back"},
+    {SessionEvent::kSettingsChanged, "Settings"}, {SessionEvent::kBreakSent, "Break"},
+    {SessionEvent::kLoggingStarted, "Logging"},   {SessionEvent::kLoggingStopped, "Logging"},
+};
+
+QString EventLabel(SessionEvent event) {
+  for (const auto& entry : kEventLabels) {
+    if (entry.event == event) return QString::fromLatin1(entry.label);
+  }
+  return {};
+}
+
 ShownRow TextRow(const SessionLine& line, const DecodeOptions& options) {
   DecodedLine decoded = DecodeLine(line.bytes, options);
   ShownRow row;
@@ -113,7 +132,14 @@ ShownLine ShapeLine(const SessionLine& line, const RowOptions& options) {
   if (line.kind == SessionKind::kEvent || options.display == SessionDisplay::kText) {
     DecodeOptions decode = options.decode;
     if (line.kind == SessionKind::kEvent) decode = {};
-    shown.rows.push_back(TextRow(line, decode));
+    ShownRow row = TextRow(line, decode);
+    QString label = line.kind == SessionKind::kEvent ? EventLabel(line.event) : QString();
+    if (!label.isEmpty() && !row.text.startsWith(label)) {
+      // The label's columns belong to the line's first byte.
+      row.text.prepend(label + QLatin1Char(' '));
+      row.byteAt.insert(row.byteAt.begin(), static_cast<size_t>(label.size()) + 1, 0);
+    }
+    shown.rows.push_back(std::move(row));
     return shown;
   }
   int indent = PrefixWidth(options.stamps);

@@ -2,7 +2,6 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QComboBox>
 #include <QFileInfo>
 #include <QMenu>
 #include <QTimer>
@@ -12,7 +11,6 @@
 #include "settings/tool_settings.h"
 #include "ui/file_dialogs.h"
 #include "ui/message_box.h"
-#include "ui/modem_menu.h"
 #include "ui/session_find_bar.h"
 #include "ui/session_view.h"
 #include "ui/view_settings_dialog.h"
@@ -23,9 +21,6 @@ namespace {
 // What the publish pacer does not bring (a send, an event, a quiet line's
 // log) is looked for this often while the mode is on.
 constexpr int kTickMs = 100;
-
-const ControlId kLineSelectors[] = {kBaudSelector, kDataBitsSelector, kParitySelector,
-                                    kStopBitsSelector, kFlowSelector};
 
 SessionEncoding EncodingOf(DisplayEncoding encoding) {
   return encoding == DisplayEncoding::kUtf8 ? SessionEncoding::kUtf8 : SessionEncoding::kLatin1;
@@ -49,35 +44,6 @@ SessionViewer::SessionViewer(Parts parts)
   });
   auto* hex = qobject_cast<QAbstractButton*>(parts_.control(kHexDisplayCheck));
   connect(hex, &QAbstractButton::clicked, this, [this] { Tick(); });
-  for (ControlId id : kLineSelectors) {
-    // After the window's own handler: the line has the new settings then.
-    connect(qobject_cast<QComboBox*>(parts_.control(id)), &QComboBox::activated, this, [this] {
-      if (wasOpen_ && !wasWaiting_) Record(SessionEvent::kSettingsChanged, LineText());
-    });
-  }
-  if (parts_.modem) {
-    const struct {
-      ModemMenu::Entry entry;
-      SessionEvent event;
-      const char* text;
-    } kModemEvents[] = {
-        {ModemMenu::Entry::kDtr, SessionEvent::kModemLinesChanged, "DTR %1"},
-        {ModemMenu::Entry::kRts, SessionEvent::kModemLinesChanged, "RTS %1"},
-        {ModemMenu::Entry::kPulseDtr, SessionEvent::kModemLinesChanged, "DTR pulsed"},
-        {ModemMenu::Entry::kPulseRts, SessionEvent::kModemLinesChanged, "RTS pulsed"},
-        {ModemMenu::Entry::kBreak, SessionEvent::kBreakSent, "Break sent"},
-    };
-    for (const auto& item : kModemEvents) {
-      QAction* action = parts_.modem->Action(item.entry);
-      SessionEvent event = item.event;
-      QString text = QString::fromLatin1(item.text);
-      connect(action, &QAction::triggered, this, [this, event, text, action](bool checked) {
-        Record(event, action->isCheckable()
-                          ? text.arg(checked ? QStringLiteral("on") : QStringLiteral("off"))
-                          : text);
-      });
-    }
-  }
   ApplyToView();
   SetOn(settings_.sessionView);
 }
@@ -242,36 +208,10 @@ void SessionViewer::Tick() {
   view_->Sync();
 }
 
-void SessionViewer::LinkShown(const LinkStatus& status, const std::string& device) {
-  bool open = status.open && !status.waiting;
-  QString where = QString::fromLocal8Bit(device.c_str());
-  if (open && (!wasOpen_ || device != device_)) {
-    Record(wasWaiting_ ? SessionEvent::kDeviceBack : SessionEvent::kLinkOpened,
-           QStringLiteral("%1 %2 %3")
-               .arg(wasWaiting_ ? QStringLiteral("Back:") : QStringLiteral("Opened"), where,
-                    LineText()));
-  } else if (status.waiting && !wasWaiting_) {
-    Record(SessionEvent::kDeviceAway, QStringLiteral("Away: %1").arg(where));
-  } else if (!status.open && (wasOpen_ || wasWaiting_)) {
-    Record(SessionEvent::kLinkClosed, QStringLiteral("Closed %1").arg(where));
-  }
-  wasOpen_ = open;
-  wasWaiting_ = status.waiting;
-  device_ = device;
-}
-
 void SessionViewer::Record(SessionEvent event, const QString& text) {
   if (!On()) return;  // the history is of what happened while the view was on
   store_.RecordEvent(event, text.toStdString());
   view_->Sync();
-}
-
-QString SessionViewer::LineText() const {
-  QStringList parts;
-  for (ControlId id : kLineSelectors) {
-    parts << qobject_cast<QComboBox*>(parts_.control(id))->currentText();
-  }
-  return parts.join(QLatin1Char(','));
 }
 
 void SessionViewer::AskSettings() {

@@ -5,10 +5,11 @@
 // the settings file, and the store the view draws from, which taps the line
 // while the mode is on.
 //
-// The window tells it when a burst was published (so the view repaints at
-// the display's pace) and when the link's state was shown; line settings,
-// modem lines, Clear and the hex display it hears from the controls
-// themselves. UI thread.
+// The window tells it when a burst was published, so the view repaints at
+// the display's pace; Clear and the hex display it hears from the controls
+// themselves. The link records its own events (opened, closed, away, back,
+// settings, modem lines, break) through the store's tap; logging started and
+// stopped are recorded here. UI thread.
 #pragma once
 
 #include <QObject>
@@ -19,7 +20,6 @@
 #include "core/terminal_state.h"
 #include "engine/line_logger.h"
 #include "engine/session_store.h"
-#include "session/link_control.h"
 #include "settings/view_settings.h"
 #include "ui/dialog_template.h"
 
@@ -30,7 +30,6 @@ class QWidget;
 
 namespace quorvel {
 
-class ModemMenu;
 class SessionFindBar;
 class SessionView;
 
@@ -41,7 +40,6 @@ class SessionViewer : public QObject {
     std::function<QWidget*(ControlId)> control;  // the template's controls
     TerminalState& state;
     const LineLogger& logger;
-    ModemMenu* modem;
     std::filesystem::path settingsFile;
   };
   // Reads [View] and turns the mode on when it says so. Call before the link
@@ -55,8 +53,6 @@ class SessionViewer : public QObject {
 
   // The window showed a burst: the view takes it at the same pace.
   void Publish();
-  // The window showed the link's state: its change becomes an event line.
-  void LinkShown(const LinkStatus& status, const std::string& device);
   // Stops taping the line; for after the link is shut down.
   void Shutdown();
 
@@ -83,7 +79,6 @@ class SessionViewer : public QObject {
   void Tick();
   void ApplyToView();
   void Record(SessionEvent event, const QString& text);
-  QString LineText() const;
 
   Parts parts_;
   ViewSettings settings_;
@@ -93,9 +88,6 @@ class SessionViewer : public QObject {
   QTimer* tick_;
   QAction* mode_ = nullptr;
   QList<QAction*> viewActions_;  // usable only while the mode is on
-  bool wasOpen_ = false;
-  bool wasWaiting_ = false;
-  std::string device_;
   bool wasLogging_ = false;
 };
 
