@@ -77,6 +77,8 @@ class SessionViewTest : public QObject {
   void copiesAndSavesWhatTheLineCarried();
   void viewSettingsApplyAndAreKept();
   void frameTallerThanTheViewEndsAtItsBottom();
+  void receivedFramesAreMarkedByTheCheck_data();
+  void receivedFramesAreMarkedByTheCheck();
   void stampsReadAsChosen_data();
   void stampsReadAsChosen();
 };
@@ -212,7 +214,7 @@ void SessionViewTest::findGoesRoundTheHistory() {
   }
   QCOMPARE(MatchedBytes(harness), std::string("needle"));
   uint64_t first = ViewOf(harness).Match().first;
-  QVERIFY(bar.Find(true));
+  QTest::keyClick(bar.TextBox(), Qt::Key_Return);  // Enter finds the next
   uint64_t second = ViewOf(harness).Match().first;
   QVERIFY(second > first);
   QCOMPARE(bar.StatusText(), QString());
@@ -351,6 +353,24 @@ void SessionViewTest::frameTallerThanTheViewEndsAtItsBottom() {
   QVERIFY(!Lines(harness).last().endsWith(QStringLiteral("5A")));
   QTest::keyClick(&view, Qt::Key_Down);
   QVERIFY(view.Following());
+}
+
+void SessionViewTest::receivedFramesAreMarkedByTheCheck_data() {
+  QTest::addColumn<QByteArray>("frame");
+  QTest::addColumn<QString>("shown");
+  QTest::newRow("valid") << QByteArray("\x01\x02\x03\x06", 4)
+                         << QStringLiteral("RX\u2713 01 02 03 06");
+  QTest::newRow("bad") << QByteArray("\x01\x02\x03\x07", 4)
+                       << QStringLiteral("RX\u2717 01 02 03 07");
+}
+
+void SessionViewTest::receivedFramesAreMarkedByTheCheck() {
+  QFETCH(QByteArray, frame);
+  QFETCH(QString, shown);
+  TerminalHarness harness(kOn + "Check=sum8\n");
+  harness.Click(kHexDisplayCheck);
+  harness.Device().Send(frame.toStdString());
+  QTRY_VERIFY2(Lines(harness).contains(shown), qPrintable(Lines(harness).join('|')));
 }
 
 void SessionViewTest::stampsReadAsChosen_data() {
