@@ -113,11 +113,19 @@ QString SessionView::SelectedText() const {
     auto inLine = [&](uint64_t offset) {
       return static_cast<uint32_t>(std::clamp(offset, start, end) - start);
     };
-    for (const ShownRow& row : ShapeLine(line, options).rows) {
+    ShownLine shown = ShapeLine(line, options);
+    // A line selected from its start is copied with its stamp and mark, as
+    // it shows; a part of a line is its text alone.
+    bool whole = from <= start;
+    for (size_t r = 0; r < shown.rows.size(); ++r) {
+      const ShownRow& row = shown.rows[r];
       int first = ColumnOf(row, inLine(from));
       int stop = to >= end ? static_cast<int>(row.text.size()) : ColumnOf(row, inLine(to));
       if (stop > first || (first == 0 && stop == 0 && to > end)) {
-        lines << row.text.mid(first, stop - first);
+        QString prefix = !whole   ? QString()
+                         : r == 0 ? shown.prefix
+                                  : QString(shown.prefix.size(), QLatin1Char(' '));
+        lines << prefix + row.text.mid(first, stop - first);
       }
     }
   }

@@ -288,12 +288,14 @@ void SessionViewTest::copiesAndSavesWhatTheLineCarried() {
   window.Session().FindBar()->TextBox()->setText(QStringLiteral("ong"));
   QVERIFY(window.Session().FindBar()->Find(true));
   auto [from, to] = ViewOf(harness).Match();
-  ViewOf(harness).SelectRange(from - 1, to + 1);  // "pong\r"
-  QCOMPARE(ViewOf(harness).SelectedText(), QStringLiteral("pong"));
+  ViewOf(harness).SelectRange(from, to);  // a part of the line: its text alone
+  QCOMPARE(ViewOf(harness).SelectedText(), QStringLiteral("ong"));
+  ViewOf(harness).SelectRange(from - 1, to + 1);  // "pong\r", from the line's start
+  QCOMPARE(ViewOf(harness).SelectedText(), QStringLiteral("RX  pong"));
   QCOMPARE(ViewOf(harness).SelectedHex(), QStringLiteral("70 6F 6E 67 0D"));
   ViewOf(harness).setFocus();
   QTest::keyClick(&ViewOf(harness), Qt::Key_C, Qt::ControlModifier);
-  QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("pong"));
+  QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("RX  pong"));
 
   QString path = QDir(harness.Directory()).filePath(QStringLiteral("session.txt"));
   quorvel::testing::ModalWatcher dialog(
