@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScrollBar>
@@ -77,6 +78,7 @@ class SessionViewTest : public QObject {
   void copiesAndSavesWhatTheLineCarried();
   void viewSettingsApplyAndAreKept();
   void frameTallerThanTheViewEndsAtItsBottom();
+  void fullHistorySaysWhatWasDropped();
   void receivedFramesAreMarkedByTheCheck_data();
   void receivedFramesAreMarkedByTheCheck();
   void stampsReadAsChosen_data();
@@ -355,6 +357,27 @@ void SessionViewTest::frameTallerThanTheViewEndsAtItsBottom() {
   QVERIFY(!Lines(harness).last().endsWith(QStringLiteral("5A")));
   QTest::keyClick(&view, Qt::Key_Down);
   QVERIFY(view.Following());
+}
+
+void SessionViewTest::fullHistorySaysWhatWasDropped() {
+  TerminalHarness harness(kOn + "HistoryMiB=1\n");
+  SessionView& view = ViewOf(harness);
+  auto* banner = view.findChild<QLabel*>(QStringLiteral("droppedBanner"));
+  QVERIFY(!banner->isVisible());
+  SessionStore& store = harness.Window().Session().Store();
+  std::string line(99, 'x');
+  line += '\n';
+  for (int i = 0; i < 30'000; ++i) {  // 3 MB through a 1 MiB history
+    store.AppendAt(SessionKind::kReceived, SessionEvent::kNone,
+                   reinterpret_cast<const uint8_t*>(line.data()), line.size(), i, i);
+  }
+  view.Sync();
+  QVERIFY(banner->isVisible());
+  QVERIFY2(banner->text().contains(QStringLiteral("dropped")), qPrintable(banner->text()));
+  QVERIFY(view.Following());
+  QVERIFY(Lines(harness).last().endsWith(QString::fromStdString(line.substr(0, 99))));
+  harness.Click(kClearReceiveButton);  // a new history drops nothing yet
+  QVERIFY(!banner->isVisible());
 }
 
 void SessionViewTest::receivedFramesAreMarkedByTheCheck_data() {
