@@ -134,6 +134,11 @@ int Main(int argc, char** argv) {
 #endif
   }
 
+#ifdef QUORVEL_BENCH_WINDOW
+  if (selected(kSessionScrollName) && !windowOnly) {
+    for (Row& row : MeasureSessionScroll(options)) rows.push_back(std::move(row));
+  }
+#endif
   std::printf("Machine: %s\n", MachineDescription().c_str());
   std::printf("Load average (1, 5, 15 min): %s at the start, %s at the end\n\n", loadBefore.c_str(),
               LoadAverage().c_str());

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "measures.h"
@@ -21,6 +22,11 @@ bool WriteBenchSettings(const std::filesystem::path& directory, const std::strin
 // Start-up, measured in fresh processes: from just before the fork to the
 // window's first paint, with the link open; and the resident memory then.
 Row MeasureStartup(const BenchOptions& options);
+
+// Repaints of the session view paged and dragged through 100 MB of history,
+// in the text and the hex display (session_scroll.cpp).
+inline constexpr char kSessionScrollName[] = "Session view";
+std::vector<Row> MeasureSessionScroll(const BenchOptions& options);
 
 // The child's side of MeasureStartup (quorvel_bench --startup-probe T0): starts
 // as the application shell does and prints "<ms> <resident kB> <link open>".

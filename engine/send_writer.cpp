@@ -112,6 +112,12 @@ bool SendWriter::Busy() const {
   return running_ || !queue_.empty();
 }
 
+bool SendWriter::FilesPending() const {
+  std::lock_guard guard(mutex_);
+  return progress_.active ||
+         std::any_of(queue_.begin(), queue_.end(), [](const Job& job) { return job.IsFile(); });
+}
+
 void SendWriter::CancelFiles() {
   {
     std::lock_guard guard(mutex_);

@@ -63,6 +63,8 @@ class SendWriter {
 
   // Something is queued or being written.
   bool Busy() const;
+  // A file is queued or being sent: CancelFiles has something to end.
+  bool FilesPending() const;
 
   // Any thread: drops queued files and ends the one being sent; other sends
   // stay.

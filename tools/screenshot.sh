@@ -3,16 +3,23 @@
 # simulated device on a pseudo-terminal talks to it, and writes it to
 # docs/screenshot.png (or to the path given as the first argument). With
 # --ports first, it opens the port list and writes docs/port-list.png
-# instead. Builds in build/, or in $QUORVEL_BUILD_DIR.
+# instead; with --session, it shows the session view (stamps, a request and
+# its answer, twice with a pause between) and writes docs/session-view.png.
+# Builds in build/, or in $QUORVEL_BUILD_DIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ports=0
+session=0
 if [ "${1:-}" = "--ports" ]; then
   ports=1
+  shift
+elif [ "${1:-}" = "--session" ]; then
+  session=1
   shift
 fi
 default_out="$root/docs/screenshot.png"
 [ "$ports" = 1 ] && default_out="$root/docs/port-list.png"
+[ "$session" = 1 ] && default_out="$root/docs/session-view.png"
 out=$(realpath -m "${1:-$default_out}")
 build="${QUORVEL_BUILD_DIR:-$root/build}"
 
@@ -53,10 +60,19 @@ SENDHEX=0
 TIMEGAP=500
 FRAMEEND=0a
 INI
+if [ "$session" = 1 ]; then
+  printf '[View]\nSessionView=1\nStamps=time\nShowTx=1\n' >>Quorvel.ini
+fi
 
-# "T=21.5C H=40% OK\r\n" every 300 ms, as a sensor reporting on its own.
-"$build/tools/quorvel-devsim" --com 1 --every 300 \
-  --send "54 3d 32 31 2e 35 43 20 48 3d 34 30 25 20 4f 4b 0d 0a" >devsim.log 2>&1 &
+# "T=21.5C H=40% OK\r\n" every 300 ms, as a sensor reporting on its own;
+# for the session view, as the answer to each request ("READ?") instead.
+report="54 3d 32 31 2e 35 43 20 48 3d 34 30 25 20 4f 4b 0d 0a"
+if [ "$session" = 1 ]; then
+  "$build/tools/quorvel-devsim" --com 1 --reply "$report" --frame-end 3f --delay 12 \
+    >devsim.log 2>&1 &
+else
+  "$build/tools/quorvel-devsim" --com 1 --every 300 --send "$report" >devsim.log 2>&1 &
+fi
 pids+=($!)
 for _ in $(seq 100); do
   grep -q '^COM1=' Quorvel.ini 2>/dev/null && break
@@ -64,7 +80,7 @@ for _ in $(seq 100); do
 done
 grep -q '^COM1=' Quorvel.ini || { echo "the simulated device did not start" >&2; cat devsim.log >&2; exit 1; }
 
-export out build ports
+export out build ports session
 xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
   set -euo pipefail
   "$build/ui/quorvel" &
@@ -79,6 +95,17 @@ xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
   # Let a few reports arrive and be shown.
   sleep 2
   extra=0
+  if [ "$session" = 1 ]; then
+    # The focus starts on "Send"; two Tabs reach the send box. A request,
+    # sent three times, then twice more after a pause.
+    xdotool key --window "$window" Tab Tab
+    xdotool type --window "$window" "READ?"
+    xdotool key --window "$window" shift+Tab shift+Tab
+    for pause in 0.4 0.4 1.7 0.4 0.4; do
+      xdotool key --window "$window" space
+      sleep "$pause"
+    done
+  fi
   if [ "$ports" = 1 ]; then
     # A click on the arrow of the port selector (top left) opens its list,
     # which may reach past the window on the right.

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -37,7 +38,11 @@ QLineEdit* AddPathRow(QDialog* dialog, QFormLayout* form, const QString& directo
   auto* button = new QPushButton(QStringLiteral("&Browse…"), dialog);
   row->addWidget(path);
   row->addWidget(button);
-  form->addRow(QStringLiteral("&File:"), row);
+  // A label given as text to a row that is a layout gets no buddy, and its
+  // "&" would show as it is.
+  auto* label = new QLabel(QStringLiteral("&File:"), dialog);
+  label->setBuddy(path);
+  form->addRow(label, row);
   QObject::connect(button, &QPushButton::clicked, dialog, [=] {
     QString start = path->text().isEmpty() ? directory : path->text();
     QString chosen = browse(dialog, start);
@@ -55,6 +60,17 @@ QSpinBox* AddDelayRow(QDialog* dialog, QFormLayout* form, const char* name, cons
   box->setValue(value);
   form->addRow(label, box);
   return box;
+}
+
+QComboBox* AddFormatRow(QDialog* dialog, QFormLayout* form, LogFormat stored) {
+  auto* format = new QComboBox(dialog);
+  format->setObjectName(QStringLiteral("format"));
+  for (const auto& entry : kFormatLabels) {
+    format->addItem(QString::fromLatin1(entry.label), static_cast<int>(entry.format));
+  }
+  format->setCurrentIndex(format->findData(static_cast<int>(stored)));
+  form->addRow(QStringLiteral("F&ormat:"), format);
+  return format;
 }
 
 // OK (named `accept`) and Cancel; true when the user accepted with a file named.
@@ -106,13 +122,7 @@ std::optional<LogChoice> AskLogFile(QWidget* parent, const LogSettings& stored) 
                                      owner, QStringLiteral("Log to file"), start, QString(),
                                      nullptr, QFileDialog::DontConfirmOverwrite);
                                });
-  auto* format = new QComboBox(&dialog);
-  format->setObjectName(QStringLiteral("format"));
-  for (const auto& entry : kFormatLabels) {
-    format->addItem(QString::fromLatin1(entry.label), static_cast<int>(entry.format));
-  }
-  format->setCurrentIndex(format->findData(static_cast<int>(stored.format)));
-  form->addRow(QStringLiteral("F&ormat:"), format);
+  QComboBox* format = AddFormatRow(&dialog, form, stored.format);
   auto* sent = new QCheckBox(QStringLiteral("Log the bytes &sent too"), &dialog);
   sent->setObjectName(QStringLiteral("includeSent"));
   sent->setChecked(stored.includeSent);
@@ -123,6 +133,20 @@ std::optional<LogChoice> AskLogFile(QWidget* parent, const LogSettings& stored) 
   choice.settings.includeSent = sent->isChecked();
   choice.settings.directory = DirectoryOf(path->text()).toStdString();
   return choice;
+}
+
+std::optional<SaveSessionChoice> AskSaveSession(QWidget* parent, const LogSettings& stored) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("Save session"));
+  auto* form = new QFormLayout(&dialog);
+  QLineEdit* path = AddPathRow(&dialog, form, QString::fromStdString(stored.directory),
+                               [](QWidget* owner, const QString& start) {
+                                 return QFileDialog::getSaveFileName(
+                                     owner, QStringLiteral("Save session"), start);
+                               });
+  QComboBox* format = AddFormatRow(&dialog, form, stored.format);
+  if (!RunDialog(&dialog, form, QStringLiteral("&Save"), path)) return std::nullopt;
+  return SaveSessionChoice{path->text(), static_cast<LogFormat>(format->currentData().toInt())};
 }
 
 std::optional<bool> AskAppend(QWidget* parent, const QString& path) {

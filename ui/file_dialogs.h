@@ -33,6 +33,15 @@ std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSetting
 // "Log to file": the file, the format and whether sent bytes go in too.
 std::optional<LogChoice> AskLogFile(QWidget* parent, const LogSettings& stored);
 
+struct SaveSessionChoice {
+  QString path;
+  LogFormat format = LogFormat::kText;
+};
+
+// "Save session": the file (an existing one is replaced, after the file
+// chooser asked) and one of the log's formats, the log's format first.
+std::optional<SaveSessionChoice> AskSaveSession(QWidget* parent, const LogSettings& stored);
+
 // For a log file that exists: append (true) or replace (false); nullopt
 // when the user thought better of it.
 std::optional<bool> AskAppend(QWidget* parent, const QString& path);

@@ -73,8 +73,11 @@ void LineTools::AddMenuEntries(QMenu* menu) {
     action->setShortcutContext(Qt::WindowShortcut);
     window_->addAction(action);  // so the keys work with the menu closed
     connect(action, &QAction::triggered, this, entry.command);
+    if (entry.command == &LineTools::CancelFileSend) cancelSend_ = action;
+    if (entry.command == &LineTools::StopLog) stopLog_ = action;
   }
   menu->addSeparator();
+  UpdateStatus();
 }
 
 void LineTools::AskAndSendFile() {
@@ -183,7 +186,12 @@ void LineTools::UpdateStatus() {
                    SizeText(static_cast<double>(logger_.FileSize())));
   }
   status_.SetText(StatusLine::Field::kLog, log);
-  bool moving = progress.active || logger_.Active();
+  // A file that waits behind other sends counts too: the timer then notices
+  // when it starts.
+  bool sending = writer_.FilesPending();
+  if (cancelSend_) cancelSend_->setEnabled(sending);
+  if (stopLog_) stopLog_->setEnabled(logger_.Active());
+  bool moving = sending || logger_.Active();
   if (moving && !statusTimer_->isActive()) statusTimer_->start(kStatusPeriodMs);
   if (!moving) statusTimer_->stop();
 }

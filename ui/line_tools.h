@@ -12,6 +12,7 @@
 #include "engine/line_logger.h"
 #include "engine/send_writer.h"
 
+class QAction;
 class QMenu;
 class QSocketNotifier;
 class QTimer;
@@ -67,7 +68,9 @@ class LineTools : public QObject {
   LineLogger logger_;
   QSocketNotifier* writerNews_;
   QSocketNotifier* logFailure_;
-  QTimer* statusTimer_;  // runs while a file goes out or a log is written
+  QTimer* statusTimer_;            // runs while a file goes out or a log is written
+  QAction* cancelSend_ = nullptr;  // enabled only while a file is queued or sent
+  QAction* stopLog_ = nullptr;     // enabled only while logging
 };
 
 }  // namespace quorvel

@@ -25,6 +25,7 @@
 #include "ui/port_list.h"
 #include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
+#include "ui/session_viewer.h"
 #include "ui/status_line.h"
 
 namespace quorvel {
@@ -112,6 +113,10 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   ApplyStoredSettings();
   if (demo_) baseTitle_ += demo_->TitleNote();
   portList_ = new PortList(Selector(kPortSelector), port_.Names(), this);
+  // The session view, in the receive box's place while its mode is on.
+  session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); }, state_,
+                                tools_->Logger(), options_.settingsFile});
+  session_->AddMenuEntries(windowMenu_);
   // 6. The counter and the first transmission timestamp.
   {
     std::lock_guard guard(state_.lock);
@@ -130,6 +135,7 @@ MainWindow::~MainWindow() {
   // Before the queue closes its descriptor with the state, the board its own
   // with the link, and the state and the writer the tools use go.
   delete callsWaiting_;
+  delete session_;
   delete modemMenu_;
   delete tools_;
   delete linkWaiting_;
@@ -139,6 +145,7 @@ void MainWindow::Shutdown() {
   sendTimer_->stop();
   link_.Shutdown();
   tools_->Shutdown();  // the log is complete once nothing reads or writes the line
+  session_->Shutdown();
 }
 
 void MainWindow::ConnectEvents() {

@@ -37,6 +37,7 @@ class LineTools;
 class ModemMenu;
 class PortList;
 class PublishPacer;
+class SessionViewer;
 class StatusLine;
 
 // The period a send timer really runs with for a requested period: below
@@ -82,6 +83,8 @@ class MainWindow : public QDialog, public WindowServices {
   StatusLine* Status() const { return statusLine_; }
   // File send and logging.
   LineTools& Tools() const { return *tools_; }
+  // The session view mode, its menu entries and its history.
+  SessionViewer& Session() const { return *session_; }
   TerminalState& State() { return state_; }
   SerialPort& Device() { return port_; }
   LinkControl& Link() { return link_; }
@@ -148,6 +151,7 @@ class MainWindow : public QDialog, public WindowServices {
   LineTools* tools_ = nullptr;
   AnswerRulesControl* answerRules_ = nullptr;
   PortList* portList_ = nullptr;
+  SessionViewer* session_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at

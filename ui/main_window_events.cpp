@@ -18,6 +18,7 @@
 #include "ui/message_box.h"
 #include "ui/modem_menu.h"
 #include "ui/publish_pacer.h"
+#include "ui/session_viewer.h"
 
 namespace quorvel {
 
@@ -40,6 +41,7 @@ void MainWindow::PublishReceived() {
   // publish would put the older values back into the boxes.
   exchange_->CaptureIfEdited();
   HandleRefresh(RefreshPhase::kPublish);
+  if (session_) session_->Publish();
 }
 
 bool MainWindow::PublishSettled() const {

@@ -99,6 +99,9 @@ class LineToolsTest : public QObject {
   void existingLogIsAppendedOrReplaced();
   void failingLogEndsWithOneMessageAndTheLinkGoesOn_data();
   void failingLogEndsWithOneMessageAndTheLinkGoesOn();
+  void fileLabelNamesItsBox_data();
+  void fileLabelNamesItsBox();
+  void cancelAndStopAreEnabledOnlyWhileTheyCanAct();
 };
 
 void LineToolsTest::windowAnswersWhileAStalledSendWaits() {
@@ -318,6 +321,52 @@ void LineToolsTest::failingLogEndsWithOneMessageAndTheLinkGoesOn() {
   harness.Click(kSendButton);
   QCOMPARE(harness.Receive(0, 2), (Bytes{'o', 'n'}));
   QCOMPARE(harness.Messages().size(), 1);
+}
+
+void LineToolsTest::fileLabelNamesItsBox_data() {
+  QTest::addColumn<QString>("entry");
+  QTest::newRow("send file") << QStringLiteral("Send file");
+  QTest::newRow("log to file") << QStringLiteral("Log to file");
+}
+
+void LineToolsTest::fileLabelNamesItsBox() {
+  QFETCH(QString, entry);
+  TerminalHarness harness;
+  QWidget* buddy = nullptr;
+  QWidget* path = nullptr;
+  ModalWatcher dialog(ModalWatcher::Kind::kDialog, [&](QWidget* open) {
+    for (QLabel* label : open->findChildren<QLabel*>()) {
+      if (label->text() == QStringLiteral("&File:")) buddy = label->buddy();
+    }
+    path = open->findChild<QLineEdit*>(QStringLiteral("path"));
+    static_cast<QDialog*>(open)->reject();
+  });
+  Entry(harness.Window(), entry)->trigger();
+  QVERIFY(dialog.Ran());
+  QVERIFY(path);
+  QCOMPARE(buddy, path);  // Alt+F reaches the box, and the "&" does not show
+}
+
+void LineToolsTest::cancelAndStopAreEnabledOnlyWhileTheyCanAct() {
+  TerminalHarness harness;
+  MainWindow& window = harness.Window();
+  QAction* cancel = Entry(window, QStringLiteral("Cancel file send"));
+  QAction* stop = Entry(window, QStringLiteral("Stop logging"));
+  QVERIFY(!cancel->isEnabled());
+  QVERIFY(!stop->isEnabled());
+  QVERIFY(window.Tools().StartLog(
+      {PathIn(harness, "line.log").toStdString(), LogFormat::kRaw, false, true}));
+  QVERIFY(stop->isEnabled());
+  stop->trigger();
+  QVERIFY(!stop->isEnabled());
+  // The device reads nothing, so the file stays queued or in progress.
+  QString path = PathIn(harness, "big.bin");
+  WriteFile(path, Bytes(200'000, 'x'));
+  QVERIFY(window.Tools().SendFile(path, {}));
+  QVERIFY(cancel->isEnabled());
+  cancel->trigger();
+  QTRY_VERIFY(!cancel->isEnabled());
+  QVERIFY(!window.Link().WriterBusy());
 }
 
 QTEST_MAIN(LineToolsTest)

@@ -1,0 +1,245 @@
+#include "ui/session_viewer.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QTimer>
+#include <QWidget>
+
+#include "engine/session_save.h"
+#include "settings/tool_settings.h"
+#include "ui/file_dialogs.h"
+#include "ui/message_box.h"
+#include "ui/session_find_bar.h"
+#include "ui/session_view.h"
+#include "ui/view_settings_dialog.h"
+
+namespace quorvel {
+namespace {
+
+// What the publish pacer does not bring (a send, an event, a quiet line's
+// log) is looked for this often while the mode is on.
+constexpr int kTickMs = 100;
+
+SessionEncoding EncodingOf(DisplayEncoding encoding) {
+  return encoding == DisplayEncoding::kUtf8 ? SessionEncoding::kUtf8 : SessionEncoding::kLatin1;
+}
+
+}  // namespace
+
+SessionViewer::SessionViewer(Parts parts)
+    : QObject(parts.window), parts_(std::move(parts)), store_(kSessionLimitDefault) {
+  settings_ = LoadViewSettings(parts_.settingsFile);
+  tick_ = new QTimer(this);
+  connect(tick_, &QTimer::timeout, this, &SessionViewer::Tick);
+
+  auto* clear = qobject_cast<QAbstractButton*>(parts_.control(kClearReceiveButton));
+  connect(clear, &QAbstractButton::clicked, this, [this] {
+    store_.Clear();
+    if (!view_) return;
+    view_->SetMatch(0, 0);
+    view_->Follow();
+    view_->Sync();
+  });
+  auto* hex = qobject_cast<QAbstractButton*>(parts_.control(kHexDisplayCheck));
+  connect(hex, &QAbstractButton::clicked, this, [this] { Tick(); });
+  ApplyToView();
+  SetOn(settings_.sessionView);
+}
+
+SessionViewer::~SessionViewer() {
+  Shutdown();
+  // They draw from the store, which goes with this object.
+  delete findBar_;
+  delete view_;
+}
+
+void SessionViewer::EnsureView() {
+  // Made when first wanted: a window that never shows the view starts as
+  // quickly as before.
+  if (view_) return;
+  view_ = new SessionView(store_, parts_.window);
+  view_->hide();
+  findBar_ = new SessionFindBar(
+      store_, *view_, [this] { return EncodingOf(settings_.encoding); }, parts_.window);
+  findBar_->hide();
+  connect(findBar_, &SessionFindBar::Closed, this, [this] {
+    Place();
+    view_->setFocus(Qt::OtherFocusReason);
+  });
+  ApplyToView();
+}
+
+SessionView* SessionViewer::View() {
+  EnsureView();
+  return view_;
+}
+
+SessionFindBar* SessionViewer::FindBar() {
+  EnsureView();
+  return findBar_;
+}
+
+void SessionViewer::Shutdown() {
+  parts_.state.sessionTap.store(nullptr);
+}
+
+void SessionViewer::AddMenuEntries(QMenu* menu) {
+  QAction* before = menu->actions().value(0);
+  auto add = [&](const char* text, QKeySequence keys, void (SessionViewer::*command)()) {
+    QAction* action = new QAction(QString::fromUtf8(text), parts_.window);
+    if (!keys.isEmpty()) {
+      action->setShortcut(keys);
+      action->setShortcutContext(Qt::WindowShortcut);
+      parts_.window->addAction(action);  // the key works with the menu closed
+    }
+    menu->insertAction(before, action);
+    connect(action, &QAction::triggered, this, command);
+    return action;
+  };
+  mode_ = new QAction(QStringLiteral("Session &view"), parts_.window);
+  mode_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
+  mode_->setShortcutContext(Qt::WindowShortcut);
+  parts_.window->addAction(mode_);
+  menu->insertAction(before, mode_);
+  mode_->setCheckable(true);
+  mode_->setChecked(On());
+  connect(mode_, &QAction::toggled, this, [this](bool on) {
+    if (on == On()) return;
+    ViewSettings changed = settings_;
+    changed.sessionView = on;
+    Apply(changed);
+  });
+  add("View settings…", {}, &SessionViewer::AskSettings);
+  viewActions_ = {
+      add("&Find in session…", QKeySequence(Qt::CTRL | Qt::Key_F), &SessionViewer::OpenFind),
+      add("Copy selection as he&x", {}, &SessionViewer::CopyAsHex),
+      add("Save sess&ion…", {}, &SessionViewer::AskAndSave),
+  };
+  menu->insertSeparator(before);
+  for (QAction* action : viewActions_) action->setEnabled(On());
+}
+
+void SessionViewer::SetOn(bool on) {
+  settings_.sessionView = on;
+  QWidget* receiveBox = parts_.control(kReceiveBox);
+  // The tap before the view shows, so nothing the line carries from now on
+  // is missed; the receive box goes on being filled while hidden.
+  parts_.state.sessionTap.store(on ? &store_ : nullptr);
+  if (on) {
+    EnsureView();
+    Place();
+    view_->show();
+    receiveBox->hide();
+    Tick();
+    tick_->start(kTickMs);
+  } else {
+    tick_->stop();
+    if (view_) {
+      findBar_->hide();
+      view_->hide();
+    }
+    receiveBox->show();
+  }
+  if (mode_) mode_->setChecked(on);
+  for (QAction* action : viewActions_) action->setEnabled(on);
+}
+
+void SessionViewer::Apply(const ViewSettings& settings) {
+  bool modeChanged = settings.sessionView != settings_.sessionView;
+  settings_ = settings;
+  ApplyToView();
+  if (modeChanged) SetOn(settings.sessionView);
+  SaveViewSettings(settings_, parts_.settingsFile);
+}
+
+void SessionViewer::ApplyToView() {
+  store_.SetLimit(static_cast<uint64_t>(settings_.historyMiB) << 20);
+  store_.SetFrameCheck(settings_.check);
+  DecodeOptions decode;
+  decode.encoding = EncodingOf(settings_.encoding);
+  decode.controlSymbols = settings_.controlSymbols;
+  decode.hideAnsi = settings_.hideAnsi;
+  if (view_) view_->SetOptions(settings_.stamps, settings_.showTx, decode);
+  SessionSplit split = store_.Split();
+  split.textSilenceMs = settings_.silenceMs;
+  split.hexSilenceMs = settings_.silenceMs;
+  store_.SetSplit(split);
+}
+
+void SessionViewer::Place() {
+  QRect area = parts_.control(kReceiveBox)->geometry();
+  if (findBar_->isVisible()) {
+    int height = findBar_->sizeHint().height();
+    findBar_->setGeometry(area.x(), area.y(), area.width(), height);
+    area.setTop(area.top() + height);
+  }
+  view_->setGeometry(area);
+}
+
+void SessionViewer::Publish() {
+  if (On()) view_->Sync();
+}
+
+void SessionViewer::Tick() {
+  if (!On()) return;
+  bool hex;
+  int frameEnd;
+  {
+    std::lock_guard guard(parts_.state.lock);
+    hex = parts_.state.hexDisplay != 0;
+    frameEnd = parts_.state.frameEndText.empty() ? -1 : parts_.state.frameEndByte;
+  }
+  SessionSplit split = store_.Split();
+  if (split.frameEndByte != frameEnd) {
+    split.frameEndByte = frameEnd;
+    store_.SetSplit(split);
+  }
+  view_->SetDisplay(hex ? SessionDisplay::kHex : SessionDisplay::kText);
+  bool logging = parts_.logger.Active();
+  if (logging != wasLogging_) {
+    wasLogging_ = logging;
+    Record(logging ? SessionEvent::kLoggingStarted : SessionEvent::kLoggingStopped,
+           logging
+               ? QStringLiteral("Logging to %1").arg(QString::fromStdString(parts_.logger.Path()))
+               : QStringLiteral("Logging stopped"));
+  }
+  view_->Sync();
+}
+
+void SessionViewer::Record(SessionEvent event, const QString& text) {
+  if (!On()) return;  // the history is of what happened while the view was on
+  store_.RecordEvent(event, text.toStdString());
+  view_->Sync();
+}
+
+void SessionViewer::AskSettings() {
+  if (std::optional<ViewSettings> chosen = AskViewSettings(parts_.window, settings_)) {
+    Apply(*chosen);
+  }
+}
+
+void SessionViewer::OpenFind() {
+  if (!On()) return;
+  findBar_->show();
+  Place();
+  findBar_->Open();
+}
+
+void SessionViewer::CopyAsHex() {
+  if (view_) view_->CopySelection(true);
+}
+
+void SessionViewer::AskAndSave() {
+  LogSettings stored = LoadLogSettings(parts_.settingsFile);
+  std::optional<SaveSessionChoice> choice = AskSaveSession(parts_.window, stored);
+  if (!choice) return;
+  std::string error;
+  if (!SaveSession(store_, choice->path.toStdString(), choice->format, error)) {
+    ShowWarning(parts_.window,
+                QStringLiteral("Cannot save the session: %1").arg(QString::fromStdString(error)));
+  }
+}
+
+}  // namespace quorvel

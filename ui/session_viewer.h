@@ -1,0 +1,94 @@
+// The session view mode of the window: "Session view" and its commands in
+// the context menu, the view in the receive box's place while the mode is on
+// (the receive box itself is only hidden, and goes on exactly as before),
+// the find bar, "View settings…" and "Save session…", the [View] section of
+// the settings file, and the store the view draws from, which taps the line
+// while the mode is on.
+//
+// The window tells it when a burst was published, so the view repaints at
+// the display's pace; Clear and the hex display it hears from the controls
+// themselves. The link records its own events (opened, closed, away, back,
+// settings, modem lines, break) through the store's tap; logging started and
+// stopped are recorded here. UI thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <filesystem>
+#include <functional>
+
+#include "core/terminal_state.h"
+#include "engine/line_logger.h"
+#include "engine/session_store.h"
+#include "settings/view_settings.h"
+#include "ui/dialog_template.h"
+
+class QAction;
+class QMenu;
+class QTimer;
+class QWidget;
+
+namespace quorvel {
+
+class SessionFindBar;
+class SessionView;
+
+class SessionViewer : public QObject {
+ public:
+  struct Parts {
+    QWidget* window;
+    std::function<QWidget*(ControlId)> control;  // the template's controls
+    TerminalState& state;
+    const LineLogger& logger;
+    std::filesystem::path settingsFile;
+  };
+  // Reads [View] and turns the mode on when it says so. Call before the link
+  // first opens, so its opening is the history's first line.
+  explicit SessionViewer(Parts parts);
+  // Stops the tap; call once nothing reads or writes the line any more.
+  ~SessionViewer() override;
+
+  // Puts "Session view" and the view's commands at the top of `menu`.
+  void AddMenuEntries(QMenu* menu);
+
+  // The window showed a burst: the view takes it at the same pace.
+  void Publish();
+  // Stops taping the line; for after the link is shut down.
+  void Shutdown();
+
+  bool On() const { return settings_.sessionView; }
+  void SetOn(bool on);
+  const ViewSettings& Settings() const { return settings_; }
+  // Applies and stores `settings` (the mode included).
+  void Apply(const ViewSettings& settings);
+
+  void AskSettings();
+  void OpenFind();
+  void AskAndSave();
+  void CopyAsHex();
+
+  SessionStore& Store() { return store_; }
+  // Made on first use.
+  SessionView* View();
+  SessionFindBar* FindBar();
+  QAction* ModeAction() const { return mode_; }
+
+ private:
+  void EnsureView();
+  void Place();
+  void Tick();
+  void ApplyToView();
+  void Record(SessionEvent event, const QString& text);
+
+  Parts parts_;
+  ViewSettings settings_;
+  SessionStore store_;
+  SessionView* view_ = nullptr;
+  SessionFindBar* findBar_ = nullptr;
+  QTimer* tick_;
+  QAction* mode_ = nullptr;
+  QList<QAction*> viewActions_;  // usable only while the mode is on
+  bool wasLogging_ = false;
+};
+
+}  // namespace quorvel
