@@ -21,6 +21,7 @@
 #include "ui/port_list.h"
 #include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
+#include "ui/send_tools.h"
 #include "ui/status_line.h"
 
 namespace quorvel {
@@ -97,6 +98,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
 
   // 2. The About entry, in the context menu and on F1, after the file tools.
   tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
+  sendTools_ = new SendTools(*this, *statusLine_, options_.settingsFile);
   BuildWindowMenu();
   // 3. The icon.
   setWindowIcon(AppIcon());
@@ -173,6 +175,7 @@ void MainWindow::ConnectEvents() {
 void MainWindow::BuildWindowMenu() {
   windowMenu_ = new QMenu(this);
   tools_->AddMenuEntries(windowMenu_);
+  sendTools_->AddMenuEntries(windowMenu_);
   QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(close, &QAction::triggered, this, [this] { this->close(); });
@@ -249,6 +252,7 @@ void MainWindow::SaveSettingsOnClose() {
     std::filesystem::create_directories(options_.settingsFile.parent_path(), ignored);
   }
   SaveSettingsFile(settings, options_.settingsFile);
+  sendTools_->Save();
 }
 
 LineSelection MainWindow::CurrentSelection() const {

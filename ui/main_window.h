@@ -35,6 +35,7 @@ class LineTools;
 class ModemMenu;
 class PortList;
 class PublishPacer;
+class SendTools;
 class StatusLine;
 
 // The period a send timer really runs with for a requested period: below
@@ -80,6 +81,11 @@ class MainWindow : public QDialog, public WindowServices {
   StatusLine* Status() const { return statusLine_; }
   // File send and logging.
   LineTools& Tools() const { return *tools_; }
+  // The send history, the send options and the send list.
+  SendTools& Sending() const { return *sendTools_; }
+  // Puts `text` and its hex choice into the send box through the form
+  // exchange, as a recalled send.
+  void PutInSendBox(const std::string& text, bool hex);
   TerminalState& State() { return state_; }
   SerialPort& Device() { return port_; }
   LinkControl& Link() { return link_; }
@@ -144,6 +150,7 @@ class MainWindow : public QDialog, public WindowServices {
   QMenu* windowMenu_ = nullptr;
   StatusLine* statusLine_ = nullptr;
   LineTools* tools_ = nullptr;
+  SendTools* sendTools_ = nullptr;
   PortList* portList_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread

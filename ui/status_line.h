@@ -14,8 +14,8 @@ namespace quorvel {
 
 class StatusLine : public QFrame {
  public:
-  enum class Field { kLink, kLines, kFlow, kTransfer, kLog };
-  static constexpr int kFieldCount = 5;
+  enum class Field { kLink, kLines, kFlow, kTransfer, kLog, kSend };
+  static constexpr int kFieldCount = 6;
 
   explicit StatusLine(QWidget* parent);
 
