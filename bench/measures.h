@@ -32,4 +32,7 @@ std::vector<Measure> Measures();
 // a device that reads at once, with `pacing`.
 Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing);
 
+// "Send all in order" with a delay after each entry: how far each pause is off.
+Row SendListDelays(const BenchOptions& options);
+
 }  // namespace quorvel::bench

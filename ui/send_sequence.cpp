@@ -55,23 +55,14 @@ void SendSequence::SendNext() {
   }
   ++next_;
   progress_(true, next_ - 1, round_);
-  draining_ = true;
-  timer_->start(kDrainPollMs);
+  timer_->start(entries_[next_ - 1].delayMs);
 }
 
 void SendSequence::Tick() {
   if (!running_) return;
-  if (draining_) {
-    if (writer_.Busy()) {
-      timer_->start(kDrainPollMs);
-      return;
-    }
-    draining_ = false;
-    int delay = entries_[next_ - 1].delayMs;
-    if (delay > 0) {
-      timer_->start(delay);
-      return;
-    }
+  if (writer_.Busy()) {
+    timer_->start(kDrainPollMs);
+    return;
   }
   SendNext();
 }

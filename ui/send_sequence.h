@@ -1,10 +1,12 @@
 // "Send all in order": the send list top to bottom, once or round and round
 // until stopped, on the UI thread with a timer, so the window never waits.
 //
-// Each entry is handed to `send`; once the writer has taken it (it is no
-// longer busy, checked every millisecond) the entry's delay runs, then the
-// next one goes. The delay is thus the pause between an entry leaving and
-// the next one being queued, whatever the entry's length at the line's rate.
+// Each entry is handed to `send` and its delay runs from that moment; then
+// the next one goes, once the writer has taken the one before (checked every
+// millisecond), so a repeated list never piles up in the writer's queue. An
+// entry (at most 1 KB) fits the driver's buffer, so the writer takes it
+// within a fraction of a millisecond and the delay is the pause between two
+// entries handed to the driver; a line slower than the delay stretches it.
 // The entries are copied at Start, so editing the list meanwhile changes
 // nothing in the run. Stop() ends the run at once; an entry already queued
 // still goes out whole. UI thread.
@@ -49,7 +51,6 @@ class SendSequence : public QObject {
   std::vector<SendListEntry> entries_;
   bool repeat_ = false;
   bool running_ = false;
-  bool draining_ = false;  // waiting for the writer to take the last entry
   std::size_t next_ = 0;
   std::size_t round_ = 0;
 };
