@@ -167,14 +167,18 @@ void SendToolsTest::sendAllInOrderKeepsOrderAndStops() {
   QTRY_VERIFY(!panel->SendingAll());
   QCOMPARE(harness.Drain(0).size(), 0u);
 
+  auto txCount = [&] { return harness.Field([](auto& s) { return s.txCount; }); };
+  uint32_t before = txCount();
   panel->SendAll(true);
   std::vector<uint8_t> got = harness.Receive(0, 30);
   panel->StopSending();
   QVERIFY(!panel->SendingAll());
+  QTRY_VERIFY(!harness.Window().Link().Writer().Busy());
+  uint32_t sent = txCount() - before;
   std::vector<uint8_t> rest = harness.Drain(0);
   got.insert(got.end(), rest.begin(), rest.end());
-  QVERIFY(got.size() >= 30);
-  QVERIFY(got.size() <= 31);  // at most the one queued before Stop
+  QCOMPARE(got.size(), size_t(sent));  // what was queued before Stop, and no more
+  QCOMPARE(txCount() - before, sent);
   for (size_t i = 0; i < got.size(); ++i) QCOMPARE(char(got[i]), "abc"[i % 3]);
   QCOMPARE(harness.Window().Status()->Text(StatusLine::Field::kSend), QString());
 }
