@@ -175,11 +175,11 @@ void MainWindow::ConnectEvents() {
 void MainWindow::BuildWindowMenu() {
   windowMenu_ = new QMenu(this);
   tools_->AddMenuEntries(windowMenu_);
-  sendTools_->AddMenuEntries(windowMenu_);
   QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(close, &QAction::triggered, this, [this] { this->close(); });
   modemMenu_ = new ModemMenu(this, windowMenu_, close, link_, port_, statusLine_);
+  sendTools_->AddMenuEntries(windowMenu_);
   QString about = QString::fromLatin1(LoadString(StringId::kAboutMenu));
   if (!about.isEmpty()) {
     windowMenu_->addSeparator();

@@ -49,6 +49,7 @@ SendTools::SendTools(MainWindow& window, StatusLine& status, std::filesystem::pa
 }
 
 void SendTools::AddMenuEntries(QMenu* menu) {
+  menu->addSeparator();
   historyMenu_ = menu->addMenu(QStringLiteral("Send &history"));
   connect(historyMenu_, &QMenu::aboutToShow, this, &SendTools::FillHistoryMenu);
   options_ = new SendOptionsMenu(menu, window_.State(), settingsFile_, [this] { UpdateStatus(); });
@@ -67,7 +68,6 @@ void SendTools::AddMenuEntries(QMenu* menu) {
           [this, stop] { stop->setEnabled(panel_->SendingAll()); });
   // The keys work on the whole window, the menu closed.
   for (QAction* action : {panelAction_, all, stop}) window_.addAction(action);
-  menu->addSeparator();
   UpdateStatus();
 }
 

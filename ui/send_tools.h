@@ -32,7 +32,7 @@ class SendTools : public QObject {
   // from `settingsFile`.
   SendTools(MainWindow& window, StatusLine& status, std::filesystem::path settingsFile);
 
-  // Adds the entries, then a separator, to `menu`.
+  // Adds a separator, then the entries, to the end of `menu`.
   void AddMenuEntries(QMenu* menu);
 
   // Records the send box's text and hex choice as just sent.
