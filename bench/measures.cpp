@@ -524,6 +524,8 @@ std::vector<Measure> Measures() {
        [](F make, O options) { return Turnaround(make, options, Answer::kEcho, false); }},
       {"Echo turnaround, full log",
        [](F make, O options) { return Turnaround(make, options, Answer::kEcho, true); }},
+      {"Answer rule turnaround",
+       [](F make, O options) { return AnswerRuleTurnaround(make, options); }},
       {"Receive throughput", [](F make, O options) { return Throughput(make, options); }},
       {"Receive throughput, logging raw",
        [](F make, O options) { return Throughput(make, options, LogFormat::kRaw); }},

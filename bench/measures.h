@@ -28,6 +28,9 @@ struct Measure {
 // Every measurement that runs against any host, in report order.
 std::vector<Measure> Measures();
 
+// The worker's turnaround for a matching answer rule beside the auto-reply's.
+Row AnswerRuleTurnaround(const HostFactory& make, const BenchOptions& options);
+
 // A file of `bytes` in lines of `lineLength` sent through the send writer to
 // a device that reads at once, with `pacing`.
 Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing);

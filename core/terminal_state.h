@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,6 +20,8 @@
 #include "core/wire_gate.h"
 
 namespace quorvel {
+
+class AnswerRuleTable;  // engine/answer_rules.h
 
 // What decides whether and how a received frame is answered.
 struct FrameRules {
@@ -86,6 +89,9 @@ struct TerminalState {
   int32_t replyAfterFrame = 0;
   std::string frameEndText;
   uint8_t frameEndByte = 0;
+  // The answer rules the worker checks frames against; null when they are
+  // off. Replaced whole, never changed in place (InstallAnswerRules).
+  std::shared_ptr<const AnswerRuleTable> answerRules;
 
   double lastIntervalMs = 0;
   double intervalSumMs = 0;

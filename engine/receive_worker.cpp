@@ -4,6 +4,7 @@
 
 #include "core/clock.h"
 #include "engine/frame_gatherer.h"
+#include "engine/rule_responder.h"
 #include "engine/transmit.h"
 
 namespace quorvel {
@@ -38,11 +39,13 @@ class Pass {
   explicit Pass(TerminalState& state) : state_(state) {}
 
   void Run() {
+    answers_.SendDue();
     int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
     if (got > 0) {
       if (LineTap* tap = state_.tap.load()) tap->Received(chunk_ + chunkLength_, got);
       FrameRules rules = ReadRules(state_);
       if (rules.Gathering()) frame_.Add(chunk_ + chunkLength_, got, rules.endByte);
+      answers_.Received(chunk_ + chunkLength_, got);
       chunkLength_ = std::min(chunkLength_ + got, kChunkCapacity);
     }
     if (chunkLength_ > 0 && got <= 0) {
@@ -51,18 +54,20 @@ class Pass {
     }
     if (got <= 0) {
       // Read the rules again: the capture refresh may have changed them.
-      AnswerCompleteFrame(ReadRules(state_));
+      answers_.Quiet(AnswerCompleteFrame(ReadRules(state_)));
       Rest();
     }
   }
 
  private:
   // Frames are judged only on a quiet read, after the burst was shown.
-  void AnswerCompleteFrame(const FrameRules& rules) {
-    if (!rules.Gathering() || !frame_.Complete(rules.endByte)) return;
+  // Returns whether a frame was answered.
+  bool AnswerCompleteFrame(const FrameRules& rules) {
+    if (!rules.Gathering() || !frame_.Complete(rules.endByte)) return false;
     if (rules.echo) SendBytes(state_, frame_.Bytes(), frame_.Length());
     if (rules.reply) SendComposedText(state_);
     frame_.Clear();
+    return true;
   }
 
   // Waits for the next byte instead of sleeping a fixed millisecond: with
@@ -73,13 +78,14 @@ class Pass {
   // catches a change made without that call.
   void Rest() {
     static constexpr int kFrameRecheckMs = 250;
-    state_.port.WaitReadable(frame_.Empty() ? -1 : kFrameRecheckMs);
+    state_.port.WaitReadable(answers_.RestMs(frame_.Empty() ? -1 : kFrameRecheckMs));
   }
 
   TerminalState& state_;
   uint8_t chunk_[kChunkCapacity];
   int chunkLength_ = 0;
   FrameGatherer frame_;
+  RuleResponder answers_{state_};
 };
 
 }  // namespace

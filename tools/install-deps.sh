@@ -7,6 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev
           qt6-base-dev fonts-liberation)
 # The Debian package: its tools, and the checkers that the tests run on it.
 packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db)
+# A real Modbus RTU server for the checksum and answer-rule tests.
+packages+=(python3-pymodbus python3-serial python3-serial-asyncio)
 packages+=("$@")
 
 missing=()

@@ -11,7 +11,10 @@
 #include <limits>
 
 #include "core/clock.h"
+#include "engine/transmit.h"
+#include "settings/send_options_settings.h"
 #include "settings/settings.h"
+#include "ui/answer_rules_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/branding.h"
 #include "ui/byte_text_box.h"
@@ -98,6 +101,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
 
   // 2. The About entry, in the context menu and on F1, after the file tools.
   tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
+  answerRules_ = new AnswerRulesControl(this, state_, options_.settingsFile);
   sendTools_ = new SendTools(*this, *statusLine_, options_.settingsFile);
   BuildWindowMenu();
   // 3. The icon.
@@ -175,6 +179,7 @@ void MainWindow::ConnectEvents() {
 void MainWindow::BuildWindowMenu() {
   windowMenu_ = new QMenu(this);
   tools_->AddMenuEntries(windowMenu_);
+  answerRules_->AddMenuEntries(windowMenu_);
   QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(close, &QAction::triggered, this, [this] { this->close(); });
@@ -229,6 +234,7 @@ void MainWindow::ApplyStoredSettings() {
     state_.frameEndByte = settings.frameEndByte;
     state_.sendText.clear();
   }
+  SetSendOptions(state_, LoadSendOptions(options_.settingsFile));
   exchange_->Publish();
 }
 

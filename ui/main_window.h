@@ -30,6 +30,7 @@ class QTimer;
 
 namespace quorvel {
 
+class AnswerRulesControl;
 class FormExchange;
 class LineTools;
 class ModemMenu;
@@ -150,6 +151,7 @@ class MainWindow : public QDialog, public WindowServices {
   QMenu* windowMenu_ = nullptr;
   StatusLine* statusLine_ = nullptr;
   LineTools* tools_ = nullptr;
+  AnswerRulesControl* answerRules_ = nullptr;
   SendTools* sendTools_ = nullptr;
   PortList* portList_ = nullptr;
   QTimer* sendTimer_ = nullptr;

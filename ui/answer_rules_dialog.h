@@ -1,0 +1,68 @@
+// The answer rules in the window: "Answer rules…" (Ctrl+Shift+A) opens their
+// table to add, edit, delete, move and switch rules; "Answer rules on"
+// (Ctrl+Shift+O) switches the whole table. Both in the context menu. The
+// rules are loaded from the settings file when the window starts, saved there
+// when the table is accepted or switched, and handed to the receive worker
+// as a new table each time. UI thread.
+#pragma once
+
+#include <QDialog>
+#include <QObject>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/terminal_state.h"
+#include "engine/answer_rules.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QTableWidget;
+
+namespace quorvel {
+
+// The table of rules, editing a copy; nullopt when cancelled. `problems` are
+// shown above the table until it is changed.
+std::optional<AnswerRules> EditAnswerRules(QWidget* parent, const AnswerRules& rules,
+                                           const std::vector<std::string>& problems);
+
+// One rule; nullopt when cancelled. A pattern that cannot be used is named in
+// a message and the rule stays open for editing.
+std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule);
+
+class AnswerRulesControl : public QObject {
+ public:
+  // Loads the rules kept in `settingsFile` and hands them to the worker.
+  AnswerRulesControl(QWidget* window, TerminalState& state, std::filesystem::path settingsFile);
+
+  void AddMenuEntries(QMenu* menu);
+
+  // How rules that name a send-list entry get its bytes; the table is built
+  // again with it. Call again when the list changes.
+  void SetEntryLookup(EntryLookup lookup);
+
+  void Edit();
+  void SetEnabled(bool on);
+  const AnswerRules& Rules() const { return rules_; }
+  // What the last load or build found wrong, one line each.
+  const std::vector<std::string>& Problems() const { return problems_; }
+
+ private:
+  void Save();
+  void Install();
+
+  QWidget* window_;
+  TerminalState& state_;
+  std::filesystem::path settingsFile_;
+  AnswerRules rules_;
+  EntryLookup lookup_;
+  std::vector<std::string> loadProblems_;
+  std::vector<std::string> problems_;
+  QAction* onAction_ = nullptr;
+};
+
+}  // namespace quorvel
