@@ -103,6 +103,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
   answerRules_ = new AnswerRulesControl(this, state_, options_.settingsFile);
   sendTools_ = new SendTools(*this, *statusLine_, options_.settingsFile);
+  sendTools_->WatchList([this] { answerRules_->SetEntryLookup(sendTools_->EntryByName()); });
   BuildWindowMenu();
   // 3. The icon.
   setWindowIcon(AppIcon());

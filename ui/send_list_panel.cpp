@@ -233,6 +233,7 @@ void SendListPanel::SetRepeat(bool repeat) {
 
 void SendListPanel::Changed(int current) {
   Show(current);
+  if (listWatcher_) listWatcher_();
   if (!SaveSendList(entries_, settingsFile_)) {
     Warn(QStringLiteral("The send list could not be saved to %1.")
              .arg(QString::fromStdString(settingsFile_.string())));

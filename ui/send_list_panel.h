@@ -61,6 +61,8 @@ class SendListPanel : public QWidget {
   // What the status line shows of a run, "" when none goes.
   QString RunText() const { return runText_; }
   void SetRunWatcher(std::function<void()> watcher) { runWatcher_ = std::move(watcher); }
+  // Runs after every change of the entries.
+  void SetListWatcher(std::function<void()> watcher) { listWatcher_ = std::move(watcher); }
 
  private:
   // Shows the list with `current` selected; Changed saves it too.
@@ -80,6 +82,7 @@ class SendListPanel : public QWidget {
   SendSequence* sequence_;
   QString runText_;
   std::function<void()> runWatcher_;
+  std::function<void()> listWatcher_;
 };
 
 }  // namespace quorvel

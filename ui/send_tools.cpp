@@ -122,6 +122,20 @@ bool SendTools::PanelShown() const {
   return !panel_->isHidden();
 }
 
+EntryLookup SendTools::EntryByName() const {
+  return [panel = panel_](std::string_view name) -> std::optional<std::vector<uint8_t>> {
+    for (const SendListEntry& entry : panel->Entries()) {
+      if (entry.name == name) return EntryBytes(entry);
+    }
+    return std::nullopt;
+  };
+}
+
+void SendTools::WatchList(std::function<void()> watcher) {
+  panel_->SetListWatcher(watcher);
+  watcher();
+}
+
 void SendTools::Save() {
   SaveSendHistory(history_.Entries(), settingsFile_);
 }

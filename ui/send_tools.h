@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/answer_rules.h"
 #include "engine/send_history.h"
 
 class QAction;
@@ -50,6 +51,11 @@ class SendTools : public QObject {
   bool PanelShown() const;
   SendListPanel* Panel() const { return panel_; }
   SendOptionsMenu* Options() const { return options_; }
+  // The bytes of the list's entry named `name` (the first of that name), for
+  // answer rules; valid while the window is.
+  EntryLookup EntryByName() const;
+  // Runs `watcher` now and after every change of the list.
+  void WatchList(std::function<void()> watcher);
 
   // Saves the history; at close.
   void Save();

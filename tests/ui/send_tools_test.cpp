@@ -54,6 +54,7 @@ class SendToolsTest : public QObject {
   void panelGrowsTheWindowAndIsRemembered();
   void hostileImportLeavesTheListAsItWas();
   void statusLineShowsTheSendOptions();
+  void answerRulesAnswerWithTheListsEntryAsItIsNow();
 };
 
 void SendToolsTest::historyKeepsSendsNewestFirstAcrossARestart() {
@@ -239,6 +240,21 @@ void SendToolsTest::statusLineShowsTheSendOptions() {
   harness.CloseWindow();  // chosen options are kept at once, not at close
   QCOMPARE(harness.Window().Status()->Text(StatusLine::Field::kSend),
            QStringLiteral("send: CR LF \u00b7 Modbus CRC-16 \u00b7 escapes"));
+}
+
+void SendToolsTest::answerRulesAnswerWithTheListsEntryAsItIsNow() {
+  TerminalHarness harness(
+      "[AnswerRules]\nEnabled=1\nCount=1\nRule1Match=text\nRule1Pattern=PING\n"
+      "Rule1Entry=pong\n[SendList]\nName1=pong\nContent1=PONG\nEnding1=crlf\n");
+  harness.Window();
+  harness.Device().Send(Bytes("PING"));
+  QCOMPARE(harness.Receive(0, 6), Bytes("PONG\r\n"));
+  SendListPanel* panel = harness.Window().Sending().Panel();
+  panel->SetCurrent(0);
+  panel->Delete();
+  panel->AddEntry({"pong", "PONG2", false, {}, 0});
+  harness.Device().Send(Bytes("PING"));
+  QCOMPARE(harness.Receive(0, 5), Bytes("PONG2"));
 }
 
 QTEST_MAIN(SendToolsTest)
