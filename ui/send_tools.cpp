@@ -61,13 +61,11 @@ void SendTools::AddMenuEntries(QMenu* menu) {
   QAction* all = menu->addAction(QStringLiteral("Send all in order"));
   all->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
   connect(all, &QAction::triggered, this, [this] { panel_->SendAll(panel_->Repeat()); });
-  QAction* stop = menu->addAction(QStringLiteral("Stop sending the list"));
-  stop->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
-  connect(stop, &QAction::triggered, this, [this] { panel_->StopSending(); });
-  connect(menu, &QMenu::aboutToShow, this,
-          [this, stop] { stop->setEnabled(panel_->SendingAll()); });
+  stopAction_ = menu->addAction(QStringLiteral("Stop sending the list"));
+  stopAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
+  connect(stopAction_, &QAction::triggered, this, [this] { panel_->StopSending(); });
   // The keys work on the whole window, the menu closed.
-  for (QAction* action : {panelAction_, all, stop}) window_.addAction(action);
+  for (QAction* action : {panelAction_, all, stopAction_}) window_.addAction(action);
   UpdateStatus();
 }
 
@@ -170,6 +168,7 @@ void SendTools::FillHistoryMenu() {
 }
 
 void SendTools::UpdateStatus() {
+  if (stopAction_) stopAction_->setEnabled(panel_->SendingAll());
   QString options = SendOptionsMenu::Summary(SendOptionsOf(window_.State()));
   QString run = panel_->RunText();
   QString text = options.isEmpty() ? QString() : QStringLiteral("send: ") + options;

@@ -77,6 +77,7 @@ class SendTools : public QObject {
   SendOptionsMenu* options_ = nullptr;
   QMenu* historyMenu_ = nullptr;
   QAction* panelAction_ = nullptr;
+  QAction* stopAction_ = nullptr;  // enabled while the list is being sent
 };
 
 }  // namespace quorvel

@@ -12,12 +12,14 @@
 #include "settings/send_store.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"
+#include "ui/send_entry_dialog.h"
 #include "ui/send_list_panel.h"
 #include "ui/send_options_menu.h"
 #include "ui/send_tools.h"
 #include "ui/status_line.h"
 
 using namespace quorvel;
+using quorvel::testing::ModalWatcher;
 using quorvel::testing::TerminalHarness;
 
 namespace {
@@ -55,6 +57,7 @@ class SendToolsTest : public QObject {
   void hostileImportLeavesTheListAsItWas();
   void statusLineShowsTheSendOptions();
   void answerRulesAnswerWithTheListsEntryAsItIsNow();
+  void entryDialogRefusesBadHexAndKeepsTheEntry();
 };
 
 void SendToolsTest::historyKeepsSendsNewestFirstAcrossARestart() {
@@ -170,9 +173,12 @@ void SendToolsTest::sendAllInOrderKeepsOrderAndStops() {
 
   auto txCount = [&] { return harness.Field([](auto& s) { return s.txCount; }); };
   uint32_t before = txCount();
-  panel->SendAll(true);
+  // Round after round from its key, until its stop key.
+  panel->SetRepeat(true);
+  const auto keys = Qt::ControlModifier | Qt::ShiftModifier;
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_G, keys);
   std::vector<uint8_t> got = harness.Receive(0, 30);
-  panel->StopSending();
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, keys);
   QVERIFY(!panel->SendingAll());
   QTRY_VERIFY(!harness.Window().Link().Writer().Busy());
   uint32_t sent = txCount() - before;
@@ -255,6 +261,28 @@ void SendToolsTest::answerRulesAnswerWithTheListsEntryAsItIsNow() {
   panel->AddEntry({"pong", "PONG2", false, {}, 0});
   harness.Device().Send(Bytes("PING"));
   QCOMPARE(harness.Receive(0, 5), Bytes("PONG2"));
+}
+
+void SendToolsTest::entryDialogRefusesBadHexAndKeepsTheEntry() {
+  TerminalHarness harness;
+  QWidget* parent = &harness.Window();
+  SendListEntry bad{"frame", "01 0x03", true, {}, 0};
+  bool stayedOpen = false;
+  ModalWatcher watcher(ModalWatcher::Kind::kDialog, [&](QWidget* dialog) {
+    auto* edit = static_cast<SendEntryDialog*>(dialog);
+    edit->accept();  // refused: the message, and the dialog stays
+    stayedOpen = edit->isVisible();
+    edit->findChild<ByteTextBox*>()->setPlainText(QStringLiteral("01 03"));
+    edit->accept();
+  });
+  std::optional<SendListEntry> entry = AskSendEntry(parent, QStringLiteral("Edit"), bad);
+  QVERIFY(watcher.Ran());
+  QVERIFY(stayedOpen);
+  QCOMPARE(harness.Messages().size(), 1);
+  QVERIFY(entry);
+  QCOMPARE(entry->content, std::string("01 03"));
+  QCOMPARE(entry->name, std::string("frame"));
+  QVERIFY(entry->hex);
 }
 
 QTEST_MAIN(SendToolsTest)
