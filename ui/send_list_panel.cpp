@@ -43,7 +43,7 @@ SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter&
       [this](bool running, std::size_t index, std::size_t round) {
         runText_ = running ? QStringLiteral("list: %1/%2, round %3")
                                  .arg(index + 1)
-                                 .arg(entries_.size())
+                                 .arg(runLength_)
                                  .arg(round + 1)
                            : QString();
         sendAll_->setText(running ? QStringLiteral("Stop") : QStringLiteral("Send all in order"));
@@ -178,6 +178,7 @@ void SendListPanel::Delete() {
 }
 
 void SendListPanel::SendAll(bool repeat) {
+  runLength_ = entries_.size();  // the run's own copy, whatever edits come
   sequence_->Start(entries_, repeat);
 }
 

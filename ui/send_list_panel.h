@@ -81,6 +81,7 @@ class SendListPanel : public QWidget {
   std::vector<QPushButton*> entryButtons_;  // those that need a selected entry
   SendSequence* sequence_;
   QString runText_;
+  std::size_t runLength_ = 0;
   std::function<void()> runWatcher_;
   std::function<void()> listWatcher_;
 };
