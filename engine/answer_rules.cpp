@@ -63,9 +63,44 @@ std::string ParseHexPattern(std::string_view pattern, std::vector<uint8_t>& byte
   return "";
 }
 
+// libstdc++ reads the numbers of repeats ("{n,m}") and of back-references
+// ("\\n") into a long without a bound, so a number of 19 digits overflows
+// there; such numbers are refused first. Any repeat count of 7 digits is past
+// the matcher's limit of states anyway.
+bool HasOverlongNumber(std::string_view pattern) {
+  constexpr size_t kMaxDigits = 6;
+  auto digits = [&](size_t from) {
+    size_t end = from;
+    while (end < pattern.size() && pattern[end] >= '0' && pattern[end] <= '9') ++end;
+    return end - from;
+  };
+  bool inBraces = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    char c = pattern[i];
+    if (c == '\\') {
+      if (digits(i + 1) > kMaxDigits) return true;
+      ++i;  // the escaped character is no brace
+    } else if (c == '{' || c == '}') {
+      inBraces = c == '{';
+    } else if (inBraces && digits(i) > kMaxDigits) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The pattern, once it compiles on its own (so it cannot reach outside the
+// group it is put in), is searched for as a whole match of "anything, the
+// pattern, anything" on the automaton libstdc++ runs in polynomial time: a
+// search by backtracking, tried at every start, can take minutes on a
+// pattern like "(a*)*b", and the worker must not stall on a frame. The price
+// is that back-references are refused.
 std::string RegexProblem(std::string_view pattern, std::regex& regex) {
+  constexpr auto kFlags = std::regex::ECMAScript | std::regex_constants::__polynomial;
+  if (HasOverlongNumber(pattern)) return "the regular expression holds a number too long to use";
   try {
-    regex = std::regex(pattern.begin(), pattern.end(), std::regex::ECMAScript);
+    std::regex alone(pattern.begin(), pattern.end(), kFlags);
+    regex = std::regex("[\\s\\S]*(?:" + std::string(pattern) + ")[\\s\\S]*", kFlags);
   } catch (const std::regex_error& error) {
     return std::string("the regular expression is not valid: ") + error.what();
   }
@@ -180,7 +215,7 @@ bool AnswerRuleTable::Matches(const Compiled& rule, std::span<const uint8_t> fra
       auto begin = reinterpret_cast<const char*>(frame.data());
       size_t length = std::min(frame.size(), kRegexInputLimit);
       try {
-        return std::regex_search(begin, begin + length, rule.regex);
+        return std::regex_match(begin, begin + length, rule.regex);
       } catch (const std::regex_error&) {
         return false;  // too complex for the matcher: taken as no match
       }

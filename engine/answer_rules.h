@@ -6,9 +6,10 @@
 //   it as in a send, so "\r\n" or "\x00" can be matched;
 // - hex: bytes and "??" wildcards ("01 03 ?? ??", "0103????"), matched
 //   against the start of the frame, so a frame may carry more (its CRC);
-// - regex: an ECMAScript regular expression searched for in the frame's
-//   bytes as text, at most kRegexInputLimit of them (the frame's start), so a
-//   runaway pattern stays bounded; one that still fails never matches.
+// - regex: an ECMAScript regular expression found anywhere in the frame's
+//   bytes as text (at most kRegexInputLimit of them, the frame's start), in
+//   time linear in the frame whatever the pattern; back-references are not
+//   supported. A match the matcher gives up on counts as no match.
 // An answer is a send-list entry (by name, composed when the table is built)
 // or content of its own with its options, sent after an optional delay.
 //
@@ -35,7 +36,7 @@ namespace quorvel {
 inline constexpr int kMaxAnswerRules = 100;
 inline constexpr int kMaxAnswerDelayMs = 60'000;
 inline constexpr size_t kMaxPatternLength = 1000;
-inline constexpr size_t kRegexInputLimit = 1024;
+inline constexpr size_t kRegexInputLimit = 2048;  // above any frame: the worker keeps 2,000
 
 enum class MatchKind : int { kText = 0, kHex, kRegex };
 // How the worker cuts what it receives into frames for the rules.
@@ -93,6 +94,8 @@ class AnswerRuleTable {
   // The first rule that matches `frame`. Any thread.
   std::optional<Answer> Match(std::span<const uint8_t> frame) const;
   FrameBy Frames() const { return frames_; }
+  // How many rules can answer.
+  size_t Size() const { return rules_.size(); }
 
  private:
   struct Compiled {

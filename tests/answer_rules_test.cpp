@@ -78,6 +78,10 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"RegexSearch", kRegex, "T[0-9]+=", B("x T42=1"), true},
         MatchCase{"RegexAnchored", kRegex, "^OK", B(" OK"), false},
         MatchCase{"RegexEmptyMatchesAll", kRegex, "", Bytes{7}, true},
+        MatchCase{"RegexAlternationStaysInItsGroup", kRegex, "A.*B|C[\\s\\S]D", B("xC\nD"), true},
+        MatchCase{"RegexEndAnchor", kRegex, "OK\\r\\n$", B("1\r\nOK\r\n"), true},
+        // Backtracking would take minutes on this; the frame is the longest.
+        MatchCase{"RegexRunawayPatternEnds", kRegex, "(a*)*b", Bytes(2000, 'a'), false},
         MatchCase{"RegexSeesOnlyTheBoundedStart", kRegex, "END",
                   [] {
                     Bytes frame(kRegexInputLimit, 'a');
@@ -115,6 +119,13 @@ INSTANTIATE_TEST_SUITE_P(
     Problems, PatternProblemTest,
     ::testing::Values(ProblemCase{"RegexUnbalanced", kRegex, "(ab", "regular expression"},
                       ProblemCase{"RegexBadRepeat", kRegex, "*x", "regular expression"},
+                      ProblemCase{"RegexOutOfItsGroup", kRegex, "a)|(b", "regular expression"},
+                      ProblemCase{"RegexBackReference", kRegex, "(a)\\1", "regular expression"},
+                      ProblemCase{"RegexHugeBackReference", kRegex, "\\4444444444444444444444",
+                                  "number too long"},
+                      ProblemCase{"RegexHugeRepeat", kRegex, "a{2,99999999999999999999}",
+                                  "number too long"},
+                      ProblemCase{"RegexTooManyStates", kRegex, "a{999999}", "regular expression"},
                       ProblemCase{"HexNotADigit", kHex, "01 0G", "\"0G\""},
                       ProblemCase{"HexHalfByte", kHex, "01 3", "whole bytes"},
                       ProblemCase{"HexSingleWildcard", kHex, "?1", "\"?1\""},

@@ -17,6 +17,7 @@
 
 #include "settings/answer_rules_settings.h"
 #include "ui/message_box.h"
+#include "ui/status_line.h"
 
 namespace quorvel {
 namespace {
@@ -293,9 +294,13 @@ std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule
   return dialog.Rule();
 }
 
-AnswerRulesControl::AnswerRulesControl(QWidget* window, TerminalState& state,
+AnswerRulesControl::AnswerRulesControl(QWidget* window, TerminalState& state, StatusLine& status,
                                        std::filesystem::path settingsFile)
-    : QObject(window), window_(window), state_(state), settingsFile_(std::move(settingsFile)) {
+    : QObject(window),
+      window_(window),
+      state_(state),
+      status_(status),
+      settingsFile_(std::move(settingsFile)) {
   LoadedAnswerRules loaded = LoadAnswerRules(settingsFile_);
   rules_ = std::move(loaded.rules);
   loadProblems_ = std::move(loaded.problems);
@@ -350,13 +355,21 @@ void AnswerRulesControl::Install() {
   AnswerRules all = rules_;
   all.enabled = true;
   auto table = AnswerRuleTable::Build(all, lookup_, &built);
+  size_t unusable = built.size();
   for (std::string& line : built) {
     if (std::find(problems_.begin(), problems_.end(), line) == problems_.end()) {
       problems_.push_back(std::move(line));
     }
   }
+  size_t answering = table->Size();
   InstallAnswerRules(state_, rules_.enabled ? std::move(table) : nullptr);
   if (onAction_) onAction_->setChecked(rules_.enabled);
+  QString text;
+  if (rules_.enabled) {
+    text = QStringLiteral("answer rules: %1").arg(answering);
+    if (unusable > 0) text += QStringLiteral(" (%1 unusable)").arg(unusable);
+  }
+  status_.SetText(StatusLine::Field::kRules, text);
 }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 // The answer rules in the window: "Answer rules…" (Ctrl+Shift+A) opens their
 // table to add, edit, delete, move and switch rules; "Answer rules on"
-// (Ctrl+Shift+O) switches the whole table. Both in the context menu. The
+// (Ctrl+Shift+O) switches the whole table. Both in the context menu; while
+// the rules are on the status line says how many answer. The
 // rules are loaded from the settings file when the window starts, saved there
 // when the table is accepted or switched, and handed to the receive worker
 // as a new table each time. UI thread.
@@ -25,6 +26,8 @@ class QTableWidget;
 
 namespace quorvel {
 
+class StatusLine;
+
 // The table of rules, editing a copy; nullopt when cancelled. `problems` are
 // shown above the table until it is changed.
 std::optional<AnswerRules> EditAnswerRules(QWidget* parent, const AnswerRules& rules,
@@ -37,7 +40,8 @@ std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule
 class AnswerRulesControl : public QObject {
  public:
   // Loads the rules kept in `settingsFile` and hands them to the worker.
-  AnswerRulesControl(QWidget* window, TerminalState& state, std::filesystem::path settingsFile);
+  AnswerRulesControl(QWidget* window, TerminalState& state, StatusLine& status,
+                     std::filesystem::path settingsFile);
 
   void AddMenuEntries(QMenu* menu);
 
@@ -57,6 +61,7 @@ class AnswerRulesControl : public QObject {
 
   QWidget* window_;
   TerminalState& state_;
+  StatusLine& status_;
   std::filesystem::path settingsFile_;
   AnswerRules rules_;
   EntryLookup lookup_;

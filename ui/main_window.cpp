@@ -101,7 +101,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
 
   // 2. The About entry, in the context menu and on F1, after the file tools.
   tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
-  answerRules_ = new AnswerRulesControl(this, state_, options_.settingsFile);
+  answerRules_ = new AnswerRulesControl(this, state_, *statusLine_, options_.settingsFile);
   sendTools_ = new SendTools(*this, *statusLine_, options_.settingsFile);
   sendTools_->WatchList([this] { answerRules_->SetEntryLookup(sendTools_->EntryByName()); });
   BuildWindowMenu();

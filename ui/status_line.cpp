@@ -21,6 +21,8 @@ const char* AccessibleNameOf(StatusLine::Field field) {
       return "File send";
     case StatusLine::Field::kLog:
       return "Logging";
+    case StatusLine::Field::kRules:
+      return "Answer rules";
     case StatusLine::Field::kSend:
       return "Sending";
   }

@@ -14,6 +14,7 @@
 #include "terminal_harness.h"
 #include "ui/answer_rules_dialog.h"
 #include "ui/byte_text_box.h"
+#include "ui/status_line.h"
 
 using namespace quorvel;
 using quorvel::testing::ModalWatcher;
@@ -64,8 +65,11 @@ void AnswerRulesWindowTest::storedRulesAnswerFromTheStartAndSwitchOff() {
   QVERIFY(on);
   QVERIFY(Entry(harness.Window(), QStringLiteral("Answer rules…")));
   QVERIFY(on->isChecked());
+  QCOMPARE(harness.Window().Status()->Text(StatusLine::Field::kRules),
+           QStringLiteral("answer rules: 1"));
   on->trigger();
   QVERIFY(!on->isChecked());
+  QCOMPARE(harness.Window().Status()->Text(StatusLine::Field::kRules), QString());
   harness.Device().Send(Bytes{0x01, 0x03, 0x00, 0x10});
   QCOMPARE(harness.Drain(0), Bytes{});
   QVERIFY(harness.IniText().find("Enabled=0") != std::string::npos);

@@ -55,13 +55,14 @@ void ModemMenuTest::entriesSitAboveCloseWithTheirKeys() {
     entries << action->text() + QLatin1Char('|') + action->shortcut().toString();
   }
   QCOMPARE(
-      entries.mid(0, 13),
+      entries.mid(0, 16),
       (QStringList{QString::fromUtf8("Send &file…|Ctrl+Shift+F"), "Cancel file send|Ctrl+Shift+X",
                    QString::fromUtf8("&Log to file…|Ctrl+Shift+L"), "Stop lo&gging|Ctrl+Shift+S",
-                   "|", "DTR|Ctrl+Shift+D", "RTS|Ctrl+Shift+R", "Pulse DTR|Ctrl+Shift+T",
-                   "Pulse RTS|Ctrl+Shift+Y", "Send break|Ctrl+Shift+B", "Lines at open|", "|",
-                   "&Close|Alt+F4"}));
-  QMenu* atOpen = harness.Window().WindowMenu()->actions()[10]->menu();
+                   "|", QString::fromUtf8("Answer &rules…|Ctrl+Shift+A"),
+                   "Answer rules &on|Ctrl+Shift+O", "|", "DTR|Ctrl+Shift+D", "RTS|Ctrl+Shift+R",
+                   "Pulse DTR|Ctrl+Shift+T", "Pulse RTS|Ctrl+Shift+Y", "Send break|Ctrl+Shift+B",
+                   "Lines at open|", "|", "&Close|Alt+F4"}));
+  QMenu* atOpen = harness.Window().WindowMenu()->actions()[13]->menu();
   QVERIFY(atOpen);
   QCOMPARE(atOpen->actions().size(), 2);
   QCOMPARE(atOpen->actions()[0]->text(), QStringLiteral("DTR active"));
