@@ -58,6 +58,8 @@ class SendToolsTest : public QObject {
   void statusLineShowsTheSendOptions();
   void answerRulesAnswerWithTheListsEntryAsItIsNow();
   void entryDialogRefusesBadHexAndKeepsTheEntry();
+  void listSendsWithoutADeviceActAsTheSendButton_data();
+  void listSendsWithoutADeviceActAsTheSendButton();
 };
 
 void SendToolsTest::historyKeepsSendsNewestFirstAcrossARestart() {
@@ -283,6 +285,32 @@ void SendToolsTest::entryDialogRefusesBadHexAndKeepsTheEntry() {
   QCOMPARE(entry->content, std::string("01 03"));
   QCOMPARE(entry->name, std::string("frame"));
   QVERIFY(entry->hex);
+}
+
+void SendToolsTest::listSendsWithoutADeviceActAsTheSendButton_data() {
+  QTest::addColumn<bool>("away");
+  QTest::newRow("link closed: nothing, silently") << false;
+  QTest::newRow("device away: Write com fail!") << true;
+}
+
+void SendToolsTest::listSendsWithoutADeviceActAsTheSendButton() {
+  QFETCH(bool, away);
+  TerminalHarness harness;
+  QVERIFY(harness.ShowActive());
+  SendListPanel* panel = harness.Window().Sending().Panel();
+  for (const SendListEntry& entry : ThreeEntries(0)) panel->AddEntry(entry);
+  if (away) {
+    harness.Device().Hangup();
+    QTRY_VERIFY(harness.Window().Link().Waiting());
+  } else {
+    harness.Click(kOpenCloseButton);
+  }
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_1, Qt::AltModifier);
+  panel->SendAll(true);
+  QVERIFY(!panel->SendingAll());
+  QCOMPARE(harness.Messages(),
+           away ? QStringList(2, QStringLiteral("Write com fail!")) : QStringList());
+  QCOMPARE(harness.Field([](auto& s) { return s.txCount; }), 0u);
 }
 
 QTEST_MAIN(SendToolsTest)
