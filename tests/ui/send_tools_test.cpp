@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 
@@ -50,6 +51,7 @@ class SendToolsTest : public QObject {
   void historyKeepsSendsNewestFirstAcrossARestart();
   void recallKeysWalkTheHistory_data();
   void recallKeysWalkTheHistory();
+  void historyMenuPutsASendBack();
   void anEntryGoesOutByteForByte_data();
   void anEntryGoesOutByteForByte();
   void sendAllInOrderKeepsOrderAndStops();
@@ -113,6 +115,28 @@ void SendToolsTest::recallKeysWalkTheHistory() {
   QCOMPARE(sendBox->toPlainText(), box);
   QCOMPARE(harness.Get<QCheckBox>(kSendAsHexCheck)->isChecked(), hex);
   QCOMPARE(harness.Field([](auto& s) { return s.sendAsHex != 0; }), hex);
+}
+
+void SendToolsTest::historyMenuPutsASendBack() {
+  TerminalHarness harness;
+  QVERIFY(harness.ShowActive());
+  SendFromBox(harness, QStringLiteral("01 02"), true);
+  SendFromBox(harness, QStringLiteral("a&b\r\n"), false);
+  QMenu* history = nullptr;
+  for (QAction* action : harness.Window().WindowMenu()->actions()) {
+    if (action->text() == QStringLiteral("Send &history")) history = action->menu();
+  }
+  QVERIFY(history);
+  Q_EMIT history->aboutToShow();
+  QStringList labels;
+  for (QAction* action : history->actions()) labels << action->text();
+  QCOMPARE(labels, (QStringList{QStringLiteral("a&&b \u21b5 "), QStringLiteral("[hex] 01 02"),
+                                QString(), QStringLiteral("Clear send history")}));
+  history->actions()[1]->trigger();
+  QCOMPARE(harness.Text(kSendBox), QStringLiteral("01 02"));
+  QVERIFY(harness.Get<QCheckBox>(kSendAsHexCheck)->isChecked());
+  history->actions()[3]->trigger();
+  QVERIFY(harness.Window().Sending().History().Entries().empty());
 }
 
 void SendToolsTest::anEntryGoesOutByteForByte_data() {
