@@ -124,6 +124,7 @@ int Main(int argc, char** argv) {
     for (bool driverWaits : {true, false})
       rows.push_back(MeasureLineWatchIdle(options, driverWaits));
   }
+  if (selected(kReplayName) && !windowOnly) rows.push_back(ReplayReplyDelay(200, 5));
   if (selected(kStartupName) && !windowOnly) {
 #ifdef QUORVEL_BENCH_WINDOW
     rows.push_back(MeasureStartup(options));

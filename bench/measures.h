@@ -35,6 +35,11 @@ Row AnswerRuleTurnaround(const HostFactory& make, const BenchOptions& options);
 // a device that reads at once, with `pacing`.
 Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing);
 
+inline constexpr char kReplayName[] = "Replay reply delay";
+// The simulator's replay answering `exchanges` host frames, each `delayMs`
+// after it as recorded: how far the answers come from that delay.
+Row ReplayReplyDelay(int exchanges, int delayMs);
+
 // "Send all in order" with a delay after each entry: how far each pause is off.
 Row SendListDelays(const BenchOptions& options);
 

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,6 +31,12 @@
 
 #include "link/line_settings.h"
 #include "settings/profile_file.h"
+#include "sim/demo_device.h"
+#include "sim/devsim_options.h"
+#include "sim/line_recorder.h"
+#include "sim/recording.h"
+#include "sim/replay_line.h"
+#include "sim/replay_player.h"
 
 namespace quorvel {
 namespace {
@@ -40,174 +47,15 @@ using std::chrono::milliseconds;
 constexpr int kUsageExit = 2;
 constexpr size_t kFrameLimit = 4096;       // a "frame" this long without its end is shown anyway
 constexpr size_t kPendingLimit = 1 << 20;  // output the line has not taken yet
-constexpr size_t kShownBytes = 64;         // hex bytes shown on one line before "..."
+constexpr size_t kRecordingLimit = 64 << 20;
 
-constexpr char kUsage[] =
-    "usage: quorvel-devsim [--com N] [MODE]\n"
-    "Plays a serial device on a pseudo-terminal and prints its path. Ends on Ctrl+C.\n"
-    "\n"
-    "  --com N                      also add COMN=<path> to [PortMap] of ./Quorvel.ini\n"
-    "                               (N from 1 to 255), so the terminal finds it as COM N\n"
-    "modes (at most one; without one it only shows what it receives):\n"
-    "  --echo                       send every byte back\n"
-    "  --reply HEX --frame-end HEX  answer each frame that ends with the frame-end byte\n"
-    "    [--delay MS]               with the given bytes, MS milliseconds later\n"
-    "  --every MS --send HEX        send the given bytes every MS milliseconds\n"
-    "  --stream BYTES_PER_S         send counting bytes (00 01 .. ff 00 ..) at that rate\n"
-    "HEX is bytes as hex digits: \"06\", \"01 02 0d\", \"01020d\".\n"
-    "Each frame received is printed as \"rx <hex>\", each answer as \"tx <hex>\".\n";
-
-enum class Mode { kListen, kEcho, kReply, kEvery, kStream };
-
-struct Options {
-  int com = 0;  // 0: leave Quorvel.ini alone
-  Mode mode = Mode::kListen;
-  std::vector<uint8_t> reply;
-  std::optional<uint8_t> frameEnd;
-  std::optional<int64_t> delayMs;
-  std::vector<uint8_t> send;
-  int64_t everyMs = 0;
-  int64_t streamRate = 0;  // bytes per second
-};
-
-bool ParseNumber(std::string_view text, int64_t min, int64_t max, int64_t& value) {
-  const char* end = text.data() + text.size();
-  auto [stop, error] = std::from_chars(text.data(), end, value);
-  return error == std::errc() && stop == end && !text.empty() && value >= min && value <= max;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Strict on purpose: a typo in a reply must not silently become other bytes.
-// Groups are separated by spaces, commas or colons; a group of one digit is one
-// byte, a longer group must be an even number of digits read in pairs.
-bool ParseHexBytes(std::string_view text, std::vector<uint8_t>& bytes) {
-  bytes.clear();
-  size_t at = 0;
-  while (at < text.size()) {
-    if (text[at] == ' ' || text[at] == ',' || text[at] == ':') {
-      ++at;
-      continue;
-    }
-    size_t end = at;
-    while (end < text.size() && HexDigit(text[end]) >= 0) ++end;
-    if (end == at) return false;  // neither a digit nor a separator
-    std::string_view group = text.substr(at, end - at);
-    if (group.size() == 1) {
-      bytes.push_back(static_cast<uint8_t>(HexDigit(group[0])));
-    } else if (group.size() % 2 == 0) {
-      for (size_t i = 0; i < group.size(); i += 2) {
-        bytes.push_back(static_cast<uint8_t>(HexDigit(group[i]) * 16 + HexDigit(group[i + 1])));
-      }
-    } else {
-      return false;
-    }
-    at = end;
-  }
-  return !bytes.empty();
-}
-
-std::string Hex(const uint8_t* bytes, size_t count) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  size_t shown = count < kShownBytes ? count : kShownBytes;
-  for (size_t i = 0; i < shown; ++i) {
-    if (i > 0) text += ' ';
-    text += kDigits[bytes[i] >> 4];
-    text += kDigits[bytes[i] & 0x0f];
-  }
-  if (shown < count) text += " ... (" + std::to_string(count) + " bytes)";
-  return text;
-}
-
-// Parses the command line; nullopt with `error` set for anything it cannot
-// use, and with `error` empty for --help.
-std::optional<Options> ParseArguments(int argc, char** argv, std::string& error) {
-  Options options;
-  bool modeSet = false;
-  auto setMode = [&](Mode mode, std::string_view name) {
-    if (modeSet && options.mode != mode) {
-      error = "only one mode at a time (" + std::string(name) + ")";
-      return false;
-    }
-    modeSet = true;
-    options.mode = mode;
-    return true;
-  };
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      error.clear();
-      return std::nullopt;
-    }
-    if (arg == "--echo") {
-      if (!setMode(Mode::kEcho, arg)) return std::nullopt;
-      continue;
-    }
-    bool known = arg == "--com" || arg == "--reply" || arg == "--frame-end" || arg == "--delay" ||
-                 arg == "--every" || arg == "--send" || arg == "--stream";
-    if (!known) {
-      error = "unknown argument \"" + std::string(arg) + "\"";
-      return std::nullopt;
-    }
-    if (i + 1 >= argc) {
-      error = std::string(arg) + " needs a value";
-      return std::nullopt;
-    }
-    std::string_view value = argv[++i];
-    auto bad = [&](const char* what) {
-      error = std::string(arg) + " \"" + std::string(value) + "\": " + what;
-      return std::nullopt;
-    };
-    int64_t number = 0;
-    if (arg == "--com") {
-      if (!ParseNumber(value, 1, kPortCount, number)) return bad("expected 1 to 255");
-      options.com = static_cast<int>(number);
-    } else if (arg == "--reply") {
-      if (!setMode(Mode::kReply, arg)) return std::nullopt;
-      if (!ParseHexBytes(value, options.reply)) return bad("expected hex bytes");
-    } else if (arg == "--frame-end") {
-      std::vector<uint8_t> end;
-      if (!ParseHexBytes(value, end) || end.size() != 1) return bad("expected one hex byte");
-      options.frameEnd = end[0];
-    } else if (arg == "--delay") {
-      if (!ParseNumber(value, 0, 3'600'000, number)) return bad("expected 0 to 3600000 ms");
-      options.delayMs = number;
-    } else if (arg == "--every") {
-      if (!setMode(Mode::kEvery, arg)) return std::nullopt;
-      if (!ParseNumber(value, 1, 3'600'000, number)) return bad("expected 1 to 3600000 ms");
-      options.everyMs = number;
-    } else if (arg == "--send") {
-      if (!ParseHexBytes(value, options.send)) return bad("expected hex bytes");
-    } else if (arg == "--stream") {
-      if (!setMode(Mode::kStream, arg)) return std::nullopt;
-      if (!ParseNumber(value, 1, 1'000'000'000, number)) return bad("expected 1 to 1000000000");
-      options.streamRate = number;
-    }
-  }
-  // Options that belong to a mode are refused elsewhere rather than ignored.
-  if (options.mode == Mode::kReply && !options.frameEnd) {
-    error = "--reply needs --frame-end";
-  } else if (options.mode != Mode::kReply && (options.frameEnd || options.delayMs)) {
-    error = "--frame-end and --delay go with --reply";
-  } else if (options.mode == Mode::kEvery && options.send.empty()) {
-    error = "--every needs --send";
-  } else if (options.mode != Mode::kEvery && !options.send.empty()) {
-    error = "--send goes with --every";
-  }
-  if (!error.empty()) return std::nullopt;
-  return options;
-}
+using Mode = DevsimMode;
+using Options = DevsimOptions;
 
 class Device {
  public:
-  Device(const Options& options, int master, int signals)
-      : options_(options), master_(master), signals_(signals) {}
+  Device(const Options& options, int master, int signals, LineRecorder& recorder)
+      : options_(options), master_(master), signals_(signals), recorder_(recorder) {}
 
   // Plays the device until SIGINT or SIGTERM; false when the line failed.
   bool Run() {
@@ -263,6 +111,7 @@ class Device {
     if (n < 0) return errno == EAGAIN || errno == EINTR ? true : Fail("reading the line");
     if (n == 0) return true;
     auto count = static_cast<size_t>(n);
+    recorder_.DeviceReceived(buffer, count);
     if (options_.mode != Mode::kReply) {
       Print("rx", buffer, count);
       if (options_.mode == Mode::kEcho) Queue(buffer, count);
@@ -337,6 +186,8 @@ class Device {
     while (!pending_.empty()) {
       ssize_t n = write(master_, pending_.data(), pending_.size());
       if (n < 0) return errno == EAGAIN || errno == EINTR ? true : Fail("writing the line");
+      recorder_.DeviceSent(reinterpret_cast<const uint8_t*>(pending_.data()),
+                           static_cast<size_t>(n));
       pending_.erase(0, static_cast<size_t>(n));
       if (options_.mode == Mode::kStream) streamWritten_ += n;
     }
@@ -344,12 +195,13 @@ class Device {
   }
 
   void Print(const char* what, const uint8_t* bytes, size_t count) {
-    std::printf("%s %s\n", what, Hex(bytes, count).c_str());
+    std::printf("%s %s\n", what, HexLine(bytes, count).c_str());
   }
 
   const Options& options_;
   int master_;
   int signals_;
+  LineRecorder& recorder_;
   std::string pending_;
   std::vector<uint8_t> frame_;
   std::deque<Clock::time_point> replies_;
@@ -372,22 +224,88 @@ const char* ModeText(const Options& options) {
       return "sending periodically";
     case Mode::kStream:
       return "streaming counting bytes";
+    case Mode::kReplay:
+      return "replaying once the line is opened";
+    case Mode::kDemo:
+      return "playing the demo device";
     case Mode::kListen:
       break;
   }
   return "showing what arrives";
 }
 
+// The script of the recording at `path`; nullopt after saying what is wrong
+// with it.
+std::optional<std::vector<ReplayStep>> LoadScript(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "quorvel-devsim: cannot read %s: %s\n", path.c_str(),
+                 std::strerror(errno));
+    return std::nullopt;
+  }
+  std::string text;
+  char chunk[65536];
+  while (text.size() <= kRecordingLimit && in.read(chunk, sizeof chunk).gcount() > 0) {
+    text.append(chunk, static_cast<size_t>(in.gcount()));
+  }
+  if (in.bad()) {
+    std::fprintf(stderr, "quorvel-devsim: cannot read %s\n", path.c_str());
+    return std::nullopt;
+  }
+  if (text.size() > kRecordingLimit) {
+    std::fprintf(stderr, "quorvel-devsim: %s: larger than %zu MiB\n", path.c_str(),
+                 kRecordingLimit >> 20);
+    return std::nullopt;
+  }
+  std::vector<RecordedBurst> bursts;
+  RecordingError error;
+  if (!ParseRecording(text, bursts, error)) {
+    std::fprintf(stderr, "quorvel-devsim: %s:%zu: %s\n", path.c_str(), error.line,
+                 error.message.c_str());
+    return std::nullopt;
+  }
+  if (bursts.empty()) {
+    std::fprintf(stderr, "quorvel-devsim: %s: no bytes to replay\n", path.c_str());
+    return std::nullopt;
+  }
+  return ReplayScript(bursts);
+}
+
+// Plays the recording once the host is there; the exit status.
+int Replay(const Options& options, std::vector<ReplayStep> script, int master, int slave,
+           int signals, LineRecorder& recorder) {
+  ReplayOptions replay{options.speed.value_or(1.0), options.strict, options.loop};
+  ReplayPlayer player(std::move(script), replay,
+                      [](const std::string& line) { std::printf("%s\n", line.c_str()); });
+  if (!WaitForHost(master, slave, signals)) return 0;
+  std::printf("-- the line is open: replaying\n");
+  bool ok = RunReplay(master, slave, signals, player, recorder.IsOpen() ? &recorder : nullptr);
+  std::printf("%s\n", player.Summary().c_str());
+  if (player.StoppedOnMismatch()) std::printf("-- stopped at the first frame that differs\n");
+  return ok && player.Tally().mismatched == 0 ? 0 : 1;
+}
+
 int Main(int argc, char** argv) {
   std::string error;
-  std::optional<Options> options = ParseArguments(argc, argv, error);
+  std::optional<Options> options = ParseDevsimArguments(argc, argv, error);
   if (!options) {
     if (error.empty()) {
-      std::fputs(kUsage, stdout);
+      std::fputs(kDevsimUsage, stdout);
       return 0;
     }
-    std::fprintf(stderr, "quorvel-devsim: %s\n%s", error.c_str(), kUsage);
+    std::fprintf(stderr, "quorvel-devsim: %s\n%s", error.c_str(), kDevsimUsage);
     return kUsageExit;
+  }
+  // A bad recording is refused before there is a line to send anything on.
+  std::optional<std::vector<ReplayStep>> script;
+  if (options->mode == Mode::kReplay) {
+    script = LoadScript(options->replay);
+    if (!script) return kUsageExit;
+  }
+  LineRecorder recorder;
+  if (!options->record.empty() && !recorder.Open(options->record, error)) {
+    std::fprintf(stderr, "quorvel-devsim: %s\n", error.c_str());
+    return 1;
   }
   // Whoever reads our output may stop reading (a script that wants only the
   // path); the device goes on regardless.
@@ -434,12 +352,20 @@ int Main(int argc, char** argv) {
   }
   std::printf("%s; Ctrl+C ends\n", ModeText(*options));
 
-  Device device(*options, master, signals);
-  bool ok = device.Run();
+  int status = 0;
+  if (script) {
+    status = Replay(*options, std::move(*script), master, slave, signals, recorder);
+  } else if (options->mode == Mode::kDemo) {
+    auto print = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    status = RunDemoDevice(master, signals, recorder.IsOpen() ? &recorder : nullptr, print) ? 0 : 1;
+  } else {
+    Device device(*options, master, signals, recorder);
+    status = device.Run() ? 0 : 1;
+  }
   close(slave);
   close(master);
   close(signals);
-  return ok ? 0 : 1;
+  return status;
 }
 
 }  // namespace

@@ -104,6 +104,13 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
       QStringLiteral("Keep the settings in $XDG_CONFIG_HOME/quorvel/, else in "
                      "~/.config/quorvel/ (how the desktop menu starts it)."));
   parser.addOptions({help, version, baud, settings, userConfig});
+  QCommandLineOption demo(
+      QStringLiteral("demo"),
+      QStringLiteral("Open a demo device played inside the terminal, for this run only (no "
+                     "hardware needed): it reports \"T=21.4 C\" each second, answers READ and "
+                     "ID? (ended by CR or LF) and a Modbus RTU read of holding registers "
+                     "(01 03 00 00 00 02 C4 0B), and echoes anything else."));
+  parser.addOption(demo);
   parser.addPositionalArgument(
       QStringLiteral("DEVICE"),
       QStringLiteral("The port to open: a device path such as /dev/ttyUSB0 or "
@@ -143,6 +150,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   }
   const QStringList devices = parser.positionalArguments();
   if (devices.size() > 1) return UsageError(QStringLiteral("only one DEVICE can be opened."));
+  if (parser.isSet(demo) && !devices.isEmpty()) {
+    return UsageError(QStringLiteral("--demo opens the demo device: give it no DEVICE."));
+  }
+  outcome.options.demo = parser.isSet(demo);
   if (!devices.isEmpty()) {
     std::optional<std::string> device = DeviceArgument(devices.front());
     if (!device) {

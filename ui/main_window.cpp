@@ -18,6 +18,7 @@
 #include "ui/app_icon.h"
 #include "ui/branding.h"
 #include "ui/byte_text_box.h"
+#include "ui/demo_session.h"
 #include "ui/form_exchange.h"
 #include "ui/line_tools.h"
 #include "ui/modem_menu.h"
@@ -110,7 +111,9 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   // 4. The lists that the program fills.
   FillSelectors();
   // 5. The stored settings, and what is behind each port number.
+  if (options_.demo) demo_ = std::make_unique<DemoSession>();
   ApplyStoredSettings();
+  if (demo_) baseTitle_ += demo_->TitleNote();
   portList_ = new PortList(Selector(kPortSelector), port_.Names(), this);
   // 6. The counter and the first transmission timestamp.
   {
@@ -213,6 +216,7 @@ void MainWindow::ApplyStoredSettings() {
   AssignDetectedPorts(settings.portMap);
   LineSelection stored = settings.selection;
   ApplyStartupOptions(options_, settings.portMap, stored);
+  if (demo_) demo_->Place(settings.portMap, stored);
   for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
   port_.SetLinesAtOpen(settings.linesAtOpen);
 
@@ -252,6 +256,7 @@ void MainWindow::SaveSettingsOnClose() {
     settings.frameEndByte = state_.frameEndByte;
   }
   settings.portMap = port_.Names().Entries();
+  if (demo_) demo_->Unplace(settings);
   settings.linesAtOpen = port_.GetLinesAtOpen();
   // The user's configuration directory is made when first needed.
   std::error_code ignored;
@@ -290,8 +295,9 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
   QString state = status.waiting ? QStringLiteral("waiting")
                   : status.open  ? QStringLiteral("open")
                                  : QStringLiteral("closed");
-  statusLine_->SetText(StatusLine::Field::kLink,
-                       QStringLiteral("%1 %2").arg(TextFromBytes(path), state));
+  statusLine_->SetText(
+      StatusLine::Field::kLink,
+      QStringLiteral("%1 %2").arg(demo_ ? demo_->DeviceName(path) : TextFromBytes(path), state));
   // The title says while the device is away, and no more once it is back.
   setWindowTitle(status.waiting ? QStringLiteral("%1 \u2014 COM%2 waiting for %3")
                                       .arg(baseTitle_)

@@ -31,6 +31,7 @@ class QTimer;
 namespace quorvel {
 
 class AnswerRulesControl;
+class DemoSession;
 class FormExchange;
 class LineTools;
 class ModemMenu;
@@ -158,6 +159,7 @@ class MainWindow : public QDialog, public WindowServices {
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
   QString baseTitle_;
+  std::unique_ptr<DemoSession> demo_;  // --demo: the device this run plays
 };
 
 }  // namespace quorvel

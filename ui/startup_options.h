@@ -20,6 +20,9 @@ struct StartupOptions {
   // The baud-rate selector's position instead of the stored one; -1 for the
   // stored one.
   int baudPos = -1;
+  // A demo device played inside the program, selected and opened instead of
+  // the stored port for this run only (see DemoSession).
+  bool demo = false;
 };
 
 // Puts the device and baud rate asked for into the stored selection: a

@@ -1,0 +1,208 @@
+#include "sim/demo_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <vector>
+
+#include "engine/checksum.h"
+#include "sim/replay_player.h"
+
+namespace quorvel {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kBurstGap = std::chrono::milliseconds(10);
+constexpr auto kReadingEvery = std::chrono::seconds(1);
+constexpr size_t kBurstLimit = 4096;
+constexpr size_t kPendingLimit = 64 * 1024;
+constexpr uint8_t kReadHolding = 0x03;
+constexpr uint8_t kIllegalDataValue = 0x03;
+constexpr size_t kModbusRequestLength = 8;
+constexpr int kMostRegisters = 125;
+
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+bool IsModbusRead(const uint8_t* bytes, size_t count) {
+  return count == kModbusRequestLength && bytes[1] == kReadHolding &&
+         CheckFrame(ChecksumKind::kModbusCrc16, std::span(bytes, count)) == FrameCheck::kValid;
+}
+
+}  // namespace
+
+int DemoResponder::TemperatureTenths() const {
+  // A slow wander between 20.0 and 22.9 degrees, the same on every run.
+  return 200 + static_cast<int>(readings_ * 7 % 30);
+}
+
+std::string DemoResponder::Reading() {
+  ++readings_;
+  int tenths = TemperatureTenths();
+  return "T=" + std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " C\r\n";
+}
+
+std::string DemoResponder::ModbusAnswer(const uint8_t* frame) {
+  uint8_t address = frame[0];
+  if (address == 0) return {};
+  int first = frame[2] << 8 | frame[3];
+  int count = frame[4] << 8 | frame[5];
+  std::vector<uint8_t> reply = {address, kReadHolding};
+  if (count < 1 || count > kMostRegisters || first + count > 0x10000) {
+    reply = {address, kReadHolding | 0x80, kIllegalDataValue};
+  } else {
+    reply.push_back(static_cast<uint8_t>(count * 2));
+    for (int n = first; n < first + count; ++n) {
+      int value = n == 0 ? TemperatureTenths() : n;
+      reply.push_back(static_cast<uint8_t>(value >> 8));
+      reply.push_back(static_cast<uint8_t>(value));
+    }
+  }
+  AppendChecksum(ChecksumKind::kModbusCrc16, reply);
+  return std::string(reply.begin(), reply.end());
+}
+
+std::string DemoResponder::Answer(const uint8_t* bytes, size_t count) {
+  if (IsModbusRead(bytes, count)) return ModbusAnswer(bytes);
+  std::string_view text(reinterpret_cast<const char*>(bytes), count);
+  std::string answer;
+  // Line by line: a line ends after LF, or after a CR without an LF behind it.
+  while (!text.empty()) {
+    size_t end = text.find_first_of("\r\n");
+    end = end == std::string_view::npos                                         ? text.size()
+          : text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? end + 2
+                                                                                : end + 1;
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(end);
+    std::string_view command = line.substr(0, line.find_first_of("\r\n"));
+    bool ended = command.size() < line.size();
+    std::string upper = Upper(command);
+    if (ended && upper == "READ") {
+      answer += Reading();
+    } else if (ended && upper == "ID?") {
+      answer += std::string(kDemoDeviceName) + "\r\n";
+    } else {
+      answer += line;
+    }
+  }
+  return answer;
+}
+
+bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
+                   const std::function<void(const std::string&)>& report) {
+  DemoResponder responder;
+  std::string burst;
+  std::string pending;
+  Clock::time_point lastByte;
+  Clock::time_point nextReading = Clock::now() + kReadingEvery;
+  auto queue = [&](const std::string& bytes) {
+    if (bytes.empty()) return;
+    // Nobody reads the line (the terminal closed its port): the device talks
+    // on, and what the line has no room for is dropped.
+    if (pending.size() + bytes.size() > kPendingLimit) return;
+    if (report)
+      report("tx " + HexLine(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    pending += bytes;
+  };
+  for (;;) {
+    Clock::time_point wake = nextReading;
+    if (!burst.empty()) wake = std::min(wake, lastByte + kBurstGap);
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()).count();
+    pollfd fds[2] = {{master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+                     {stopFd, POLLIN, 0}};
+    int ready = poll(fds, 2, static_cast<int>(std::max<int64_t>(left, 0)));
+    if (ready < 0 && errno != EINTR) return false;
+    if (fds[1].revents & POLLIN) return true;
+    if (fds[0].revents & POLLIN) {
+      uint8_t buffer[4096];
+      ssize_t n = read(master, buffer, sizeof buffer);
+      if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+      if (n > 0) {
+        auto count = static_cast<size_t>(n);
+        if (recorder) recorder->DeviceReceived(buffer, count);
+        if (report) report("rx " + HexLine(buffer, count));
+        burst.append(reinterpret_cast<const char*>(buffer), count);
+        lastByte = Clock::now();
+      }
+    }
+    Clock::time_point now = Clock::now();
+    if (!burst.empty() && (now - lastByte >= kBurstGap || burst.size() >= kBurstLimit)) {
+      queue(responder.Answer(reinterpret_cast<const uint8_t*>(burst.data()), burst.size()));
+      burst.clear();
+    }
+    if (now >= nextReading) {
+      if (pending.empty()) queue(responder.Reading());
+      nextReading += kReadingEvery;
+      if (nextReading <= now) nextReading = now + kReadingEvery;
+    }
+    while (!pending.empty()) {
+      ssize_t n = write(master, pending.data(), pending.size());
+      if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR) break;
+        return false;
+      }
+      if (recorder) {
+        recorder->DeviceSent(reinterpret_cast<const uint8_t*>(pending.data()),
+                             static_cast<size_t>(n));
+      }
+      pending.erase(0, static_cast<size_t>(n));
+    }
+  }
+}
+
+DemoDevice::~DemoDevice() {
+  Stop();
+}
+
+bool DemoDevice::Start(std::string& error) {
+  if (thread_.joinable() || master_ >= 0) {
+    error = "the demo device is already running";
+    return false;
+  }
+  termios raw{};
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD;
+  char path[256] = {};
+  if (stop_.Descriptor() < 0 || openpty(&master_, &slave_, path, &raw, nullptr) != 0) {
+    error = std::string("no pseudo-terminal for the demo device: ") + std::strerror(errno);
+    master_ = slave_ = -1;
+    return false;
+  }
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  fcntl(master_, F_SETFD, FD_CLOEXEC);
+  fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  path_ = path;
+  stop_.Drain();  // a Stop before this start is over
+  int master = master_;
+  int stop = stop_.Descriptor();
+  thread_ = std::thread([master, stop] {
+    if (!RunDemoDevice(master, stop, nullptr, {})) {
+      std::fprintf(stderr, "quorvel: the demo device stopped: %s\n", std::strerror(errno));
+    }
+  });
+  return true;
+}
+
+void DemoDevice::Stop() {
+  if (thread_.joinable()) {
+    stop_.Signal();
+    thread_.join();
+  }
+  if (slave_ >= 0) close(slave_);
+  if (master_ >= 0) close(master_);
+  master_ = slave_ = -1;
+}
+
+}  // namespace quorvel

@@ -1,0 +1,325 @@
+// quorvel-devsim --replay and --record as a user runs them: a recording made
+// by the terminal's own logging (or by the simulator) is played back to the
+// terminal's real serial port over a pseudo-terminal.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/line_logger.h"
+#include "engine/log_format.h"
+#include "sim/recording.h"
+#include "support/devsim_process.h"
+#include "support/pty_device.h"
+#include "support/temp_files.h"
+
+namespace quorvel {
+namespace {
+
+using testing::Devsim;
+using testing::Terminal;
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+Bytes Text(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
+
+// One step of the host's side of a conversation: send these bytes, or read
+// that many.
+struct HostStep {
+  Bytes send;
+  size_t receive = 0;
+};
+
+// Runs the host's side on an open port; returns every byte it received, in
+// order. Each write and read also goes to `tap` when there is one.
+Bytes RunHost(Terminal& host, const std::vector<HostStep>& steps, LineTap* tap = nullptr) {
+  Bytes seen;
+  for (const HostStep& step : steps) {
+    if (!step.send.empty()) {
+      host.Send(step.send);
+      if (tap) tap->Sent(step.send.data(), static_cast<int>(step.send.size()));
+    }
+    if (step.receive > 0) {
+      Bytes got = host.Receive(step.receive);
+      if (tap) tap->Received(got.data(), static_cast<int>(got.size()));
+      seen.insert(seen.end(), got.begin(), got.end());
+      if (got.size() < step.receive) break;
+    }
+  }
+  return seen;
+}
+
+struct Burst {
+  LogDirection direction;
+  int64_t ms;
+  Bytes bytes;
+};
+
+// A recording as the terminal's hex dump log writes it.
+std::string Recording(const std::vector<Burst>& bursts) {
+  LogFormatter formatter(LogFormat::kHex, true);
+  std::string text;
+  for (const Burst& burst : bursts) {
+    formatter.Append(burst.direction, 1'800'000'000'000 + burst.ms, burst.bytes.data(),
+                     burst.bytes.size(), text);
+  }
+  return text;
+}
+
+int ExitCode(Devsim& devsim) {
+  std::optional<int> status = devsim.WaitExit();
+  if (!status) return -1;
+  return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
+}
+
+// Lines of its output up to its end.
+std::string Output(Devsim& devsim) {
+  std::string text;
+  while (std::optional<std::string> line = devsim.ReadLine()) text += *line + "\n";
+  return text;
+}
+
+const Bytes kModbusRead = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0a};
+const Bytes kModbusReply = {0x01, 0x03, 0x02, 0x00, 0x2a, 0x38, 0x5b};
+
+// The terminal's core logs a session with a scripted device (output of its
+// own, an answer, an answer in two pieces, output after); the simulator
+// replays the log, and the same host sees the same bytes in the same order.
+TEST(DevsimReplay, PlaysBackWhatTheTerminalLogged) {
+  testing::TempDir directory;
+  const std::string log = (directory / "session.log").string();
+  const std::vector<HostStep> host = {
+      {{}, 6}, {Text("ID?\r\n"), 7}, {kModbusRead, kModbusReply.size()}, {{}, 6}};
+  Bytes seenFirst;
+  {
+    testing::PtyDevice device;
+    Terminal terminal(device.Path());  // its open empties the line: first
+    std::thread scripted([&] {
+      device.Send(std::string("BOOT\r\n"));
+      EXPECT_EQ(device.Receive(5), Text("ID?\r\n"));
+      device.Send(std::string("DEV-1\r\n"));
+      EXPECT_EQ(device.Receive(kModbusRead.size()), kModbusRead);
+      device.Send(Bytes(kModbusReply.begin(), kModbusReply.begin() + 3));
+      device.Send(Bytes(kModbusReply.begin() + 3, kModbusReply.end()));
+      device.Send(std::string("TICK\r\n"));
+    });
+    LineLogger logger;
+    std::string error;
+    ASSERT_TRUE(logger.Start({log, LogFormat::kHex, true, false}, error)) << error;
+    seenFirst = RunHost(terminal, host, &logger);
+    scripted.join();
+    logger.Stop();
+  }
+  ASSERT_EQ(seenFirst.size(), 6u + 7 + kModbusReply.size() + 6);
+
+  Devsim devsim({"--replay", log});
+  Terminal terminal(devsim.Path());
+  EXPECT_EQ(RunHost(terminal, host), seenFirst);
+  EXPECT_EQ(ExitCode(devsim), 0) << devsim.ErrorText();
+  std::string output = Output(devsim);
+  EXPECT_NE(output.find("replay: 2 exchanges matched, 0 mismatched; 26 bytes sent, 13 bytes "
+                        "received"),
+            std::string::npos)
+      << output;
+}
+
+// The host's frames are gathered across reads: one frame in two writes, then
+// two frames in one write.
+TEST(DevsimReplay, MatchesFramesSplitOrJoinedOnTheLine) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kSent, 0, {0xaa, 0xbb, 0xcc}},
+                                                     {LogDirection::kReceived, 3, {0x01}},
+                                                     {LogDirection::kSent, 10, {0xdd}},
+                                                     {LogDirection::kReceived, 12, {0x02}}}));
+  Devsim devsim({"--replay", (directory / "r.log").string()});
+  Terminal terminal(devsim.Path());
+  terminal.Send({0xaa});
+  terminal.Send({0xbb, 0xcc, 0xdd});
+  EXPECT_EQ(terminal.Receive(2), (Bytes{0x01, 0x02}));
+  EXPECT_EQ(ExitCode(devsim), 0);
+}
+
+struct Mismatch {
+  const char* name;
+  std::vector<std::string> options;
+  bool strict;
+};
+
+void PrintTo(const Mismatch& mismatch, std::ostream* out) {
+  *out << mismatch.name;
+}
+
+class DevsimMismatch : public ::testing::TestWithParam<Mismatch> {};
+
+// A host frame that differs is shown with its first differing byte; strict
+// stops there, otherwise the recorded reply still follows and the rest plays.
+TEST_P(DevsimMismatch, IsReportedAndEndsAsAsked) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kSent, 0, {1, 2, 3}},
+                                                     {LogDirection::kReceived, 2, {6}},
+                                                     {LogDirection::kSent, 5, {9}},
+                                                     {LogDirection::kReceived, 6, {7}}}));
+  std::vector<std::string> args = {"--replay", (directory / "r.log").string()};
+  args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+  Devsim devsim(args);
+  Terminal terminal(devsim.Path());
+  terminal.Send({1, 2, 4});
+  if (!GetParam().strict) {
+    EXPECT_EQ(terminal.Receive(1), Bytes{6});
+    terminal.Send({9});
+    EXPECT_EQ(terminal.Receive(1), Bytes{7}) << "the next exchange plays";
+  }
+  EXPECT_EQ(ExitCode(devsim), 1);
+  if (GetParam().strict) {
+    EXPECT_EQ(terminal.Receive(1, milliseconds(200)), Bytes{}) << "no reply";
+  }
+  std::string output = Output(devsim);
+  for (const char* text :
+       {"mismatch in exchange 1 (recording line 1): first difference at offset 2",
+        "  expected 01 02 03", "  received 01 02 04"}) {
+    EXPECT_NE(output.find(text), std::string::npos) << text << " in\n" << output;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(DevsimReplay, DevsimMismatch,
+                         ::testing::Values(Mismatch{"Strict", {"--strict"}, true},
+                                           Mismatch{"GoesOn", {}, false}),
+                         [](const ::testing::TestParamInfo<Mismatch>& info) {
+                           return info.param.name;
+                         });
+
+// Speed 0 plays ten recorded seconds of output at once, in order; a high
+// speed keeps the order too. Only the order is checked here (the timing is
+// the benchmark's), but neither could end within the deadline otherwise.
+TEST(DevsimReplay, SpeedScalesTheRecordedTime) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kReceived, 0, Text("a")},
+                                                     {LogDirection::kReceived, 4000, Text("b")},
+                                                     {LogDirection::kSent, 4500, Text("?")},
+                                                     {LogDirection::kReceived, 8000, Text("c")},
+                                                     {LogDirection::kReceived, 10000, Text("d")}}));
+  for (const char* speed : {"0", "100"}) {
+    Devsim devsim({"--replay", (directory / "r.log").string(), "--speed", speed});
+    Terminal terminal(devsim.Path());
+    EXPECT_EQ(terminal.Receive(2), Text("ab")) << speed;
+    terminal.Send(Text("?"));
+    EXPECT_EQ(terminal.Receive(2), Text("cd")) << speed;
+    EXPECT_EQ(ExitCode(devsim), 0) << speed;
+  }
+}
+
+TEST(DevsimReplay, LoopStartsOverAtTheEnd) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kSent, 0, Text("?")},
+                                                     {LogDirection::kReceived, 1, Text("!")}}));
+  Devsim devsim({"--replay", (directory / "r.log").string(), "--loop"});
+  Terminal terminal(devsim.Path());
+  for (int round = 0; round < 3; ++round) {
+    terminal.Send(Text("?"));
+    EXPECT_EQ(terminal.Receive(1), Text("!")) << round;
+  }
+  devsim.Signal(SIGTERM);
+  EXPECT_EQ(ExitCode(devsim), 0);
+}
+
+// Output alone at speed 0 loops as fast as the line takes it, and no faster:
+// the host that reads late still gets whole rounds in order.
+TEST(DevsimReplay, LoopOfOutputAloneGoesAtTheLinesPace) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kReceived, 0, Text("ab")},
+                                                     {LogDirection::kReceived, 9, Text("c")}}));
+  Devsim devsim({"--replay", (directory / "r.log").string(), "--loop", "--speed", "0"});
+  Terminal terminal(devsim.Path());
+  Bytes got = terminal.Receive(3000);
+  ASSERT_EQ(got.size(), 3000u);
+  for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], "abc"[i % 3]) << i;
+  devsim.Signal(SIGTERM);
+  EXPECT_EQ(ExitCode(devsim), 0);
+}
+
+struct Hostile {
+  const char* name;
+  std::string text;
+  std::string says;  // after "quorvel-devsim: <file>"
+};
+
+void PrintTo(const Hostile& hostile, std::ostream* out) {
+  *out << hostile.name;
+}
+
+class DevsimHostileRecording : public ::testing::TestWithParam<Hostile> {};
+
+// Refused with the line and exit status 2, before there is a line at all.
+TEST_P(DevsimHostileRecording, EndsWithStatusTwoBeforeAnythingIsSent) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", GetParam().text);
+  std::string file = (directory / "r.log").string();
+  Devsim devsim({"--replay", file});
+  EXPECT_EQ(ExitCode(devsim), 2);
+  EXPECT_NE(devsim.ErrorText().find("quorvel-devsim: " + file + GetParam().says), std::string::npos)
+      << devsim.ErrorText();
+  EXPECT_EQ(devsim.ReadLine(milliseconds(100)), std::nullopt) << "no line was made";
+}
+
+const std::string kGood =
+    "2026-12-07T14:15:28.123 RX\n"
+    "    41 42                                            AB\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    DevsimReplay, DevsimHostileRecording,
+    ::testing::Values(
+        Hostile{"Truncated", kGood + "2026-12-07T14:15:28.200 TX\n    41 4", ":4: truncated row"},
+        Hostile{"UnknownDirection", kGood + "2026-12-07T14:15:28.200 RT\n",
+                ":3: unknown direction"},
+        Hostile{"NonHex",
+                kGood + "2026-12-07T14:15:28.200 TX\n    4x" + std::string(47, ' ') + "A\n",
+                ":4: \"4x \" is not a hex byte"},
+        Hostile{"TimeGoesBack", kGood + "2026-12-07T14:15:28.100 TX\n", ":3: the time goes back"},
+        Hostile{"RowWithoutHeader", kGood.substr(kGood.find('\n') + 1), ":1: a row of bytes"},
+        Hostile{"Empty", "", ": no bytes to replay"},
+        Hostile{"Binary",
+                std::string("\x7f"
+                            "ELF\x02\x01\x01\0\0\0",
+                            10),
+                ":1: \"?ELF"}),
+    [](const ::testing::TestParamInfo<Hostile>& info) { return info.param.name; });
+
+// The simulator records from the terminal's side, so its own recording of an
+// echo session replays as the same device.
+TEST(DevsimRecord, WhatItRecordsReplaysTheSameWay) {
+  testing::TempDir directory;
+  const std::string log = (directory / "echo.log").string();
+  {
+    Devsim devsim({"--echo", "--record", log});
+    Terminal terminal(devsim.Path());
+    terminal.Send(Text("abc"));
+    EXPECT_EQ(terminal.Receive(3), Text("abc"));
+    terminal.Send(Text("de"));
+    EXPECT_EQ(terminal.Receive(2), Text("de"));
+    devsim.Signal(SIGTERM);
+    EXPECT_EQ(ExitCode(devsim), 0);
+  }
+  std::vector<RecordedBurst> bursts;
+  RecordingError error;
+  ASSERT_TRUE(ParseRecording(testing::ReadAll(log), bursts, error)) << error.message;
+  ASSERT_EQ(bursts.size(), 4u);
+  EXPECT_EQ(bursts[0].direction, LogDirection::kSent) << "what the host sent is TX";
+  EXPECT_EQ(bursts[1].direction, LogDirection::kReceived) << "what the device sent is RX";
+
+  Devsim devsim({"--replay", log});
+  Terminal terminal(devsim.Path());
+  terminal.Send(Text("abc"));
+  EXPECT_EQ(terminal.Receive(3), Text("abc"));
+  terminal.Send(Text("de"));
+  EXPECT_EQ(terminal.Receive(2), Text("de"));
+  EXPECT_EQ(ExitCode(devsim), 0);
+}
+
+}  // namespace
+}  // namespace quorvel
