@@ -544,7 +544,6 @@ std::vector<Measure> Measures() {
        [](F, O) {
          return FileSend(64 * 200, 64, {2, 0});
        }},
-      {"Send all in order", [](F, O options) { return SendListDelays(options); }},
       {"Steady stream", [](F make, O options) { return SteadyStream(make, options); }},
       {"Idle, no traffic", [](F make, O options) { return Idle(make, options, false); }},
       {"Idle, unfinished frame", [](F make, O options) { return Idle(make, options, true); }},
