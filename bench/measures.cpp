@@ -9,6 +9,7 @@
 
 #include "engine/render.h"
 #include "logging_tap.h"
+#include "session_store_measure.h"
 
 namespace quorvel::bench {
 namespace {
@@ -527,6 +528,7 @@ std::vector<Measure> Measures() {
       {"Answer rule turnaround",
        [](F make, O options) { return AnswerRuleTurnaround(make, options); }},
       {"Receive throughput", [](F make, O options) { return Throughput(make, options); }},
+      {"Receive throughput, session store", ThroughputWithSessionStore},
       {"Receive throughput, logging raw",
        [](F make, O options) { return Throughput(make, options, LogFormat::kRaw); }},
       {"Receive throughput, logging text",
@@ -552,6 +554,9 @@ std::vector<Measure> Measures() {
        [](F make, O options) { return Away(make, options, true); }},
       {"Refresh, full log, text", [](F make, O options) { return Refresh(make, options, false); }},
       {"Refresh, full log, hex", [](F make, O options) { return Refresh(make, options, true); }},
+      {"Session store append", [](F, O) { return SessionStoreFigure(StoreFigure::kAppend); }},
+      {"Session store resident", [](F, O) { return SessionStoreFigure(StoreFigure::kResident); }},
+      {"Session store find", [](F, O) { return SessionStoreFigure(StoreFigure::kFind); }},
   };
 }
 

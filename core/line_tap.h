@@ -5,14 +5,35 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace quorvel {
+
+// What happened to the line besides its bytes, as the session view lists it.
+enum class LineEvent : uint8_t {
+  kNone = 0,  // not an event: a line of bytes
+  kLinkOpened,
+  kLinkClosed,
+  kDeviceAway,
+  kDeviceBack,
+  kSettingsChanged,
+  kModemLinesChanged,  // DTR/RTS
+  kBreakSent,
+  kLoggingStarted,
+  kLoggingStopped,
+};
 
 class LineTap {
  public:
   virtual ~LineTap() = default;
   virtual void Received(const uint8_t* bytes, int count) = 0;
   virtual void Sent(const uint8_t* bytes, int count) = 0;
+  // An event of the line, `text` its details on one line; a tap that keeps
+  // only bytes ignores it.
+  virtual void Noted(LineEvent event, std::string_view text) {
+    (void)event;
+    (void)text;
+  }
 };
 
 }  // namespace quorvel

@@ -16,6 +16,21 @@ void TerminalState::AttachWindow(WindowServices* window) {
   port.AttachWindow(window);
 }
 
+void TerminalState::TapReceived(const uint8_t* bytes, int count) const {
+  if (LineTap* logTap = tap.load()) logTap->Received(bytes, count);
+  if (LineTap* storeTap = sessionTap.load()) storeTap->Received(bytes, count);
+}
+
+void TerminalState::TapSent(const uint8_t* bytes, int count) const {
+  if (LineTap* logTap = tap.load()) logTap->Sent(bytes, count);
+  if (LineTap* storeTap = sessionTap.load()) storeTap->Sent(bytes, count);
+}
+
+void TerminalState::TapEvent(LineEvent event, std::string_view text) const {
+  if (LineTap* logTap = tap.load()) logTap->Noted(event, text);
+  if (LineTap* storeTap = sessionTap.load()) storeTap->Noted(event, text);
+}
+
 void TerminalState::AppendReceived(const uint8_t* bytes, int n) {
   if (n <= 0) return;
   if (n > kLogCapacity - 1) n = kLogCapacity - 1;  // never more than the log can hold

@@ -64,6 +64,12 @@ struct TerminalState {
   // Sees every byte read and written while set; set and cleared by the UI
   // thread, and the tap outlives the worker and the writer.
   std::atomic<LineTap*> tap{nullptr};
+  // The session view's store: a second tap, on the same terms as `tap`.
+  std::atomic<LineTap*> sessionTap{nullptr};
+  // What the worker and the senders call: hands the bytes to every tap set.
+  void TapReceived(const uint8_t* bytes, int count) const;
+  void TapSent(const uint8_t* bytes, int count) const;
+  void TapEvent(LineEvent event, std::string_view text) const;
 
   mutable std::mutex lock;
 

@@ -42,7 +42,7 @@ class Pass {
     answers_.SendDue();
     int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
     if (got > 0) {
-      if (LineTap* tap = state_.tap.load()) tap->Received(chunk_ + chunkLength_, got);
+      state_.TapReceived(chunk_ + chunkLength_, got);
       FrameRules rules = ReadRules(state_);
       if (rules.Gathering()) frame_.Add(chunk_ + chunkLength_, got, rules.endByte);
       answers_.Received(chunk_ + chunkLength_, got);

@@ -262,7 +262,7 @@ void SendWriter::Count(const Job& job, const uint8_t* bytes, int count) {
     std::lock_guard guard(state_.lock);
     state_.txCount += static_cast<uint32_t>(count);
   }
-  if (LineTap* tap = state_.tap.load()) tap->Sent(bytes, count);
+  state_.TapSent(bytes, count);
   if (job.IsFile()) {
     std::lock_guard guard(mutex_);
     progress_.sent += static_cast<uint64_t>(count);

@@ -15,7 +15,7 @@ void SendBytes(TerminalState& state, const uint8_t* bytes, int count) {
     ++state.sendCount;
   }
   state.port.Write(bytes, count);
-  if (LineTap* tap = state.tap.load()) tap->Sent(bytes, count);
+  state.TapSent(bytes, count);
   state.wire.ReleaseReply();
   uint32_t shown;
   {

@@ -3,13 +3,44 @@
 #include <filesystem>
 #include <system_error>
 
+#include "link/modem_control.h"
+
 namespace quorvel {
+namespace {
+
+// "/dev/ttyUSB0 115200,8,N,1" (and the flow control when there is one), for
+// the session view's event lines; "-" for what is left as the device has it.
+std::string LineText(const std::string& path, const LineParameters& line) {
+  static constexpr const char* kStop[] = {"1", "1.5", "2"};
+  static constexpr const char* kParity[] = {"N", "O", "E", "M", "S"};
+  static constexpr const char* kFlow[] = {"", ",XON/XOFF", ",RTS/CTS"};
+  auto pick = [](const std::optional<int>& code, const auto& names) -> std::string {
+    return code && *code >= 0 && *code < static_cast<int>(std::size(names)) ? names[*code] : "-";
+  };
+  std::string text = path + " " + (line.baudRate ? std::to_string(*line.baudRate) : "-") + "," +
+                     (line.dataBits ? std::to_string(*line.dataBits) : "-") + "," +
+                     pick(line.parity, kParity) + "," + pick(line.stopBits, kStop);
+  std::string flow = pick(line.flow, kFlow);
+  return flow == "-" ? text : text + flow;
+}
+
+std::string RequestText(LineActions::Kind kind, unsigned lines) {
+  if (kind == LineActions::Kind::kBreak) return "Break";
+  std::string names = (lines & kLineDtr) ? "DTR" : "";
+  if (lines & kLineRts) names += names.empty() ? "RTS" : ", RTS";
+  if (kind == LineActions::Kind::kPulse) return names + " pulsed";
+  return names + (kind == LineActions::Kind::kRaise ? " on" : " off");
+}
+
+}  // namespace
 
 LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
   line_ = ReadLineSelections(selection);
   if (Wanted()) {
     Shutdown();
+    state_.TapEvent(LineEvent::kLinkClosed, port_.Path());
   } else if (port_.Open(selection.portPos + 1, line_)) {
+    state_.TapEvent(LineEvent::kLinkOpened, LineText(port_.Path(), line_));
     Started();
   }
   return Status();
@@ -27,6 +58,7 @@ void LinkControl::ApplyLineSettings(const LineSelection& selection) {
   if (!Wanted()) return;
   line_ = ReadLineSelections(selection);  // a device that is away gets them when it returns
   if (state_.port.IsOpen()) port_.SetConfig(line_);
+  state_.TapEvent(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
 }
 
 std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {
@@ -74,6 +106,7 @@ bool LinkControl::Service() {
     // look); the line's own threads end now, before the descriptor goes.
     StopLine();
     supervisor_.StartWaiting(port_.Path(), target_);
+    state_.TapEvent(LineEvent::kDeviceAway, port_.Path());
     lookDue = true;
   }
   if (lookDue && supervisor_.Waiting()) Look();
@@ -88,7 +121,16 @@ void LinkControl::Look() {
     return;
   }
   supervisor_.StopWaiting();
+  state_.TapEvent(LineEvent::kDeviceBack, LineText(port_.Path(), line_));
   Started();
+}
+
+void LinkControl::Request(LineActions::Kind kind, unsigned lines) {
+  actions_.Request(kind, lines);
+  if (!board_.Latest().available) return;  // nothing carries it out
+  LineEvent event =
+      kind == LineActions::Kind::kBreak ? LineEvent::kBreakSent : LineEvent::kModemLinesChanged;
+  state_.TapEvent(event, RequestText(kind, lines));
 }
 
 }  // namespace quorvel

@@ -80,7 +80,7 @@ class LinkControl {
   const LineWatcher& Watcher() const { return watcher_; }
   // The user's commands on the output lines and break; carried out in order
   // on a thread of their own, ignored while the link is closed.
-  void Request(LineActions::Kind kind, unsigned lines = 0) { actions_.Request(kind, lines); }
+  void Request(LineActions::Kind kind, unsigned lines = 0);
 
  private:
   void StartLineWork();

@@ -1,0 +1,19 @@
+// "Save session…": the whole kept history written in one of the formats of
+// "Log to file", both directions, with the stamps the bytes had when they
+// came. Events are not written (the formats have no place for them).
+#pragma once
+
+#include <string>
+
+#include "engine/log_format.h"
+#include "engine/session_store.h"
+
+namespace quorvel {
+
+// Any thread but the receive worker's (it writes a file). Replaces the file
+// at `path`; false with `error` set when it cannot be written, in which case
+// the file may hold part of the history.
+bool SaveSession(const SessionStore& store, const std::string& path, LogFormat format,
+                 std::string& error);
+
+}  // namespace quorvel
