@@ -125,6 +125,7 @@ int Main(int argc, char** argv) {
       rows.push_back(MeasureLineWatchIdle(options, driverWaits));
   }
   if (selected(kReplayName) && !windowOnly) rows.push_back(ReplayReplyDelay(200, 5));
+  if (selected(kSendListName) && !windowOnly) rows.push_back(SendListDelays(options));
   if (selected(kStartupName) && !windowOnly) {
 #ifdef QUORVEL_BENCH_WINDOW
     rows.push_back(MeasureStartup(options));

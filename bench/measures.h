@@ -40,4 +40,8 @@ inline constexpr char kReplayName[] = "Replay reply delay";
 // after it as recorded: how far the answers come from that delay.
 Row ReplayReplyDelay(int exchanges, int delayMs);
 
+inline constexpr char kSendListName[] = "Send all in order";
+// "Send all in order" with a delay after each entry: how far each pause is off.
+Row SendListDelays(const BenchOptions& options);
+
 }  // namespace quorvel::bench

@@ -286,6 +286,25 @@ std::vector<std::pair<std::string, std::string>> ProfileDocument::Entries(
   return entries;
 }
 
+void ProfileDocument::RemoveKeys(std::string_view section,
+                                 const std::function<bool(std::string_view)>& remove) {
+  std::vector<Line> kept;
+  kept.reserve(lines_.size());
+  bool inSection = false;
+  bool seenSection = false;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    LineView view = Classify(lines_[i].content, i == 0);
+    if (view.kind == LineView::kSection) {
+      inSection = !seenSection && SameName(view.name, section);
+      seenSection = seenSection || inSection;
+    } else if (inSection && view.kind == LineView::kKey && remove(view.name)) {
+      continue;
+    }
+    kept.push_back(std::move(lines_[i]));
+  }
+  lines_ = std::move(kept);
+}
+
 bool ProfileDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
   return SetAll({{std::string(section), std::string(key), std::string(value)}});
 }

@@ -70,6 +70,11 @@ class ProfileDocument {
   // Values Set would refuse are skipped; returns whether none was.
   bool SetAll(const std::vector<ProfileValue>& values);
 
+  // Removes the key lines of the first `section` of that name whose key
+  // `remove` picks; every other line (comments, other keys) stays. For lists
+  // kept as numbered keys, whose tail goes when the list shrinks.
+  void RemoveKeys(std::string_view section, const std::function<bool(std::string_view)>& remove);
+
   std::string Text() const;
 
  private:

@@ -25,6 +25,7 @@
 #include "ui/port_list.h"
 #include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
+#include "ui/send_tools.h"
 #include "ui/session_viewer.h"
 #include "ui/status_line.h"
 
@@ -103,6 +104,8 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   // 2. The About entry, in the context menu and on F1, after the file tools.
   tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
   answerRules_ = new AnswerRulesControl(this, state_, *statusLine_, options_.settingsFile);
+  sendTools_ = new SendTools(*this, *statusLine_, options_.settingsFile);
+  sendTools_->WatchList([this] { answerRules_->SetEntryLookup(sendTools_->EntryByName()); });
   BuildWindowMenu();
   // 3. The icon.
   setWindowIcon(AppIcon());
@@ -192,6 +195,7 @@ void MainWindow::BuildWindowMenu() {
   close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
   connect(close, &QAction::triggered, this, [this] { this->close(); });
   modemMenu_ = new ModemMenu(this, windowMenu_, close, link_, port_, statusLine_);
+  sendTools_->AddMenuEntries(windowMenu_);
   QString about = QString::fromLatin1(LoadString(StringId::kAboutMenu));
   if (!about.isEmpty()) {
     windowMenu_->addSeparator();
@@ -267,6 +271,7 @@ void MainWindow::SaveSettingsOnClose() {
     std::filesystem::create_directories(options_.settingsFile.parent_path(), ignored);
   }
   SaveSettingsFile(settings, options_.settingsFile);
+  sendTools_->Save();
 }
 
 LineSelection MainWindow::CurrentSelection() const {

@@ -38,6 +38,7 @@ class ModemMenu;
 class PortList;
 class PublishPacer;
 class SessionViewer;
+class SendTools;
 class StatusLine;
 
 // The period a send timer really runs with for a requested period: below
@@ -85,6 +86,11 @@ class MainWindow : public QDialog, public WindowServices {
   LineTools& Tools() const { return *tools_; }
   // The session view mode, its menu entries and its history.
   SessionViewer& Session() const { return *session_; }
+  // The send history, the send options and the send list.
+  SendTools& Sending() const { return *sendTools_; }
+  // Puts `text` and its hex choice into the send box through the form
+  // exchange, as a recalled send.
+  void PutInSendBox(const std::string& text, bool hex);
   TerminalState& State() { return state_; }
   SerialPort& Device() { return port_; }
   LinkControl& Link() { return link_; }
@@ -150,6 +156,7 @@ class MainWindow : public QDialog, public WindowServices {
   StatusLine* statusLine_ = nullptr;
   LineTools* tools_ = nullptr;
   AnswerRulesControl* answerRules_ = nullptr;
+  SendTools* sendTools_ = nullptr;
   PortList* portList_ = nullptr;
   SessionViewer* session_ = nullptr;
   QTimer* sendTimer_ = nullptr;

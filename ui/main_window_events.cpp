@@ -18,6 +18,7 @@
 #include "ui/message_box.h"
 #include "ui/modem_menu.h"
 #include "ui/publish_pacer.h"
+#include "ui/send_tools.h"
 #include "ui/session_viewer.h"
 
 namespace quorvel {
@@ -82,7 +83,20 @@ void MainWindow::OnSend() {
     return;
   }
   // The writer sends it in turn, and the window stays the user's meanwhile.
-  if (state_.port.IsOpen()) link_.Writer().QueueBytes(ComposedBytes(state_));
+  if (state_.port.IsOpen()) {
+    link_.Writer().QueueBytes(ComposedBytes(state_));
+    sendTools_->RecordSendBox();
+  }
+}
+
+void MainWindow::PutInSendBox(const std::string& text, bool hex) {
+  exchange_->Capture();
+  {
+    std::lock_guard guard(state_.lock);
+    state_.sendText = text;
+    state_.sendAsHex = hex;
+  }
+  exchange_->Publish();
 }
 
 void MainWindow::OnOpenClose() {

@@ -23,6 +23,8 @@ const char* AccessibleNameOf(StatusLine::Field field) {
       return "Logging";
     case StatusLine::Field::kRules:
       return "Answer rules";
+    case StatusLine::Field::kSend:
+      return "Sending";
   }
   return "";
 }

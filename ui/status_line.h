@@ -14,8 +14,8 @@ namespace quorvel {
 
 class StatusLine : public QFrame {
  public:
-  enum class Field { kLink, kLines, kFlow, kTransfer, kLog, kRules };
-  static constexpr int kFieldCount = 6;
+  enum class Field { kLink, kLines, kFlow, kTransfer, kLog, kRules, kSend };
+  static constexpr int kFieldCount = 7;
 
   explicit StatusLine(QWidget* parent);
 

@@ -1,0 +1,40 @@
+// The send list: named sends kept for the day's work, each with its own
+// line ending, escapes, check and a pause after it. The list is bounded
+// (entries, name and content lengths, delay) so that it stays a small part of
+// the settings file and a shared file cannot make it huge.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/send_composer.h"
+
+namespace quorvel {
+
+inline constexpr std::size_t kMaxSendListEntries = 100;
+inline constexpr std::size_t kMaxEntryNameLength = 64;
+inline constexpr std::size_t kMaxEntryContentLength = 1024;
+inline constexpr int kMaxEntryDelayMs = 60'000;
+
+struct SendListEntry {
+  std::string name;
+  std::string content;  // text, or hex digits when `hex`
+  bool hex = false;
+  SendOptions options;
+  int delayMs = 0;  // the pause after it when the list is sent in order
+  bool operator==(const SendListEntry&) const = default;
+};
+
+// Why `entry` cannot be kept, in a sentence for the user; "" when it can:
+// a name that is empty, too long or holds a control character, content that
+// is too long, hex content with anything but pairs of hex digits between
+// spaces, tabs and commas (a stray letter or "0x" would otherwise send
+// quietly different bytes), a delay outside 0 to kMaxEntryDelayMs.
+std::string EntryProblem(const SendListEntry& entry);
+
+// The bytes `entry` puts on the wire.
+std::vector<uint8_t> EntryBytes(const SendListEntry& entry);
+
+}  // namespace quorvel

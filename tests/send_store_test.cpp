@@ -1,0 +1,178 @@
+// The send history and the send list: the history's order and limit, and
+// both kept in the settings file and the list in its export file, whatever
+// bytes they hold; import files that must be refused whole.
+#include "settings/send_store.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/profile_file.h"
+#include "support/temp_files.h"
+
+namespace quorvel {
+namespace {
+
+using testing::ReadAll;
+using testing::TempDir;
+using testing::WriteFile;
+using namespace std::string_literals;
+
+std::string AllBytes() {
+  std::string bytes;
+  for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);
+  return bytes;
+}
+
+class EscapeTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(EscapeTest, RoundTripsAsOnePrintableLine) {
+  std::string escaped = EscapeValue(GetParam());
+  for (char c : escaped) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << escaped;
+  EXPECT_EQ(UnescapeValue(escaped), GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, EscapeTest,
+                         ::testing::Values(""s, "AT\r\n"s, "a\\nb"s, "\\x41"s, "\\"s,
+                                           "  quoted \"x\"  "s, "'q'"s, "\0\x01\xff"s, AllBytes()));
+
+TEST(UnescapeTest, KeepsWhatIsNoEscape) {
+  EXPECT_EQ(UnescapeValue("a\\qb\\x4\\xZZ\\"), "a\\qb\\x4\\xZZ\\");
+  EXPECT_EQ(UnescapeValue("\\x0d\\X41"), "\r\\X41");
+}
+
+TEST(SendHistoryTest, NewestFirstDuplicatesToTopAndBounded) {
+  SendHistory history;
+  EXPECT_TRUE(history.Add({"a", false}));
+  history.Add({"b", false});
+  history.Add({"a", true});  // the same text as hex is another send
+  history.Add({"a", false});
+  EXPECT_EQ(history.Entries(),
+            (std::vector<HistoryEntry>{{"a", false}, {"a", true}, {"b", false}}));
+  EXPECT_FALSE(history.Add({"", false}));
+  EXPECT_FALSE(history.Add({std::string(kMaxHistoryTextLength + 1, 'x'), false}));
+  for (int i = 0; i < 150; ++i) history.Add({std::to_string(i), false});
+  ASSERT_EQ(history.Entries().size(), kMaxHistoryEntries);
+  EXPECT_EQ(history.Entries().front().text, "149");
+  EXPECT_EQ(history.Entries().back().text, "50");
+}
+
+TEST(SendHistoryTest, WalksOlderAndBackToTheBox) {
+  SendHistory history;
+  EXPECT_FALSE(history.Older());
+  history.Assign({{"new", false}, {"old", true}});
+  EXPECT_EQ(history.Older()->text, "new");
+  EXPECT_EQ(history.Older()->text, "old");
+  EXPECT_EQ(history.Older()->text, "old");  // stays at the oldest
+  EXPECT_EQ(history.Newer()->text, "new");
+  EXPECT_FALSE(history.Newer());
+  EXPECT_FALSE(history.Walking());
+  history.Older();
+  history.Add({"x", false});
+  EXPECT_FALSE(history.Walking());
+}
+
+TEST(SendHistoryStoreTest, SurvivesTheFileAndShrinksWithoutTouchingOtherLines) {
+  TempDir dir;
+  auto file = dir / "Quorvel.ini";
+  WriteFile(file, "[COMConfig]\nBRATE=7\n[SendHistory]\n; mine\nOther=1\n");
+  std::vector<HistoryEntry> entries;
+  for (int i = 0; i < 100; ++i)
+    entries.push_back({"send " + std::to_string(i) + "\r\n", i % 2 != 0});
+  entries[0] = {AllBytes(), true};
+  ASSERT_TRUE(SaveSendHistory(entries, file));
+  EXPECT_EQ(LoadSendHistory(file), entries);
+  entries.resize(2);
+  ASSERT_TRUE(SaveSendHistory(entries, file));
+  EXPECT_EQ(LoadSendHistory(file), entries);
+  std::string text = ReadAll(file);
+  EXPECT_EQ(text.find("Text3="), std::string::npos);
+  EXPECT_NE(text.find("BRATE=7"), std::string::npos);
+  EXPECT_NE(text.find("; mine\nOther=1"), std::string::npos);
+}
+
+std::vector<SendListEntry> SampleList() {
+  SendListEntry read{"Read holding registers", "01 03 00 00 00 0A", true, {}, 250};
+  read.options.checksum = ChecksumKind::kModbusCrc16;
+  SendListEntry at{"AT \\ \"quoted\"", "AT+GMR\\r\x01\xfe", false, {}, 0};
+  at.options = {LineEnding::kCrLf, true, ChecksumKind::kNone};
+  return {
+      read, at, {"  spaced  ", "", false, {LineEnding::kLf, false, ChecksumKind::kCrc32}, 60000}};
+}
+
+TEST(SendListStoreTest, RoundTripsThroughItsSectionAndAnExportFile) {
+  TempDir dir;
+  auto ini = dir / "Quorvel.ini";
+  std::vector<SendListEntry> list = SampleList();
+  ASSERT_TRUE(SaveSendList(list, ini));
+  EXPECT_EQ(LoadSendList(ini), list);
+  ASSERT_TRUE(SaveSendList({list[1]}, ini));
+  EXPECT_EQ(LoadSendList(ini), std::vector<SendListEntry>{list[1]});
+  EXPECT_EQ(ReadAll(ini).find("Name2"), std::string::npos);
+
+  auto shared = dir / "team.qsl";
+  ASSERT_TRUE(ExportSendList(list, shared));
+  SendListImport imported = ImportSendList(shared, kMaxSendListEntries);
+  EXPECT_EQ(imported.problem, "");
+  EXPECT_EQ(imported.entries, list);
+}
+
+TEST(SendListStoreTest, LoadingDropsWhatCannotBeKept) {
+  TempDir dir;
+  auto ini = dir / "Quorvel.ini";
+  WriteFile(ini,
+            "[SendList]\nName1=good\nContent1=01 02\nHex1=1\nName2=bad\nContent2=0x01\nHex2=1\n"
+            "Content3=no name\nName4=late\nDelayMs4=abc\nEnding4=weird\n");
+  std::vector<SendListEntry> list = LoadSendList(ini);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].name, "good");
+}
+
+struct HostileFile {
+  const char* name;
+  std::string text;
+  const char* problem;  // a part of the message
+};
+
+class HostileImportTest : public ::testing::TestWithParam<HostileFile> {};
+
+TEST_P(HostileImportTest, IsRefusedWholeWithAClearMessage) {
+  TempDir dir;
+  auto file = dir / "import.ini";
+  WriteFile(file, GetParam().text);
+  SendListImport imported = ImportSendList(file, 10);
+  EXPECT_TRUE(imported.entries.empty());
+  EXPECT_NE(imported.problem.find(GetParam().problem), std::string::npos) << imported.problem;
+}
+
+std::string ManyEntries(int count) {
+  std::string text = "[SendList]\n";
+  for (int i = 1; i <= count; ++i) text += "Name" + std::to_string(i) + "=e\n";
+  return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileImportTest,
+    ::testing::Values(
+        HostileFile{"Garbage",
+                    "\x7f"
+                    "ELF\x02\x01\x01\0\0\0garbage\n\xff\xfe"s,
+                    "no send list"},
+        HostileFile{"Huge", "[SendList]\nName1=x\n" + std::string(kMaxProfileFileSize, ';'),
+                    "larger than 1 MB"},
+        HostileFile{"BadHex", "[SendList]\nName1=ok\nName2=x\nContent2=01 0G\nHex2=1\n",
+                    "Entry 2: The content is not hex"},
+        HostileFile{"TooMany", ManyEntries(11), "more entries"},
+        HostileFile{"HugeIndex", "[SendList]\nName99999999999999999999=x\n", "more entries"},
+        HostileFile{"UnknownCheck", "[SendList]\nName1=x\nChecksum1=md5\n", "\"md5\""},
+        HostileFile{"LongContent",
+                    "[SendList]\nName1=x\nContent1=" + std::string(kMaxEntryContentLength + 1, 'a'),
+                    "longer than"},
+        HostileFile{"NegativeDelay", "[SendList]\nName1=x\nDelayMs1=-5\n", "delay"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SendListStoreTest, MissingImportFileIsReported) {
+  TempDir dir;
+  EXPECT_NE(ImportSendList(dir / "none.ini", 10).problem, "");
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,262 @@
+#include "ui/send_list_panel.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "settings/send_store.h"
+#include "ui/byte_text_box.h"
+#include "ui/message_box.h"
+#include "ui/send_entry_dialog.h"
+#include "ui/send_sequence.h"
+
+namespace quorvel {
+namespace {
+
+constexpr int kKeyedEntries = 9;
+constexpr char kFileFilter[] = "Send lists (*.ini *.txt);;All files (*)";
+
+QString EntryLabel(const SendListEntry& entry, int index) {
+  QString name = TextFromBytes(entry.name);
+  return index < kKeyedEntries ? QStringLiteral("%1  %2").arg(index + 1).arg(name) : name;
+}
+
+}  // namespace
+
+SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter& writer, Send send,
+                             std::filesystem::path settingsFile)
+    : QWidget(parent),
+      host_(shortcutHost),
+      settingsFile_(std::move(settingsFile)),
+      send_(std::move(send)),
+      entries_(LoadSendList(settingsFile_)),
+      list_(new QListWidget(this)),
+      sendAll_(new QPushButton(QStringLiteral("Send all in order"), this)),
+      repeat_(new QCheckBox(QStringLiteral("Repeat"), this)) {
+  sequence_ = new SendSequence(
+      writer, [this](const SendListEntry& entry) { return send_(EntryBytes(entry)); },
+      [this](bool running, std::size_t index, std::size_t round) {
+        runText_ = running ? QStringLiteral("list: %1/%2, round %3")
+                                 .arg(index + 1)
+                                 .arg(runLength_)
+                                 .arg(round + 1)
+                           : QString();
+        sendAll_->setText(running ? QStringLiteral("Stop") : QStringLiteral("Send all in order"));
+        if (runWatcher_) runWatcher_();
+      },
+      this);
+  setAccessibleName(QStringLiteral("Send list"));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(6, 6, 6, 6);
+  auto* title = new QLabel(QStringLiteral("Send list"), this);
+  layout->addWidget(title);
+  list_->setAccessibleName(QStringLiteral("Send list entries"));
+  layout->addWidget(list_, 1);
+  // Double click and Enter on an entry both activate it.
+  connect(list_, &QListWidget::activated, this,
+          [this](const QModelIndex& index) { SendEntry(index.row()); });
+  connect(list_, &QListWidget::currentRowChanged, this, [this] { UpdateButtons(); });
+
+  const struct {
+    const char* label;
+    std::function<void()> run;
+    bool needsEntry;
+  } buttons[] = {
+      {"Send", [this] { SendEntry(Current()); }, true},
+      {"Add…", [this] { AskAdd(); }, false},
+      {"Edit…", [this] { AskEdit(); }, true},
+      {"Duplicate", [this] { Duplicate(); }, true},
+      {"Up", [this] { Move(-1); }, true},
+      {"Down", [this] { Move(1); }, true},
+      {"Delete", [this] { Delete(); }, true},
+      {"Import…", [this] { AskImport(); }, false},
+      {"Export…", [this] { AskExport(); }, false},
+  };
+  auto* grid = new QGridLayout;
+  int cell = 0;
+  for (const auto& entry : buttons) {
+    auto* button = new QPushButton(QString::fromUtf8(entry.label), this);
+    button->setAutoDefault(false);
+    connect(button, &QPushButton::clicked, this, entry.run);
+    if (entry.needsEntry) entryButtons_.push_back(button);
+    grid->addWidget(button, cell / 3, cell % 3);
+    ++cell;
+  }
+  layout->addLayout(grid);
+  auto* run = new QHBoxLayout;
+  sendAll_->setAutoDefault(false);
+  connect(sendAll_, &QPushButton::clicked, this, [this] {
+    if (SendingAll()) {
+      StopSending();
+    } else {
+      SendAll(Repeat());
+    }
+  });
+  run->addWidget(sendAll_, 1);
+  run->addWidget(repeat_);
+  layout->addLayout(run);
+  connect(repeat_, &QCheckBox::toggled, this, [this](bool on) {
+    SendListPanelSettings stored = LoadSendListPanel(settingsFile_);
+    stored.repeat = on;
+    SaveSendListPanel(stored, settingsFile_);
+  });
+  repeat_->setChecked(LoadSendListPanel(settingsFile_).repeat);
+
+  // The keys work on the whole window, with the panel shown or not.
+  for (int i = 0; i < kKeyedEntries; ++i) {
+    auto* key = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + i)), shortcutHost);
+    connect(key, &QShortcut::activated, this, [this, i] { SendEntry(i); });
+  }
+  Show(entries_.empty() ? -1 : 0);
+}
+
+int SendListPanel::Current() const {
+  return list_->currentRow();
+}
+
+void SendListPanel::SetCurrent(int index) {
+  list_->setCurrentRow(index);
+}
+
+bool SendListPanel::SendEntry(int index) {
+  if (index < 0 || index >= static_cast<int>(entries_.size())) return false;
+  return send_(EntryBytes(entries_[static_cast<std::size_t>(index)]));
+}
+
+void SendListPanel::AddEntry(const SendListEntry& entry) {
+  if (entries_.size() >= kMaxSendListEntries) {
+    Warn(QStringLiteral("The send list holds %1 entries, as many as it can.")
+             .arg(kMaxSendListEntries));
+    return;
+  }
+  int at = Current() < 0 ? static_cast<int>(entries_.size()) : Current() + 1;
+  entries_.insert(entries_.begin() + at, entry);
+  Changed(at);
+}
+
+void SendListPanel::AskAdd() {
+  SendListEntry blank;
+  blank.name = "Entry " + std::to_string(entries_.size() + 1);
+  if (auto entry = AskSendEntry(host_, QStringLiteral("Add to the send list"), blank)) {
+    AddEntry(*entry);
+  }
+}
+
+void SendListPanel::AskEdit() {
+  int index = Current();
+  if (index < 0) return;
+  auto& stored = entries_[static_cast<std::size_t>(index)];
+  if (auto entry = AskSendEntry(host_, QStringLiteral("Edit the entry"), stored)) {
+    stored = *entry;
+    Changed(index);
+  }
+}
+
+void SendListPanel::Duplicate() {
+  if (Current() < 0) return;
+  AddEntry(entries_[static_cast<std::size_t>(Current())]);
+}
+
+void SendListPanel::Move(int step) {
+  int from = Current();
+  int to = from + step;
+  if (from < 0 || to < 0 || to >= static_cast<int>(entries_.size())) return;
+  std::swap(entries_[static_cast<std::size_t>(from)], entries_[static_cast<std::size_t>(to)]);
+  Changed(to);
+}
+
+void SendListPanel::Delete() {
+  int index = Current();
+  if (index < 0) return;
+  entries_.erase(entries_.begin() + index);
+  Changed(std::min(index, static_cast<int>(entries_.size()) - 1));
+}
+
+void SendListPanel::SendAll(bool repeat) {
+  runLength_ = entries_.size();  // the run's own copy, whatever edits come
+  sequence_->Start(entries_, repeat);
+}
+
+void SendListPanel::StopSending() {
+  sequence_->Stop();
+}
+
+bool SendListPanel::SendingAll() const {
+  return sequence_->Running();
+}
+
+bool SendListPanel::ImportFrom(const std::filesystem::path& file) {
+  SendListImport imported = ImportSendList(file, kMaxSendListEntries - entries_.size());
+  if (!imported.problem.empty()) {
+    Warn(QStringLiteral("The send list was not imported from %1:\n%2")
+             .arg(QString::fromStdString(file.string()), QString::fromStdString(imported.problem)));
+    return false;
+  }
+  // Added after the entries already there: an import never replaces any.
+  int first = static_cast<int>(entries_.size());
+  entries_.insert(entries_.end(), imported.entries.begin(), imported.entries.end());
+  Changed(first);
+  return true;
+}
+
+bool SendListPanel::ExportTo(const std::filesystem::path& file) {
+  if (ExportSendList(entries_, file)) return true;
+  Warn(QStringLiteral("The send list could not be written to %1.")
+           .arg(QString::fromStdString(file.string())));
+  return false;
+}
+
+void SendListPanel::AskImport() {
+  QString path = QFileDialog::getOpenFileName(host_, QStringLiteral("Import a send list"),
+                                              QString(), QString::fromLatin1(kFileFilter));
+  if (!path.isEmpty()) ImportFrom(path.toStdString());
+}
+
+void SendListPanel::AskExport() {
+  QString path = QFileDialog::getSaveFileName(host_, QStringLiteral("Export the send list"),
+                                              QStringLiteral("send-list.ini"),
+                                              QString::fromLatin1(kFileFilter));
+  if (!path.isEmpty()) ExportTo(path.toStdString());
+}
+
+bool SendListPanel::Repeat() const {
+  return repeat_->isChecked();
+}
+
+void SendListPanel::SetRepeat(bool repeat) {
+  repeat_->setChecked(repeat);
+}
+
+void SendListPanel::Changed(int current) {
+  Show(current);
+  if (listWatcher_) listWatcher_();
+  if (!SaveSendList(entries_, settingsFile_)) {
+    Warn(QStringLiteral("The send list could not be saved to %1.")
+             .arg(QString::fromStdString(settingsFile_.string())));
+  }
+}
+
+void SendListPanel::Show(int current) {
+  list_->clear();
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    auto* item = new QListWidgetItem(EntryLabel(entries_[i], static_cast<int>(i)), list_);
+    item->setToolTip(TextFromBytes(entries_[i].content));
+  }
+  list_->setCurrentRow(current);
+  UpdateButtons();
+}
+
+void SendListPanel::UpdateButtons() {
+  for (QPushButton* button : entryButtons_) button->setEnabled(Current() >= 0);
+}
+
+void SendListPanel::Warn(const QString& text) {
+  ShowWarning(host_, text);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,89 @@
+// The send list panel beside the window's controls: the named entries, sent
+// by "Send", a double click, Enter on the entry or Alt+1 … Alt+9 for the
+// first nine; added, edited, duplicated, moved and deleted with its buttons;
+// "Send all in order" once or repeated; imported from and exported to a
+// file. Every change is saved to the settings file at once, so no edit is
+// lost to a crash. UI thread.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "engine/send_list.h"
+
+class QCheckBox;
+class QListWidget;
+class QPushButton;
+
+namespace quorvel {
+
+class SendSequence;
+class SendWriter;
+
+class SendListPanel : public QWidget {
+ public:
+  // Queues an entry's bytes as the Send button would; false when nothing
+  // could go (the link is closed or away).
+  using Send = std::function<bool(const std::vector<uint8_t>& bytes)>;
+  // `shortcutHost` gets the Alt+digit keys. Loads the list from `settingsFile`.
+  SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter& writer, Send send,
+                std::filesystem::path settingsFile);
+
+  static constexpr int kWidth = 260;
+
+  const std::vector<SendListEntry>& Entries() const { return entries_; }
+  int Current() const;
+  void SetCurrent(int index);
+
+  // The commands, on the entry selected (those that ask open a dialog).
+  bool SendEntry(int index);
+  void AddEntry(const SendListEntry& entry);
+  void AskAdd();
+  void AskEdit();
+  void Duplicate();
+  void Move(int step);  // -1 up, +1 down
+  void Delete();
+  void SendAll(bool repeat);
+  void StopSending();
+  bool SendingAll() const;
+  // With a message when the file cannot be taken; the list is unchanged then.
+  bool ImportFrom(const std::filesystem::path& file);
+  bool ExportTo(const std::filesystem::path& file);
+  void AskImport();
+  void AskExport();
+
+  bool Repeat() const;
+  void SetRepeat(bool repeat);
+
+  // What the status line shows of a run, "" when none goes.
+  QString RunText() const { return runText_; }
+  void SetRunWatcher(std::function<void()> watcher) { runWatcher_ = std::move(watcher); }
+  // Runs after every change of the entries.
+  void SetListWatcher(std::function<void()> watcher) { listWatcher_ = std::move(watcher); }
+
+ private:
+  // Shows the list with `current` selected; Changed saves it too.
+  void Show(int current);
+  void Changed(int current);
+  void Warn(const QString& text);
+  void UpdateButtons();
+
+  QWidget* host_;
+  std::filesystem::path settingsFile_;
+  Send send_;
+  std::vector<SendListEntry> entries_;
+  QListWidget* list_;
+  QPushButton* sendAll_;
+  QCheckBox* repeat_;
+  std::vector<QPushButton*> entryButtons_;  // those that need a selected entry
+  SendSequence* sequence_;
+  QString runText_;
+  std::size_t runLength_ = 0;
+  std::function<void()> runWatcher_;
+  std::function<void()> listWatcher_;
+};
+
+}  // namespace quorvel
