@@ -99,10 +99,20 @@ void SerialPort::ApplyLinesAtOpen() {
   SetHangUpOnClose(fd_, linesAtOpen_.dtrActive && linesAtOpen_.rtsActive);
 }
 
-void SerialPort::SetConfig(const LineParameters& line) {
-  if (!IsOpen()) return;
+ConfigOutcome SerialPort::SetConfig(const LineParameters& line) {
+  ConfigOutcome outcome;
+  if (!IsOpen()) return outcome;
   std::lock_guard guard(writeMutex_);  // the reader may close a hung-up line meanwhile
-  if (fd_ >= 0) ApplyLineParameters(fd_, line);
+  if (fd_ < 0) return outcome;
+  outcome.applied = ApplyLineParameters(fd_, line);
+  LineSnapshot now;
+  if (ReadLineSnapshot(fd_, &now)) outcome.rate = now.outputSpeed;
+  return outcome;
+}
+
+uint32_t SerialPort::RateInForce() const {
+  LineSnapshot now;
+  return IsOpen() && fd_ >= 0 && ReadLineSnapshot(fd_, &now) ? now.outputSpeed : 0;
 }
 
 int SerialPort::Read(uint8_t* buffer, int capacity) {

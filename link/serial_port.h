@@ -23,6 +23,12 @@
 
 namespace quorvel {
 
+// What SetConfig did with the parameters.
+struct ConfigOutcome {
+  bool applied = false;  // false: the driver refused them and kept what it had
+  uint32_t rate = 0;     // the rate in force afterwards as the driver reports it; 0 unknown
+};
+
 class SerialPort : public Port {
  public:
   SerialPort() : SerialPort(KernelModemControl()) {}
@@ -59,8 +65,12 @@ class SerialPort : public Port {
   bool TakeHangup() { return hungUp_.Drain(); }
 
   // Applies the parameters that have values to the open device; a closed port
-  // or a rejected configuration changes nothing and reports nothing.
-  void SetConfig(const LineParameters& line);
+  // or a rejected configuration changes nothing and shows nothing. Says
+  // whether the driver took them and the rate it then has (a driver may
+  // round a rate to one its clock can make).
+  ConfigOutcome SetConfig(const LineParameters& line);
+  // The rate the open device has now, as its driver reports it; 0 unknown.
+  uint32_t RateInForce() const;
 
   // Returns at once with what is buffered: the count read, 0 for nothing,
   // a capacity of 0, a closed port or an error.

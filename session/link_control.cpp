@@ -23,10 +23,18 @@ void LinkControl::StartLineWork() {
   actions_.Start(port_.Modem(), port_.Descriptor());
 }
 
-void LinkControl::ApplyLineSettings(const LineSelection& selection) {
-  if (!Wanted()) return;
-  line_ = ReadLineSelections(selection);  // a device that is away gets them when it returns
-  if (state_.port.IsOpen()) port_.SetConfig(line_);
+bool LinkControl::ApplyLineSettings(const LineSelection& selection) {
+  if (!Wanted()) return true;
+  LineParameters wanted = ReadLineSelections(selection);
+  if (!state_.port.IsOpen()) {
+    line_ = wanted;  // a device that is away gets them when it returns
+    return true;
+  }
+  ConfigOutcome outcome = port_.SetConfig(wanted);
+  if (!outcome.applied) return false;
+  line_ = wanted;
+  rateInForce_ = outcome.rate;
+  return true;
 }
 
 std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {
@@ -59,6 +67,7 @@ LinkStatus LinkControl::Status() const {
 
 void LinkControl::Started() {
   held_ = true;
+  rateInForce_ = port_.RateInForce();
   std::error_code error;
   std::filesystem::path target = std::filesystem::canonical(port_.Path(), error);
   target_ = error ? port_.Path() : target.string();

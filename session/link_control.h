@@ -45,8 +45,15 @@ class LinkControl {
   // failed open shows "Open com fail!" and reports closed.
   LinkStatus ToggleLink(const LineSelection& selection);
 
-  // Pushes the selected parameters to the open port; a closed port is left alone.
-  void ApplyLineSettings(const LineSelection& selection);
+  // Pushes the selected parameters to the open port; a closed port is left
+  // alone. Returns false when the driver refused them: the line and the
+  // link's settings (for a reopen) keep what they had.
+  bool ApplyLineSettings(const LineSelection& selection);
+
+  // The rate asked for and the rate the driver reported after the last open
+  // or change; 0 when unknown.
+  uint32_t RateAsked() const { return line_.baudRate.value_or(0); }
+  uint32_t RateInForce() const { return rateInForce_; }
 
   // Moves an open or waiting link to the port of portPos; with the link
   // closed nothing happens and nothing is reported.
@@ -101,6 +108,7 @@ class LinkControl {
   LineParameters line_;  // the line settings of the link, for a reopen
   std::string target_;   // where the port's path led when it opened
   bool held_ = false;    // opened here and not closed since
+  uint32_t rateInForce_ = 0;
 };
 
 }  // namespace quorvel

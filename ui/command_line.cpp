@@ -37,18 +37,14 @@ CommandLine Answer(const QString& text) {
   return outcome;
 }
 
-QString AcceptedRates() {
+// The rates most boards use; any other works too.
+QString CommonRates() {
   QStringList rates;
-  for (uint32_t rate : kBaudRates) rates.append(QString::number(rate));
+  for (uint32_t rate : {9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u,
+                        1000000u, 1500000u, 2000000u, 3000000u, 4000000u}) {
+    rates.append(QString::number(rate));
+  }
   return rates.join(QStringLiteral(", "));
-}
-
-std::optional<int> BaudPosition(const QString& text) {
-  bool number = false;
-  uint rate = text.toUInt(&number);
-  const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
-  if (!number || found == std::end(kBaudRates)) return std::nullopt;
-  return static_cast<int>(found - std::begin(kBaudRates));
 }
 
 // $XDG_CONFIG_HOME/quorvel/Quorvel.ini, else ~/.config/quorvel/Quorvel.ini. A
@@ -87,13 +83,16 @@ ConfigHome ConfigHomeFromEnvironment() {
 CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& configHome) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
-      QStringLiteral("Serial port debugging terminal.\n\nBaud rates: %1.").arg(AcceptedRates()));
+      QStringLiteral("Serial port debugging terminal.\n\nCommon baud rates: %1; any other rate "
+                     "from 1 to %2 works where the adapter can make it.")
+          .arg(CommonRates())
+          .arg(kHighestBaudRate));
   QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                           QStringLiteral("Show this help and exit."));
   QCommandLineOption version(QStringLiteral("version"),
                              QStringLiteral("Show the version and exit."));
   QCommandLineOption baud(QStringLiteral("baud"),
-                          QStringLiteral("Select the baud rate RATE (one of those below)."),
+                          QStringLiteral("Select the baud rate RATE, any whole number of bits per second."),
                           QStringLiteral("RATE"));
   QCommandLineOption settings(
       QStringLiteral("settings"),
@@ -134,12 +133,14 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
     outcome.options.settingsFile = UserSettingsFile(configHome).toLocal8Bit().toStdString();
   }
   if (parser.isSet(baud)) {
-    std::optional<int> position = BaudPosition(parser.value(baud));
-    if (!position) {
-      return UsageError(QStringLiteral("baud rate '%1' is not one of: %2.")
-                            .arg(parser.value(baud), AcceptedRates()));
+    std::optional<uint32_t> rate = ParseBaudRate(parser.value(baud).toStdString());
+    if (!rate) {
+      return UsageError(QStringLiteral("baud rate '%1' is not a whole number from 1 to %2.")
+                            .arg(parser.value(baud))
+                            .arg(kHighestBaudRate));
     }
-    outcome.options.baudPos = *position;
+    outcome.options.baudPos = BaudPosition(*rate);
+    if (outcome.options.baudPos < 0) outcome.options.typedBaud = *rate;
   }
   const QStringList devices = parser.positionalArguments();
   if (devices.size() > 1) return UsageError(QStringLiteral("only one DEVICE can be opened."));

@@ -124,6 +124,10 @@ class MainWindow : public QDialog, public WindowServices {
   void OnClearReceive();
   void OnEchoToggled();
   void OnLineSettingChanged();
+  void OnBaudChosen();
+  void OnBaudTyped();
+  // Shows the selectors as `selection` has them, the typed rate included.
+  void ShowSelection(const LineSelection& selection);
   void OnPortChanged();
   void OnFlowControlChanged();
   void OnSendAsHexToggled();
@@ -149,6 +153,8 @@ class MainWindow : public QDialog, public WindowServices {
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
   QString baseTitle_;
+  uint32_t typedBaud_ = 0;    // a rate typed into the baud selector that its list lacks
+  LineSelection applied_;     // the line settings the driver took last
 };
 
 }  // namespace quorvel

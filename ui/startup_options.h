@@ -1,6 +1,7 @@
 // What the command line asks of the window at start.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -20,6 +21,8 @@ struct StartupOptions {
   // The baud-rate selector's position instead of the stored one; -1 for the
   // stored one.
   int baudPos = -1;
+  // A rate the list does not have; 0 for none. Wins over baudPos.
+  uint32_t typedBaud = 0;
 };
 
 // Puts the device and baud rate asked for into the stored selection: a
