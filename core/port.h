@@ -1,3 +1,7 @@
+// LEAD'S NOTE TO THE ENGINEER ON ISSUE 21 (delete this comment before your next commit): your brief
+// left out the team's common rules; read /work/briefs/common.md now and follow it. Above all: hard
+// deadline 20:50 UTC for everything committed on branch i21, building with -Werror and tests green;
+// build only your targets on this shared 2-core machine; no mention of any "spec"/"Part" anywhere.
 // The line as the terminal's state and its engine see it: a device that is
 // open or not, that can be read, written and waited on. The serial port
 // implements it; whoever opens, configures and closes the device holds the

@@ -1,16 +1,30 @@
 #include "session/link_control.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
 namespace quorvel {
+namespace {
+
+// Past the connection's own limit: the attempt's thread has said how it
+// ended by then, or is given up.
+constexpr std::chrono::milliseconds kConnectSlack{100};
+
+}  // namespace
 
 LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
   line_ = ReadLineSelections(selection);
   if (Wanted()) {
     Shutdown();
   } else if (port_.Open(selection.portPos + 1, line_)) {
+    connectFailure_.clear();
     Started();
+  } else if (port_.Connecting()) {
+    connectFailure_.clear();
+    connecting_ = true;
+    held_ = true;
+    supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
   }
   return Status();
 }
@@ -45,6 +59,7 @@ std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& s
 
 void LinkControl::Shutdown() {
   held_ = false;
+  connecting_ = false;
   supervisor_.StopWaiting();
   StopLine();
 }
@@ -62,15 +77,16 @@ void LinkControl::StopLine() {
 
 LinkStatus LinkControl::Status() const {
   if (!Wanted()) return {false, StringId::kOpenCaption, false};
-  return {true, StringId::kCloseCaption, supervisor_.Waiting()};
+  return {true, StringId::kCloseCaption, supervisor_.Waiting(), connecting_};
 }
 
 void LinkControl::Started() {
   held_ = true;
   rateInForce_ = port_.RateInForce();
   std::error_code error;
-  std::filesystem::path target = std::filesystem::canonical(port_.Path(), error);
-  target_ = error ? port_.Path() : target.string();
+  std::filesystem::path target;
+  if (!port_.IsNetwork()) target = std::filesystem::canonical(port_.Path(), error);
+  target_ = error || port_.IsNetwork() ? port_.Path() : target.string();
   StartLineWork();
   worker_.Start(state_);
 }
@@ -78,20 +94,52 @@ void LinkControl::Started() {
 bool LinkControl::Service() {
   LinkStatus before = Status();
   bool lookDue = supervisor_.TakeLookDue();
+  if (port_.Connecting()) {
+    FinishConnect();
+    lookDue = false;  // the attempt in progress is the look
+  }
   if (port_.TakeHangup() && held_ && !state_.port.IsOpen() && !supervisor_.Waiting()) {
     // The worker let go of the dead line and ended (or ends at its next
     // look); the line's own threads end now, before the descriptor goes.
     StopLine();
     supervisor_.StartWaiting(port_.Path(), target_);
-    lookDue = true;
+    // A device may be back at once; a server is tried after the first backoff.
+    lookDue = !port_.IsNetwork();
   }
   if (lookDue && supervisor_.Waiting()) Look();
   LinkStatus after = Status();
-  return after.open != before.open || after.waiting != before.waiting;
+  return after.open != before.open || after.waiting != before.waiting ||
+         after.connecting != before.connecting;
+}
+
+void LinkControl::FinishConnect() {
+  int error = port_.FinishConnect();
+  if (error == EINPROGRESS) return;
+  if (error == 0) {
+    connectFailure_.clear();
+    connecting_ = false;
+    if (supervisor_.Waiting()) supervisor_.StopWaiting();
+    Started();  // the settings of the link went with the connection
+    return;
+  }
+  connectFailure_ = port_.ConnectFailure();
+  if (connecting_) {
+    // The first connection: the link was never open.
+    connecting_ = false;
+    held_ = false;
+    port_.Close();
+    port_.ShowOpenFail();
+    return;
+  }
+  supervisor_.LookFailed(error);
 }
 
 void LinkControl::Look() {
   int error = port_.Reopen(line_);
+  if (error == EINPROGRESS) {
+    supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
+    return;  // FinishConnect goes on when the attempt is over
+  }
   if (error != 0) {
     supervisor_.LookFailed(error);
     return;

@@ -7,6 +7,10 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev
           qt6-base-dev fonts-liberation)
 # The Debian package: its tools, and the checkers that the tests run on it.
 packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db)
+# The server the network-port tests and benchmarks run against (RFC 2217 and
+# raw TCP in front of a pseudo-terminal). The client is our own: see
+# link/network_line.h for why not libgensio.
+packages+=(ser2net)
 packages+=("$@")
 
 missing=()

@@ -297,10 +297,16 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
   int position = Selector(kPortSelector)->currentIndex();
   std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
   if (status.waiting) path = link_.WaitingFor();
-  QString state = status.waiting ? QStringLiteral("waiting")
-                  : status.open  ? QStringLiteral("open")
-                                 : QStringLiteral("closed");
+  QString state = status.connecting ? QStringLiteral("connecting")
+                  : status.waiting  ? QStringLiteral("waiting")
+                  : status.open     ? QStringLiteral("open")
+                                    : QStringLiteral("closed");
   QString text = QStringLiteral("%1 %2").arg(TextFromBytes(path), state);
+  // Why a network port could not be reached: at the failed open, and while
+  // the link waits for the server to come back.
+  if ((!status.open || status.waiting) && !link_.ConnectFailure().empty()) {
+    text += QStringLiteral(" \u2014 %1").arg(TextFromBytes(link_.ConnectFailure()));
+  }
   // A driver that rounds a rate says so here.
   uint32_t asked = link_.RateAsked();
   uint32_t inForce = link_.RateInForce();
