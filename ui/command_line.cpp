@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "link/line_settings.h"
+#include "link/network_address.h"
 #include "settings/settings.h"
 
 namespace quorvel {
@@ -67,6 +68,12 @@ bool HasControlCharacter(const QString& text) {
 std::optional<std::string> DeviceArgument(const QString& argument) {
   if (argument.isEmpty() || HasControlCharacter(argument)) return std::nullopt;
   std::string bytes = argument.toLocal8Bit().toStdString();
+  // A port served over the network stays as written, once it names a host
+  // and a port.
+  if (IsNetworkPath(bytes)) {
+    if (!ParseNetworkAddress(bytes)) return std::nullopt;
+    return bytes;
+  }
   if (PortMapNumber(bytes) != 0) return bytes;
   static const QRegularExpression comName(QStringLiteral("^com[0-9]+$"),
                                           QRegularExpression::CaseInsensitiveOption);
@@ -106,7 +113,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   parser.addPositionalArgument(
       QStringLiteral("DEVICE"),
       QStringLiteral("The port to open: a device path such as /dev/ttyUSB0 or "
-                     "/dev/serial/by-id/..., or COM<n>."),
+                     "/dev/serial/by-id/..., COM<n>, or a port served over the network: "
+                     "rfc2217://HOST:PORT (ser2net's telnet with RFC 2217: the line settings "
+                     "reach the far port) or tcp://HOST:PORT (raw bytes)."),
       QStringLiteral("[DEVICE]"));
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
@@ -147,7 +156,8 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   if (!devices.isEmpty()) {
     std::optional<std::string> device = DeviceArgument(devices.front());
     if (!device) {
-      return UsageError(QStringLiteral("'%1' names no device: give a path or COM1 to COM%2.")
+      return UsageError(QStringLiteral("'%1' names no device: give a path, COM1 to COM%2, "
+                                       "rfc2217://HOST:PORT or tcp://HOST:PORT.")
                             .arg(devices.front())
                             .arg(kPortCount));
     }
