@@ -395,7 +395,9 @@ void NetworkLine::SetConfig(const LineParameters& line) {
     std::lock_guard guard(readMutex_);
     if (!codec_) return;  // raw TCP: the line settings stay here
     if (!codec_->ComPortAccepted()) {
-      telnet::AppendLineSettings(held_, line);
+      // Kept for the server's agreement; a server that never agrees gets no
+      // more than a bounded backlog of them.
+      if (held_.size() < kMaxHeld) telnet::AppendLineSettings(held_, line);
       return;
     }
   }
@@ -414,7 +416,7 @@ void NetworkLine::SendControl(uint8_t value) {
   {
     std::lock_guard guard(readMutex_);
     if (codec_ && !codec_->ComPortAccepted()) {
-      held_.insert(held_.end(), units.begin(), units.end());
+      if (held_.size() < kMaxHeld) held_.insert(held_.end(), units.begin(), units.end());
       return;
     }
   }

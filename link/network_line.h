@@ -60,6 +60,8 @@ class NetworkLine {
   static constexpr std::chrono::milliseconds kBreakLength{250};
   // Beyond this much unsent output the server counts as gone.
   static constexpr size_t kMaxQueued = 4 * 1024 * 1024;
+  // RFC 2217 commands kept until the server agrees to the option, at most.
+  static constexpr size_t kMaxHeld = 64 * 1024;
 
   // `cancel` is readable while the port's waits are cancelled.
   explicit NetworkLine(const EventFd& cancel);

@@ -13,7 +13,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <algorithm>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <numeric>
 
 #include "session/link_control.h"
@@ -308,6 +311,112 @@ TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {
   EXPECT_LT(std::chrono::steady_clock::now() - closing, 1s);
   ::close(far);
   ::close(listener);
+}
+
+// A scripted RFC 2217 server with modem lines: it agrees to the option,
+// answers every SET-CONTROL for DTR and RTS with the state it set, reports
+// CTS and DCD, and records every COM-PORT command it gets.
+class ScriptedServer {
+ public:
+  ScriptedServer() {
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
+    ::listen(listener_, 1);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Serve(); });
+  }
+  ~ScriptedServer() {
+    ::shutdown(listener_, SHUT_RDWR);
+    if (far_ >= 0) ::shutdown(far_, SHUT_RDWR);
+    thread_.join();
+    if (far_ >= 0) ::close(far_);
+    ::close(listener_);
+  }
+  std::string Url() const { return "rfc2217://127.0.0.1:" + std::to_string(port_); }
+  // The SET-CONTROL values received, in order.
+  std::vector<int> Controls() {
+    std::lock_guard guard(mutex_);
+    return controls_;
+  }
+
+ private:
+  void Send(const Bytes& bytes) { ::send(far_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+  void Serve() {
+    far_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (far_ < 0) return;
+    Send({255, 253, 44, 255, 250, 44, 107, 0x90, 255, 240});  // DO COM-PORT; CTS and DCD
+    Bytes sub;
+    int state = 0;  // 0 data, 1 IAC, 2 option, 3 SB, 4 SB IAC
+    uint8_t buffer[512];
+    for (;;) {
+      ssize_t got = ::recv(far_, buffer, sizeof buffer, 0);
+      if (got <= 0) return;
+      for (ssize_t i = 0; i < got; ++i) {
+        uint8_t b = buffer[i];
+        switch (state) {
+          case 0: state = b == 255 ? 1 : 0; break;
+          case 1: state = b == 250 ? 3 : (b >= 251 ? 2 : 0); sub.clear(); break;
+          case 2: state = 0; break;
+          case 3: if (b == 255) state = 4; else sub.push_back(b); break;
+          case 4:
+            if (b == 240) {
+              state = 0;
+              if (sub.size() == 3 && sub[0] == 44 && sub[1] == 5) {
+                {
+                  std::lock_guard guard(mutex_);
+                  controls_.push_back(sub[2]);
+                }
+                if (sub[2] >= 8 && sub[2] <= 12) Send({255, 250, 44, 105, sub[2], 255, 240});
+              }
+            } else {
+              sub.push_back(b);
+              state = 3;
+            }
+            break;
+        }
+      }
+    }
+  }
+
+  int listener_ = -1;
+  int far_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<int> controls_;
+};
+
+TEST_F(NetworkLinkTest, AFarPortWithModemLinesCarriesThemBothWays) {
+  ScriptedServer server;
+  Name(server.Url());
+  link.ToggleLink(k9600None);
+  ASSERT_TRUE(PumpUntilOpen());
+  // The lines as the server reports them: DTR and RTS as set at open, CTS and DCD.
+  ASSERT_TRUE(Eventually([&] {
+    LineReport report = link.Lines().Latest();
+    return report.available && report.lines == (kLineDtr | kLineRts | kLineCts | kLineDcd);
+  })) << link.Lines().Latest().lines;
+  link.Request(LineActions::Kind::kDrop, kLineDtr);
+  ASSERT_TRUE(Eventually([&] { return !(link.Lines().Latest().lines & kLineDtr); }));
+  link.Request(LineActions::Kind::kBreak);
+  link.Request(LineActions::Kind::kPulse, kLineRts);
+  // DTR and RTS on at open, DTR off, break on and off, RTS off and on again.
+  std::vector<int> expected = {8, 11, 9, 5, 6, 12, 11};
+  // The flow control of the line settings (SET-CONTROL 1) is no line.
+  auto lineControls = [&] {
+    std::vector<int> controls = server.Controls();
+    controls.erase(std::remove(controls.begin(), controls.end(), 1), controls.end());
+    return controls;
+  };
+  ASSERT_TRUE(Eventually([&] { return lineControls().size() >= expected.size(); }));
+  EXPECT_EQ(lineControls(), expected);
+  EXPECT_TRUE(link.Watcher().Watching());
+  link.Shutdown();
 }
 
 TEST_F(NetworkLinkTest, AFarPortWithoutModemLinesShowsThemNotAvailable) {
