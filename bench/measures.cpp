@@ -197,10 +197,9 @@ std::vector<uint8_t> StreamText(size_t count) {
 
 Row Throughput(const HostFactory& make, const BenchOptions& options,
                std::optional<LogFormat> logging, const Route* route) {
-  const std::string measure = "Receive throughput, " +
-                              Format(static_cast<double>(options.streamBytes) / 1e6, 0) +
-                              " MB of text" + (logging ? LoggingSuffix(*logging) : "") +
-                              (route ? route->name : "");
+  const std::string measure =
+      "Receive throughput, " + Format(static_cast<double>(options.streamBytes) / 1e6, 0) +
+      " MB of text" + (logging ? LoggingSuffix(*logging) : "") + (route ? route->name : "");
   const std::vector<uint8_t> text = StreamText(options.streamBytes);
   const auto total = static_cast<uint32_t>(text.size());
   std::vector<double> rates;
@@ -376,17 +375,22 @@ IdleFigures SampleIdle(int seconds, pid_t worker) {
 
 // The link open and no traffic. With `frameWaiting`, auto-reply is on and an
 // unfinished frame (no frame end yet) waits in the worker.
-Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting) {
+}  // namespace
+
+Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting,
+         const Route* route) {
   std::string measure = frameWaiting ? "Idle, auto-reply on, an unfinished frame waiting"
                                      : "Idle, link open, no traffic";
-  measure += ", " + std::to_string(options.idleSeconds) + " s";
+  measure += ", " + std::to_string(options.idleSeconds) + " s" + (route ? route->name : "");
   auto host = make();
   Progress(measure, host->Name());
   PtyLine line;
   if (!line.Ok()) return Failed(measure, host->Name(), "no pseudo-terminal");
   IdleFigures figures;
   std::string failure;
-  bool ran = host->Run(line.Path(), [&] {
+  std::string path = route ? route->open(line.Path()) : line.Path();
+  if (path.empty()) return Failed(measure, host->Name(), "the server did not start");
+  bool ran = host->Run(path, [&] {
     if (frameWaiting) {
       host->EnableAutoReply("06", true, "0d");
       if (!line.WriteAll({0x01, 0x02}, Clock::now() + kAnswerTimeout) ||
@@ -416,6 +420,8 @@ Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting
               Format(figures.processWakeups, 1) + " wake-ups/s";
   return row;
 }
+
+namespace {
 
 // The device pulled while the link is open: the link waits for it to return.
 // With `directoryGone` the directory of its path goes too, so no watch can

@@ -47,6 +47,10 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
 Row Throughput(const HostFactory& make, const BenchOptions& options,
                std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr);
 
+// CPU and wake-ups of an open link with no traffic.
+Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting,
+         const Route* route = nullptr);
+
 // The rows through ser2net on loopback (network_measure.cpp).
 std::vector<Measure> NetworkMeasures();
 

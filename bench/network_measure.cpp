@@ -124,6 +124,10 @@ std::vector<Measure> NetworkMeasures() {
   using O = const BenchOptions&;
   using F = const HostFactory&;
   std::vector<Measure> measures;
+  measures.push_back({"Idle, no traffic, network rfc2217", [](F make, O options) {
+                        Route route = ThroughSer2Net(true);
+                        return Idle(make, options, false, &route);
+                      }});
   for (bool telnet : {true, false}) {
     std::string via = telnet ? "rfc2217" : "raw tcp";
     measures.push_back({"Echo turnaround, empty log, network " + via, [telnet](F make, O options) {

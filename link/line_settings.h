@@ -31,8 +31,8 @@ inline constexpr int kPortCount = 255;  // "COM1" to "COM255"
 // The first 16 keep their positions: a stored position (BRATE) means the same
 // rate in every version. The fast rates of modern boards follow them.
 inline constexpr uint32_t kBaudRates[] = {
-    110,    300,    600,    1200,   2400,    4800,    7200,    9600,    14400,
-    19200,  28800,  38400,  56000,  57600,   76800,   115200,  230400,  460800,
+    110,    300,    600,    1200,    2400,    4800,    7200,    9600,   14400,
+    19200,  28800,  38400,  56000,   57600,   76800,   115200,  230400, 460800,
     500000, 576000, 921600, 1000000, 1500000, 2000000, 3000000, 4000000};
 // Any rate termios2 can carry (its speed field is 32 bits) may be typed.
 inline constexpr uint32_t kHighestBaudRate = 4294967295u;

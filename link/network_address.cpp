@@ -63,7 +63,8 @@ std::optional<NetworkAddress> ParseNetworkAddress(std::string_view path) {
       return std::nullopt;
     }
     if (std::all_of(address.port.begin(), address.port.end(), ::isdigit)) {
-      if (address.port.size() > 5 || std::stoi(address.port) < 1 || std::stoi(address.port) > 65535) {
+      if (address.port.size() > 5 || std::stoi(address.port) < 1 ||
+          std::stoi(address.port) > 65535) {
         return std::nullopt;
       }
     }

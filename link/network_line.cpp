@@ -167,8 +167,8 @@ bool NetworkLine::FlushLocked() {
   int fd = fd_.load();
   if (fd < 0 || broken_.load()) return false;
   while (outSent_ < out_.size()) {
-    ssize_t n = ::send(fd, out_.data() + outSent_, out_.size() - outSent_,
-                       MSG_DONTWAIT | MSG_NOSIGNAL);
+    ssize_t n =
+        ::send(fd, out_.data() + outSent_, out_.size() - outSent_, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (n > 0) {
       outSent_ += static_cast<size_t>(n);
     } else if (n < 0 && errno == EINTR) {
@@ -551,16 +551,16 @@ void RunAttempt(const std::shared_ptr<NetworkLine::Attempt>& attempt, NetworkAdd
     reason = "cannot resolve " + address.host + ": " + ::gai_strerror(resolved);
   }
   for (addrinfo* at = list; at != nullptr && fd < 0; at = at->ai_next) {
-    int socket = ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                          at->ai_protocol);
+    int socket =
+        ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol);
     if (socket < 0) {
       error = errno;
       continue;
     }
     int result = ::connect(socket, at->ai_addr, at->ai_addrlen);
     if (result != 0 && errno == EINPROGRESS) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(attempt->deadline -
-                                                                        Clock::now());
+      auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(attempt->deadline - Clock::now());
       pollfd fds[2] = {{socket, POLLOUT, 0}, {attempt->stop.Descriptor(), POLLIN, 0}};
       int ready;
       do {

@@ -222,25 +222,25 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
         WakeReader();  // the reader lets go of the dead connection
       }
     } else {
-    int written = 0;
-    while (written < count) {
-      ssize_t n = ::write(fd_, bytes + written, static_cast<size_t>(count - written));
-      if (n > 0) {
-        written += static_cast<int>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && errno == EAGAIN) {
-        if (!WaitWritable(deadline)) break;  // timed out or cancelled: a short write
-      } else {
-        failed = true;
-        if (n < 0 && IsHangupError(errno)) {
-          markedHungUp_.store(true);
-          WakeReader();  // the reader closes the dead line
+      int written = 0;
+      while (written < count) {
+        ssize_t n = ::write(fd_, bytes + written, static_cast<size_t>(count - written));
+        if (n > 0) {
+          written += static_cast<int>(n);
+        } else if (n < 0 && errno == EINTR) {
+          continue;
+        } else if (n < 0 && errno == EAGAIN) {
+          if (!WaitWritable(deadline)) break;  // timed out or cancelled: a short write
+        } else {
+          failed = true;
+          if (n < 0 && IsHangupError(errno)) {
+            markedHungUp_.store(true);
+            WakeReader();  // the reader closes the dead line
+          }
+          break;
         }
-        break;
       }
-    }
-    if (!failed) WaitForDrain(deadline);
+      if (!failed) WaitForDrain(deadline);
     }
   }
   // Shown without the write lock: the box waits for the user, and the other

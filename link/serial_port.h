@@ -140,7 +140,9 @@ class SerialPort : public Port {
 
   int Descriptor() const { return network_.load() ? net_.Descriptor() : fd_; }
 
-  ModemControl& Modem() { return network_.load() ? static_cast<ModemControl&>(net_.Modem()) : modem_; }
+  ModemControl& Modem() {
+    return network_.load() ? static_cast<ModemControl&>(net_.Modem()) : modem_;
+  }
   // UI thread. Taken at every later open; while open, only whether closing
   // drops the lines (HUPCL: kept when both lines are active at open, cleared
   // otherwise, so a board kept out of reset is not reset by the close either).

@@ -138,8 +138,7 @@ class TelnetCodec {
 // Appends `count` data bytes with every IAC doubled.
 void AppendData(std::vector<uint8_t>& out, const uint8_t* data, size_t count);
 // Appends IAC SB COM-PORT-OPTION command payload... IAC SE, IAC doubled.
-void AppendComPort(std::vector<uint8_t>& out, uint8_t command, const uint8_t* payload,
-                   size_t size);
+void AppendComPort(std::vector<uint8_t>& out, uint8_t command, const uint8_t* payload, size_t size);
 void AppendComPortByte(std::vector<uint8_t>& out, uint8_t command, uint8_t value);
 // The commands that set the parameters of `line` that have values, in the
 // order rate, data size, parity, stop size, flow control.

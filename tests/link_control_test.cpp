@@ -32,11 +32,12 @@ TEST(LineListsTest, EntriesAreThoseOfTheSelectorsInTheirOrder) {
   EXPECT_EQ(ports.front(), "COM1");
   EXPECT_EQ(ports[9], "COM10");
   EXPECT_EQ(ports.back(), "COM255");
-  EXPECT_EQ(BaudEntries(), (std::vector<std::string>{
-                               "110", "300", "600", "1200", "2400", "4800", "7200", "9600", "14400",
-                               "19200", "28800", "38400", "56000", "57600", "76800", "115200",
-                               "230400", "460800", "500000", "576000", "921600", "1000000",
-                               "1500000", "2000000", "3000000", "4000000"}));
+  EXPECT_EQ(BaudEntries(),
+            (std::vector<std::string>{
+                "110",     "300",     "600",     "1200",    "2400",   "4800",   "7200",
+                "9600",    "14400",   "19200",   "28800",   "38400",  "56000",  "57600",
+                "76800",   "115200",  "230400",  "460800",  "500000", "576000", "921600",
+                "1000000", "1500000", "2000000", "3000000", "4000000"}));
   EXPECT_EQ(std::vector<std::string>(std::begin(kDataBitsEntries), std::end(kDataBitsEntries)),
             (std::vector<std::string>{"5", "6", "7", "8"}));
   EXPECT_EQ(std::vector<std::string>(std::begin(kStopBitsEntries), std::end(kStopBitsEntries)),

@@ -12,12 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <numeric>
+#include <thread>
 
 #include "session/link_control.h"
 #include "support/recording_window.h"
@@ -33,10 +33,10 @@ using testing::Ser2NetServer;
 
 constexpr LineSelection k9600None{0, 7, 3, 0, 0, 0};
 
-#define SKIP_WITHOUT_SER2NET()                                                         \
-  if (!Ser2NetServer::Available()) {                                                   \
-    GTEST_SKIP() << "ser2net is not installed (" << Ser2NetServer::kProgram            \
-                 << "): tools/install-deps.sh installs it";                            \
+#define SKIP_WITHOUT_SER2NET()                                              \
+  if (!Ser2NetServer::Available()) {                                        \
+    GTEST_SKIP() << "ser2net is not installed (" << Ser2NetServer::kProgram \
+                 << "): tools/install-deps.sh installs it";                 \
   }
 
 Bytes EveryByteValue() {
@@ -299,7 +299,8 @@ TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {
   ASSERT_TRUE(Eventually([&] {
     ssize_t more = ::recv(far, got.data() + n, got.size() - static_cast<size_t>(n), MSG_DONTWAIT);
     if (more > 0) n += more;
-    return n > 0 && got[static_cast<size_t>(n) - 1] == 0xff && n >= 4 && got[static_cast<size_t>(n) - 2] == 0xff;
+    return n > 0 && got[static_cast<size_t>(n) - 1] == 0xff && n >= 4 &&
+           got[static_cast<size_t>(n) - 2] == 0xff;
   }));
   got.resize(static_cast<size_t>(n));
   // The client's own negotiation first, then the data with IAC doubled.
@@ -359,10 +360,22 @@ class ScriptedServer {
       for (ssize_t i = 0; i < got; ++i) {
         uint8_t b = buffer[i];
         switch (state) {
-          case 0: state = b == 255 ? 1 : 0; break;
-          case 1: state = b == 250 ? 3 : (b >= 251 ? 2 : 0); sub.clear(); break;
-          case 2: state = 0; break;
-          case 3: if (b == 255) state = 4; else sub.push_back(b); break;
+          case 0:
+            state = b == 255 ? 1 : 0;
+            break;
+          case 1:
+            state = b == 250 ? 3 : (b >= 251 ? 2 : 0);
+            sub.clear();
+            break;
+          case 2:
+            state = 0;
+            break;
+          case 3:
+            if (b == 255)
+              state = 4;
+            else
+              sub.push_back(b);
+            break;
           case 4:
             if (b == 240) {
               state = 0;

@@ -144,9 +144,14 @@ TEST(SettingsFile, ATypedRateKeepsASectionOfItsOwnAndWinsOverBrate) {
   EXPECT_EQ(ReadLineSelections(r.selection).baudRate, 921600u);
 
   // Written by hand beside an old BRATE, it wins; what is no rate is none.
-  for (auto [value, want] : std::initializer_list<std::pair<const char*, uint32_t>>{
-           {"74880", 74880u}, {"4294967295", 4294967295u}, {"0", 0u}, {"-5", 0u}, {"", 0u},
-           {"fast", 0u}, {"4294967296", 0u}}) {
+  for (auto [value, want] :
+       std::initializer_list<std::pair<const char*, uint32_t>>{{"74880", 74880u},
+                                                               {"4294967295", 4294967295u},
+                                                               {"0", 0u},
+                                                               {"-5", 0u},
+                                                               {"", 0u},
+                                                               {"fast", 0u},
+                                                               {"4294967296", 0u}}) {
     WriteFile(file, std::string("[COMConfig]\nBRATE=7\n[TypedRate]\nRATE=") + value + "\n");
     r = LoadSettings(dir.path());
     EXPECT_EQ(r.selection.typedBaud, want) << value;

@@ -50,7 +50,8 @@ TEST(TelnetCodec, StartOffersBinaryBothWaysAndTheComPortOption) {
   TelnetCodec codec(true);
   Bytes out;
   codec.Start(out);
-  EXPECT_EQ(out, (Bytes{kIac, kWill, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kDo, 3, kIac, kWill, 44}));
+  EXPECT_EQ(out,
+            (Bytes{kIac, kWill, 0, kIac, kDo, 0, kIac, kWill, 3, kIac, kDo, 3, kIac, kWill, 44}));
   // The server's answers to what we asked need no answer back.
   Decoded got = Feed(codec, {kIac, kDo, 0, kIac, kWill, 0, kIac, kDo, 44, kIac, kWill, 3});
   EXPECT_TRUE(got.replies.empty());
@@ -87,11 +88,12 @@ TEST(TelnetCodec, AServerTurningBinaryOffIsAcknowledged) {
 
 TEST(TelnetCodec, ComPortMessagesAreDecoded) {
   TelnetCodec codec(true);
-  Decoded got = Feed(codec, {kIac, kSb, 44, 101, 0, 3, 0x84, 0, kIac, kSe,  // 230400
-                             kIac, kSb, 44, 105, 8, kIac, kSe,              // DTR on
-                             kIac, kSb, 44, 107, 0xb0, kIac, kSe,           // DCD, DSR, CTS
-                             kIac, kSb, 44, 101, 0, 0, 0, kIac, kIac, kIac, kSe,  // 255 baud
-                             'z'});
+  Decoded got =
+      Feed(codec, {kIac, kSb, 44, 101, 0,    3,    0x84, 0,    kIac, kSe,        // 230400
+                   kIac, kSb, 44, 105, 8,    kIac, kSe,                          // DTR on
+                   kIac, kSb, 44, 107, 0xb0, kIac, kSe,                          // DCD, DSR, CTS
+                   kIac, kSb, 44, 101, 0,    0,    0,    kIac, kIac, kIac, kSe,  // 255 baud
+                   'z'});
   ASSERT_EQ(got.notices.size(), 4u);
   EXPECT_EQ(got.notices[0], (ComPortNotice{kSetBaudRate, 230400, 4}));
   EXPECT_EQ(got.notices[1], (ComPortNotice{kSetControl, 8, 1}));

@@ -41,8 +41,8 @@ CommandLine Answer(const QString& text) {
 // The rates most boards use; any other works too.
 QString CommonRates() {
   QStringList rates;
-  for (uint32_t rate : {9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u,
-                        1000000u, 1500000u, 2000000u, 3000000u, 4000000u}) {
+  for (uint32_t rate : {9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u, 1000000u,
+                        1500000u, 2000000u, 3000000u, 4000000u}) {
     rates.append(QString::number(rate));
   }
   return rates.join(QStringLiteral(", "));
@@ -98,9 +98,10 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
                           QStringLiteral("Show this help and exit."));
   QCommandLineOption version(QStringLiteral("version"),
                              QStringLiteral("Show the version and exit."));
-  QCommandLineOption baud(QStringLiteral("baud"),
-                          QStringLiteral("Select the baud rate RATE, any whole number of bits per second."),
-                          QStringLiteral("RATE"));
+  QCommandLineOption baud(
+      QStringLiteral("baud"),
+      QStringLiteral("Select the baud rate RATE, any whole number of bits per second."),
+      QStringLiteral("RATE"));
   QCommandLineOption settings(
       QStringLiteral("settings"),
       QStringLiteral("Keep the settings in FILE instead of ./%1.").arg(kSettingsFileName),

@@ -272,9 +272,12 @@ void MainWindow::ShowSelection(const LineSelection& selection) {
 }
 
 LineSelection MainWindow::CurrentSelection() const {
-  return {Selector(kPortSelector)->currentIndex(),     Selector(kBaudSelector)->currentIndex(),
-          Selector(kDataBitsSelector)->currentIndex(), Selector(kStopBitsSelector)->currentIndex(),
-          Selector(kParitySelector)->currentIndex(),   Selector(kFlowSelector)->currentIndex(),
+  return {Selector(kPortSelector)->currentIndex(),
+          Selector(kBaudSelector)->currentIndex(),
+          Selector(kDataBitsSelector)->currentIndex(),
+          Selector(kStopBitsSelector)->currentIndex(),
+          Selector(kParitySelector)->currentIndex(),
+          Selector(kFlowSelector)->currentIndex(),
           typedBaud_};
 }
 

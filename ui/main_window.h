@@ -153,8 +153,8 @@ class MainWindow : public QDialog, public WindowServices {
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
   QString baseTitle_;
-  uint32_t typedBaud_ = 0;    // a rate typed into the baud selector that its list lacks
-  LineSelection applied_;     // the line settings the driver took last
+  uint32_t typedBaud_ = 0;  // a rate typed into the baud selector that its list lacks
+  LineSelection applied_;   // the line settings the driver took last
 };
 
 }  // namespace quorvel

@@ -3,8 +3,8 @@
 #include "ui/main_window.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -188,9 +188,9 @@ void MainWindow::OnBaudTyped() {
   QString text = baud->currentText();
   // What the selector shows already (an entry, or the typed rate) is no news:
   // focus leaving after Enter, or a message box taking it, ends here.
-  QString shown = typedBaud_ != 0            ? QString::number(typedBaud_)
+  QString shown = typedBaud_ != 0             ? QString::number(typedBaud_)
                   : baud->currentIndex() >= 0 ? baud->itemText(baud->currentIndex())
-                                             : QString();
+                                              : QString();
   if (text.trimmed() == shown) return;
   std::optional<uint32_t> rate = ParseBaudRate(text.toStdString());
   if (!rate) {

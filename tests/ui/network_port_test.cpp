@@ -81,7 +81,8 @@ void NetworkPortTest::rawTcpSaysTheSettingsStayHere() {
   QTRY_VERIFY(window.State().port.IsOpen());
   QTRY_COMPARE(window.Status()->Text(StatusLine::Field::kFlow),
                QStringLiteral("raw tcp: line settings local only"));
-  QCOMPARE(window.Status()->Text(StatusLine::Field::kLines), QStringLiteral("lines: not available"));
+  QCOMPARE(window.Status()->Text(StatusLine::Field::kLines),
+           QStringLiteral("lines: not available"));
 }
 
 QTEST_MAIN(NetworkPortTest)
