@@ -118,6 +118,9 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
 }
 
 MainWindow::~MainWindow() {
+  // The baud box's edit says "editing finished" when the focus leaves it as
+  // the controls go, after this part of the window is gone.
+  Selector(kBaudSelector)->lineEdit()->disconnect(this);
   Shutdown();
   state_.AttachWindow(nullptr);
   // Before the queue closes its descriptor with the state, the board its own
