@@ -134,6 +134,13 @@ class CoreHost : public TerminalHost {
     LineSelection selection{kBenchPort - 1, 15, 3, 0, 0, 0};
     std::vector<pid_t> before = Tasks();
     if (!link_.ToggleLink(selection).open) return false;
+    // A network port connects in the background: served until it is open.
+    auto connectBy = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while (link_.Status().connecting && std::chrono::steady_clock::now() < connectBy) {
+      pollfd wake = {link_.WakeDescriptor(), POLLIN, 0};
+      if (::poll(&wake, 1, 50) > 0) link_.Service();
+    }
+    if (!state_.port.IsOpen()) return false;
     for (pid_t tid : Tasks()) {
       if (std::find(before.begin(), before.end(), tid) == before.end()) workerTid_ = tid;
     }

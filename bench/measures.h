@@ -3,10 +3,12 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench_support.h"
+#include "engine/log_format.h"
 #include "engine/send_writer.h"
 #include "terminal_host.h"
 
@@ -30,6 +32,30 @@ std::vector<Measure> Measures();
 
 // The worker's turnaround for a matching answer rule beside the auto-reply's.
 Row AnswerRuleTurnaround(const HostFactory& make, const BenchOptions& options);
+
+enum class Answer { kAutoReply, kEcho };
+
+// How a measurement reaches the pseudo-terminal that plays its device: the
+// path the terminal is to open for it (a server started in front of it, say)
+// and what the measure's name gets for it. `open` returns "" on failure.
+struct Route {
+  std::string name;
+  std::function<std::string(const std::string& ptyPath)> open;
+};
+
+// From the device's write of a frame's last byte to its read of the answer.
+Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answer, bool fullLog,
+               std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr);
+// A stream of text received and shown.
+Row Throughput(const HostFactory& make, const BenchOptions& options,
+               std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr);
+
+// CPU and wake-ups of an open link with no traffic.
+Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting,
+         const Route* route = nullptr);
+
+// The rows through ser2net on loopback (network_measure.cpp).
+std::vector<Measure> NetworkMeasures();
 
 // A file of `bytes` in lines of `lineLength` sent through the send writer to
 // a device that reads at once, with `pacing`.

@@ -49,6 +49,15 @@ class WindowHost : public TerminalHost {
     return QGuiApplication::platformName() == QStringLiteral("xcb") ? "window, X server" : "window";
   }
 
+  // A network port connects in the background: the events are served until
+  // it is open (or the attempt is over).
+  void WaitForConnection() {
+    auto by = std::chrono::steady_clock::now() + std::chrono::seconds(6);
+    while (window_->Link().Status().connecting && std::chrono::steady_clock::now() < by) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+  }
+
   bool Run(const std::string& devicePath, const std::function<void()>& scenario) override {
     if (directory_.empty() || !WriteBenchSettings(directory_, devicePath)) return false;
     {
@@ -58,6 +67,7 @@ class WindowHost : public TerminalHost {
       window_ = std::make_unique<MainWindow>();
       std::filesystem::current_path(previous);
     }
+    WaitForConnection();
     if (!window_->State().port.IsOpen()) return false;
     // The worker is the one thread that a close and reopen of the link
     // replaces; no other thread of the process comes or goes then.
@@ -65,6 +75,7 @@ class WindowHost : public TerminalHost {
     openClose->click();
     std::vector<pid_t> before = Tasks();
     openClose->click();
+    WaitForConnection();
     for (pid_t tid : Tasks()) {
       if (std::find(before.begin(), before.end(), tid) == before.end()) workerTid_ = tid;
     }

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
+#include "link/network_address.h"
+
 namespace quorvel {
 namespace {
 
@@ -70,6 +72,13 @@ bool HasUart(const fs::path& ttyClassRoot, const std::string& name) {
 DeviceDescription DescribeDevice(const std::string& path, const DeviceRoots& roots) {
   DeviceDescription description;
   description.node = path;
+  if (IsNetworkPath(path)) {
+    // Nothing here can tell whether the server is there without connecting,
+    // and the list connects to nothing: shown as present, by its address.
+    description.present = true;
+    description.driver = "network";
+    return description;
+  }
   std::error_code error;
   fs::path node = fs::canonical(path, error);
   if (error) return description;

@@ -27,6 +27,8 @@ struct DeviceDescription {
   std::string driver;
 };
 
+// A network port (rfc2217://HOST:PORT, tcp://HOST:PORT) is described by its
+// address and "network", and counts as present (it is never contacted).
 // `path` is present when it leads to an existing node, except a ttyS<n>
 // with no UART behind it (the kernel lists ttyS0 to ttyS31 regardless).
 DeviceDescription DescribeDevice(const std::string& path, const DeviceRoots& roots);

@@ -30,9 +30,34 @@ std::vector<std::string> BaudEntries() {
   return entries;
 }
 
+std::optional<uint32_t> ParseBaudRate(std::string_view text) {
+  size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return std::nullopt;
+  text = text.substr(begin, text.find_last_not_of(' ') + 1 - begin);
+  uint64_t rate = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    rate = rate * 10 + static_cast<uint64_t>(c - '0');
+    if (rate > kHighestBaudRate) return std::nullopt;
+  }
+  if (rate == 0) return std::nullopt;
+  return static_cast<uint32_t>(rate);
+}
+
+int BaudPosition(uint32_t rate) {
+  for (size_t i = 0; i < std::size(kBaudRates); ++i) {
+    if (kBaudRates[i] == rate) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 LineParameters ReadLineSelections(const LineSelection& selection) {
   LineParameters line;
-  if (InList(selection.baudPos, kBaudRates)) line.baudRate = kBaudRates[selection.baudPos];
+  if (selection.typedBaud != 0) {
+    line.baudRate = selection.typedBaud;
+  } else if (InList(selection.baudPos, kBaudRates)) {
+    line.baudRate = kBaudRates[selection.baudPos];
+  }
   if (auto pos = PositionIn(selection.dataBitsPos, std::size(kDataBitsEntries))) {
     line.dataBits = 5 + *pos;
   }

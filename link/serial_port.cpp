@@ -39,6 +39,20 @@ void SerialPort::Show(StringId text) {
 bool SerialPort::Open(int portNumber, const LineParameters& line) {
   Close();  // also what is left of a line that hung up
   std::string path = names_.DevicePath(portNumber);
+  if (IsNetworkPath(path)) {
+    std::optional<NetworkAddress> address = ParseNetworkAddress(path);
+    if (!address) {
+      Show(StringId::kOpenFail);
+      return false;
+    }
+    network_.store(true);
+    path_ = path;
+    pendingLine_ = line;
+    connectDone_.Drain();
+    net_.StartConnect(*address, connectDone_);
+    return false;  // not open yet: Connecting()
+  }
+  network_.store(false);
   if (path.empty() || OpenPath(path, line) != 0) {
     Show(StringId::kOpenFail);
     return false;
@@ -48,7 +62,27 @@ bool SerialPort::Open(int portNumber, const LineParameters& line) {
 
 int SerialPort::Reopen(const LineParameters& line) {
   Close();  // also what is left of a line that hung up
+  if (network_.load()) {
+    std::optional<NetworkAddress> address = ParseNetworkAddress(path_);
+    if (!address) return EINVAL;
+    pendingLine_ = line;
+    connectDone_.Drain();
+    net_.StartConnect(*address, connectDone_);
+    return EINPROGRESS;
+  }
   return path_.empty() ? ENOENT : OpenPath(path_, line);
+}
+
+int SerialPort::FinishConnect() {
+  connectDone_.Drain();
+  if (!network_.load()) return ENOTCONN;
+  int error = net_.FinishConnect(pendingLine_, linesAtOpen_);
+  if (error != 0) return error;
+  markedHungUp_.store(false);
+  hungUp_.Drain();  // a hang-up of an earlier connection is over
+  ResumeWaits();
+  isOpen_.store(true, std::memory_order_release);
+  return 0;
 }
 
 int SerialPort::OpenPath(const std::string& path, const LineParameters& line) {
@@ -99,14 +133,37 @@ void SerialPort::ApplyLinesAtOpen() {
   SetHangUpOnClose(fd_, linesAtOpen_.dtrActive && linesAtOpen_.rtsActive);
 }
 
-void SerialPort::SetConfig(const LineParameters& line) {
-  if (!IsOpen()) return;
+ConfigOutcome SerialPort::SetConfig(const LineParameters& line) {
+  ConfigOutcome outcome;
+  if (!IsOpen()) return outcome;
+  if (network_.load()) {
+    net_.SetConfig(line);  // RFC 2217: to the far port; raw TCP: kept here
+    outcome.applied = true;
+    outcome.rate = line.baudRate.value_or(net_.ServerRate());
+    return outcome;
+  }
   std::lock_guard guard(writeMutex_);  // the reader may close a hung-up line meanwhile
-  if (fd_ >= 0) ApplyLineParameters(fd_, line);
+  if (fd_ < 0) return outcome;
+  outcome.applied = ApplyLineParameters(fd_, line);
+  LineSnapshot now;
+  if (ReadLineSnapshot(fd_, &now)) outcome.rate = now.outputSpeed;
+  return outcome;
+}
+
+uint32_t SerialPort::RateInForce() const {
+  if (network_.load()) return IsOpen() ? net_.ServerRate() : 0;
+  LineSnapshot now;
+  return IsOpen() && fd_ >= 0 && ReadLineSnapshot(fd_, &now) ? now.outputSpeed : 0;
 }
 
 int SerialPort::Read(uint8_t* buffer, int capacity) {
   if (capacity <= 0 || !IsOpen()) return 0;
+  if (network_.load()) {
+    int got = markedHungUp_.load() ? -1 : net_.Read(buffer, capacity);
+    if (got >= 0) return got;
+    DropHungUpLine();  // the server closed the connection, or it broke
+    return 0;
+  }
   ssize_t got;
   do {
     got = ::read(fd_, buffer, static_cast<size_t>(capacity));
@@ -135,6 +192,10 @@ void SerialPort::DropHungUpLine() {
 }
 
 void SerialPort::ReleaseDevice() {
+  if (network_.load()) {
+    net_.Release();
+    return;
+  }
   // /dev/null takes the dead device's place under the same number: the
   // kernel lets go of the device now, while threads that still hold the
   // number (the modem-line watch) meet a harmless file instead of whatever
@@ -153,25 +214,34 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
     std::lock_guard guard(writeMutex_);
     if (!IsOpen()) return;  // closed while this thread waited for the lock
     int64_t deadline = NowMs() + WriteBoundMs(count);
-    int written = 0;
-    while (written < count) {
-      ssize_t n = ::write(fd_, bytes + written, static_cast<size_t>(count - written));
-      if (n > 0) {
-        written += static_cast<int>(n);
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && errno == EAGAIN) {
-        if (!WaitWritable(deadline)) break;  // timed out or cancelled: a short write
-      } else {
+    if (network_.load()) {
+      // Nothing waits for the far port's queue: the bytes are the socket's.
+      if (!net_.Write(bytes, count, deadline)) {
         failed = true;
-        if (n < 0 && IsHangupError(errno)) {
-          markedHungUp_.store(true);
-          WakeReader();  // the reader closes the dead line
-        }
-        break;
+        markedHungUp_.store(true);
+        WakeReader();  // the reader lets go of the dead connection
       }
+    } else {
+      int written = 0;
+      while (written < count) {
+        ssize_t n = ::write(fd_, bytes + written, static_cast<size_t>(count - written));
+        if (n > 0) {
+          written += static_cast<int>(n);
+        } else if (n < 0 && errno == EINTR) {
+          continue;
+        } else if (n < 0 && errno == EAGAIN) {
+          if (!WaitWritable(deadline)) break;  // timed out or cancelled: a short write
+        } else {
+          failed = true;
+          if (n < 0 && IsHangupError(errno)) {
+            markedHungUp_.store(true);
+            WakeReader();  // the reader closes the dead line
+          }
+          break;
+        }
+      }
+      if (!failed) WaitForDrain(deadline);
     }
-    if (!failed) WaitForDrain(deadline);
   }
   // Shown without the write lock: the box waits for the user, and the other
   // thread may need to write meanwhile.
@@ -213,6 +283,10 @@ void SerialPort::Pause(int ms) {
 void SerialPort::WaitReadable(int timeoutMs) {
   if (!IsOpen() || cancelled_.load()) return;
   if (markedHungUp_.load()) return;  // the next read closes the line
+  if (network_.load()) {
+    net_.WaitReadable(timeoutMs, wake_);
+    return;
+  }
   pollfd fds[3] = {
       {fd_, POLLIN, 0}, {cancelEvent_.Descriptor(), POLLIN, 0}, {wake_.Descriptor(), POLLIN, 0}};
   int ready = ::poll(fds, 3, timeoutMs);
@@ -239,6 +313,13 @@ void SerialPort::ResumeWaits() {
 }
 
 void SerialPort::Close() {
+  if (network_.load()) {
+    isOpen_.store(false, std::memory_order_release);
+    CancelWaits();
+    std::lock_guard guard(writeMutex_);
+    net_.Close();
+    return;
+  }
   if (fd_ < 0) return;  // fd_ changes on this thread only
   isOpen_.store(false, std::memory_order_release);
   CancelWaits();                       // a waiting reader or writer sees the close at once
@@ -269,6 +350,14 @@ int SerialPort::WriteSome(const uint8_t* bytes, int count, int waitMs) {
   if (!IsOpen()) return -1;
   if (count <= 0) return 0;
   std::lock_guard guard(writeMutex_);
+  if (network_.load()) {
+    int taken = IsOpen() ? net_.WriteSome(bytes, count, waitMs) : -1;
+    if (taken < 0 && IsOpen()) {
+      markedHungUp_.store(true);
+      WakeReader();
+    }
+    return taken;
+  }
   if (fd_ < 0) return -1;  // closed while this thread waited for the lock
   int64_t deadline = NowMs() + waitMs;
   for (;;) {
@@ -285,6 +374,7 @@ int SerialPort::WriteSome(const uint8_t* bytes, int count, int waitMs) {
 
 bool SerialPort::WaitDrained(int waitMs) {
   std::lock_guard guard(writeMutex_);
+  if (network_.load()) return !IsOpen() || net_.WaitDrained(waitMs);
   return fd_ < 0 || DrainedBy(NowMs() + waitMs);
 }
 

@@ -3,6 +3,14 @@
 // it; Open, SetConfig and Close run on the UI thread only, and the link control
 // ends the worker before it closes, so no read ever meets a closed descriptor.
 //
+// A path may also name a serial port served over the network
+// (rfc2217://HOST:PORT, tcp://HOST:PORT): the port then hands its operations
+// to a NetworkLine (link/network_line.h), and every tty path works as before.
+// Such a port does not open at once: Open and Reopen start connecting and
+// report no success yet (Connecting() says so); ConnectDescriptor() turns
+// readable when the attempt is over, and FinishConnect() opens the port or
+// says why not.
+//
 // A device that hangs up (an unplugged adapter) is let go of by the reading
 // thread itself, at once, so that the kernel can free its name for the
 // adapter's return; the port then reads as closed and HangupDescriptor()
@@ -19,9 +27,16 @@
 #include "core/window_services.h"
 #include "link/line_parameters.h"
 #include "link/modem_control.h"
+#include "link/network_line.h"
 #include "link/port_names.h"
 
 namespace quorvel {
+
+// What SetConfig did with the parameters.
+struct ConfigOutcome {
+  bool applied = false;  // false: the driver refused them and kept what it had
+  uint32_t rate = 0;     // the rate in force afterwards as the driver reports it; 0 unknown
+};
 
 class SerialPort : public Port {
  public:
@@ -53,14 +68,32 @@ class SerialPort : public Port {
   // The path the last successful Open used; "" before any.
   const std::string& Path() const { return path_; }
 
+  // A network port: whether the path of the last Open is one, whether a
+  // connection attempt goes on, and its end (UI thread).
+  bool IsNetwork() const { return network_.load(); }
+  NetworkKind NetworkType() const { return net_.Kind(); }
+  bool Connecting() const { return net_.Connecting(); }
+  int ConnectDescriptor() const { return connectDone_.Descriptor(); }
+  // 0 once open (the line settings of the Open or Reopen applied),
+  // EINPROGRESS while connecting, otherwise an errno value with the reason in
+  // ConnectFailure(). Shows nothing.
+  int FinishConnect();
+  const std::string& ConnectFailure() const { return net_.ConnectFailure(); }
+  // "Open com fail!", for a connection that failed.
+  void ShowOpenFail() { Show(StringId::kOpenFail); }
+
   // Readable from a hang-up until the next Open or Reopen.
   int HangupDescriptor() const { return hungUp_.Descriptor(); }
   // Whether the line hung up since the last call, Open or Reopen.
   bool TakeHangup() { return hungUp_.Drain(); }
 
   // Applies the parameters that have values to the open device; a closed port
-  // or a rejected configuration changes nothing and reports nothing.
-  void SetConfig(const LineParameters& line);
+  // or a rejected configuration changes nothing and shows nothing. Says
+  // whether the driver took them and the rate it then has (a driver may
+  // round a rate to one its clock can make).
+  ConfigOutcome SetConfig(const LineParameters& line);
+  // The rate the open device has now, as its driver reports it; 0 unknown.
+  uint32_t RateInForce() const;
 
   // Returns at once with what is buffered: the count read, 0 for nothing,
   // a capacity of 0, a closed port or an error.
@@ -101,9 +134,11 @@ class SerialPort : public Port {
   int WriteSome(const uint8_t* bytes, int count, int waitMs) override;
   bool WaitDrained(int waitMs) override;
 
-  int Descriptor() const { return fd_; }
+  int Descriptor() const { return network_.load() ? net_.Descriptor() : fd_; }
 
-  ModemControl& Modem() { return modem_; }
+  ModemControl& Modem() {
+    return network_.load() ? static_cast<ModemControl&>(net_.Modem()) : modem_;
+  }
   // UI thread. Taken at every later open; while open, only whether closing
   // drops the lines (HUPCL: kept when both lines are active at open, cleared
   // otherwise, so a board kept out of reset is not reset by the close either).
@@ -143,6 +178,11 @@ class SerialPort : public Port {
   std::mutex writeMutex_;
   std::atomic<int> writePerByteMs_{100};
   std::atomic<int> writeConstantMs_{500};
+  // The network backend, while path_ is a network path.
+  std::atomic<bool> network_{false};
+  EventFd connectDone_;
+  NetworkLine net_{cancelEvent_};
+  LineParameters pendingLine_;  // for the connection being made
 };
 
 }  // namespace quorvel

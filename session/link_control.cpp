@@ -1,5 +1,6 @@
 #include "session/link_control.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -32,6 +33,10 @@ std::string RequestText(LineActions::Kind kind, unsigned lines) {
   return names + (kind == LineActions::Kind::kRaise ? " on" : " off");
 }
 
+// Past the connection's own limit: the attempt's thread has said how it
+// ended by then, or is given up.
+constexpr std::chrono::milliseconds kConnectSlack{100};
+
 }  // namespace
 
 LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
@@ -41,7 +46,13 @@ LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
     state_.TapEvent(LineEvent::kLinkClosed, port_.Path());
   } else if (port_.Open(selection.portPos + 1, line_)) {
     state_.TapEvent(LineEvent::kLinkOpened, LineText(port_.Path(), line_));
+    connectFailure_.clear();
     Started();
+  } else if (port_.Connecting()) {
+    connectFailure_.clear();
+    connecting_ = true;
+    held_ = true;
+    supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
   }
   return Status();
 }
@@ -54,11 +65,20 @@ void LinkControl::StartLineWork() {
   actions_.Start(port_.Modem(), port_.Descriptor());
 }
 
-void LinkControl::ApplyLineSettings(const LineSelection& selection) {
-  if (!Wanted()) return;
-  line_ = ReadLineSelections(selection);  // a device that is away gets them when it returns
-  if (state_.port.IsOpen()) port_.SetConfig(line_);
+bool LinkControl::ApplyLineSettings(const LineSelection& selection) {
+  if (!Wanted()) return true;
+  LineParameters wanted = ReadLineSelections(selection);
+  if (!state_.port.IsOpen()) {
+    line_ = wanted;  // a device that is away gets them when it returns
+    state_.TapEvent(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
+    return true;
+  }
+  ConfigOutcome outcome = port_.SetConfig(wanted);
+  if (!outcome.applied) return false;
+  line_ = wanted;
+  rateInForce_ = outcome.rate;
   state_.TapEvent(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
+  return true;
 }
 
 std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {
@@ -69,6 +89,7 @@ std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& s
 
 void LinkControl::Shutdown() {
   held_ = false;
+  connecting_ = false;
   supervisor_.StopWaiting();
   StopLine();
 }
@@ -86,14 +107,16 @@ void LinkControl::StopLine() {
 
 LinkStatus LinkControl::Status() const {
   if (!Wanted()) return {false, StringId::kOpenCaption, false};
-  return {true, StringId::kCloseCaption, supervisor_.Waiting()};
+  return {true, StringId::kCloseCaption, supervisor_.Waiting(), connecting_};
 }
 
 void LinkControl::Started() {
   held_ = true;
+  rateInForce_ = port_.RateInForce();
   std::error_code error;
-  std::filesystem::path target = std::filesystem::canonical(port_.Path(), error);
-  target_ = error ? port_.Path() : target.string();
+  std::filesystem::path target;
+  if (!port_.IsNetwork()) target = std::filesystem::canonical(port_.Path(), error);
+  target_ = error || port_.IsNetwork() ? port_.Path() : target.string();
   StartLineWork();
   worker_.Start(state_);
 }
@@ -101,21 +124,55 @@ void LinkControl::Started() {
 bool LinkControl::Service() {
   LinkStatus before = Status();
   bool lookDue = supervisor_.TakeLookDue();
+  if (port_.Connecting()) {
+    FinishConnect();
+    lookDue = false;  // the attempt in progress is the look
+  }
   if (port_.TakeHangup() && held_ && !state_.port.IsOpen() && !supervisor_.Waiting()) {
     // The worker let go of the dead line and ended (or ends at its next
     // look); the line's own threads end now, before the descriptor goes.
     StopLine();
     supervisor_.StartWaiting(port_.Path(), target_);
     state_.TapEvent(LineEvent::kDeviceAway, port_.Path());
-    lookDue = true;
+    // A device may be back at once; a server is tried after the first backoff.
+    lookDue = !port_.IsNetwork();
   }
   if (lookDue && supervisor_.Waiting()) Look();
   LinkStatus after = Status();
-  return after.open != before.open || after.waiting != before.waiting;
+  return after.open != before.open || after.waiting != before.waiting ||
+         after.connecting != before.connecting;
+}
+
+void LinkControl::FinishConnect() {
+  int error = port_.FinishConnect();
+  if (error == EINPROGRESS) return;
+  if (error == 0) {
+    connectFailure_.clear();
+    state_.TapEvent(connecting_ ? LineEvent::kLinkOpened : LineEvent::kDeviceBack,
+                    LineText(port_.Path(), line_));
+    connecting_ = false;
+    if (supervisor_.Waiting()) supervisor_.StopWaiting();
+    Started();  // the settings of the link went with the connection
+    return;
+  }
+  connectFailure_ = port_.ConnectFailure();
+  if (connecting_) {
+    // The first connection: the link was never open.
+    connecting_ = false;
+    held_ = false;
+    port_.Close();
+    port_.ShowOpenFail();
+    return;
+  }
+  supervisor_.LookFailed(error);
 }
 
 void LinkControl::Look() {
   int error = port_.Reopen(line_);
+  if (error == EINPROGRESS) {
+    supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
+    return;  // FinishConnect goes on when the attempt is over
+  }
   if (error != 0) {
     supervisor_.LookFailed(error);
     return;

@@ -28,13 +28,16 @@ struct LinkStatus {
   bool open = false;                          // open or waiting for its device: the link is wanted
   StringId caption = StringId::kOpenCaption;  // what the Open/Close button shows now
   bool waiting = false;                       // the device went away; the link waits for it
+  bool connecting = false;                    // a network port: the first connection is being made
 };
 
 class LinkControl {
  public:
   // `port` is the concrete device behind state.port.
   LinkControl(TerminalState& state, SerialPort& port)
-      : state_(state), port_(port), supervisor_(port.HangupDescriptor()) {}
+      : state_(state),
+        port_(port),
+        supervisor_(port.HangupDescriptor(), port.ConnectDescriptor()) {}
   ~LinkControl() { Shutdown(); }
   LinkControl(const LinkControl&) = delete;
   LinkControl& operator=(const LinkControl&) = delete;
@@ -43,10 +46,23 @@ class LinkControl {
   // the port of portPos + 1 with the selected parameters (flow control
   // included) and starts its worker and the watch of its modem lines. A
   // failed open shows "Open com fail!" and reports closed.
+  //
+  // A network port reports "connecting" at once; Service() finishes the open
+  // when the connection is made, or shows "Open com fail!" and reports
+  // closed, with the reason in ConnectFailure(), within 5 s. A connection
+  // that drops later is waited for like a device that went away, and tried
+  // again with a growing backoff (ReconnectSupervisor).
   LinkStatus ToggleLink(const LineSelection& selection);
 
-  // Pushes the selected parameters to the open port; a closed port is left alone.
-  void ApplyLineSettings(const LineSelection& selection);
+  // Pushes the selected parameters to the open port; a closed port is left
+  // alone. Returns false when the driver refused them: the line and the
+  // link's settings (for a reopen) keep what they had.
+  bool ApplyLineSettings(const LineSelection& selection);
+
+  // The rate asked for and the rate the driver reported after the last open
+  // or change; 0 when unknown.
+  uint32_t RateAsked() const { return line_.baudRate.value_or(0); }
+  uint32_t RateInForce() const { return rateInForce_; }
 
   // Moves an open or waiting link to the port of portPos; with the link
   // closed nothing happens and nothing is reported.
@@ -65,6 +81,9 @@ class LinkControl {
   bool Service();
 
   LinkStatus Status() const;
+  // Why the last connection attempt at a network port failed; "" after a
+  // success or for a tty.
+  const std::string& ConnectFailure() const { return connectFailure_; }
   bool Waiting() const { return supervisor_.Waiting(); }
   // The path waited for; "" when not waiting.
   const std::string& WaitingFor() const { return supervisor_.WaitingFor(); }
@@ -86,7 +105,9 @@ class LinkControl {
   void StartLineWork();
   // Stops the worker and the line's threads, then closes the port.
   void StopLine();
-  bool Wanted() const { return state_.port.IsOpen() || supervisor_.Waiting(); }
+  bool Wanted() const { return state_.port.IsOpen() || supervisor_.Waiting() || connecting_; }
+  // A connection attempt is over, or its time is: opens or plans the next.
+  void FinishConnect();
   void Started();
   void Look();
 
@@ -101,6 +122,9 @@ class LinkControl {
   LineParameters line_;  // the line settings of the link, for a reopen
   std::string target_;   // where the port's path led when it opened
   bool held_ = false;    // opened here and not closed since
+  uint32_t rateInForce_ = 0;
+  bool connecting_ = false;  // the first connection to a network port is being made
+  std::string connectFailure_;
 };
 
 }  // namespace quorvel

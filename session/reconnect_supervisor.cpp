@@ -4,9 +4,12 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+
+#include "link/network_address.h"
 
 namespace quorvel {
 namespace {
@@ -25,10 +28,11 @@ timespec ToTimespec(std::chrono::milliseconds ms) {
 
 }  // namespace
 
-ReconnectSupervisor::ReconnectSupervisor(int hangupDescriptor)
+ReconnectSupervisor::ReconnectSupervisor(int hangupDescriptor, int connectDescriptor)
     : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
       timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
   Add(epoll_, hangupDescriptor);
+  Add(epoll_, connectDescriptor);
   Add(epoll_, watch_.Descriptor());
   Add(epoll_, timer_);
 }
@@ -42,6 +46,12 @@ void ReconnectSupervisor::StartWaiting(const std::string& path, const std::strin
   waiting_ = true;
   retrying_ = false;
   path_ = path;
+  network_ = IsNetworkPath(path);
+  if (network_) {
+    Arm(kFirstBackoff, {});
+    backoff_ = std::min(kFirstBackoff * 2, kLongestBackoff);
+    return;
+  }
   std::filesystem::path linkDirectory = std::filesystem::path(path).parent_path();
   std::filesystem::path targetDirectory = std::filesystem::path(target).parent_path();
   served_ = watch_.Watch(linkDirectory.empty() ? "." : linkDirectory);
@@ -58,6 +68,7 @@ void ReconnectSupervisor::StartWaiting(const std::string& path, const std::strin
 void ReconnectSupervisor::StopWaiting() {
   waiting_ = false;
   retrying_ = false;
+  network_ = false;
   path_.clear();
   watch_.Clear();
   Arm({}, {});
@@ -79,6 +90,11 @@ bool ReconnectSupervisor::TakeLookDue() {
 
 void ReconnectSupervisor::LookFailed(int error) {
   if (!waiting_) return;
+  if (network_) {
+    Arm(backoff_, {});
+    backoff_ = std::min(backoff_ * 2, kLongestBackoff);
+    return;
+  }
   auto now = std::chrono::steady_clock::now();
   if (error == EACCES || error == EBUSY) {
     if (!retrying_) {
@@ -98,6 +114,10 @@ void ReconnectSupervisor::LookFailed(int error) {
   } else {
     Arm(kSlowLook, kSlowLook);
   }
+}
+
+void ReconnectSupervisor::WakeAfter(std::chrono::milliseconds limit) {
+  Arm(limit, {});
 }
 
 void ReconnectSupervisor::Arm(std::chrono::milliseconds first, std::chrono::milliseconds every) {

@@ -18,14 +18,20 @@
 
 namespace quorvel {
 
+// A network port (rfc2217://, tcp://) has no directory to watch: it is tried
+// again after kFirstBackoff, and after every failed attempt twice as late, up
+// to kLongestBackoff.
 class ReconnectSupervisor {
  public:
+  static constexpr std::chrono::milliseconds kFirstBackoff{500};
+  static constexpr std::chrono::milliseconds kLongestBackoff{10000};
   static constexpr std::chrono::milliseconds kSlowLook{1000};
   static constexpr std::chrono::milliseconds kQuickRetry{100};
   static constexpr std::chrono::milliseconds kQuickRetriesFor{3000};
 
   // `hangupDescriptor` turns readable when the port hangs up.
-  explicit ReconnectSupervisor(int hangupDescriptor);
+  // `connectDescriptor` turns readable when a connection attempt is over.
+  explicit ReconnectSupervisor(int hangupDescriptor, int connectDescriptor = -1);
   ~ReconnectSupervisor();
   ReconnectSupervisor(const ReconnectSupervisor&) = delete;
   ReconnectSupervisor& operator=(const ReconnectSupervisor&) = delete;
@@ -46,6 +52,12 @@ class ReconnectSupervisor {
   // A look failed with `error` (an errno value): plans the next one.
   void LookFailed(int error);
 
+  // Makes the descriptor readable once after `limit` (the end of a
+  // connection attempt's time), in place of any look planned.
+  void WakeAfter(std::chrono::milliseconds limit);
+  // The delay before the next attempt at a network port.
+  std::chrono::milliseconds Backoff() const { return backoff_; }
+
  private:
   void Arm(std::chrono::milliseconds first, std::chrono::milliseconds every);
 
@@ -55,6 +67,8 @@ class ReconnectSupervisor {
   bool waiting_ = false;
   bool served_ = false;  // inotify watches every directory the path runs through
   bool retrying_ = false;
+  bool network_ = false;  // waiting for a network port
+  std::chrono::milliseconds backoff_{kFirstBackoff};
   std::chrono::steady_clock::time_point retryingSince_;
   std::string path_;
 };

@@ -123,6 +123,9 @@ Settings LoadSettingsFile(const std::filesystem::path& file) {
     settings.linesAtOpen.*line.active =
         ProfileInteger(document.Get(kLinesAtOpenSection, line.key), 1) != 0;
   }
+  if (std::optional<std::string> rate = document.Get(kTypedRateSection, kTypedRateKey)) {
+    settings.selection.typedBaud = ParseBaudRate(*rate).value_or(0);
+  }
   for (const auto& [key, path] : document.Entries(kPortMapSection)) {
     int number = PortMapNumber(key);
     if (number != 0 && !path.empty()) settings.portMap.emplace(number, path);
@@ -157,6 +160,11 @@ bool SaveSettingsFile(const Settings& settings, const std::filesystem::path& fil
         values.push_back(
             {kLinesAtOpenSection, line.key, settings.linesAtOpen.*line.active ? "1" : "0"});
       }
+    }
+    if (settings.selection.typedBaud != 0 ||
+        document.Get(kTypedRateSection, kTypedRateKey).has_value()) {
+      values.push_back(
+          {kTypedRateSection, kTypedRateKey, std::to_string(settings.selection.typedBaud)});
     }
     // A path that no profile line can hold (a line break) is left out.
     document.SetAll(values);

@@ -19,9 +19,17 @@ inline constexpr char kPortMapSection[] = "PortMap";
 // DTR=1 and RTS=1 (active, the default) or 0 (kept inactive) after every
 // open; written once a line is to be kept inactive.
 inline constexpr char kLinesAtOpenSection[] = "LinesAtOpen";
+// RATE=<bits per second>: a rate typed into the baud selector that its list
+// does not have. While it is there it wins over BRATE, which keeps its old
+// meaning (a position in the list) for every version; "0" or a value that is
+// no rate stands for none. Written once a rate is typed; a file that has it
+// keeps it up to date.
+inline constexpr char kTypedRateSection[] = "TypedRate";
+inline constexpr char kTypedRateKey[] = "RATE";
 
 struct Settings {
-  LineSelection selection{0, 6, 3, 0, 2, 0};  // COM1, 7200 baud, 8 data bits, 1 stop bit, even
+  // COM1, 7200 baud, 8 data bits, 1 stop bit, even; typedBaud is [TypedRate].
+  LineSelection selection{0, 6, 3, 0, 2, 0};
   int32_t hexDisplay = 0;
   int32_t sendAsHex = 0;
   int32_t timerIntervalMs = 80;

@@ -41,6 +41,9 @@ TEST(DeviceDescription, LinesTellWhatIsBehindEachPath) {
       {machine.Node("ttyS0"), true, machine.Node("ttyS0")},
       {machine.Node("ttyS1"), false, machine.Node("ttyS1")},  // no UART behind it
       {machine.Node("ttyUSB5"), false, machine.Node("ttyUSB5")},
+      // A port served over the network: its address, never contacted.
+      {"rfc2217://lab-pi:7001", true, "rfc2217://lab-pi:7001   network"},
+      {"tcp://[::1]:4001", true, "tcp://[::1]:4001   network"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);

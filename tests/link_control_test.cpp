@@ -32,9 +32,12 @@ TEST(LineListsTest, EntriesAreThoseOfTheSelectorsInTheirOrder) {
   EXPECT_EQ(ports.front(), "COM1");
   EXPECT_EQ(ports[9], "COM10");
   EXPECT_EQ(ports.back(), "COM255");
-  EXPECT_EQ(BaudEntries(), (std::vector<std::string>{
-                               "110", "300", "600", "1200", "2400", "4800", "7200", "9600", "14400",
-                               "19200", "28800", "38400", "56000", "57600", "76800", "115200"}));
+  EXPECT_EQ(BaudEntries(),
+            (std::vector<std::string>{
+                "110",     "300",     "600",     "1200",    "2400",   "4800",   "7200",
+                "9600",    "14400",   "19200",   "28800",   "38400",  "56000",  "57600",
+                "76800",   "115200",  "230400",  "460800",  "500000", "576000", "921600",
+                "1000000", "1500000", "2000000", "3000000", "4000000"}));
   EXPECT_EQ(std::vector<std::string>(std::begin(kDataBitsEntries), std::end(kDataBitsEntries)),
             (std::vector<std::string>{"5", "6", "7", "8"}));
   EXPECT_EQ(std::vector<std::string>(std::begin(kStopBitsEntries), std::end(kStopBitsEntries)),
@@ -58,14 +61,37 @@ TEST(LineListsTest, PositionsBecomeLineParameters) {
   EXPECT_EQ(line.stopBits, kOneAndHalfStopBits);
   EXPECT_EQ(line.parity, kParitySpace);
 
-  for (int pos = 0; pos < 16; ++pos) {
+  for (int pos = 0; pos < 26; ++pos) {
     EXPECT_EQ(ReadLineSelections({0, pos, 0, 0, 0, 0}).baudRate, kBaudRates[pos]);
   }
 }
 
+TEST(LineListsTest, ATypedRateWinsOverThePosition) {
+  EXPECT_EQ(ReadLineSelections({0, 7, 3, 0, 0, 0, 250000}).baudRate, 250000u);
+  EXPECT_EQ(ReadLineSelections({0, -1, 3, 0, 0, 0, 74880}).baudRate, 74880u);
+  EXPECT_EQ(ReadLineSelections({0, 7, 3, 0, 0, 0, 0}).baudRate, 9600u);
+}
+
+TEST(LineListsTest, TypedRatesArePositiveWholeNumbersThatTermios2Holds) {
+  EXPECT_EQ(ParseBaudRate("250000"), 250000u);
+  EXPECT_EQ(ParseBaudRate(" 74880 "), 74880u);
+  EXPECT_EQ(ParseBaudRate("1"), 1u);
+  EXPECT_EQ(ParseBaudRate("4294967295"), 4294967295u);
+  EXPECT_EQ(ParseBaudRate("000000000000000000009600"), 9600u);
+  for (const char* bad : {"", " ", "0", "00", "-1", "+9600", "9600.5", "9 600", "0x100",
+                          "4294967296", "99999999999999999999999", "fast", "1e6"}) {
+    EXPECT_FALSE(ParseBaudRate(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(BaudPosition(110), 0);
+  EXPECT_EQ(BaudPosition(115200), 15);
+  EXPECT_EQ(BaudPosition(230400), 16);
+  EXPECT_EQ(BaudPosition(4000000), 25);
+  EXPECT_EQ(BaudPosition(250000), -1);
+}
+
 TEST(LineListsTest, PositionsOutsideTheirListGiveNoValue) {
   for (LineSelection selection :
-       {LineSelection{0, -1, -1, -1, -1, -1}, LineSelection{0, 16, 4, 3, 5, 3},
+       {LineSelection{0, -1, -1, -1, -1, -1}, LineSelection{0, 26, 4, 3, 5, 3},
         LineSelection{0, 1000000, -7, INT32_MAX, INT32_MIN, 0}}) {
     LineParameters line = ReadLineSelections(selection);
     EXPECT_FALSE(line.baudRate.has_value());
@@ -190,7 +216,7 @@ TEST_F(LinkTest, PositionsOutsideTheirListsLeaveTheLineAsTheDeviceHasIt) {
   EXPECT_EQ(before.outputSpeed, 57600u);
   link.ApplyLineSettings({0, -1, -1, -1, -1, -1});
   EXPECT_EQ(device.Line(), before);
-  link.ApplyLineSettings({0, 16, 4, 3, 5, 3});
+  link.ApplyLineSettings({0, 26, 4, 3, 5, 3});
   EXPECT_EQ(device.Line(), before);
 
   // Opening with nothing selected but the port keeps the device's own line.

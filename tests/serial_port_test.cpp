@@ -76,6 +76,22 @@ TEST_P(BaudRateTest, RateReachesTheLineAsInputAndOutputSpeed) {
 
 INSTANTIATE_TEST_SUITE_P(EveryListedRate, BaudRateTest, ::testing::ValuesIn(kBaudRates),
                          [](const auto& info) { return std::to_string(info.param); });
+// Rates no list has, typed by the user: ESP8266 boot messages, DMX, odd clocks.
+INSTANTIATE_TEST_SUITE_P(TypedRates, BaudRateTest,
+                         ::testing::Values(74880u, 250000u, 1u, 31250u, 3686400u, 12000000u,
+                                           4294967295u),
+                         [](const auto& info) { return std::to_string(info.param); });
+
+TEST_F(PortTest, SetConfigSaysTheDriverTookTheRateAndWhatItHasNow) {
+  ASSERT_TRUE(Open());
+  ConfigOutcome outcome = serial.SetConfig({250000, {}, {}, {}});
+  EXPECT_TRUE(outcome.applied);
+  EXPECT_EQ(outcome.rate, 250000u);  // a pseudo-terminal rounds nothing
+  EXPECT_EQ(serial.RateInForce(), 250000u);
+  serial.Close();
+  EXPECT_FALSE(serial.SetConfig({9600, {}, {}, {}}).applied);
+  EXPECT_EQ(serial.RateInForce(), 0u);
+}
 
 TEST_F(PortTest, StaleInputSpeedBitsDoNotOutliveANewRate) {
   // Another program left an input speed in CIBAUD; the kernel would take it

@@ -123,6 +123,49 @@ TEST(SettingsFile, EveryValueSurvivesARestart) {
   EXPECT_EQ(r.frameEndByte, 0x7e);
 }
 
+TEST(SettingsFile, ATypedRateKeepsASectionOfItsOwnAndWinsOverBrate) {
+  TempDir dir;
+  const fs::path file = dir / "Quorvel.ini";
+  Settings s;
+  s.selection = {0, -1, 3, 0, 0, 0, 250000};
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  std::string text = ReadAll(file);
+  EXPECT_NE(text.find("[TypedRate]\nRATE=250000\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("BRATE=-1\n"), std::string::npos) << text;
+  Settings r = LoadSettings(dir.path());
+  EXPECT_EQ(r.selection.typedBaud, 250000u);
+  EXPECT_EQ(ReadLineSelections(r.selection).baudRate, 250000u);
+
+  // A listed rate again: the typed one is gone, BRATE counts.
+  s.selection = {0, 20, 3, 0, 0, 0, 0};
+  ASSERT_TRUE(SaveSettings(s, dir.path()));
+  r = LoadSettings(dir.path());
+  EXPECT_EQ(r.selection.typedBaud, 0u);
+  EXPECT_EQ(ReadLineSelections(r.selection).baudRate, 921600u);
+
+  // Written by hand beside an old BRATE, it wins; what is no rate is none.
+  for (auto [value, want] :
+       std::initializer_list<std::pair<const char*, uint32_t>>{{"74880", 74880u},
+                                                               {"4294967295", 4294967295u},
+                                                               {"0", 0u},
+                                                               {"-5", 0u},
+                                                               {"", 0u},
+                                                               {"fast", 0u},
+                                                               {"4294967296", 0u}}) {
+    WriteFile(file, std::string("[COMConfig]\nBRATE=7\n[TypedRate]\nRATE=") + value + "\n");
+    r = LoadSettings(dir.path());
+    EXPECT_EQ(r.selection.typedBaud, want) << value;
+    EXPECT_EQ(r.selection.baudPos, 7);
+    EXPECT_EQ(ReadLineSelections(r.selection).baudRate, want != 0 ? want : 9600u) << value;
+  }
+}
+
+TEST(SettingsFile, WithoutATypedRateNoSectionIsWritten) {
+  TempDir dir;
+  ASSERT_TRUE(SaveSettings(Settings{}, dir.path()));
+  EXPECT_EQ(ReadAll(dir / "Quorvel.ini").find("TypedRate"), std::string::npos);
+}
+
 TEST(SettingsFile, LinesAtOpenKeepASectionOfTheirOwnOnceNotTheDefault) {
   TempDir dir;
   const fs::path file = dir / "Quorvel.ini";

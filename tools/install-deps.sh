@@ -9,6 +9,10 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev
 packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db)
 # A real Modbus RTU server for the checksum and answer-rule tests.
 packages+=(python3-pymodbus python3-serial python3-serial-asyncio)
+# The server the network-port tests and benchmarks run against (RFC 2217 and
+# raw TCP in front of a pseudo-terminal). The client is our own: see
+# link/network_line.h for why not libgensio.
+packages+=(ser2net)
 packages+=("$@")
 
 missing=()

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "link/line_settings.h"
+#include "link/network_address.h"
 #include "settings/settings.h"
 
 namespace quorvel {
@@ -37,18 +38,14 @@ CommandLine Answer(const QString& text) {
   return outcome;
 }
 
-QString AcceptedRates() {
+// The rates most boards use; any other works too.
+QString CommonRates() {
   QStringList rates;
-  for (uint32_t rate : kBaudRates) rates.append(QString::number(rate));
+  for (uint32_t rate : {9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u, 1000000u,
+                        1500000u, 2000000u, 3000000u, 4000000u}) {
+    rates.append(QString::number(rate));
+  }
   return rates.join(QStringLiteral(", "));
-}
-
-std::optional<int> BaudPosition(const QString& text) {
-  bool number = false;
-  uint rate = text.toUInt(&number);
-  const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
-  if (!number || found == std::end(kBaudRates)) return std::nullopt;
-  return static_cast<int>(found - std::begin(kBaudRates));
 }
 
 // $XDG_CONFIG_HOME/quorvel/Quorvel.ini, else ~/.config/quorvel/Quorvel.ini. A
@@ -71,6 +68,12 @@ bool HasControlCharacter(const QString& text) {
 std::optional<std::string> DeviceArgument(const QString& argument) {
   if (argument.isEmpty() || HasControlCharacter(argument)) return std::nullopt;
   std::string bytes = argument.toLocal8Bit().toStdString();
+  // A port served over the network stays as written, once it names a host
+  // and a port.
+  if (IsNetworkPath(bytes)) {
+    if (!ParseNetworkAddress(bytes)) return std::nullopt;
+    return bytes;
+  }
   if (PortMapNumber(bytes) != 0) return bytes;
   static const QRegularExpression comName(QStringLiteral("^com[0-9]+$"),
                                           QRegularExpression::CaseInsensitiveOption);
@@ -87,14 +90,18 @@ ConfigHome ConfigHomeFromEnvironment() {
 CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& configHome) {
   QCommandLineParser parser;
   parser.setApplicationDescription(
-      QStringLiteral("Serial port debugging terminal.\n\nBaud rates: %1.").arg(AcceptedRates()));
+      QStringLiteral("Serial port debugging terminal.\n\nCommon baud rates: %1; any other rate "
+                     "from 1 to %2 works where the adapter can make it.")
+          .arg(CommonRates())
+          .arg(kHighestBaudRate));
   QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                           QStringLiteral("Show this help and exit."));
   QCommandLineOption version(QStringLiteral("version"),
                              QStringLiteral("Show the version and exit."));
-  QCommandLineOption baud(QStringLiteral("baud"),
-                          QStringLiteral("Select the baud rate RATE (one of those below)."),
-                          QStringLiteral("RATE"));
+  QCommandLineOption baud(
+      QStringLiteral("baud"),
+      QStringLiteral("Select the baud rate RATE, any whole number of bits per second."),
+      QStringLiteral("RATE"));
   QCommandLineOption settings(
       QStringLiteral("settings"),
       QStringLiteral("Keep the settings in FILE instead of ./%1.").arg(kSettingsFileName),
@@ -114,7 +121,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   parser.addPositionalArgument(
       QStringLiteral("DEVICE"),
       QStringLiteral("The port to open: a device path such as /dev/ttyUSB0 or "
-                     "/dev/serial/by-id/..., or COM<n>."),
+                     "/dev/serial/by-id/..., COM<n>, or a port served over the network: "
+                     "rfc2217://HOST:PORT (ser2net's telnet with RFC 2217: the line settings "
+                     "reach the far port) or tcp://HOST:PORT (raw bytes)."),
       QStringLiteral("[DEVICE]"));
 
   if (!parser.parse(arguments)) return UsageError(parser.errorText());
@@ -141,12 +150,14 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
     outcome.options.settingsFile = UserSettingsFile(configHome).toLocal8Bit().toStdString();
   }
   if (parser.isSet(baud)) {
-    std::optional<int> position = BaudPosition(parser.value(baud));
-    if (!position) {
-      return UsageError(QStringLiteral("baud rate '%1' is not one of: %2.")
-                            .arg(parser.value(baud), AcceptedRates()));
+    std::optional<uint32_t> rate = ParseBaudRate(parser.value(baud).toStdString());
+    if (!rate) {
+      return UsageError(QStringLiteral("baud rate '%1' is not a whole number from 1 to %2.")
+                            .arg(parser.value(baud))
+                            .arg(kHighestBaudRate));
     }
-    outcome.options.baudPos = *position;
+    outcome.options.baudPos = BaudPosition(*rate);
+    if (outcome.options.baudPos < 0) outcome.options.typedBaud = *rate;
   }
   const QStringList devices = parser.positionalArguments();
   if (devices.size() > 1) return UsageError(QStringLiteral("only one DEVICE can be opened."));
@@ -157,7 +168,8 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   if (!devices.isEmpty()) {
     std::optional<std::string> device = DeviceArgument(devices.front());
     if (!device) {
-      return UsageError(QStringLiteral("'%1' names no device: give a path or COM1 to COM%2.")
+      return UsageError(QStringLiteral("'%1' names no device: give a path, COM1 to COM%2, "
+                                       "rfc2217://HOST:PORT or tcp://HOST:PORT.")
                             .arg(devices.front())
                             .arg(kPortCount));
     }

@@ -133,6 +133,9 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
 }
 
 MainWindow::~MainWindow() {
+  // The baud box's edit says "editing finished" when the focus leaves it as
+  // the controls go, after this part of the window is gone.
+  Selector(kBaudSelector)->lineEdit()->disconnect(this);
   Shutdown();
   state_.AttachWindow(nullptr);
   // Before the queue closes its descriptor with the state, the board its own
@@ -158,7 +161,7 @@ void MainWindow::ConnectEvents() {
       {kClearReceiveButton, Notification::kClicked, &MainWindow::OnClearReceive},
       {kEchoCheck, Notification::kClicked, &MainWindow::OnEchoToggled},
       {kParitySelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
-      {kBaudSelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
+      {kBaudSelector, Notification::kSelectionChanged, &MainWindow::OnBaudChosen},
       {kDataBitsSelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
       {kStopBitsSelector, Notification::kSelectionChanged, &MainWindow::OnLineSettingChanged},
       {kPortSelector, Notification::kSelectionChanged, &MainWindow::OnPortChanged},
@@ -185,6 +188,12 @@ void MainWindow::ConnectEvents() {
     }
   }
   connect(sendTimer_, &QTimer::timeout, this, &MainWindow::OnTimer);
+  // A rate typed into the baud selector is taken on Enter and when the focus
+  // leaves it.
+  // A typed rate is taken as typed: no completion to a listed rate.
+  Selector(kBaudSelector)->setCompleter(nullptr);
+  connect(Selector(kBaudSelector)->lineEdit(), &QLineEdit::editingFinished, this,
+          &MainWindow::OnBaudTyped);
 }
 
 void MainWindow::BuildWindowMenu() {
@@ -227,16 +236,8 @@ void MainWindow::ApplyStoredSettings() {
   for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
   port_.SetLinesAtOpen(settings.linesAtOpen);
 
-  const std::pair<ControlId, int32_t> positions[] = {
-      {kPortSelector, stored.portPos},         {kBaudSelector, stored.baudPos},
-      {kDataBitsSelector, stored.dataBitsPos}, {kStopBitsSelector, stored.stopBitsPos},
-      {kParitySelector, stored.parityPos},     {kFlowSelector, stored.flowPos},
-  };
-  for (auto [id, position] : positions) {
-    QComboBox* selector = Selector(id);
-    // A position outside the list leaves the selector with nothing selected.
-    selector->setCurrentIndex(position >= 0 && position < selector->count() ? position : -1);
-  }
+  ShowSelection(stored);
+  applied_ = CurrentSelection();
   {
     std::lock_guard guard(state_.lock);
     state_.hexDisplay = settings.hexDisplay;
@@ -274,10 +275,36 @@ void MainWindow::SaveSettingsOnClose() {
   sendTools_->Save();
 }
 
+void MainWindow::ShowSelection(const LineSelection& selection) {
+  LineSelection shown = selection;
+  // A typed rate that the list has is that entry.
+  if (int listed = selection.typedBaud != 0 ? BaudPosition(selection.typedBaud) : -1; listed >= 0) {
+    shown.baudPos = listed;
+    shown.typedBaud = 0;
+  }
+  if (shown.typedBaud != 0) shown.baudPos = -1;
+  const std::pair<ControlId, int32_t> positions[] = {
+      {kPortSelector, shown.portPos},         {kBaudSelector, shown.baudPos},
+      {kDataBitsSelector, shown.dataBitsPos}, {kStopBitsSelector, shown.stopBitsPos},
+      {kParitySelector, shown.parityPos},     {kFlowSelector, shown.flowPos},
+  };
+  for (auto [id, position] : positions) {
+    QComboBox* selector = Selector(id);
+    // A position outside the list leaves the selector with nothing selected.
+    selector->setCurrentIndex(position >= 0 && position < selector->count() ? position : -1);
+  }
+  typedBaud_ = shown.typedBaud;
+  if (typedBaud_ != 0) Selector(kBaudSelector)->setEditText(QString::number(typedBaud_));
+}
+
 LineSelection MainWindow::CurrentSelection() const {
-  return {Selector(kPortSelector)->currentIndex(),     Selector(kBaudSelector)->currentIndex(),
-          Selector(kDataBitsSelector)->currentIndex(), Selector(kStopBitsSelector)->currentIndex(),
-          Selector(kParitySelector)->currentIndex(),   Selector(kFlowSelector)->currentIndex()};
+  return {Selector(kPortSelector)->currentIndex(),
+          Selector(kBaudSelector)->currentIndex(),
+          Selector(kDataBitsSelector)->currentIndex(),
+          Selector(kStopBitsSelector)->currentIndex(),
+          Selector(kParitySelector)->currentIndex(),
+          Selector(kFlowSelector)->currentIndex(),
+          typedBaud_};
 }
 
 QWidget* MainWindow::Control(ControlId id) const {
@@ -299,12 +326,24 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
   int position = Selector(kPortSelector)->currentIndex();
   std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
   if (status.waiting) path = link_.WaitingFor();
-  QString state = status.waiting ? QStringLiteral("waiting")
-                  : status.open  ? QStringLiteral("open")
-                                 : QStringLiteral("closed");
-  statusLine_->SetText(
-      StatusLine::Field::kLink,
-      QStringLiteral("%1 %2").arg(demo_ ? demo_->DeviceName(path) : TextFromBytes(path), state));
+  QString state = status.connecting ? QStringLiteral("connecting")
+                  : status.waiting  ? QStringLiteral("waiting")
+                  : status.open     ? QStringLiteral("open")
+                                    : QStringLiteral("closed");
+  QString text =
+      QStringLiteral("%1 %2").arg(demo_ ? demo_->DeviceName(path) : TextFromBytes(path), state);
+  // Why a network port could not be reached: at the failed open, and while
+  // the link waits for the server to come back.
+  if ((!status.open || status.waiting) && !link_.ConnectFailure().empty()) {
+    text += QStringLiteral(" \u2014 %1").arg(TextFromBytes(link_.ConnectFailure()));
+  }
+  // A driver that rounds a rate says so here.
+  uint32_t asked = link_.RateAsked();
+  uint32_t inForce = link_.RateInForce();
+  if (status.open && !status.waiting && asked != 0 && inForce != 0 && inForce != asked) {
+    text += QStringLiteral(" \u00b7 %1 baud asked, driver set %2").arg(asked).arg(inForce);
+  }
+  statusLine_->SetText(StatusLine::Field::kLink, text);
   // The title says while the device is away, and no more once it is back.
   setWindowTitle(status.waiting ? QStringLiteral("%1 \u2014 COM%2 waiting for %3")
                                       .arg(baseTitle_)

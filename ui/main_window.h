@@ -135,6 +135,10 @@ class MainWindow : public QDialog, public WindowServices {
   void OnClearReceive();
   void OnEchoToggled();
   void OnLineSettingChanged();
+  void OnBaudChosen();
+  void OnBaudTyped();
+  // Shows the selectors as `selection` has them, the typed rate included.
+  void ShowSelection(const LineSelection& selection);
   void OnPortChanged();
   void OnFlowControlChanged();
   void OnSendAsHexToggled();
@@ -164,6 +168,8 @@ class MainWindow : public QDialog, public WindowServices {
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
   QString baseTitle_;
   std::unique_ptr<DemoSession> demo_;  // --demo: the device this run plays
+  uint32_t typedBaud_ = 0;             // a rate typed into the baud selector that its list lacks
+  LineSelection applied_;              // the line settings the driver took last
 };
 
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -180,7 +181,46 @@ void MainWindow::OnHexDisplayToggled() {
 }
 
 void MainWindow::OnLineSettingChanged() {
-  link_.ApplyLineSettings(CurrentSelection());
+  LineSelection selection = CurrentSelection();
+  if (!link_.ApplyLineSettings(selection)) {
+    LineParameters asked = ReadLineSelections(selection);
+    ShowWarning(this, QStringLiteral("The driver refused these line settings (%1 baud); "
+                                     "the line keeps the ones it had.")
+                          .arg(asked.baudRate.value_or(0)));
+    ShowSelection(applied_);
+  } else {
+    applied_ = selection;
+  }
+  ShowLinkStatus(link_.Status());
+}
+
+void MainWindow::OnBaudChosen() {
+  typedBaud_ = 0;  // an entry of the list replaces a typed rate
+  OnLineSettingChanged();
+}
+
+void MainWindow::OnBaudTyped() {
+  QComboBox* baud = Selector(kBaudSelector);
+  QString text = baud->currentText();
+  // What the selector shows already (an entry, or the typed rate) is no news:
+  // focus leaving after Enter, or a message box taking it, ends here.
+  QString shown = typedBaud_ != 0             ? QString::number(typedBaud_)
+                  : baud->currentIndex() >= 0 ? baud->itemText(baud->currentIndex())
+                                              : QString();
+  if (text.trimmed() == shown) return;
+  std::optional<uint32_t> rate = ParseBaudRate(text.toStdString());
+  if (!rate) {
+    baud->setEditText(shown);
+    ShowWarning(this, QStringLiteral("'%1' is no baud rate: type a whole number of bits per "
+                                     "second from 1 to %2.")
+                          .arg(text)
+                          .arg(kHighestBaudRate));
+    return;
+  }
+  LineSelection selection = CurrentSelection();
+  selection.typedBaud = *rate;
+  ShowSelection(selection);
+  OnLineSettingChanged();
 }
 
 void MainWindow::OnPortChanged() {
@@ -190,8 +230,7 @@ void MainWindow::OnPortChanged() {
 }
 
 void MainWindow::OnFlowControlChanged() {
-  link_.ApplyLineSettings(CurrentSelection());
-  modemMenu_->Refresh();  // the flow control the driver took
+  OnLineSettingChanged();  // its status refreshes the flow control the driver took
 }
 
 void MainWindow::OnResetCounters() {

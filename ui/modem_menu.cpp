@@ -146,6 +146,14 @@ void ModemMenu::ShowLines(bool open, const LineReport& report) {
 }
 
 void ModemMenu::ShowFlow(bool open) {
+  if (open && port_.IsNetwork()) {
+    // Raw TCP carries bytes only: the line settings cannot reach the far port.
+    status_->SetText(StatusLine::Field::kFlow,
+                     port_.NetworkType() == NetworkKind::kTcp
+                         ? QStringLiteral("raw tcp: line settings local only")
+                         : QStringLiteral("rfc2217: settings sent to the far port"));
+    return;
+  }
   // What the driver has in force, which may not be what was asked for.
   LineSnapshot line;
   bool known = open && ReadLineSnapshot(port_.Descriptor(), &line);

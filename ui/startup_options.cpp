@@ -10,7 +10,12 @@ void ApplyStartupOptions(const StartupOptions& options, std::map<int, std::strin
     // With every number taken the stored port stays selected.
     if (number != 0) selection.portPos = number - 1;
   }
-  if (options.baudPos >= 0) selection.baudPos = options.baudPos;
+  if (options.typedBaud != 0) {
+    selection.typedBaud = options.typedBaud;
+  } else if (options.baudPos >= 0) {
+    selection.baudPos = options.baudPos;
+    selection.typedBaud = 0;
+  }
 }
 
 }  // namespace quorvel

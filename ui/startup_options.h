@@ -1,6 +1,7 @@
 // What the command line asks of the window at start.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -23,6 +24,8 @@ struct StartupOptions {
   // A demo device played inside the program, selected and opened instead of
   // the stored port for this run only (see DemoSession).
   bool demo = false;
+  // A rate the list does not have; 0 for none. Wins over baudPos.
+  uint32_t typedBaud = 0;
 };
 
 // Puts the device and baud rate asked for into the stored selection: a

@@ -53,8 +53,11 @@ void CommandLineTest::parsesEachOptionAndError() {
       {{"--version"}, false, 0, "quorvel " QUORVEL_TEST_VERSION "\n", "", {}},
       {{"--bogus"}, false, 2, "", "Unknown option 'bogus'", {}},
       {{"--baud"}, false, 2, "", "Usage: quorvel", {}},
-      {{"--baud", "12345"}, false, 2, "", "not one of: 110, 300", {}},
-      {{"--baud", "fast"}, false, 2, "", "76800, 115200.", {}},
+      {{"--baud", "fast"}, false, 2, "", "not a whole number from 1 to 4294967295", {}},
+      {{"--baud", "0"}, false, 2, "", "'0' is not a whole number", {}},
+      {{"--baud", "-9600"}, false, 2, "", "Usage: quorvel", {}},
+      {{"--baud", "4294967296"}, false, 2, "", "not a whole number", {}},
+      {{"--help"}, false, 0, "921600", "", {}},
       {{"/dev/ttyUSB0", "/dev/ttyUSB1"}, false, 2, "", "only one DEVICE", {}},
       {{"/dev/tty\nUSB0"}, false, 2, "", "names no device", {}},
       {{"COM256"}, false, 2, "", "COM1 to COM255", {}},
@@ -69,6 +72,21 @@ void CommandLineTest::parsesEachOptionAndError() {
        "",
        {"Quorvel.ini", "/dev/serial/by-id/usb-FTDI-if00-port0", BaudPos(9600)}},
       {{"com3"}, true, 0, "", "", {"Quorvel.ini", "com3", -1}},
+      {{"rfc2217://lab-pi:7001"}, true, 0, "", "", {"Quorvel.ini", "rfc2217://lab-pi:7001", -1}},
+      {{"tcp://[::1]:4001", "--baud", "921600"},
+       true,
+       0,
+       "",
+       "",
+       {"Quorvel.ini", "tcp://[::1]:4001", BaudPos(921600)}},
+      {{"rfc2217://lab-pi"}, false, 2, "", "rfc2217://HOST:PORT", {}},
+      {{"tcp://:7001"}, false, 2, "", "names no device", {}},
+      {{"--help"}, false, 0, "rfc2217://HOST:PORT", "", {}},
+      {{"--baud", "921600"}, true, 0, "", "", {"Quorvel.ini", "", BaudPos(921600)}},
+      {{"--baud", "4000000"}, true, 0, "", "", {"Quorvel.ini", "", 25}},
+      {{"--baud", "250000"}, true, 0, "", "", {"Quorvel.ini", "", -1, 250000}},
+      {{"--baud=74880"}, true, 0, "", "", {"Quorvel.ini", "", -1, 74880}},
+      {{"--baud", "4294967295"}, true, 0, "", "", {"Quorvel.ini", "", -1, 4294967295u}},
       {{"ttyUSB0"}, true, 0, "", "", {"Quorvel.ini", here + "/ttyUSB0", -1}},
       {{"--settings", "lab/bench.ini"}, true, 0, "", "", {"lab/bench.ini", "", -1}},
       {{"--user-config"}, true, 0, "", "", {"/cfg/quorvel/Quorvel.ini", "", -1}},
@@ -87,6 +105,7 @@ void CommandLineTest::parsesEachOptionAndError() {
     QCOMPARE(got.options.settingsFile, c.options.settingsFile);
     QCOMPARE(got.options.device, c.options.device);
     QCOMPARE(got.options.baudPos, c.options.baudPos);
+    QCOMPARE(got.options.typedBaud, c.options.typedBaud);
   }
 }
 
