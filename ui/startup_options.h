@@ -21,11 +21,11 @@ struct StartupOptions {
   // The baud-rate selector's position instead of the stored one; -1 for the
   // stored one.
   int baudPos = -1;
+  // A rate the list does not have; 0 for none. Wins over baudPos.
+  uint32_t typedBaud = 0;
   // A demo device played inside the program, selected and opened instead of
   // the stored port for this run only (see DemoSession).
   bool demo = false;
-  // A rate the list does not have; 0 for none. Wins over baudPos.
-  uint32_t typedBaud = 0;
 };
 
 // Puts the device and baud rate asked for into the stored selection: a
