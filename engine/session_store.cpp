@@ -172,6 +172,7 @@ void SessionStore::Sent(const uint8_t* bytes, int count) {
   if (count > 0) {
     AppendAt(SessionKind::kSent, SessionEvent::kNone, bytes, static_cast<size_t>(count),
              MonoNowNs(), WallNowMs());
+    SignalNews();
   }
 }
 
@@ -183,6 +184,16 @@ void SessionStore::RecordEvent(SessionEvent event, std::string_view text) {
   if (line.empty()) line = EventName(event);
   AppendAt(SessionKind::kEvent, event, reinterpret_cast<const uint8_t*>(line.data()), line.size(),
            MonoNowNs(), WallNowMs());
+  SignalNews();
+}
+
+void SessionStore::SignalNews() {
+  if (!newsPending_.exchange(true)) news_.Signal();
+}
+
+void SessionStore::TakeNews() {
+  newsPending_.store(false);
+  news_.Drain();
 }
 
 void SessionStore::AppendAt(SessionKind kind, SessionEvent event, const uint8_t* bytes,

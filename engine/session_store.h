@@ -18,6 +18,7 @@
 // starts), so even a line read one byte at a time cannot outgrow it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -28,6 +29,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/event_fd.h"
 #include "core/line_tap.h"
 #include "engine/checksum.h"
 
@@ -116,6 +118,12 @@ class SessionStore : public LineTap {
   // The same, as the line's code reports events through the state's taps.
   void Noted(LineEvent event, std::string_view text) override { RecordEvent(event, text); }
 
+  // Readable after a send or an event was kept, until TakeNews(): the view
+  // shows those at once, while received bytes come with the window's publish.
+  // One signal until the news is taken, so a stream of sends costs one wake-up.
+  int NewsDescriptor() const { return news_.Descriptor(); }
+  void TakeNews();
+
   // Appends a run with the stamps given; the taps and RecordEvent call it with
   // now. A stamp older than the last run's is taken as the last run's, so
   // stamps never go back. For tests and replays. Any thread.
@@ -176,8 +184,12 @@ class SessionStore : public LineTap {
   bool ForEachRun(Visit&& visit) const;
 
  private:
+  void SignalNews();
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  EventFd news_;
+  std::atomic<bool> newsPending_{false};
 
   // Kept for ForEachRun: snapshot, then visit run by run.
   struct Snapshot;

@@ -194,6 +194,7 @@ void LineTools::UpdateStatus() {
   bool moving = sending || logger_.Active();
   if (moving && !statusTimer_->isActive()) statusTimer_->start(kStatusPeriodMs);
   if (!moving) statusTimer_->stop();
+  if (statusHook_) statusHook_();
 }
 
 void LineTools::Warn(const QString& text) {

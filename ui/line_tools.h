@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <filesystem>
+#include <functional>
 
 #include "core/terminal_state.h"
 #include "engine/line_logger.h"
@@ -53,6 +54,10 @@ class LineTools : public QObject {
 
   const LineLogger& Logger() const { return logger_; }
 
+  // Called on the UI thread after the tools' status changed: a log started,
+  // stopped or failed, a file send moved.
+  void SetStatusHook(std::function<void()> hook) { statusHook_ = std::move(hook); }
+
  private:
   void TakeWriterNews();
   void TakeLogFailure();
@@ -68,6 +73,7 @@ class LineTools : public QObject {
   LineLogger logger_;
   QSocketNotifier* writerNews_;
   QSocketNotifier* logFailure_;
+  std::function<void()> statusHook_;
   QTimer* statusTimer_;            // runs while a file goes out or a log is written
   QAction* cancelSend_ = nullptr;  // enabled only while a file is queued or sent
   QAction* stopLog_ = nullptr;     // enabled only while logging

@@ -120,6 +120,7 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); }, state_,
                                 tools_->Logger(), options_.settingsFile});
   session_->AddMenuEntries(windowMenu_);
+  tools_->SetStatusHook([this] { session_->Publish(); });
   // 6. The counter and the first transmission timestamp.
   {
     std::lock_guard guard(state_.lock);
@@ -141,6 +142,7 @@ MainWindow::~MainWindow() {
   // Before the queue closes its descriptor with the state, the board its own
   // with the link, and the state and the writer the tools use go.
   delete callsWaiting_;
+  tools_->SetStatusHook(nullptr);
   delete session_;
   delete modemMenu_;
   delete tools_;

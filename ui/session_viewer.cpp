@@ -4,7 +4,7 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QMenu>
-#include <QTimer>
+#include <QSocketNotifier>
 #include <QWidget>
 
 #include "engine/session_save.h"
@@ -18,10 +18,6 @@
 namespace quorvel {
 namespace {
 
-// What the publish pacer does not bring (a send, an event, a quiet line's
-// log) is looked for this often while the mode is on.
-constexpr int kTickMs = 100;
-
 SessionEncoding EncodingOf(DisplayEncoding encoding) {
   return encoding == DisplayEncoding::kUtf8 ? SessionEncoding::kUtf8 : SessionEncoding::kLatin1;
 }
@@ -31,8 +27,13 @@ SessionEncoding EncodingOf(DisplayEncoding encoding) {
 SessionViewer::SessionViewer(Parts parts)
     : QObject(parts.window), parts_(std::move(parts)), store_(kSessionLimitDefault) {
   settings_ = LoadViewSettings(parts_.settingsFile);
-  tick_ = new QTimer(this);
-  connect(tick_, &QTimer::timeout, this, &SessionViewer::Tick);
+  // Sends and events are shown when they are kept; received bytes come with
+  // the window's publish, and logging's start and end with the tools' status.
+  news_ = new QSocketNotifier(store_.NewsDescriptor(), QSocketNotifier::Read, this);
+  connect(news_, &QSocketNotifier::activated, this, [this] {
+    store_.TakeNews();
+    Tick();
+  });
 
   auto* clear = qobject_cast<QAbstractButton*>(parts_.control(kClearReceiveButton));
   connect(clear, &QAbstractButton::clicked, this, [this] {
@@ -50,6 +51,7 @@ SessionViewer::SessionViewer(Parts parts)
 
 SessionViewer::~SessionViewer() {
   Shutdown();
+  delete news_;  // before the store closes the descriptor it watches
   // They draw from the store, which goes with this object.
   delete findBar_;
   delete view_;
@@ -133,9 +135,7 @@ void SessionViewer::SetOn(bool on) {
     view_->show();
     receiveBox->hide();
     Tick();
-    tick_->start(kTickMs);
   } else {
-    tick_->stop();
     if (view_) {
       findBar_->hide();
       view_->hide();
@@ -179,7 +179,7 @@ void SessionViewer::Place() {
 }
 
 void SessionViewer::Publish() {
-  if (On()) view_->Sync();
+  Tick();
 }
 
 void SessionViewer::Tick() {

@@ -25,7 +25,7 @@
 
 class QAction;
 class QMenu;
-class QTimer;
+class QSocketNotifier;
 class QWidget;
 
 namespace quorvel {
@@ -85,7 +85,7 @@ class SessionViewer : public QObject {
   SessionStore store_;
   SessionView* view_ = nullptr;
   SessionFindBar* findBar_ = nullptr;
-  QTimer* tick_;
+  QSocketNotifier* news_;
   QAction* mode_ = nullptr;
   QList<QAction*> viewActions_;  // usable only while the mode is on
   bool wasLogging_ = false;
