@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -348,29 +349,39 @@ struct IdleFigures {
 // rest of the process did meanwhile; `worker` (0 for none) also on its own.
 IdleFigures SampleIdle(int seconds, pid_t worker) {
   pid_t self = static_cast<pid_t>(gettid());
-  auto snapshot = [&](Switches& workerSwitches, uint64_t& others) {
+  // Per thread: one that ends meanwhile (a network port's modem watch once
+  // the server turned out to have no lines) counts what it did until then.
+  std::map<pid_t, uint64_t> first;
+  auto snapshot = [&](Switches& workerSwitches, uint64_t& others, bool start) {
     workerSwitches = worker != 0 ? TaskSwitches(worker).value_or(Switches{}) : Switches{};
     others = 0;
     for (pid_t tid : Tasks()) {
       if (tid == self) continue;  // this device thread sleeps through it
-      if (auto switches = TaskSwitches(tid)) others += switches->voluntary;
+      auto switches = TaskSwitches(tid);
+      if (!switches) continue;
+      if (start) {
+        first[tid] = switches->voluntary;
+      } else {
+        auto before = first.find(tid);
+        others += switches->voluntary - (before != first.end() ? before->second : 0);
+      }
     }
   };
   IdleFigures figures;
   Switches worker0, worker1;
   uint64_t all0 = 0, all1 = 0;
-  snapshot(worker0, all0);
+  snapshot(worker0, all0, true);
   double cpu0 = ProcessCpuMs();
   auto start = Clock::now();
   std::this_thread::sleep_for(std::chrono::seconds(seconds));
   double cpu1 = ProcessCpuMs();
   double elapsed = MillisecondsBetween(start, Clock::now()) / 1e3;
-  snapshot(worker1, all1);
+  snapshot(worker1, all1, false);
   figures.cpuPercent = (cpu1 - cpu0) / 10.0 / elapsed;
   figures.workerWakeups = static_cast<double>(worker1.voluntary - worker0.voluntary) / elapsed;
   figures.workerInvoluntary =
       static_cast<double>(worker1.involuntary - worker0.involuntary) / elapsed;
-  figures.processWakeups = static_cast<double>(all1 - all0) / elapsed;
+  figures.processWakeups = static_cast<double>(all1) / elapsed;
   return figures;
 }
 

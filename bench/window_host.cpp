@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "bench_support.h"
+#include "link/network_address.h"
 #include "terminal_host.h"
 #include "ui/byte_text_box.h"
 #include "ui/main_window.h"
@@ -51,6 +52,13 @@ class WindowHost : public TerminalHost {
 
   // A network port connects in the background: the events are served until
   // it is open (or the attempt is over).
+  void Serve(std::chrono::milliseconds period) {
+    auto by = std::chrono::steady_clock::now() + period;
+    while (std::chrono::steady_clock::now() < by) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+  }
+
   void WaitForConnection() {
     auto by = std::chrono::steady_clock::now() + std::chrono::seconds(6);
     while (window_->Link().Status().connecting && std::chrono::steady_clock::now() < by) {
@@ -73,6 +81,9 @@ class WindowHost : public TerminalHost {
     // replaces; no other thread of the process comes or goes then.
     auto* openClose = static_cast<QAbstractButton*>(window_->Control(kOpenCloseButton));
     openClose->click();
+    // A server lets go of its end of the closed connection before it takes
+    // the next one (ser2net's single connection is otherwise "in use").
+    if (IsNetworkPath(devicePath)) Serve(std::chrono::milliseconds(300));
     std::vector<pid_t> before = Tasks();
     openClose->click();
     WaitForConnection();

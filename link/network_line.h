@@ -17,6 +17,15 @@
 // server's NOTIFY-MODEMSTATE. A server that does not answer the requests for
 // DTR and RTS within kAnswerLimit (ser2net in front of a pseudo-terminal)
 // leaves the lines "not available", and the link goes on without them.
+//
+// Why not libgensio (ser2net's own library, which has an RFC 2217 client):
+// it drives its I/O from its own selector loop (gensio_os_funcs service()),
+// with callbacks instead of reads, and wakes its threads with a signal that
+// every thread of the process must keep blocked; its selector offers no
+// descriptor for our poll() to wait on, and its name lookup is a blocking
+// getaddrinfo in the caller. Fitting it to the worker would mean a second
+// event-loop thread and data handed across, or a whole os_funcs of our own.
+// The protocol itself is small: telnet_codec.h.
 #pragma once
 
 #include <atomic>
