@@ -51,7 +51,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (op % 6) {
       case 0:
       case 1: {
-        size_t n = std::min<size_t>(next() * 40u + 1, size - std::min(at, size));
+        // The length byte is read before what is left is measured: in one
+        // expression the two may be evaluated in either order.
+        size_t wanted = next() * 40u + 1;
+        size_t n = std::min<size_t>(wanted, size - std::min(at, size));
         auto kind = op % 2 ? SessionKind::kSent : SessionKind::kReceived;
         store.AppendAt(kind, quorvel::SessionEvent::kNone, data + at, n, now, now / 1'000'000);
         at += n;
