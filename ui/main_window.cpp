@@ -11,8 +11,6 @@
 #include <limits>
 
 #include "core/clock.h"
-#include "engine/transmit.h"
-#include "settings/send_options_settings.h"
 #include "settings/settings.h"
 #include "ui/answer_rules_dialog.h"
 #include "ui/app_icon.h"
@@ -249,7 +247,6 @@ void MainWindow::ApplyStoredSettings() {
     state_.frameEndByte = settings.frameEndByte;
     state_.sendText.clear();
   }
-  SetSendOptions(state_, LoadSendOptions(options_.settingsFile));
   exchange_->Publish();
 }
 
