@@ -16,6 +16,10 @@ enum class RefreshPhase : int {
   kCapture = 1,  // controls to fields: take in what the user typed first
 };
 
+// Silence after a burst, in milliseconds, that makes the worker call
+// WindowServices::ReceivedQuiet: about one display frame.
+inline constexpr int kQuietNoticeMs = 16;
+
 class WindowServices {
  public:
   virtual ~WindowServices() = default;
@@ -34,6 +38,12 @@ class WindowServices {
   // window may instead note it and show the latest state at its own pace, so
   // the worker goes straight back to the line.
   virtual void ReceivedChanged() { Refresh(RefreshPhase::kPublish); }
+
+  // Told by the worker once the line has been silent for kQuietNoticeMs
+  // after a burst: a window that shows bursts at its own pace shows where
+  // the line stands now. The worker notices the silence because it waits on
+  // the line anyway, so a flood costs no wake-ups for it.
+  virtual void ReceivedQuiet() {}
 
   // Show txCount in the TX box at once, outside any form exchange.
   virtual void ShowTxCount(uint32_t txCount) = 0;

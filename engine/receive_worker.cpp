@@ -1,6 +1,7 @@
 #include "engine/receive_worker.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "core/clock.h"
 #include "engine/frame_gatherer.h"
@@ -40,7 +41,8 @@ class Pass {
 
   void Run() {
     answers_.SendDue();
-    int got = state_.port.Read(chunk_ + chunkLength_, kChunkCapacity - chunkLength_);
+    int room = kChunkCapacity - chunkLength_;
+    int got = state_.port.Read(chunk_ + chunkLength_, room);
     if (got > 0) {
       state_.TapReceived(chunk_ + chunkLength_, got);
       FrameRules rules = ReadRules(state_);
@@ -51,11 +53,16 @@ class Pass {
     if (chunkLength_ > 0 && got <= 0) {
       FlushBurst(state_, chunk_, chunkLength_);
       chunkLength_ = 0;
+      quietDue_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQuietNoticeMs);
+      quietNoticePending_ = true;
     }
     if (got <= 0) {
       // Read the rules again: the capture refresh may have changed them.
       answers_.Quiet(AnswerCompleteFrame(ReadRules(state_)));
-      Rest();
+      NoticeQuiet();
+      // A full burst ended for want of room, not because the line is quiet:
+      // what follows is read at once, without a wait that would not wait.
+      if (room > 0) Rest();
     }
   }
 
@@ -78,7 +85,22 @@ class Pass {
   // catches a change made without that call.
   void Rest() {
     static constexpr int kFrameRecheckMs = 250;
-    state_.port.WaitReadable(answers_.RestMs(frame_.Empty() ? -1 : kFrameRecheckMs));
+    int wantedMs = frame_.Empty() ? -1 : kFrameRecheckMs;
+    if (quietNoticePending_) {
+      auto left = std::chrono::ceil<std::chrono::milliseconds>(quietDue_ -
+                                                               std::chrono::steady_clock::now());
+      int quietMs = static_cast<int>(std::max<int64_t>(left.count(), 0));
+      wantedMs = wantedMs < 0 ? quietMs : std::min(wantedMs, quietMs);
+    }
+    state_.port.WaitReadable(answers_.RestMs(wantedMs));
+  }
+
+  // The line stayed silent since the last burst: the window hears it once.
+  // A flood keeps moving the point on, so it costs nothing while it lasts.
+  void NoticeQuiet() {
+    if (!quietNoticePending_ || std::chrono::steady_clock::now() < quietDue_) return;
+    quietNoticePending_ = false;
+    if (WindowServices* window = state_.Window()) window->ReceivedQuiet();
   }
 
   TerminalState& state_;
@@ -86,6 +108,8 @@ class Pass {
   int chunkLength_ = 0;
   FrameGatherer frame_;
   RuleResponder answers_{state_};
+  bool quietNoticePending_ = false;
+  std::chrono::steady_clock::time_point quietDue_;
 };
 
 }  // namespace

@@ -121,6 +121,17 @@ TEST_F(WorkerTest, OneReplyIsCapturedAppendedAndPublishedOnce) {
   });
 }
 
+// A window that shows bursts at its own pace hears once per burst that the
+// line went quiet, after that burst was published.
+TEST_F(WorkerTest, TheLineGoingQuietIsToldOnceAfterEachBurst) {
+  for (size_t burst = 1; burst <= 3; ++burst) {
+    device.Send(Bytes(burst * 100, 0x55));
+    ASSERT_TRUE(RecordingWindow::WaitFor([&] { return window.QuietNotices() >= burst; }));
+    EXPECT_EQ(window.QuietNotices(), burst);
+    EXPECT_EQ(window.PublishesBeforeLastQuiet(), burst);
+  }
+}
+
 TEST_F(WorkerTest, WithBothModesOffNothingIsSentButTheLogStillGrows) {
   SetModes(false, false);
   device.Send(Bytes{0x01, 0x02, 0x0D});

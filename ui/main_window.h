@@ -62,6 +62,7 @@ class MainWindow : public QDialog, public WindowServices {
   void Refresh(RefreshPhase phase) override;
   bool CaptureDue() override;
   void ReceivedChanged() override;
+  void ReceivedQuiet() override;
   void ShowTxCount(uint32_t txCount) override;
   void ShowMessage(StringId text) override;
 

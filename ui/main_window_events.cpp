@@ -38,6 +38,10 @@ void MainWindow::ReceivedChanged() {
   publisher_->Request();
 }
 
+void MainWindow::ReceivedQuiet() {
+  publisher_->Quiet();
+}
+
 void MainWindow::PublishReceived() {
   // What was typed since the last capture goes to the state first, or the
   // publish would put the older values back into the boxes.

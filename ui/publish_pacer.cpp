@@ -10,8 +10,6 @@ namespace {
 
 constexpr int64_t kMsNs = 1'000'000;
 constexpr int64_t kFrameNs = 16 * kMsNs;
-// No request for this long: the line is quiet, show where it stands.
-constexpr int64_t kQuietNs = 16 * kMsNs;
 // The longest spacing, so a flood still shows its progress a few times a second.
 constexpr int64_t kLongestSpacingNs = 500 * kMsNs;
 // Publishing may take this share of the UI thread's time while a flood lasts.
@@ -48,12 +46,21 @@ PublishPacer::~PublishPacer() {
 }
 
 void PublishPacer::Request() {
-  lastRequestNs_.store(SteadyNs(), std::memory_order_relaxed);
   if (!requested_.exchange(true, std::memory_order_acq_rel)) wake_.Signal();
+}
+
+void PublishPacer::Quiet() {
+  if (!quiet_.exchange(true, std::memory_order_acq_rel)) wake_.Signal();
 }
 
 void PublishPacer::OnWake() {
   wake_.Drain();
+  if (quiet_.exchange(false, std::memory_order_acq_rel) &&
+      requested_.load(std::memory_order_acquire)) {
+    pending_.stop();
+    Publish(SteadyNs());
+    return;
+  }
   if (!pending_.isActive()) PublishWhenDue();
 }
 
@@ -61,15 +68,13 @@ void PublishPacer::PublishWhenDue() {
   if (!requested_.load(std::memory_order_acquire)) return;
   int64_t now = SteadyNs();
   int64_t spacingLeft = lastPublishNs_ + spacingNs_ - now;
-  int64_t quietLeft = lastRequestNs_.load(std::memory_order_relaxed) + kQuietNs - now;
-  if (spacingLeft <= 0 || quietLeft <= 0) {
+  if (spacingLeft <= 0) {
     Publish(now);
     return;
   }
-  // Look again when either could have come: a flood keeps moving the quiet
-  // point on, so the spacing decides; a line that stops is shown a frame later.
-  int64_t waitNs = std::min(spacingLeft, quietLeft);
-  pending_.start(static_cast<int>((waitNs + kMsNs - 1) / kMsNs));
+  // The spacing's end, or the worker's word that the line went quiet,
+  // whichever comes first.
+  pending_.start(static_cast<int>((spacingLeft + kMsNs - 1) / kMsNs));
 }
 
 void PublishPacer::Publish(int64_t now) {

@@ -46,6 +46,25 @@ void RecordingWindow::ShowMessage(StringId text) {
   Record(std::move(event));
 }
 
+void RecordingWindow::ReceivedQuiet() {
+  std::lock_guard guard(mutex_);
+  ++quietNotices_;
+  publishesBeforeQuiet_ = 0;
+  for (const WindowEvent& event : events_) {
+    publishesBeforeQuiet_ += event.kind == WindowEvent::kRefreshPublish;
+  }
+}
+
+size_t RecordingWindow::QuietNotices() const {
+  std::lock_guard guard(mutex_);
+  return quietNotices_;
+}
+
+size_t RecordingWindow::PublishesBeforeLastQuiet() const {
+  std::lock_guard guard(mutex_);
+  return publishesBeforeQuiet_;
+}
+
 void RecordingWindow::Record(WindowEvent event) {
   std::lock_guard guard(mutex_);
   events_.push_back(std::move(event));

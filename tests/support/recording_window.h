@@ -30,8 +30,14 @@ class RecordingWindow : public WindowServices {
   void Refresh(RefreshPhase phase) override;
   void ShowTxCount(uint32_t txCount) override;
   void ShowMessage(StringId text) override;
+  // Counted apart from the events: it comes a moment after a burst's publish.
+  void ReceivedQuiet() override;
 
   std::vector<WindowEvent> Events() const;
+  // How often the worker said the line went quiet, and the publishes before
+  // the last such word.
+  size_t QuietNotices() const;
+  size_t PublishesBeforeLastQuiet() const;
   std::vector<std::string> Messages() const;
   size_t Count(WindowEvent::Kind kind) const;
   void Clear();
@@ -49,6 +55,8 @@ class RecordingWindow : public WindowServices {
   TerminalState& state_;
   mutable std::mutex mutex_;
   std::vector<WindowEvent> events_;
+  size_t quietNotices_ = 0;
+  size_t publishesBeforeQuiet_ = 0;
   std::function<void(RefreshPhase)> hook_;
 };
 
