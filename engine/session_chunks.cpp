@@ -3,7 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/session_pool.h"
+
 namespace quorvel {
+namespace {
+
+// A chunk's pages are filled in one call as it is made, not one page fault
+// per 4 KiB as the line writes into it.
+SessionChunk NewChunk() {
+  return SessionChunk(static_cast<uint8_t*>(MapFilledPages(kSessionChunkBytes)),
+                      [](uint8_t* chunk) { UnmapPages(chunk, kSessionChunkBytes); });
+}
+
+}  // namespace
 
 size_t ChunkView::Contiguous(uint64_t offset) const {
   uint64_t chunkEnd = (offset / kSessionChunkBytes + 1) * kSessionChunkBytes;
@@ -25,8 +37,7 @@ void ChunkList::Append(uint64_t end, const uint8_t* bytes, size_t count) {
     uint64_t number = end / kSessionChunkBytes;
     if (chunks_.empty()) firstChunk_ = number;
     if (number - firstChunk_ == chunks_.size()) {
-      // Not zeroed: only the bytes written are ever read.
-      chunks_.push_back(SessionChunk(new uint8_t[kSessionChunkBytes]));
+      chunks_.push_back(NewChunk());
     }
     size_t at = end % kSessionChunkBytes;
     size_t part = std::min(count, kSessionChunkBytes - at);

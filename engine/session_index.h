@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 
+#include "engine/session_pool.h"
 #include "engine/session_store.h"
 
 namespace quorvel {
@@ -32,11 +33,11 @@ class LineIndex {
   // now), the history ending at `end`. Returns how many lines went.
   uint64_t DropBefore(uint64_t base, uint64_t end);
 
-  const std::deque<LineStart>& Starts() const { return starts_; }
+  const PooledDeque<LineStart>& Starts() const { return starts_; }
   uint64_t Dropped() const { return dropped_; }
   // The numbers of the lines that are not sent bytes, for the view with sent
   // bytes hidden; and how many such lines were dropped.
-  const std::deque<uint64_t>& Unsent() const { return unsent_; }
+  const PooledDeque<uint64_t>& Unsent() const { return unsent_; }
   uint64_t UnsentDropped() const { return unsentDropped_; }
   void AddDropped(uint64_t lines, uint64_t unsentLines) {
     dropped_ += lines;
@@ -55,9 +56,9 @@ class LineIndex {
   SessionDisplay display_;
   int64_t silenceNs_;
   int frameEndByte_;
-  std::deque<LineStart> starts_;
+  PooledDeque<LineStart> starts_;
   uint64_t dropped_ = 0;
-  std::deque<uint64_t> unsent_;
+  PooledDeque<uint64_t> unsent_;
   uint64_t unsentDropped_ = 0;
   bool pending_ = true;  // the next byte starts a line
   bool lastWasCr_ = false;

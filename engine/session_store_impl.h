@@ -9,6 +9,7 @@
 
 #include "engine/session_chunks.h"
 #include "engine/session_index.h"
+#include "engine/session_pool.h"
 #include "engine/session_store.h"
 
 namespace quorvel {
@@ -52,7 +53,7 @@ struct SessionStore::Impl {
   ChunkList chunks;
   uint64_t base = 0;  // offset of the oldest byte kept
   uint64_t end = 0;   // one past the newest
-  std::deque<RunEntry> runs;
+  PooledDeque<RunEntry> runs;
   uint64_t runsDropped = 0;  // runs gone off the top, for a re-split's catch-up
   LineIndex text;
   LineIndex hex;

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <deque>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/session_pool.h"
 #include "support/seeded_bytes.h"
 
 namespace quorvel {
@@ -406,6 +408,30 @@ TEST(SessionStoreTest, ReceivedFramesAreJudgedByTheCheckChosen) {
 
 // The taps go on while the window reads, finds and re-splits: nothing is
 // lost or torn (and ThreadSanitizer sees no race).
+// The indexes' deques take their nodes from a pool that reuses what a drop
+// gives back; a copy has a pool of its own, a moved deque keeps its pool.
+TEST(SessionPoolTest, PooledDequeHoldsItsElementsThroughChurnMovesAndCopies) {
+  PooledDeque<uint64_t> pooled;
+  std::deque<uint64_t> plain;
+  for (uint64_t i = 0; i < 200'000; ++i) {
+    pooled.push_back(i);
+    plain.push_back(i);
+    if (i % 3 == 0) {  // the front goes as the history limit drops lines
+      pooled.pop_front();
+      plain.pop_front();
+    }
+  }
+  ASSERT_TRUE(std::equal(pooled.begin(), pooled.end(), plain.begin(), plain.end()));
+  PooledDeque<uint64_t> copy = pooled;
+  copy.push_back(7);
+  pooled.pop_front();
+  plain.pop_front();
+  pooled = PooledDeque<uint64_t>(std::move(pooled));
+  EXPECT_TRUE(std::equal(pooled.begin(), pooled.end(), plain.begin(), plain.end()));
+  EXPECT_EQ(copy.size(), pooled.size() + 2);
+  EXPECT_EQ(copy.back(), 7u);
+}
+
 TEST(SessionStoreTest, TapsAndReadersRunTogether) {
   std::vector<RunSpec> runs = SeededRuns(4'000'000, 23);
   SessionStore store;
