@@ -134,6 +134,12 @@ double ProcessCpuMs() {
   return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
+double ThreadCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
 std::vector<pid_t> Tasks() {
   std::vector<pid_t> tasks;
   if (DIR* dir = opendir("/proc/self/task")) {

@@ -86,6 +86,8 @@ std::string MarkdownTable(const std::vector<Row>& rows);
 
 // Process CPU time (all threads) in milliseconds.
 double ProcessCpuMs();
+// The calling thread's CPU time in milliseconds.
+double ThreadCpuMs();
 // This process's task (thread) ids.
 std::vector<pid_t> Tasks();
 // Context switches of one task since it started (voluntary, involuntary):

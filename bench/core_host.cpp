@@ -15,6 +15,7 @@
 #include "core/event_fd.h"
 #include "engine/hex.h"
 #include "engine/render.h"
+#include "engine/session_store.h"
 #include "session/link_control.h"
 #include "terminal_host.h"
 
@@ -123,7 +124,10 @@ class StandInWindow : public WindowServices {
 class CoreHost : public TerminalHost {
  public:
   CoreHost() : window_(state_), link_(state_, port_) {}
-  ~CoreHost() override { link_.Shutdown(); }
+  ~CoreHost() override {
+    link_.Shutdown();
+    state_.sessionTap.store(nullptr);
+  }
 
   std::string Name() const override { return "headless core"; }
 
@@ -210,6 +214,8 @@ class CoreHost : public TerminalHost {
     });
   }
 
+  void ShowSessionView() override { state_.sessionTap.store(&session_); }
+
   void ClearReceive() override {
     OnUi([&] {
       std::lock_guard guard(state_.lock);
@@ -237,6 +243,7 @@ class CoreHost : public TerminalHost {
   StandInWindow window_;
   LinkControl link_;
   pid_t workerTid_ = 0;
+  SessionStore session_{kSessionLimitDefault};  // outlives the worker: Shutdown joins it
 };
 
 }  // namespace

@@ -56,6 +56,10 @@ class TerminalHost {
   // The frame end as typed, then "Send received frame".
   virtual void EnableEcho(const std::string& frameEndText) = 0;
   virtual void ClearReceive() = 0;
+  // Keeps the session from now on: the window shows its session view (stamps
+  // with the time of day, sent bytes shown); the headless core taps a
+  // session store.
+  virtual void ShowSessionView() = 0;
 
   // Device thread: waits until the RX box shows at least `count`; false when
   // `timeout` passed first.

@@ -23,6 +23,7 @@
 #include "ui/byte_text_box.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
+#include "ui/session_viewer.h"
 #include "window_bench.h"
 
 namespace quorvel::bench {
@@ -143,6 +144,16 @@ class WindowHost : public TerminalHost {
     });
   }
 
+  void ShowSessionView() override {
+    OnUi([&] {
+      ViewSettings settings = window_->Session().Settings();
+      settings.sessionView = true;
+      settings.stamps = StampKind::kTimeOfDay;
+      settings.showTx = true;
+      window_->Session().Apply(settings);
+    });
+  }
+
   void ClearReceive() override {
     OnUi([&] { static_cast<QAbstractButton*>(window_->Control(kClearReceiveButton))->click(); });
   }
@@ -189,7 +200,9 @@ void EnsureApplication() {
   static char* argv[] = {name, nullptr};
   if (QApplication::instance()) return;
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  static QApplication application(argc, argv);
+  // Never destroyed: at exit it would outlive Qt's own globals, and tearing
+  // down what it still holds (the desktop's widget on xcb) would crash.
+  new QApplication(argc, argv);
   // A message box would wait for a user who is not there; count it instead.
   SetMessagePresenter([](QWidget*, const QString&) { messagesShown.fetch_add(1); });
 }
