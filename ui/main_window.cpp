@@ -116,7 +116,8 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   portList_ = new PortList(Selector(kPortSelector), port_.Names(), this);
   // The session view, in the receive box's place while its mode is on.
   session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); }, state_,
-                                tools_->Logger(), options_.settingsFile});
+                                tools_->Logger(), options_.settingsFile,
+                                [this] { publisher_->Request(); }});
   session_->AddMenuEntries(windowMenu_);
   tools_->SetStatusHook([this] { session_->Publish(); });
   // 6. The counter and the first transmission timestamp.

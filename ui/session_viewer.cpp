@@ -27,12 +27,16 @@ SessionEncoding EncodingOf(DisplayEncoding encoding) {
 SessionViewer::SessionViewer(Parts parts)
     : QObject(parts.window), parts_(std::move(parts)), store_(kSessionLimitDefault) {
   settings_ = LoadViewSettings(parts_.settingsFile);
-  // Sends and events are shown when they are kept; received bytes come with
-  // the window's publish, and logging's start and end with the tools' status.
+  // Sends and events are shown at the window's publish, as received bytes
+  // are; logging's start and end come with the tools' status.
   news_ = new QSocketNotifier(store_.NewsDescriptor(), QSocketNotifier::Read, this);
   connect(news_, &QSocketNotifier::activated, this, [this] {
     store_.TakeNews();
-    Tick();
+    if (parts_.requestPublish) {
+      parts_.requestPublish();
+    } else {
+      Tick();
+    }
   });
 
   auto* clear = qobject_cast<QAbstractButton*>(parts_.control(kClearReceiveButton));

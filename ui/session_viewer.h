@@ -6,7 +6,9 @@
 // while the mode is on.
 //
 // The window tells it when a burst was published, so the view repaints at
-// the display's pace; Clear and the hex display it hears from the controls
+// the display's pace; sends and events the store signals go through the
+// window's pacing too, so a fast exchange of answers repaints no more often
+// than a flood. Clear and the hex display it hears from the controls
 // themselves. The link records its own events (opened, closed, away, back,
 // settings, modem lines, break) through the store's tap; logging started and
 // stopped are recorded here. UI thread.
@@ -41,6 +43,8 @@ class SessionViewer : public QObject {
     TerminalState& state;
     const LineLogger& logger;
     std::filesystem::path settingsFile;
+    // Asks the window to publish at its pace; it then calls Publish.
+    std::function<void()> requestPublish;
   };
   // Reads [View] and turns the mode on when it says so. Call before the link
   // first opens, so its opening is the history's first line.
