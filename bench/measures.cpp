@@ -84,10 +84,11 @@ void AddLatencyFigures(Row& row, const std::vector<double>& samples) {
 }  // namespace
 
 Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answer, bool fullLog,
-               std::optional<LogFormat> logging, const Route* route) {
+               std::optional<LogFormat> logging, const Route* route, bool sessionView) {
   std::string measure = std::string(answer == Answer::kAutoReply ? "Auto-reply" : "Echo") +
                         " turnaround, " + (fullLog ? "full log" : "empty log") + ", hex display" +
-                        (logging ? LoggingSuffix(*logging) : "") + (route ? route->name : "");
+                        (logging ? LoggingSuffix(*logging) : "") + (route ? route->name : "") +
+                        (sessionView ? ", session view on" : "");
   auto host = make();
   Progress(measure, host->Name());
   PtyLine line;
@@ -116,6 +117,7 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
       }
     } finish{log};
     host->SetHexDisplay(true);
+    if (sessionView) host->ShowSessionView();
     if (answer == Answer::kAutoReply) {
       host->EnableAutoReply("06", true, "0d");
     } else {
@@ -563,6 +565,14 @@ std::vector<Measure> Measures() {
        [](F make, O options) { return Turnaround(make, options, Answer::kEcho, false); }},
       {"Echo turnaround, full log",
        [](F make, O options) { return Turnaround(make, options, Answer::kEcho, true); }},
+      {"Auto-reply turnaround, session view",
+       [](F make, O options) {
+         return Turnaround(make, options, Answer::kAutoReply, true, std::nullopt, nullptr, true);
+       }},
+      {"Echo turnaround, session view",
+       [](F make, O options) {
+         return Turnaround(make, options, Answer::kEcho, true, std::nullopt, nullptr, true);
+       }},
       {"Answer rule turnaround",
        [](F make, O options) { return AnswerRuleTurnaround(make, options); }},
       {"Receive throughput", [](F make, O options) { return Throughput(make, options); }},

@@ -44,8 +44,10 @@ struct Route {
 };
 
 // From the device's write of a frame's last byte to its read of the answer.
+// `sessionView`: the window shows the session view all along.
 Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answer, bool fullLog,
-               std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr);
+               std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr,
+               bool sessionView = false);
 // A stream of text received and shown.
 Row Throughput(const HostFactory& make, const BenchOptions& options,
                std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr);
