@@ -28,6 +28,7 @@ SessionPool::~SessionPool() {
 }
 
 void* SessionPool::Take() {
+  std::lock_guard guard(mutex_);
   if (free_) {
     FreeBlock* block = free_;
     free_ = block->next;
@@ -44,6 +45,7 @@ void* SessionPool::Take() {
 }
 
 void SessionPool::Give(void* block) {
+  std::lock_guard guard(mutex_);
   free_ = new (block) FreeBlock{free_};
 }
 

@@ -8,13 +8,15 @@
 // steady megabyte a second that was a third of what keeping the history cost
 // the worker.
 //
-// One pool per container owner; it is not thread-safe, as the containers
-// using it are not.
+// A container and the ones moved from it share a pool, and a moved-from
+// index may be let go of on another thread than the one appending to its
+// successor: the pool takes its own (uncontended, brief) lock.
 #pragma once
 
 #include <cstddef>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -41,6 +43,7 @@ class SessionPool {
   struct FreeBlock {
     FreeBlock* next;
   };
+  std::mutex mutex_;
   FreeBlock* free_ = nullptr;
   std::vector<void*> slabs_;
   size_t slabUsed_ = 0;  // bytes handed out of the newest slab
