@@ -12,7 +12,7 @@ constexpr size_t kWriteBatch = size_t{1} << 16;
 }  // namespace
 
 bool SaveSession(const SessionStore& store, const std::string& path, LogFormat format,
-                 std::string& error) {
+                 std::string& error, const std::atomic<bool>* stop) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     error = "Cannot write " + path + ": " + std::strerror(errno);
@@ -20,7 +20,12 @@ bool SaveSession(const SessionStore& store, const std::string& path, LogFormat f
   }
   LogFormatter formatter(format, true);
   std::string out;
+  bool stopped = false;
   bool written = store.ForEachRun([&](const SessionStore::Run& run) {
+    if (stop && stop->load(std::memory_order_relaxed)) {
+      stopped = true;
+      return false;
+    }
     if (run.kind == SessionKind::kEvent) return true;
     auto direction = run.kind == SessionKind::kSent ? LogDirection::kSent : LogDirection::kReceived;
     formatter.Append(direction, run.wallMs, run.bytes.data(), run.bytes.size(), out);
@@ -35,7 +40,11 @@ bool SaveSession(const SessionStore& store, const std::string& path, LogFormat f
     written = false;
     writeErrno = errno;
   }
-  if (!written) error = "Cannot write " + path + ": " + std::strerror(writeErrno);
+  if (stopped) {
+    error = "Saving " + path + " was stopped";
+  } else if (!written) {
+    error = "Cannot write " + path + ": " + std::strerror(writeErrno);
+  }
   return written;
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -113,6 +114,12 @@ TEST(SessionSaveTest, AFileThatCannotBeWrittenSaysSo) {
   std::string error;
   EXPECT_FALSE(SaveSession(store, dir / "no-such-dir/x.txt", LogFormat::kRaw, error));
   EXPECT_NE(error.find("no-such-dir"), std::string::npos);
+
+  // A save stopped (the window closing) is no success either.
+  Fill(store, SeededBursts());
+  std::atomic<bool> stop{true};
+  EXPECT_FALSE(SaveSession(store, dir / "stopped.txt", LogFormat::kRaw, error, &stop));
+  EXPECT_NE(error.find("stopped"), std::string::npos);
 }
 
 // The store as the window attaches it, beside the real worker and writer.

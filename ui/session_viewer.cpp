@@ -54,6 +54,11 @@ SessionViewer::SessionViewer(Parts parts)
 }
 
 SessionViewer::~SessionViewer() {
+  if (saver_.joinable()) {
+    // The file keeps what was written; the window is going.
+    stopSaving_.store(true);
+    saver_.join();
+  }
   Shutdown();
   delete news_;  // before the store closes the descriptor it watches
   // They draw from the store, which goes with this object.
@@ -123,8 +128,10 @@ void SessionViewer::AddMenuEntries(QMenu* menu) {
       add("Copy selection as he&x", {}, &SessionViewer::CopyAsHex),
       add("Save sess&ion…", {}, &SessionViewer::AskAndSave),
   };
+  save_ = viewActions_.back();
   menu->insertSeparator(before);
   for (QAction* action : viewActions_) action->setEnabled(On());
+  ShowSaving();
 }
 
 void SessionViewer::SetOn(bool on) {
@@ -148,6 +155,7 @@ void SessionViewer::SetOn(bool on) {
   }
   if (mode_) mode_->setChecked(on);
   for (QAction* action : viewActions_) action->setEnabled(on);
+  ShowSaving();
 }
 
 void SessionViewer::Apply(const ViewSettings& settings) {
@@ -236,14 +244,35 @@ void SessionViewer::CopyAsHex() {
 }
 
 void SessionViewer::AskAndSave() {
+  if (Saving()) return;  // one at a time; the entry waits meanwhile
   LogSettings stored = LoadLogSettings(parts_.settingsFile);
   std::optional<SaveSessionChoice> choice = AskSaveSession(parts_.window, stored);
   if (!choice) return;
-  std::string error;
-  if (!SaveSession(store_, choice->path.toStdString(), choice->format, error)) {
+  stopSaving_.store(false);
+  saver_ = std::thread([this, path = choice->path.toStdString(), format = choice->format] {
+    std::string error;
+    bool saved = SaveSession(store_, path, format, error, &stopSaving_);
+    // Posted to this object: dropped with it if the window goes first (its
+    // destructor waits for this thread).
+    QMetaObject::invokeMethod(
+        this, [this, saved, error] { FinishSave(saved, error); }, Qt::QueuedConnection);
+  });
+  ShowSaving();
+}
+
+void SessionViewer::FinishSave(bool saved, const std::string& error) {
+  saver_.join();
+  ShowSaving();
+  if (!saved) {
     ShowWarning(parts_.window,
                 QStringLiteral("Cannot save the session: %1").arg(QString::fromStdString(error)));
   }
+}
+
+void SessionViewer::ShowSaving() {
+  if (!save_) return;
+  save_->setText(Saving() ? QStringLiteral("Saving session…") : QStringLiteral("Save sess&ion…"));
+  save_->setEnabled(On() && !Saving());
 }
 
 }  // namespace quorvel

@@ -16,8 +16,11 @@
 
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <filesystem>
 #include <functional>
+#include <string>
+#include <thread>
 
 #include "core/terminal_state.h"
 #include "engine/line_logger.h"
@@ -68,8 +71,12 @@ class SessionViewer : public QObject {
 
   void AskSettings();
   void OpenFind();
+  // Asks where and how, then writes the history on a thread of its own: a
+  // history of many megabytes takes a while, and the window goes on.
   void AskAndSave();
   void CopyAsHex();
+  // A save is being written (its menu entry says so and waits).
+  bool Saving() const { return saver_.joinable(); }
 
   SessionStore& Store() { return store_; }
   // Made on first use.
@@ -83,6 +90,8 @@ class SessionViewer : public QObject {
   void Tick();
   void ApplyToView();
   void Record(SessionEvent event, const QString& text);
+  void FinishSave(bool saved, const std::string& error);
+  void ShowSaving();
 
   Parts parts_;
   ViewSettings settings_;
@@ -92,7 +101,10 @@ class SessionViewer : public QObject {
   QSocketNotifier* news_;
   QAction* mode_ = nullptr;
   QList<QAction*> viewActions_;  // usable only while the mode is on
+  QAction* save_ = nullptr;
   bool wasLogging_ = false;
+  std::thread saver_;
+  std::atomic<bool> stopSaving_{false};
 };
 
 }  // namespace quorvel

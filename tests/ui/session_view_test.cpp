@@ -312,6 +312,7 @@ void SessionViewTest::copiesAndSavesWhatTheLineCarried() {
     }
   }
   QVERIFY(dialog.Ran());
+  QTRY_VERIFY(!window.Session().Saving());  // written on a thread of its own
   QFile file(path);
   QVERIFY(file.open(QIODevice::ReadOnly));
   QByteArray written = file.readAll();
