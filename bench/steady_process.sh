@@ -6,7 +6,7 @@
 # (stamps with the time of day, sent bytes shown). Prints table rows.
 # usage: steady_process.sh BUILD_DIR [RUNS] [SECONDS]
 set -euo pipefail
-build=$1
+build=$(cd "$1" && pwd)  # the runs start in directories of their own
 runs=${2:-3}
 seconds=${3:-20}
 app="$build/ui/quorvel"
