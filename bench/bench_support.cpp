@@ -116,6 +116,15 @@ std::string Milliseconds(double ms) {
   return Format(ms, ms < 10 ? 3 : (ms < 100 ? 2 : 1)) + " ms";
 }
 
+Summary AddLatencyFigures(Row& row, const std::vector<double>& samples) {
+  Summary summary = Summarise(samples);
+  row.median = Milliseconds(summary.median);
+  row.p99 = Milliseconds(summary.p99);
+  row.max = Milliseconds(summary.max);
+  row.samples = std::to_string(summary.count);
+  return summary;
+}
+
 std::string MarkdownTable(const std::vector<Row>& rows) {
   std::ostringstream out;
   out << "| Measure | Terminal | Median | p99 | Max | Samples | Goal | Verdict | Notes |\n";

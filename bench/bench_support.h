@@ -82,6 +82,10 @@ struct Row {
 std::string Format(double value, int decimals);
 std::string Milliseconds(double ms);  // "0.123 ms"
 
+// Fills the row's median, p99, max and samples from samples in milliseconds;
+// returns their summary for the verdict.
+Summary AddLatencyFigures(Row& row, const std::vector<double>& samples);
+
 std::string MarkdownTable(const std::vector<Row>& rows);
 
 // Process CPU time (all threads) in milliseconds.

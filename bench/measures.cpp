@@ -69,14 +69,6 @@ std::vector<uint8_t> Filler(size_t count) {
   return bytes;
 }
 
-void AddLatencyFigures(Row& row, const std::vector<double>& samples) {
-  Summary summary = Summarise(samples);
-  row.median = Milliseconds(summary.median);
-  row.p99 = Milliseconds(summary.p99);
-  row.max = Milliseconds(summary.max);
-  row.samples = std::to_string(summary.count);
-}
-
 // From the device's write of a frame's last byte to its read of the first
 // byte of the terminal's answer. With a full log, the log is topped up by the
 // line itself (a filler frame the terminal answers too) so that each sample's

@@ -115,11 +115,7 @@ Row ReplayReplyDelay(int exchanges, int delayMs) {
     row.notes = "answers missing after " + std::to_string(errors.size()) + " exchanges";
     return row;
   }
-  Summary summary = Summarise(errors);
-  row.median = Milliseconds(summary.median);
-  row.p99 = Milliseconds(summary.p99);
-  row.max = Milliseconds(summary.max);
-  row.samples = std::to_string(summary.count);
+  Summary summary = AddLatencyFigures(row, errors);
   row.verdict = summary.p99 <= 1.0 ? "met" : "missed";
   row.notes = "absolute error of the delay the host saw; mean signed error " +
               Milliseconds(signedSum / static_cast<double>(errors.size()));

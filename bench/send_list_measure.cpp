@@ -101,11 +101,7 @@ Row SendListDelays(const BenchOptions& options) {
     row.notes = ordered ? "too few entries arrived" : "entries out of order";
     return row;
   }
-  Summary summary = Summarise(errors);
-  row.median = Milliseconds(summary.median);
-  row.p99 = Milliseconds(summary.p99);
-  row.max = Milliseconds(summary.max);
-  row.samples = std::to_string(summary.count);
+  Summary summary = AddLatencyFigures(row, errors);
   row.verdict = summary.median <= 2.0 ? "met" : "missed";
   row.notes = "arrival to arrival less the delay; order exact";
   return row;
