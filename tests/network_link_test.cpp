@@ -33,6 +33,29 @@ using testing::Ser2NetServer;
 
 constexpr LineSelection k9600None{0, 7, 3, 0, 0, 0};
 
+// A socket listening on a free loopback port; fd is -1 when it could not.
+struct LoopbackListener {
+  int fd = -1;
+  sockaddr_in address{};
+  int Port() const { return ntohs(address.sin_port); }
+};
+
+LoopbackListener ListenOnLoopback(int backlog) {
+  LoopbackListener listener;
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  listener.address.sin_family = AF_INET;
+  listener.address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof listener.address;
+  auto* address = reinterpret_cast<sockaddr*>(&listener.address);
+  if (fd < 0 || ::bind(fd, address, size) != 0 || ::getsockname(fd, address, &size) != 0 ||
+      ::listen(fd, backlog) != 0) {
+    if (fd >= 0) ::close(fd);
+    return listener;
+  }
+  listener.fd = fd;
+  return listener;
+}
+
 #define SKIP_WITHOUT_SER2NET()                                              \
   if (!Ser2NetServer::Available()) {                                        \
     GTEST_SKIP() << "ser2net is not installed (" << Ser2NetServer::kProgram \
@@ -250,14 +273,10 @@ TEST_F(ConnectFailureTest, ANameThatDoesNotResolveFailsWithItsReason) {
 TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
   // A listener whose queue is full: the kernel drops the next connection's
   // SYN, as a host that is not there would.
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t size = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-  ASSERT_EQ(::listen(listener, 0), 0);
+  LoopbackListener listening = ListenOnLoopback(0);
+  ASSERT_GE(listening.fd, 0);
+  int listener = listening.fd;
+  sockaddr_in& address = listening.address;
   std::vector<int> fillers;
   for (int i = 0; i < 4; ++i) {
     int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -265,7 +284,7 @@ TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
     fillers.push_back(filler);
   }
   std::this_thread::sleep_for(100ms);
-  Name("tcp://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  Name("tcp://127.0.0.1:" + std::to_string(listening.Port()));
   auto started = std::chrono::steady_clock::now();
   link.ToggleLink(k9600None);
   bool closed = PumpUntilClosed();
@@ -283,15 +302,10 @@ TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
 
 TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {
   // It accepts the connection and never says a word of telnet.
-  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t size = sizeof address;
-  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-  ASSERT_EQ(::listen(listener, 4), 0);
-  Name("rfc2217://127.0.0.1:" + std::to_string(ntohs(address.sin_port)));
+  LoopbackListener listening = ListenOnLoopback(4);
+  ASSERT_GE(listening.fd, 0);
+  int listener = listening.fd;
+  Name("rfc2217://127.0.0.1:" + std::to_string(listening.Port()));
   link.ToggleLink(k9600None);
   ASSERT_TRUE(PumpUntilOpen());
   int far = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
@@ -328,15 +342,9 @@ TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {
 class ScriptedServer {
  public:
   ScriptedServer() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
-    ::listen(listener_, 1);
-    port_ = ntohs(address.sin_port);
+    LoopbackListener listening = ListenOnLoopback(1);
+    listener_ = listening.fd;
+    port_ = listening.Port();
     thread_ = std::thread([this] { Serve(); });
   }
   ~ScriptedServer() {
