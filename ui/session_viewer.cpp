@@ -32,11 +32,7 @@ SessionViewer::SessionViewer(Parts parts)
   news_ = new QSocketNotifier(store_.NewsDescriptor(), QSocketNotifier::Read, this);
   connect(news_, &QSocketNotifier::activated, this, [this] {
     store_.TakeNews();
-    if (parts_.requestPublish) {
-      parts_.requestPublish();
-    } else {
-      Tick();
-    }
+    parts_.requestPublish();
   });
 
   auto* clear = qobject_cast<QAbstractButton*>(parts_.control(kClearReceiveButton));
