@@ -15,7 +15,7 @@
 #include "core/event_fd.h"
 #include "engine/hex.h"
 #include "engine/render.h"
-#include "engine/session_store.h"
+#include "history/session_store.h"
 #include "session/link_control.h"
 #include "terminal_host.h"
 

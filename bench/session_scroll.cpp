@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <random>
 
-#include "engine/session_store.h"
+#include "history/session_store.h"
 #include "ui/session_view.h"
 #include "window_bench.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/session_store.h"
+#include "history/session_store.h"
 
 namespace quorvel::bench {
 namespace {

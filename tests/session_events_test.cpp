@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/session_store.h"
+#include "history/session_store.h"
 #include "session/link_control.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"

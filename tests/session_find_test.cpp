@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/session_chunks.h"
-#include "engine/session_store.h"
+#include "history/session_chunks.h"
+#include "history/session_store.h"
 #include "support/seeded_bytes.h"
 
 namespace quorvel {

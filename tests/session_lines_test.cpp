@@ -1,7 +1,7 @@
 // What the session view shows of a line's bytes: every byte accounted for
 // through UTF-8 errors, controls as symbols, escape sequences hidden; hex
 // rows that line up; what a typed find pattern stands for.
-#include "engine/session_lines.h"
+#include "history/session_lines.h"
 
 #include <gtest/gtest.h>
 

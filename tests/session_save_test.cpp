@@ -1,7 +1,7 @@
 // The session's history on its way out and in: "Save session…" writes what
 // parses back to the bytes of each direction, and on a pseudo-terminal the
 // real receive worker and send paths put RX and TX in the store in order.
-#include "engine/session_save.h"
+#include "history/session_save.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // lines as each display splits them, stamped in order; the history limit
 // drops the oldest lines a slice at a time; finding goes across chunks and
 // round the end; a re-split gives the lines a fresh store would.
-#include "engine/session_store.h"
+#include "history/session_store.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/session_pool.h"
+#include "history/session_pool.h"
 #include "support/seeded_bytes.h"
 
 namespace quorvel {

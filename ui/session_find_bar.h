@@ -7,7 +7,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "engine/session_lines.h"
+#include "history/session_lines.h"
 
 class QCheckBox;
 class QLabel;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/session_lines.h"
+#include "history/session_lines.h"
 #include "settings/view_settings.h"
 
 namespace quorvel {

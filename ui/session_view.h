@@ -18,7 +18,7 @@
 #include <optional>
 #include <vector>
 
-#include "engine/session_store.h"
+#include "history/session_store.h"
 #include "ui/session_rows.h"
 
 class QLabel;

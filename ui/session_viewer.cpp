@@ -7,7 +7,7 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
-#include "engine/session_save.h"
+#include "history/session_save.h"
 #include "settings/tool_settings.h"
 #include "ui/file_dialogs.h"
 #include "ui/message_box.h"

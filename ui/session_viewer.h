@@ -24,7 +24,7 @@
 
 #include "core/terminal_state.h"
 #include "engine/line_logger.h"
-#include "engine/session_store.h"
+#include "history/session_store.h"
 #include "settings/view_settings.h"
 #include "ui/dialog_template.h"
 

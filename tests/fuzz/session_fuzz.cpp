@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/session_lines.h"
-#include "engine/session_store.h"
+#include "history/session_lines.h"
+#include "history/session_store.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "engine/session_store.h"
+#include "history/session_store.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"
 #include "ui/receive_box.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/session_store.h"
+#include "history/session_store.h"
 
 namespace quorvel {
 

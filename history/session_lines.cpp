@@ -1,4 +1,4 @@
-#include "engine/session_lines.h"
+#include "history/session_lines.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "engine/session_store.h"
+#include "history/session_store.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "engine/session_store_impl.h"
+#include "history/session_store_impl.h"
 
 namespace quorvel {
 namespace {

@@ -7,10 +7,10 @@
 #include <mutex>
 #include <vector>
 
-#include "engine/session_chunks.h"
-#include "engine/session_index.h"
-#include "engine/session_pool.h"
-#include "engine/session_store.h"
+#include "history/session_chunks.h"
+#include "history/session_index.h"
+#include "history/session_pool.h"
+#include "history/session_store.h"
 
 namespace quorvel {
 

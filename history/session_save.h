@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/log_format.h"
-#include "engine/session_store.h"
+#include "history/session_store.h"
 
 namespace quorvel {
 

@@ -1,4 +1,4 @@
-#include "engine/session_index.h"
+#include "history/session_index.h"
 
 #include <algorithm>
 #include <cstring>

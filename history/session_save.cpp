@@ -1,4 +1,4 @@
-#include "engine/session_save.h"
+#include "history/session_save.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "engine/session_chunks.h"
+#include "history/session_chunks.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "engine/session_pool.h"
+#include "history/session_pool.h"
 
 namespace quorvel {
 namespace {

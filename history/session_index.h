@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <deque>
 
-#include "engine/session_pool.h"
-#include "engine/session_store.h"
+#include "history/session_pool.h"
+#include "history/session_store.h"
 
 namespace quorvel {
 

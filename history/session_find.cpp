@@ -7,8 +7,8 @@
 #include <cstring>
 #include <functional>
 
-#include "engine/session_store.h"
-#include "engine/session_store_impl.h"
+#include "history/session_store.h"
+#include "history/session_store_impl.h"
 
 namespace quorvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/session_pool.h"
+#include "history/session_pool.h"
 
 #include <sys/mman.h>
 
