@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "bench_support.h"
-#include "engine/answer_rules.h"
+#include "sending/answer_rules.h"
 #include "measures.h"
 
 namespace quorvel::bench {

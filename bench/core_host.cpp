@@ -13,7 +13,7 @@
 
 #include "bench_support.h"
 #include "core/event_fd.h"
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "engine/render.h"
 #include "history/session_store.h"
 #include "session/link_control.h"

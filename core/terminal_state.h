@@ -21,7 +21,7 @@
 
 namespace quorvel {
 
-class AnswerRuleTable;  // engine/answer_rules.h
+class AnswerRuleTable;  // sending/answer_rules.h
 
 // What decides whether and how a received frame is answered.
 struct FrameRules {
@@ -83,7 +83,7 @@ struct TerminalState {
   int32_t sendAsHex = 0;
   uint32_t txCount = 0;
   uint32_t sendCount = 0;
-  // The send box's options, as engine/send_composer.h numbers them: its
+  // The send box's options, as sending/send_composer.h numbers them: its
   // LineEnding, whether escapes are read, its ChecksumKind.
   int32_t sendLineEnding = 0;
   bool sendEscapes = false;

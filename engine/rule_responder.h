@@ -1,4 +1,4 @@
-// The receive worker's side of the answer rules (engine/answer_rules.h): it
+// The receive worker's side of the answer rules (sending/answer_rules.h): it
 // gathers received bytes into frames for the rules, answers the first rule a
 // completed frame matches, and keeps delayed answers until they are due, so
 // that a delay never stops the worker from reading. Worker thread only.
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/terminal_state.h"
-#include "engine/answer_rules.h"
+#include "sending/answer_rules.h"
 #include "engine/frame_gatherer.h"
 
 namespace quorvel {

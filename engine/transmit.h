@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/terminal_state.h"
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 
 namespace quorvel {
 
@@ -24,7 +24,7 @@ SendOptions SendOptionsOf(TerminalState& state);
 void SetSendOptions(TerminalState& state, const SendOptions& options);
 
 // The send text as it stands, composed with the send box's options
-// (engine/send_composer.h): parsed as hex when sendAsHex is set.
+// (sending/send_composer.h): parsed as hex when sendAsHex is set.
 std::vector<uint8_t> ComposedBytes(TerminalState& state);
 
 // Sends the send text as it stands, composed as ComposedBytes does. With

@@ -31,7 +31,7 @@
 
 #include "core/event_fd.h"
 #include "core/line_tap.h"
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 
 namespace quorvel {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/answer_rules.h"
+#include "sending/answer_rules.h"
 
 namespace quorvel {
 

@@ -1,14 +1,14 @@
 // The send box's options in the settings file, in a section of their own so
 // that the terminal's own keys stay as they are:
 //   [SendOptions]  LineEnding (none, cr, lf or crlf), Escapes (0 or 1),
-//                  Checksum (a key of engine/checksum.h: none, modbus-crc16...)
+//                  Checksum (a key of sending/checksum.h: none, modbus-crc16...)
 // A missing or unknown value reads as the option off; saving writes only
 // these keys and keeps every other line. UI thread.
 #pragma once
 
 #include <filesystem>
 
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 
 namespace quorvel {
 

@@ -22,8 +22,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/send_history.h"
-#include "engine/send_list.h"
+#include "sending/send_history.h"
+#include "sending/send_list.h"
 
 namespace quorvel {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "settings/profile_file.h"
 
 namespace quorvel {

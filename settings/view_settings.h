@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 
 namespace quorvel {
 

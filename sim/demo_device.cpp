@@ -14,7 +14,7 @@
 #include <span>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 #include "sim/replay_player.h"
 
 namespace quorvel {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/answer_rules.h"
-#include "engine/hex.h"
+#include "sending/answer_rules.h"
+#include "sending/hex.h"
 #include "engine/receive_worker.h"
 #include "link/serial_port.h"
 #include "settings/answer_rules_settings.h"

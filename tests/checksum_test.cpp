@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 
 namespace quorvel {
 namespace {

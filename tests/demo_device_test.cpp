@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 #include "support/devsim_process.h"
 
 namespace quorvel {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 
 namespace quorvel {
 namespace {

@@ -12,10 +12,10 @@
 #include <chrono>
 #include <string>
 
-#include "engine/answer_rules.h"
-#include "engine/checksum.h"
+#include "sending/answer_rules.h"
+#include "sending/checksum.h"
 #include "engine/receive_worker.h"
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 #include "engine/transmit.h"
 #include "link/serial_port.h"
 #include "support/recording_window.h"

@@ -8,7 +8,7 @@
 #include <numeric>
 #include <thread>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "engine/receive_worker.h"
 #include "engine/transmit.h"
 #include "link/serial_port.h"

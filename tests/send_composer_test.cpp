@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "engine/receive_worker.h"
 #include "engine/transmit.h"
 #include "link/serial_port.h"

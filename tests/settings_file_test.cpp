@@ -16,7 +16,7 @@
 #include <functional>
 #include <sstream>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "settings/profile_file.h"
 #include "support/temp_files.h"
 

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "core/terminal_state.h"
-#include "engine/answer_rules.h"
+#include "sending/answer_rules.h"
 
 class QAction;
 class QCheckBox;

@@ -4,7 +4,7 @@
 #include <QLineEdit>
 #include <QTextDocument>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "ui/byte_text_box.h"
 #include "ui/form_values.h"
 #include "ui/message_box.h"

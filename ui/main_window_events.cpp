@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "engine/render.h"
 #include "engine/transmit.h"
 #include "ui/about_dialog.h"

@@ -7,7 +7,7 @@
 #include <QDialog>
 #include <optional>
 
-#include "engine/send_list.h"
+#include "sending/send_list.h"
 
 class QCheckBox;
 class QComboBox;

@@ -12,7 +12,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/send_list.h"
+#include "sending/send_list.h"
 
 class QCheckBox;
 class QListWidget;

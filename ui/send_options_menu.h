@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "core/terminal_state.h"
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 
 class QMenu;
 

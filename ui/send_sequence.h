@@ -17,7 +17,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/send_list.h"
+#include "sending/send_list.h"
 
 class QTimer;
 

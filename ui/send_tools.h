@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/answer_rules.h"
-#include "engine/send_history.h"
+#include "sending/answer_rules.h"
+#include "sending/send_history.h"
 
 class QAction;
 class QMenu;

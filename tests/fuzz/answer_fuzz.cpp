@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/answer_rules.h"
+#include "sending/answer_rules.h"
 #include "fuzz/fuzz_check.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "engine/render.h"
 #include "fuzz/fuzz_check.h"
 

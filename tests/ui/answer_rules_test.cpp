@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 #include "terminal_harness.h"
 #include "ui/answer_rules_dialog.h"
 #include "ui/byte_text_box.h"

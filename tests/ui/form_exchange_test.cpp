@@ -5,7 +5,7 @@
 #include <QLineEdit>
 #include <QTest>
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 #include "settings/settings.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 #include "settings/send_store.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "core/terminal_state.h"
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 
 namespace quorvel {
 

@@ -1,6 +1,6 @@
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 
-#include "engine/hex.h"
+#include "sending/hex.h"
 
 namespace quorvel {
 namespace {

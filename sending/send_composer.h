@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 
 namespace quorvel {
 
@@ -41,7 +41,7 @@ std::string_view LineEndingBytes(LineEnding ending);
 struct SendOptions {
   LineEnding ending = LineEnding::kNone;
   bool escapes = false;                         // \r \n \t \\ \xHH in text
-  ChecksumKind checksum = ChecksumKind::kNone;  // engine/checksum.h
+  ChecksumKind checksum = ChecksumKind::kNone;  // sending/checksum.h
   bool operator==(const SendOptions&) const = default;
 };
 

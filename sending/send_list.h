@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/send_composer.h"
+#include "sending/send_composer.h"
 
 namespace quorvel {
 

@@ -1,4 +1,4 @@
-#include "engine/checksum.h"
+#include "sending/checksum.h"
 
 #include <algorithm>
 #include <array>

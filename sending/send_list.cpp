@@ -1,4 +1,4 @@
-#include "engine/send_list.h"
+#include "sending/send_list.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "engine/answer_rules.h"
+#include "sending/answer_rules.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "engine/hex.h"
+#include "sending/hex.h"
 
 namespace quorvel {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/send_history.h"
+#include "sending/send_history.h"
 
 #include <algorithm>
 
