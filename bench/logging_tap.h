@@ -8,7 +8,7 @@
 #include <string>
 
 #include "core/terminal_state.h"
-#include "engine/line_logger.h"
+#include "logging/line_logger.h"
 
 namespace quorvel::bench {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 #include "engine/send_writer.h"
 #include "terminal_host.h"
 

@@ -12,7 +12,7 @@
 
 #include "bench_support.h"
 #include "core/event_fd.h"
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 #include "link/serial_port.h"
 #include "measures.h"
 #include "sim/recording.h"

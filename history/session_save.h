@@ -6,7 +6,7 @@
 #include <atomic>
 #include <string>
 
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 #include "history/session_store.h"
 
 namespace quorvel {

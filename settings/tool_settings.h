@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 #include "engine/send_writer.h"
 
 namespace quorvel {

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 
 namespace quorvel {
 

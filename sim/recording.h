@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 
 namespace quorvel {
 

@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/line_logger.h"
-#include "engine/log_format.h"
+#include "logging/line_logger.h"
+#include "logging/log_format.h"
 #include "sim/recording.h"
 #include "support/devsim_process.h"
 #include "support/pty_device.h"

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/line_logger.h"
+#include "logging/line_logger.h"
 #include "engine/receive_worker.h"
 #include "link/serial_port.h"
 #include "support/pty_device.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 #include "sim/replay_player.h"
 
 namespace quorvel {

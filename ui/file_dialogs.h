@@ -7,7 +7,7 @@
 #include <QString>
 #include <optional>
 
-#include "engine/line_logger.h"
+#include "logging/line_logger.h"
 #include "settings/tool_settings.h"
 
 class QLineEdit;

@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "core/terminal_state.h"
-#include "engine/line_logger.h"
+#include "logging/line_logger.h"
 #include "engine/send_writer.h"
 
 class QAction;

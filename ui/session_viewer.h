@@ -23,7 +23,7 @@
 #include <thread>
 
 #include "core/terminal_state.h"
-#include "engine/line_logger.h"
+#include "logging/line_logger.h"
 #include "history/session_store.h"
 #include "settings/view_settings.h"
 #include "ui/dialog_template.h"

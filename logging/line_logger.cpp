@@ -1,4 +1,4 @@
-#include "engine/line_logger.h"
+#include "logging/line_logger.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

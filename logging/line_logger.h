@@ -17,7 +17,7 @@
 
 #include "core/event_fd.h"
 #include "core/line_tap.h"
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 
 namespace quorvel {
 

@@ -1,4 +1,4 @@
-#include "engine/log_format.h"
+#include "logging/log_format.h"
 
 #include <cstring>
 #include <ctime>
