@@ -16,7 +16,7 @@
 #include "sending/hex.h"
 #include "engine/render.h"
 #include "history/session_store.h"
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "terminal_host.h"
 
 namespace quorvel::bench {

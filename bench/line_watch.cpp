@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "core/terminal_state.h"
-#include "session/link_control.h"
+#include "connection/link_control.h"
 
 namespace quorvel::bench {
 namespace {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "link/line_settings.h"
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"

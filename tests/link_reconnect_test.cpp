@@ -17,7 +17,7 @@
 #include <functional>
 #include <memory>
 
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"

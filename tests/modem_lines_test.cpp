@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "support/fake_modem.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"

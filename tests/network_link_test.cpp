@@ -19,7 +19,7 @@
 #include <numeric>
 #include <thread>
 
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "support/recording_window.h"
 #include "support/ser2net_server.h"
 #include "support/state_access.h"

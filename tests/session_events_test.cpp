@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "history/session_store.h"
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/temp_files.h"

@@ -19,7 +19,7 @@
 
 #include "core/terminal_state.h"
 #include "core/window_services.h"
-#include "session/link_control.h"
+#include "connection/link_control.h"
 #include "ui/dialog_template.h"
 #include "ui/startup_options.h"
 

@@ -9,7 +9,7 @@
 #include <QObject>
 
 #include "link/serial_port.h"
-#include "session/link_control.h"
+#include "connection/link_control.h"
 
 class QAction;
 class QMenu;

@@ -1,4 +1,4 @@
-#include "session/line_board.h"
+#include "connection/line_board.h"
 
 namespace quorvel {
 

@@ -1,4 +1,4 @@
-#include "session/line_watcher.h"
+#include "connection/line_watcher.h"
 
 namespace quorvel {
 namespace {

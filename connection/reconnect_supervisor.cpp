@@ -1,4 +1,4 @@
-#include "session/reconnect_supervisor.h"
+#include "connection/reconnect_supervisor.h"
 
 #include <sys/epoll.h>
 #include <sys/timerfd.h>

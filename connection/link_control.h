@@ -17,10 +17,10 @@
 #include "engine/send_writer.h"
 #include "link/line_settings.h"
 #include "link/serial_port.h"
-#include "session/line_actions.h"
-#include "session/line_board.h"
-#include "session/line_watcher.h"
-#include "session/reconnect_supervisor.h"
+#include "connection/line_actions.h"
+#include "connection/line_board.h"
+#include "connection/line_watcher.h"
+#include "connection/reconnect_supervisor.h"
 
 namespace quorvel {
 

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "link/modem_control.h"
-#include "session/line_board.h"
+#include "connection/line_board.h"
 
 namespace quorvel {
 

@@ -1,4 +1,4 @@
-#include "session/link_control.h"
+#include "connection/link_control.h"
 
 #include <cerrno>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "session/line_actions.h"
+#include "connection/line_actions.h"
 
 #include "link/termios2_line.h"
 
