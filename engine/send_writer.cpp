@@ -19,13 +19,8 @@ namespace {
 constexpr int kSliceMs = 50;
 constexpr size_t kFileBlock = 64 * 1024;
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 int SliceUntil(int64_t deadline) {
-  return static_cast<int>(std::clamp<int64_t>(deadline - NowMs(), 0, kSliceMs));
+  return static_cast<int>(std::clamp<int64_t>(deadline - SteadyNowMs(), 0, kSliceMs));
 }
 
 }  // namespace
@@ -152,7 +147,8 @@ std::vector<std::string> SendWriter::TakeNews() {
 FileSendProgress SendWriter::Progress() const {
   std::lock_guard guard(mutex_);
   FileSendProgress progress = progress_;
-  if (progress.active) progress.seconds = static_cast<double>(NowMs() - progressStartMs_) / 1000.0;
+  if (progress.active)
+    progress.seconds = static_cast<double>(SteadyNowMs() - progressStartMs_) / 1000.0;
   return progress;
 }
 
@@ -169,7 +165,7 @@ void SendWriter::Run() {
       cancelFile_.store(false);
       if (job.IsFile()) {
         progress_ = {true, job.name, 0, job.total, 0};
-        progressStartMs_ = NowMs();
+        progressStartMs_ = SteadyNowMs();
       }
     }
     Send(job);
@@ -205,7 +201,7 @@ void SendWriter::Write(Job& job) {
     std::lock_guard guard(state_.lock);
     ++state_.sendCount;
   }
-  int64_t deadline = NowMs() + state_.port.WriteBoundMs(static_cast<int64_t>(job.total));
+  int64_t deadline = SteadyNowMs() + state_.port.WriteBoundMs(static_cast<int64_t>(job.total));
   const FilePacing pacing = job.pacing;
   bool failed = false;
   bool stopped = false;
@@ -235,7 +231,7 @@ void SendWriter::Write(Job& job) {
         deadline += pause;
         Pause(job, pause);  // cut short by a cancel, which the loop then sees
       }
-    } else if (n < 0 || NowMs() >= deadline) {
+    } else if (n < 0 || SteadyNowMs() >= deadline) {
       failed = true;
     }
   }
@@ -249,7 +245,7 @@ void SendWriter::Write(Job& job) {
   }
   while (!failed && !stopped && !state_.port.WaitDrained(SliceUntil(deadline))) {
     stopped = Stopping(job);
-    failed = !stopped && NowMs() >= deadline;
+    failed = !stopped && SteadyNowMs() >= deadline;
   }
   if (failed && !abort_.load()) Post(LoadString(StringId::kWriteFail));
 }

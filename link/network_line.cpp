@@ -13,20 +13,12 @@
 #include <cstring>
 #include <thread>
 
+#include "core/clock.h"
+
 namespace quorvel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int RemainingMs(int64_t deadline) {
-  int64_t left = deadline - NowMs();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
 
 // Data is queued in pieces of this size at most, so a long write never makes
 // the queue hold more than this beyond what the socket has not taken.
@@ -288,7 +280,7 @@ void NetworkLine::TakeNotices(const std::vector<telnet::ComPortNotice>& notices)
 bool NetworkLine::WaitReadable(int timeoutMs, EventFd& wake) {
   int fd = fd_.load();
   if (fd < 0) return false;
-  int64_t deadline = timeoutMs < 0 ? -1 : NowMs() + timeoutMs;
+  int64_t deadline = timeoutMs < 0 ? -1 : SteadyNowMs() + timeoutMs;
   for (;;) {
     bool pending;
     {
@@ -355,7 +347,7 @@ bool NetworkLine::Write(const uint8_t* bytes, int count, int64_t deadline) {
 
 int NetworkLine::WriteSome(const uint8_t* bytes, int count, int waitMs) {
   if (count <= 0) return 0;
-  int64_t deadline = NowMs() + waitMs;
+  int64_t deadline = SteadyNowMs() + waitMs;
   for (;;) {
     {
       std::lock_guard guard(outMutex_);
@@ -377,7 +369,7 @@ int NetworkLine::WriteSome(const uint8_t* bytes, int count, int waitMs) {
 }
 
 bool NetworkLine::WaitDrained(int waitMs) {
-  int64_t deadline = NowMs() + waitMs;
+  int64_t deadline = SteadyNowMs() + waitMs;
   for (;;) {
     {
       std::lock_guard guard(outMutex_);

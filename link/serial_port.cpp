@@ -7,24 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
+#include "core/clock.h"
 #include "link/termios2_line.h"
 
 namespace quorvel {
-namespace {
-
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-int RemainingMs(int64_t deadline) {
-  int64_t left = deadline - NowMs();
-  return left < 0 ? 0 : static_cast<int>(left);
-}
-
-}  // namespace
 
 SerialPort::SerialPort(ModemControl& modem) : modem_(modem) {}
 
@@ -213,7 +200,7 @@ void SerialPort::Write(const uint8_t* bytes, int count) {
   {
     std::lock_guard guard(writeMutex_);
     if (!IsOpen()) return;  // closed while this thread waited for the lock
-    int64_t deadline = NowMs() + WriteBoundMs(count);
+    int64_t deadline = SteadyNowMs() + WriteBoundMs(count);
     if (network_.load()) {
       // Nothing waits for the far port's queue: the bytes are the socket's.
       if (!net_.Write(bytes, count, deadline)) {
@@ -359,7 +346,7 @@ int SerialPort::WriteSome(const uint8_t* bytes, int count, int waitMs) {
     return taken;
   }
   if (fd_ < 0) return -1;  // closed while this thread waited for the lock
-  int64_t deadline = NowMs() + waitMs;
+  int64_t deadline = SteadyNowMs() + waitMs;
   for (;;) {
     ssize_t n = ::write(fd_, bytes, static_cast<size_t>(count));
     if (n > 0) return static_cast<int>(n);
@@ -375,7 +362,7 @@ int SerialPort::WriteSome(const uint8_t* bytes, int count, int waitMs) {
 bool SerialPort::WaitDrained(int waitMs) {
   std::lock_guard guard(writeMutex_);
   if (network_.load()) return !IsOpen() || net_.WaitDrained(waitMs);
-  return fd_ < 0 || DrainedBy(NowMs() + waitMs);
+  return fd_ < 0 || DrainedBy(SteadyNowMs() + waitMs);
 }
 
 }  // namespace quorvel
