@@ -6,8 +6,8 @@
 #include <thread>
 
 #include "bench_support.h"
-#include "sending/answer_rules.h"
 #include "measures.h"
+#include "sending/answer_rules.h"
 
 namespace quorvel::bench {
 namespace {

@@ -12,11 +12,11 @@
 #include <thread>
 
 #include "bench_support.h"
+#include "connection/link_control.h"
 #include "core/event_fd.h"
-#include "sending/hex.h"
 #include "engine/render.h"
 #include "history/session_store.h"
-#include "connection/link_control.h"
+#include "sending/hex.h"
 #include "terminal_host.h"
 
 namespace quorvel::bench {

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <thread>
 
-#include "core/terminal_state.h"
 #include "connection/link_control.h"
+#include "core/terminal_state.h"
 
 namespace quorvel::bench {
 namespace {

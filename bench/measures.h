@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "logging/log_format.h"
 #include "engine/send_writer.h"
+#include "logging/log_format.h"
 #include "terminal_host.h"
 
 namespace quorvel::bench {

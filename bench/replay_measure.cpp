@@ -12,8 +12,8 @@
 
 #include "bench_support.h"
 #include "core/event_fd.h"
-#include "logging/log_format.h"
 #include "link/serial_port.h"
+#include "logging/log_format.h"
 #include "measures.h"
 #include "sim/recording.h"
 #include "sim/replay_line.h"

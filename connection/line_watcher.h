@@ -10,8 +10,8 @@
 #include <mutex>
 #include <thread>
 
-#include "link/modem_control.h"
 #include "connection/line_board.h"
+#include "link/modem_control.h"
 
 namespace quorvel {
 

@@ -12,15 +12,15 @@
 #include <optional>
 #include <string>
 
+#include "connection/line_actions.h"
+#include "connection/line_board.h"
+#include "connection/line_watcher.h"
+#include "connection/reconnect_supervisor.h"
 #include "core/terminal_state.h"
 #include "engine/receive_worker.h"
 #include "engine/send_writer.h"
 #include "link/line_settings.h"
 #include "link/serial_port.h"
-#include "connection/line_actions.h"
-#include "connection/line_board.h"
-#include "connection/line_watcher.h"
-#include "connection/reconnect_supervisor.h"
 
 namespace quorvel {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "core/terminal_state.h"
-#include "sending/answer_rules.h"
 #include "engine/frame_gatherer.h"
+#include "sending/answer_rules.h"
 
 namespace quorvel {
 

@@ -6,8 +6,8 @@
 #include <atomic>
 #include <string>
 
-#include "logging/log_format.h"
 #include "history/session_store.h"
+#include "logging/log_format.h"
 
 namespace quorvel {
 

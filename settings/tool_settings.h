@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <string>
 
-#include "logging/log_format.h"
 #include "engine/send_writer.h"
+#include "logging/log_format.h"
 
 namespace quorvel {
 

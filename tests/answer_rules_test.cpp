@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "sending/answer_rules.h"
-#include "sending/hex.h"
 #include "engine/receive_worker.h"
 #include "link/serial_port.h"
+#include "sending/answer_rules.h"
+#include "sending/hex.h"
 #include "settings/answer_rules_settings.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"

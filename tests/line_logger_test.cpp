@@ -9,9 +9,9 @@
 #include <sstream>
 #include <thread>
 
-#include "logging/line_logger.h"
 #include "engine/receive_worker.h"
 #include "link/serial_port.h"
+#include "logging/line_logger.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/seeded_bytes.h"

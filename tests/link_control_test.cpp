@@ -9,8 +9,8 @@
 #include <chrono>
 #include <thread>
 
-#include "link/line_settings.h"
 #include "connection/link_control.h"
+#include "link/line_settings.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"

@@ -12,12 +12,12 @@
 #include <chrono>
 #include <string>
 
-#include "sending/answer_rules.h"
-#include "sending/checksum.h"
 #include "engine/receive_worker.h"
-#include "sending/send_composer.h"
 #include "engine/transmit.h"
 #include "link/serial_port.h"
+#include "sending/answer_rules.h"
+#include "sending/checksum.h"
+#include "sending/send_composer.h"
 #include "support/recording_window.h"
 
 namespace quorvel {

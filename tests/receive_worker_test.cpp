@@ -8,10 +8,10 @@
 #include <numeric>
 #include <thread>
 
-#include "sending/hex.h"
 #include "engine/receive_worker.h"
 #include "engine/transmit.h"
 #include "link/serial_port.h"
+#include "sending/hex.h"
 #include "support/cpu_time.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "sending/hex.h"
 #include "engine/receive_worker.h"
 #include "engine/transmit.h"
 #include "link/serial_port.h"
+#include "sending/hex.h"
 #include "settings/send_options_settings.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"

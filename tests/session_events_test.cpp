@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "history/session_store.h"
 #include "connection/link_control.h"
+#include "history/session_store.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/temp_files.h"

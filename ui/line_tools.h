@@ -10,8 +10,8 @@
 #include <functional>
 
 #include "core/terminal_state.h"
-#include "logging/line_logger.h"
 #include "engine/send_writer.h"
+#include "logging/line_logger.h"
 
 class QAction;
 class QMenu;

@@ -17,9 +17,9 @@
 #include <map>
 #include <memory>
 
+#include "connection/link_control.h"
 #include "core/terminal_state.h"
 #include "core/window_services.h"
-#include "connection/link_control.h"
 #include "ui/dialog_template.h"
 #include "ui/startup_options.h"
 

@@ -11,9 +11,9 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "sending/hex.h"
 #include "engine/render.h"
 #include "engine/transmit.h"
+#include "sending/hex.h"
 #include "ui/about_dialog.h"
 #include "ui/form_exchange.h"
 #include "ui/message_box.h"

@@ -8,8 +8,8 @@
 
 #include <QObject>
 
-#include "link/serial_port.h"
 #include "connection/link_control.h"
+#include "link/serial_port.h"
 
 class QAction;
 class QMenu;

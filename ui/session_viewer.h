@@ -23,8 +23,8 @@
 #include <thread>
 
 #include "core/terminal_state.h"
-#include "logging/line_logger.h"
 #include "history/session_store.h"
+#include "logging/line_logger.h"
 #include "settings/view_settings.h"
 #include "ui/dialog_template.h"
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "sending/answer_rules.h"
 #include "fuzz/fuzz_check.h"
+#include "sending/answer_rules.h"
 
 namespace {
 

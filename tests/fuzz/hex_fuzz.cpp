@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "sending/hex.h"
 #include "engine/render.h"
 #include "fuzz/fuzz_check.h"
+#include "sending/hex.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "history/session_lines.h"
 #include "history/session_store.h"
-#include "fuzz/fuzz_check.h"
 
 namespace {
 
