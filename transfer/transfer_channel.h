@@ -8,6 +8,13 @@
 
 namespace quorvel {
 
+// The waits of a transfer; tests shorten them.
+struct TransferTiming {
+  int startWaitMs = 60000;     // for the other side to start (NAK, 'C', ZRINIT; or the first block)
+  int replyTimeoutMs = 10000;  // for an answer to a block or header, before sending it again
+  int maxRetries = 10;         // of one block or header, before giving up
+};
+
 class TransferChannel {
  public:
   // What Read returns besides a count of bytes.
