@@ -79,7 +79,7 @@ Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting
   bool ran = host->Run(path, [&] {
     if (frameWaiting) {
       host->EnableAutoReply("06", true, "0d");
-      if (!line.WriteAll({0x01, 0x02}, Clock::now() + kAnswerTimeout) ||
+      if (!line.WriteAll({0x01, 0x02}, DeadlineIn(kAnswerTimeout)) ||
           !host->WaitShownRxCount(2, kAnswerTimeout)) {
         failure = "the unfinished frame was not received";
         return;

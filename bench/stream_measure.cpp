@@ -36,7 +36,7 @@ Row Throughput(const HostFactory& make, const BenchOptions& options,
       if (logging) log.emplace(state, *logging);
       host->SetHexDisplay(false);
       auto start = Clock::now();
-      if (!line.WriteAll(text, start + std::chrono::minutes(5))) {
+      if (!line.WriteAll(text, DeadlineIn(std::chrono::minutes(5)))) {
         if (log) log->Finish();
         failure = "the line did not take the stream";
         return;
@@ -126,7 +126,7 @@ Row SteadyStream(const HostFactory& make, const BenchOptions& options, bool sess
     for (int i = 0; i < steps; ++i) {
       // The device's own pace, not a wait for the terminal.
       std::this_thread::sleep_until(start + kStepPeriod * (i + 1));
-      if (!line.WriteAll(step, Clock::now() + std::chrono::seconds(5))) {
+      if (!line.WriteAll(step, DeadlineIn(std::chrono::seconds(5)))) {
         failure = "the line did not take the stream";
         return;
       }

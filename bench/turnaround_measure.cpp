@@ -102,7 +102,7 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
         host->ClearReceive();
         uint32_t before = TxCount(state);
         std::vector<uint8_t> ignored;
-        if (!line.WriteAll(filler, Clock::now() + kAnswerTimeout) ||
+        if (!line.WriteAll(filler, DeadlineIn(kAnswerTimeout)) ||
             !DrainAnswer(line, state, before, ignored)) {
           failure = "the filler frame was not answered";
           return;
@@ -112,7 +112,7 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
       std::this_thread::sleep_for(milliseconds(1));
       uint32_t before = TxCount(state);
       auto start = Clock::now();
-      if (!line.WriteAll(kFrame, start + kAnswerTimeout)) {
+      if (!line.WriteAll(kFrame, DeadlineIn(kAnswerTimeout))) {
         failure = "the line did not take the frame";
         return;
       }
