@@ -125,7 +125,8 @@ TEST_P(FileSendTest, ArrivesByteIdentical) {
   std::string path = directory / "file.bin";
   testing::WriteFile(path, std::string(content.begin(), content.end()));
   auto started = std::chrono::steady_clock::now();
-  writer.QueueFile(::open(path.c_str(), O_RDONLY), "file.bin", c.size, c.pacing);
+  writer.QueueFile(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), "file.bin", c.size,
+                   c.pacing);
   EXPECT_EQ(device.Receive(c.size, std::chrono::seconds(30)), content);
   EXPECT_TRUE(RecordingWindow::WaitFor([&] { return !writer.Busy(); }));
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(c.minimumMs));
@@ -143,7 +144,7 @@ TEST_F(SendWriterTest, CancellingAFileKeepsTheOtherSends) {
   testing::TempDir directory;
   std::string path = directory / "big.bin";
   testing::WriteFile(path, std::string(200'000, 'x'));
-  writer.QueueFile(::open(path.c_str(), O_RDONLY), "big.bin", 200'000, {});
+  writer.QueueFile(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), "big.bin", 200'000, {});
   writer.QueueBytes(Bytes{'a', 'f', 't', 'e', 'r'});
   ASSERT_TRUE(WaitForStall());
   FileSendProgress progress = writer.Progress();
