@@ -40,7 +40,7 @@ std::vector<double> Sample(TerminalHost& host, PtyLine& line, int count, std::st
     host.ClearReceive();
     std::this_thread::sleep_for(milliseconds(1));  // the worker settles into its wait
     auto start = Clock::now();
-    if (!line.WriteAll(kFrame, start + std::chrono::seconds(5)))
+    if (!line.WriteAll(kFrame, DeadlineIn(std::chrono::seconds(5))))
       failure = "the line did not take the frame";
     uint8_t first = 0;
     if (failure.empty() && line.ReadSome(&first, 1, 5000) != 1) failure = "no answer within 5 s";

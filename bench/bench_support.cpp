@@ -1,16 +1,11 @@
 #include "bench_support.h"
 
 #include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/utsname.h>
-#include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -20,75 +15,6 @@ namespace quorvel::bench {
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-PtyLine::PtyLine() {
-  termios raw{};
-  cfmakeraw(&raw);
-  raw.c_cflag |= CLOCAL | CREAD;
-  char name[256] = {};
-  if (openpty(&master_, &slave_, name, &raw, nullptr) != 0) {
-    master_ = slave_ = -1;
-    return;
-  }
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(slave_, F_SETFD, FD_CLOEXEC);
-  path_ = name;
-}
-
-PtyLine::~PtyLine() {
-  Hangup();
-  if (slave_ >= 0) close(slave_);
-}
-
-void PtyLine::Hangup() {
-  if (master_ >= 0) close(master_);
-  master_ = -1;
-}
-
-bool PtyLine::WriteAll(const uint8_t* bytes, size_t count, Clock::time_point deadline) {
-  size_t done = 0;
-  while (done < count) {
-    ssize_t n = write(master_, bytes + done, count - done);
-    if (n > 0) {
-      done += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    pollfd out = {master_, POLLOUT, 0};
-    poll(&out, 1, static_cast<int>(std::min<int64_t>(left, 100)));
-  }
-  return true;
-}
-
-size_t PtyLine::ReadSome(uint8_t* buffer, size_t capacity, int timeoutMs) {
-  pollfd in = {master_, POLLIN, 0};
-  if (poll(&in, 1, timeoutMs) <= 0) return 0;
-  ssize_t n = read(master_, buffer, capacity);
-  return n > 0 ? static_cast<size_t>(n) : 0;
-}
-
-bool PtyLine::ReadExactly(size_t count, std::vector<uint8_t>& out, Clock::time_point deadline) {
-  size_t target = out.size() + count;
-  while (out.size() < target) {
-    auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) return false;
-    uint8_t buffer[4096];
-    size_t n = ReadSome(buffer, std::min(sizeof buffer, target - out.size()),
-                        static_cast<int>(std::min<int64_t>(left, 100)));
-    out.insert(out.end(), buffer, buffer + n);
-  }
-  return true;
-}
-
-size_t PtyLine::Drain(milliseconds quiet) {
-  size_t total = 0;
-  uint8_t buffer[4096];
-  while (size_t n = ReadSome(buffer, sizeof buffer, static_cast<int>(quiet.count()))) total += n;
-  return total;
 }
 
 Summary Summarise(std::vector<double> samples) {

@@ -1,6 +1,6 @@
-// What every measurement shares: the device's end of a pseudo-terminal,
-// statistics over samples, the report table, and what the kernel tells about
-// our own threads.
+// What every measurement shares: the device's end of a pseudo-terminal (the
+// one the tests use), statistics over samples, the report table, and what the
+// kernel tells about our own threads.
 #pragma once
 
 #include <sys/types.h>
@@ -11,50 +11,22 @@
 #include <string>
 #include <vector>
 
+#include "core/clock.h"
+#include "support/pty_line.h"
+
 namespace quorvel::bench {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 double MillisecondsBetween(Clock::time_point from, Clock::time_point to);
+// The deadline `wait` from now, as PtyLine takes it (core/clock.h SteadyNowMs).
+inline int64_t DeadlineIn(milliseconds wait) {
+  return SteadyNowMs() + wait.count();
+}
 
-// A pseudo-terminal whose slave the terminal opens; the benchmark plays the
-// device on the master. The slave stays open here so the line never hangs up.
-class PtyLine {
- public:
-  PtyLine();  // check Ok()
-  ~PtyLine();
-  PtyLine(const PtyLine&) = delete;
-  PtyLine& operator=(const PtyLine&) = delete;
-
-  bool Ok() const { return master_ >= 0; }
-  const std::string& Path() const { return path_; }
-
-  // Writes every byte, waiting for the line to take them; false on an error
-  // or when `deadline` passes first.
-  bool WriteAll(const uint8_t* bytes, size_t count, Clock::time_point deadline);
-  bool WriteAll(const std::vector<uint8_t>& bytes, Clock::time_point deadline) {
-    return WriteAll(bytes.data(), bytes.size(), deadline);
-  }
-
-  // Waits up to `timeoutMs` for bytes and reads what is there (at most
-  // `capacity`); 0 when nothing came.
-  size_t ReadSome(uint8_t* buffer, size_t capacity, int timeoutMs);
-
-  // Reads until `out` holds `count` more bytes or `deadline` passes.
-  bool ReadExactly(size_t count, std::vector<uint8_t>& out, Clock::time_point deadline);
-
-  // Throws away whatever arrives within `quiet` of the last byte.
-  size_t Drain(milliseconds quiet);
-
-  // Closes the device side, as when an adapter is pulled.
-  void Hangup();
-
- private:
-  int master_ = -1;
-  int slave_ = -1;
-  std::string path_;
-};
+// The device's end of a pseudo-terminal, raw from the start.
+using testing::PtyLine;
 
 struct Summary {
   size_t count = 0;

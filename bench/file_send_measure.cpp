@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "bench_support.h"
+#include "core/unique_fd.h"
 #include "engine/send_writer.h"
 #include "link/serial_port.h"
 #include "measures.h"
@@ -45,9 +46,11 @@ Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing) {
   for (size_t i = 0; i < bytes; ++i) {
     content[i] = (i + 1) % lineLength == 0 ? '\n' : static_cast<uint8_t>('a' + i % 26);
   }
-  int out = ::open(scratch.File().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  bool written = out >= 0 && ::write(out, content.data(), bytes) == static_cast<ssize_t>(bytes);
-  if (out >= 0) ::close(out);
+  bool written;
+  {
+    UniqueFd out(::open(scratch.File().c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    written = out && ::write(out.Get(), content.data(), bytes) == static_cast<ssize_t>(bytes);
+  }
   PtyLine line;
   SerialPort port;
   port.Names().Set(kBenchPort, line.Path());
@@ -59,9 +62,10 @@ Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing) {
   TerminalState state{port};
   SendWriter writer{state};
   auto start = Clock::now();
-  writer.QueueFile(::open(scratch.File().c_str(), O_RDONLY | O_CLOEXEC), "file.bin", bytes, pacing);
+  writer.QueueFile(UniqueFd(::open(scratch.File().c_str(), O_RDONLY | O_CLOEXEC)), "file.bin",
+                   bytes, pacing);
   std::vector<uint8_t> got;
-  bool whole = line.ReadExactly(bytes, got, start + std::chrono::minutes(5)) && got == content;
+  bool whole = line.ReadExactly(bytes, got, DeadlineIn(std::chrono::minutes(5))) && got == content;
   double ms = MillisecondsBetween(start, Clock::now());
   writer.Abort();
   if (!whole) {

@@ -52,9 +52,14 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
 Row Throughput(const HostFactory& make, const BenchOptions& options,
                std::optional<LogFormat> logging = std::nullopt, const Route* route = nullptr);
 
+// The CPU a device streaming steadily at 1 MB/s costs the terminal.
+Row SteadyStream(const HostFactory& make, const BenchOptions& options, bool sessionView);
+
 // CPU and wake-ups of an open link with no traffic.
 Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting,
          const Route* route = nullptr);
+// CPU and wake-ups of a link waiting for its pulled device to come back.
+Row Away(const HostFactory& make, const BenchOptions& options, bool directoryGone);
 
 // The rows through ser2net on loopback (network_measure.cpp).
 std::vector<Measure> NetworkMeasures();

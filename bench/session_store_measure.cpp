@@ -117,7 +117,7 @@ Row ThroughputWithSessionStore(const HostFactory& make, const BenchOptions& opti
       TerminalState& state = host->State();
       state.sessionTap.store(&store);
       auto start = Clock::now();
-      if (!line.WriteAll(text, start + std::chrono::minutes(5)) ||
+      if (!line.WriteAll(text, DeadlineIn(std::chrono::minutes(5))) ||
           !host->WaitShownRxCount(static_cast<uint32_t>(text.size()), std::chrono::minutes(2))) {
         failure = "the terminal did not take the stream";
       }

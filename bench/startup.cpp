@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "core/unique_fd.h"
 #include "ui/app_icon.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
@@ -61,26 +62,29 @@ bool RunProbe(Probe& probe, std::string& failure) {
   }
   std::filesystem::path directory = pattern;
   bool ok = WriteBenchSettings(directory, line.Path());
-  int out[2];
-  if (!ok || pipe2(out, O_CLOEXEC) != 0) {
+  int ends[2];
+  if (!ok || pipe2(ends, O_CLOEXEC) != 0) {
     failure = "could not prepare the probe";
     return false;
   }
+  UniqueFd readEnd(ends[0]);
+  UniqueFd writeEnd(ends[1]);  // the child's standard output
   std::string start = std::to_string(MonotonicNs());
   pid_t child = fork();
   if (child == 0) {
-    dup2(out[1], 1);
+    dup2(writeEnd.Get(), 1);
     if (chdir(directory.c_str()) != 0) _exit(127);
     execl("/proc/self/exe", "quorvel_bench", "--startup-probe", start.c_str(),
           static_cast<char*>(nullptr));
     _exit(127);
   }
-  close(out[1]);
+  writeEnd.Reset();  // only the child's copy stays: the reads end when it ends
   std::string text;
   char buffer[256];
   ssize_t n;
-  while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-  close(out[0]);
+  while ((n = read(readEnd.Get(), buffer, sizeof buffer)) > 0) {
+    text.append(buffer, static_cast<size_t>(n));
+  }
   int status = 0;
   waitpid(child, &status, 0);
   std::error_code ignored;

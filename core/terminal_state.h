@@ -1,9 +1,10 @@
-// The one record of state that the window and the receive worker share.
+// The one record of state that the UI thread and the threads working the
+// line (the receive worker, the send writer) share.
 //
 // Every field below `lock` is read and written only while holding `lock`, by
-// either thread. Nobody holds it across a call into the window (a refresh, the
-// TX box, a message box) or across a port write, so neither thread can ever
-// wait for the other while holding it.
+// any of them. Nobody holds it across a call into the window (a refresh, the
+// TX box, a message box) or across a port write, so no thread can ever wait
+// for another while holding it.
 #pragma once
 
 #include <array>
@@ -73,6 +74,12 @@ struct TerminalState {
 
   mutable std::mutex lock;
 
+  // hexDisplay, sendAsHex, timerSend and replyAfterFrame are on/off flags
+  // kept as 32-bit integers holding 0 or 1, not as bool: the record has
+  // always had them so, the settings file stores RECVHEX and SENDHEX as those
+  // numbers and loads whatever number a hand-edited file holds, and the form
+  // exchange moves them to and from their check boxes. Any value but 0 is on:
+  // read them with `!= 0`, write 0 or 1.
   std::array<uint8_t, kLogCapacity> rxBuffer{};  // rxBuffer[rxLength] is always 0
   int32_t rxLength = 0;
   std::string receiveText;

@@ -1,7 +1,7 @@
 // What the core asks of the window that owns the terminal state. The receive
 // worker and the transmit paths call these from their own threads; every call
 // but ReceivedChanged is synchronous: it returns once the window has done
-// what was asked. With no window attached (TerminalState::window is null)
+// what was asked. With no window attached (TerminalState::Window() is null)
 // nothing is called.
 #pragma once
 

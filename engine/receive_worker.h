@@ -1,6 +1,7 @@
 // The terminal's loop on the line side: polls the port, gathers bursts into
-// the receive log with their statistics, and answers frames in the echo and
-// auto-reply modes.
+// the receive log with their statistics, hands them to the taps (the log
+// file, the session view), and answers frames in the echo and auto-reply
+// modes and by the answer rules (engine/rule_responder.h).
 #pragma once
 
 #include <atomic>

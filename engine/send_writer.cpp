@@ -26,20 +26,7 @@ int SliceUntil(int64_t deadline) {
 }  // namespace
 
 struct SendWriter::Job {
-  Job() = default;
-  Job(Job&& other) noexcept { *this = std::move(other); }
-  Job& operator=(Job&& other) noexcept {
-    std::swap(bytes, other.bytes);
-    std::swap(fd, other.fd);
-    std::swap(name, other.name);
-    total = other.total;
-    pacing = other.pacing;
-    return *this;
-  }
-  ~Job() {
-    if (fd >= 0) ::close(fd);
-  }
-  bool IsFile() const { return fd >= 0; }
+  bool IsFile() const { return file.Valid(); }
 
   // The next bytes to write into `bytes`: all of them for a send of bytes, a
   // block for a file. False at the end or on a read error (`readError` set).
@@ -48,7 +35,7 @@ struct SendWriter::Job {
     bytes.resize(kFileBlock);
     ssize_t got;
     do {
-      got = ::read(fd, bytes.data(), bytes.size());
+      got = ::read(file.Get(), bytes.data(), bytes.size());
     } while (got < 0 && errno == EINTR);
     if (got < 0) readError = errno;
     bytes.resize(got > 0 ? static_cast<size_t>(got) : 0);
@@ -56,7 +43,7 @@ struct SendWriter::Job {
   }
 
   std::vector<uint8_t> bytes;
-  int fd = -1;
+  UniqueFd file;  // a file to send; closed with the job
   int readError = 0;
   std::string name;
   uint64_t total = 0;
@@ -89,9 +76,9 @@ void SendWriter::QueueBytes(std::vector<uint8_t> bytes) {
   changed_.notify_all();
 }
 
-void SendWriter::QueueFile(int fd, std::string name, uint64_t size, FilePacing pacing) {
+void SendWriter::QueueFile(UniqueFd file, std::string name, uint64_t size, FilePacing pacing) {
   Job job;
-  job.fd = fd;
+  job.file = std::move(file);
   job.name = std::move(name);
   job.total = size;
   job.pacing = pacing;

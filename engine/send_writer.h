@@ -1,5 +1,5 @@
-// The one writer of the window's sends: the Send button, timed sending and
-// files go out on its own thread, in the order they were queued, so no send
+// The one writer of the window's sends: the Send button, timed sending, the
+// send list and files go out on its own thread, in the order they were queued, so no send
 // however large or stalled holds the UI thread.
 //
 // A send fails when it cannot complete within the port's write bound for its
@@ -30,6 +30,7 @@
 
 #include "core/event_fd.h"
 #include "core/terminal_state.h"
+#include "core/unique_fd.h"
 
 namespace quorvel {
 
@@ -57,9 +58,9 @@ class SendWriter {
 
   // Any thread: queues `bytes` as one send.
   void QueueBytes(std::vector<uint8_t> bytes);
-  // Any thread: queues the file open for reading on `fd` (the writer owns
-  // it from now on and closes it), `size` bytes long, shown as `name`.
-  void QueueFile(int fd, std::string name, uint64_t size, FilePacing pacing);
+  // Any thread: queues the file open for reading on `file` (closed once it
+  // is sent, dropped or cancelled), `size` bytes long, shown as `name`.
+  void QueueFile(UniqueFd file, std::string name, uint64_t size, FilePacing pacing);
 
   // Something is queued or being written.
   bool Busy() const;

@@ -47,12 +47,12 @@ bool LineLogger::Start(const LogRequest& request, std::string& error) {
     return false;
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (request.append ? O_APPEND : O_TRUNC);
-  int fd = ::open(request.path.c_str(), flags, 0644);
-  if (fd < 0) {
+  UniqueFd file(::open(request.path.c_str(), flags, 0644));
+  if (!file) {
     error = Describe(request.path, errno);
     return false;
   }
-  ::fstat(fd, &info);
+  ::fstat(file.Get(), &info);
   request_ = request;
   fileSize_.store(static_cast<uint64_t>(info.st_size));
   failed_.Drain();
@@ -64,7 +64,7 @@ bool LineLogger::Start(const LogRequest& request, std::string& error) {
     stop_ = false;
     active_.store(true);
   }
-  thread_ = std::thread([this, fd] { Run(fd); });
+  thread_ = std::thread([this, file = std::move(file)]() mutable { Run(std::move(file)); });
   return true;
 }
 
@@ -120,7 +120,7 @@ void LineLogger::Add(LogDirection direction, const uint8_t* bytes, int count) {
   if (wake) wake_.notify_one();
 }
 
-void LineLogger::Run(int fd) {
+void LineLogger::Run(UniqueFd file) {
   LogFormatter formatter(request_.format, request_.includeSent);
   std::vector<uint8_t> batch;
   std::string text;
@@ -142,10 +142,10 @@ void LineLogger::Run(int fd) {
       at += kRecordHeader + length;
     }
     batch.clear();
-    if (!WriteOut(fd, text)) break;
+    if (!WriteOut(file.Get(), text)) break;
     text.clear();
   }
-  ::close(fd);
+  file.Reset();  // closed before a failure is told, so the file is whole
   std::lock_guard guard(mutex_);
   if (!failure_.empty()) failed_.Signal();
 }

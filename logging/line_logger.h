@@ -17,6 +17,7 @@
 
 #include "core/event_fd.h"
 #include "core/line_tap.h"
+#include "core/unique_fd.h"
 #include "logging/log_format.h"
 
 namespace quorvel {
@@ -63,7 +64,7 @@ class LineLogger : public LineTap {
 
  private:
   void Add(LogDirection direction, const uint8_t* bytes, int count);
-  void Run(int fd);
+  void Run(UniqueFd file);  // the logger's thread: owns the file until logging ends
   bool WriteOut(int fd, const std::string& text);
   void Fail(const std::string& message);
 

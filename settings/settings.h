@@ -1,6 +1,12 @@
-// The settings file Quorvel.ini in the current working directory: the line
-// settings, the display and send options, and the COM-number port map. The
-// file is read at start and written at every close request, by the UI thread.
+// The terminal's own keys in its settings file: the line settings, the
+// display and send options, and the COM-number port map. Which file is the
+// caller's choice: by default Quorvel.ini in the working directory (the
+// overloads without a path), `--settings FILE` names another, and
+// `--user-config`, which the desktop menu entry passes, keeps it in
+// $XDG_CONFIG_HOME/quorvel/ (else ~/.config/quorvel/). The window reads it at
+// start and writes it at every close request, on the UI thread; the other
+// parts keep their sections in the same file (settings/*_settings.h,
+// settings/send_store.h).
 #pragma once
 
 #include <cstdint>

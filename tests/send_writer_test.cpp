@@ -2,6 +2,7 @@
 // wire and in what order, what is counted, how a stalled send ends.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <thread>
@@ -125,7 +126,8 @@ TEST_P(FileSendTest, ArrivesByteIdentical) {
   std::string path = directory / "file.bin";
   testing::WriteFile(path, std::string(content.begin(), content.end()));
   auto started = std::chrono::steady_clock::now();
-  writer.QueueFile(::open(path.c_str(), O_RDONLY), "file.bin", c.size, c.pacing);
+  writer.QueueFile(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), "file.bin", c.size,
+                   c.pacing);
   EXPECT_EQ(device.Receive(c.size, std::chrono::seconds(30)), content);
   EXPECT_TRUE(RecordingWindow::WaitFor([&] { return !writer.Busy(); }));
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(c.minimumMs));
@@ -143,7 +145,7 @@ TEST_F(SendWriterTest, CancellingAFileKeepsTheOtherSends) {
   testing::TempDir directory;
   std::string path = directory / "big.bin";
   testing::WriteFile(path, std::string(200'000, 'x'));
-  writer.QueueFile(::open(path.c_str(), O_RDONLY), "big.bin", 200'000, {});
+  writer.QueueFile(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), "big.bin", 200'000, {});
   writer.QueueBytes(Bytes{'a', 'f', 't', 'e', 'r'});
   ASSERT_TRUE(WaitForStall());
   FileSendProgress progress = writer.Progress();
@@ -164,6 +166,50 @@ TEST_F(SendWriterTest, CancellingAFileKeepsTheOtherSends) {
   EXPECT_LT(TxCount(), 200'005u);
   EXPECT_TRUE(writer.TakeNews().empty()) << "a cancel is no failure";
 }
+
+// The writer owns a queued file's descriptor and closes it however the file
+// ends. The file is a socket here, so the test sees the close as the end of
+// its peer (its own side reading end-of-file) without guessing at numbers.
+enum class FileEnd { kSent, kCancelled, kAborted };
+
+class FileDescriptorTest : public SendWriterTest, public ::testing::WithParamInterface<FileEnd> {};
+
+TEST_P(FileDescriptorTest, IsClosedWhenTheFileEnds) {
+  int ends[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends), 0);
+  UniqueFd ours(ends[0]);
+  const bool whole = GetParam() == FileEnd::kSent;
+  const std::string content(whole ? 100 : 200'000, 'x');  // 200,000 stall the line
+  writer.QueueFile(UniqueFd(ends[1]), "socket", content.size(), {});
+  std::thread feeder([&] {  // the writer reads as the line takes it
+    for (size_t done = 0; done < content.size();) {
+      ssize_t n = ::send(ours.Get(), content.data() + done, content.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    ::shutdown(ours.Get(), SHUT_WR);
+  });
+  if (whole) {
+    EXPECT_EQ(device.Receive(content.size()).size(), content.size());
+  } else {
+    EXPECT_TRUE(WaitForStall());  // and on regardless: the feeder must be let go
+    GetParam() == FileEnd::kCancelled ? writer.CancelFiles() : writer.Abort();
+  }
+  EXPECT_TRUE(RecordingWindow::WaitFor([&] {
+    char byte;
+    return ::recv(ours.Get(), &byte, 1, MSG_DONTWAIT) == 0;
+  }));
+  feeder.join();
+}
+
+std::string FileEndName(const ::testing::TestParamInfo<FileEnd>& info) {
+  static const char* const kNames[] = {"Sent", "Cancelled", "Aborted"};
+  return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, FileDescriptorTest,
+                         ::testing::Values(FileEnd::kSent, FileEnd::kCancelled, FileEnd::kAborted),
+                         FileEndName);
 
 }  // namespace
 }  // namespace quorvel

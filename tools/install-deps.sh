@@ -13,6 +13,9 @@ packages+=(python3-pymodbus python3-serial python3-serial-asyncio)
 # raw TCP in front of a pseudo-terminal). The client is our own: see
 # link/network_line.h for why not libgensio.
 packages+=(ser2net)
+# The format check, and the build without the window under a second compiler
+# with the libFuzzer targets (tools/check-format.sh, tools/fuzz.sh).
+packages+=(clang-format clang libclang-rt-14-dev)
 packages+=("$@")
 
 missing=()

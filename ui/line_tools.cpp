@@ -12,7 +12,9 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
+#include "core/unique_fd.h"
 #include "settings/tool_settings.h"
 #include "ui/file_dialogs.h"
 #include "ui/message_box.h"
@@ -89,21 +91,19 @@ void LineTools::AskAndSendFile() {
 
 bool LineTools::SendFile(const QString& path, FilePacing pacing) {
   QByteArray name = path.toLocal8Bit();
-  int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  UniqueFd file(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   struct stat info {};
-  if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    QString reason = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno))
-                            : QStringLiteral("not a regular file");
-    if (fd >= 0) ::close(fd);
+  if (!file || ::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    QString reason =
+        !file ? QString::fromLocal8Bit(std::strerror(errno)) : QStringLiteral("not a regular file");
     Warn(ReadError(path, reason));
     return false;
   }
   if (!state_.port.IsOpen()) {
-    ::close(fd);
     Warn(QStringLiteral("The port is not open. Nothing was sent."));
     return false;
   }
-  writer_.QueueFile(fd, QFileInfo(path).fileName().toStdString(),
+  writer_.QueueFile(std::move(file), QFileInfo(path).fileName().toStdString(),
                     static_cast<uint64_t>(info.st_size), pacing);
   UpdateStatus();
   return true;

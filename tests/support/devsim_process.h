@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/unique_fd.h"
 #include "link/serial_port.h"
 
 namespace quorvel::testing {
@@ -41,9 +42,9 @@ class Devsim {
       ADD_FAILURE() << program << " is missing: build the quorvel_devsim target";
       return;
     }
-    int out[2];
-    int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    UniqueFd outWriteEnd;  // the child's; closed here once it has its copy
+    UniqueFd errWriteEnd;
+    if (!MakePipe(out_, outWriteEnd) || !MakePipe(err_, errWriteEnd)) {
       ADD_FAILURE() << "pipe failed";
       return;
     }
@@ -54,16 +55,12 @@ class Devsim {
     pointers.push_back(nullptr);
     pid_ = fork();
     if (pid_ == 0) {
-      dup2(out[1], 1);
-      dup2(err[1], 2);
+      dup2(outWriteEnd.Get(), 1);
+      dup2(errWriteEnd.Get(), 2);
       if (chdir(directory.c_str()) != 0) _exit(127);
       execv(pointers[0], pointers.data());
       _exit(127);
     }
-    close(out[1]);
-    close(err[1]);
-    out_ = out[0];
-    err_ = err[0];
   }
 
   ~Devsim() {
@@ -71,8 +68,6 @@ class Devsim {
       kill(pid_, SIGKILL);
       waitpid(pid_, nullptr, 0);
     }
-    if (out_ >= 0) close(out_);
-    if (err_ >= 0) close(err_);
   }
 
   // The next line of its output, without the line break; nullopt on timeout
@@ -86,7 +81,7 @@ class Devsim {
         return line;
       }
       auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now()).count();
-      if (left <= 0 || !ReadInto(out_, outText_, static_cast<int>(left))) return std::nullopt;
+      if (left <= 0 || !ReadInto(out_.Get(), outText_, static_cast<int>(left))) return std::nullopt;
     }
   }
 
@@ -117,19 +112,27 @@ class Devsim {
       } else if (Clock::now() > deadline) {
         return std::nullopt;
       } else {
-        ReadInto(err_, errText_, 10);  // keep its error stream from filling up
+        ReadInto(err_.Get(), errText_, 10);  // keep its error stream from filling up
       }
     }
     return status_;
   }
 
   std::string ErrorText() {
-    while (ReadInto(err_, errText_, 100)) {
+    while (ReadInto(err_.Get(), errText_, 100)) {
     }
     return errText_;
   }
 
  private:
+  static bool MakePipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    readEnd.Reset(ends[0]);
+    writeEnd.Reset(ends[1]);
+    return true;
+  }
+
   static bool ReadInto(int fd, std::string& text, int timeoutMs) {
     pollfd in = {fd, POLLIN, 0};
     if (poll(&in, 1, timeoutMs) <= 0) return false;
@@ -141,8 +144,8 @@ class Devsim {
   }
 
   pid_t pid_ = -1;
-  int out_ = -1;
-  int err_ = -1;
+  UniqueFd out_;  // read ends of its output and error streams
+  UniqueFd err_;
   std::string outText_;
   std::string errText_;
   std::optional<std::string> path_;

@@ -1,5 +1,6 @@
-// A pseudo-terminal playing the serial device: the terminal opens the slave
-// by path, the test acts as the device on the master.
+// A pseudo-terminal playing the serial device in a test: the terminal opens
+// the slave by path, the test acts as the device on the master. A line that
+// cannot be made or written fails the current test.
 #pragma once
 
 #include <chrono>
@@ -8,19 +9,19 @@
 #include <vector>
 
 #include "link/termios2_line.h"
+#include "support/pty_line.h"
 
 namespace quorvel::testing {
 
 class PtyDevice {
  public:
   PtyDevice();  // fails the current test if no pseudo-terminal can be made
-  ~PtyDevice();
-  PtyDevice(const PtyDevice&) = delete;
-  PtyDevice& operator=(const PtyDevice&) = delete;
 
-  const std::string& Path() const { return path_; }
-  int Master() const { return master_; }
+  const std::string& Path() const { return line_.Path(); }
+  int Master() const { return line_.Master(); }
 
+  // Fails the current test when the line does not take every byte within
+  // kSendTimeout.
   void Send(const std::vector<uint8_t>& bytes);
   void Send(const std::string& text);
 
@@ -34,12 +35,11 @@ class PtyDevice {
   LineSnapshot Line() const;
 
   // Closes the device side, as when a device vanishes.
-  void Hangup();
+  void Hangup() { line_.Hangup(); }
 
  private:
-  int master_ = -1;
-  int slave_ = -1;  // held so the line does not hang up between opens
-  std::string path_;
+  static constexpr std::chrono::milliseconds kSendTimeout{30'000};
+  PtyLine line_{PtyLine::Mode::kAsMade};
 };
 
 }  // namespace quorvel::testing

@@ -1,48 +1,35 @@
-// Debian's ser2net, started by a test on 127.0.0.1 with a free port and a
-// YAML file in a temporary directory, in front of a pseudo-terminal that
-// plays the device. Stopped (and startable again on the same port) by the
-// test; killed when the object goes.
+// Debian's ser2net started by a test, in front of a pseudo-terminal of its
+// own that plays the device (see support/ser2net_process.h for the server).
 #pragma once
-
-#include <sys/types.h>
 
 #include <string>
 
 #include "support/pty_device.h"
-#include "support/temp_files.h"
+#include "support/ser2net_process.h"
 
 namespace quorvel::testing {
 
 class Ser2NetServer {
  public:
-  static constexpr const char* kProgram = "/usr/sbin/ser2net";
-  // Whether ser2net is installed; a test skips with a line when it is not.
-  static bool Available();
-  // A TCP port on 127.0.0.1 that nothing listens on now.
-  static int FreePort();
+  static constexpr const char* kProgram = Ser2NetProcess::kProgram;
+  static bool Available() { return Ser2NetProcess::Available(); }
+  static int FreePort() { return Ser2NetProcess::FreePort(); }
 
   // `telnet`: RFC 2217 (telnet(rfc2217),tcp); otherwise raw tcp.
-  explicit Ser2NetServer(bool telnet = true);
-  ~Ser2NetServer();
-  Ser2NetServer(const Ser2NetServer&) = delete;
-  Ser2NetServer& operator=(const Ser2NetServer&) = delete;
+  explicit Ser2NetServer(bool telnet = true) : server_(device_.Path(), telnet) {}
 
   // Starts the server and waits until it listens; false when it did not.
-  bool Start();
+  bool Start() { return server_.Start(); }
   // Kills it, as a server that crashes or restarts.
-  void Stop();
+  void Stop() { server_.Stop(); }
 
-  int Port() const { return port_; }
-  // "rfc2217://127.0.0.1:PORT" or "tcp://127.0.0.1:PORT".
-  std::string Url() const;
+  int Port() const { return server_.Port(); }
+  std::string Url() const { return server_.Url(); }
   PtyDevice& Device() { return device_; }
 
  private:
-  bool telnet_;
-  int port_;
-  TempDir dir_;
-  PtyDevice device_;
-  pid_t pid_ = -1;
+  PtyDevice device_;  // before the server, which is made in front of it
+  Ser2NetProcess server_;
 };
 
 }  // namespace quorvel::testing
