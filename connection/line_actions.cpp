@@ -1,18 +1,16 @@
 #include "connection/line_actions.h"
 
-#include "link/termios2_line.h"
-
 namespace quorvel {
 
-void LineActions::Start(ModemControl& modem, int fd) {
+void LineActions::Start(LineModem& modem) {
   Stop();
   {
     std::lock_guard guard(mutex_);
     running_ = true;
     stop_ = false;
-    fd_ = fd;
+    modem_ = &modem;
   }
-  thread_ = std::thread([this, &modem, fd] { Run(modem, fd); });
+  thread_ = std::thread([this, &modem] { Run(modem); });
 }
 
 void LineActions::Request(Kind kind, unsigned lines) {
@@ -31,7 +29,7 @@ void LineActions::Stop() {
     // A break starts once the output queue has drained, which it never does
     // while the other side holds the line (hardware flow control): what is
     // still queued is dropped so that the break, and the close, can go on.
-    if (breaking_) FlushLine(fd_, 1);
+    if (breaking_) modem_->DropQueuedOutput();
     changed_.notify_all();
   }
   thread_.join();
@@ -39,7 +37,7 @@ void LineActions::Stop() {
   running_ = false;
 }
 
-void LineActions::Run(ModemControl& modem, int fd) {
+void LineActions::Run(LineModem& modem) {
   std::unique_lock lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stop_ || !queue_.empty(); });
@@ -48,47 +46,47 @@ void LineActions::Run(ModemControl& modem, int fd) {
     queue_.pop_front();
     breaking_ = command.kind == Kind::kBreak;
     lock.unlock();
-    Carry(modem, fd, command);
-    board_.Look(modem, fd);
+    Carry(modem, command);
+    board_.Look(modem);
     lock.lock();
     breaking_ = false;
   }
 }
 
-void LineActions::Carry(ModemControl& modem, int fd, const Command& command) {
+void LineActions::Carry(LineModem& modem, const Command& command) {
   switch (command.kind) {
     case Kind::kRaise:
-      modem.Raise(fd, command.lines);
+      modem.Raise(command.lines);
       break;
     case Kind::kDrop:
-      modem.Drop(fd, command.lines);
+      modem.Drop(command.lines);
       break;
     case Kind::kPulse:
-      Pulse(modem, fd, command.lines);
+      Pulse(modem, command.lines);
       break;
     case Kind::kBreak:
-      modem.SendBreak(fd);
+      modem.SendBreak();
       break;
   }
 }
 
-void LineActions::Pulse(ModemControl& modem, int fd, unsigned lines) {
+void LineActions::Pulse(LineModem& modem, unsigned lines) {
   unsigned now = 0;
-  if (!modem.GetLines(fd, &now)) return;
+  if (!modem.GetLines(&now)) return;
   // An active line (the usual case: a reset) goes inactive and comes back; an
   // inactive one, kept low so that opening did not reset the board, is
   // pulsed the other way and ends inactive again.
   unsigned active = now & lines;
   unsigned inactive = lines & ~now;
-  if (active) modem.Drop(fd, active);
-  if (inactive) modem.Raise(fd, inactive);
-  board_.Look(modem, fd);
+  if (active) modem.Drop(active);
+  if (inactive) modem.Raise(inactive);
+  board_.Look(modem);
   {
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, kPulseLength, [this] { return stop_; });
   }
-  if (active) modem.Raise(fd, active);
-  if (inactive) modem.Drop(fd, inactive);
+  if (active) modem.Raise(active);
+  if (inactive) modem.Drop(inactive);
 }
 
 }  // namespace quorvel

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "connection/line_board.h"
-#include "link/modem_control.h"
+#include "link/line_modem.h"
 
 namespace quorvel {
 
@@ -31,14 +31,14 @@ class LineActions {
   LineActions(const LineActions&) = delete;
   LineActions& operator=(const LineActions&) = delete;
 
-  // Serves commands for `fd` until Stop(). The thread that opens and closes
-  // the port calls Start and Stop.
-  void Start(ModemControl& modem, int fd);
+  // Serves commands for the lines of `modem` until Stop(). The thread that
+  // opens and closes the port calls Start and Stop.
+  void Start(LineModem& modem);
   // Queues a command for the kLine... bits `lines` (none for a break);
   // dropped while nothing runs.
   void Request(Kind kind, unsigned lines = 0);
   // Drops waiting commands, cuts a pulse short with its lines restored, lets
-  // a break end, and waits for the thread; `fd` may be closed afterwards.
+  // a break end, and waits for the thread; the line may be closed afterwards.
   void Stop();
 
  private:
@@ -46,9 +46,9 @@ class LineActions {
     Kind kind;
     unsigned lines;
   };
-  void Run(ModemControl& modem, int fd);
-  void Carry(ModemControl& modem, int fd, const Command& command);
-  void Pulse(ModemControl& modem, int fd, unsigned lines);
+  void Run(LineModem& modem);
+  void Carry(LineModem& modem, const Command& command);
+  void Pulse(LineModem& modem, unsigned lines);
 
   LineBoard& board_;
   std::thread thread_;
@@ -58,7 +58,7 @@ class LineActions {
   bool running_ = false;
   bool stop_ = false;
   bool breaking_ = false;
-  int fd_ = -1;
+  LineModem* modem_ = nullptr;  // set while a thread runs
 };
 
 }  // namespace quorvel

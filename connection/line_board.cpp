@@ -2,10 +2,10 @@
 
 namespace quorvel {
 
-bool LineBoard::Look(ModemControl& modem, int fd) {
+bool LineBoard::Look(LineModem& modem) {
   std::lock_guard guard(mutex_);
   LineReport report;
-  report.available = modem.GetLines(fd, &report.lines);
+  report.available = modem.GetLines(&report.lines);
   if (!report.available) report.lines = 0;
   PostLocked(report);
   return report.available;

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #include "core/event_fd.h"
-#include "link/modem_control.h"
+#include "link/line_modem.h"
 
 namespace quorvel {
 
@@ -19,11 +19,11 @@ struct LineReport {
 
 class LineBoard {
  public:
-  // Any thread: reads the lines of `fd` and posts what it found (not
-  // available when the driver refuses). Reading and posting happen under one
+  // Any thread: reads the lines of the open line and posts what it found
+  // (not available when the driver refuses). Reading and posting happen under one
   // lock, so a slower reader never posts an older look over a newer one.
   // Returns whether the driver answered.
-  bool Look(ModemControl& modem, int fd);
+  bool Look(LineModem& modem);
   // Any thread: no device, no lines.
   void Clear() { Post({}); }
 

@@ -12,7 +12,7 @@ constexpr std::chrono::milliseconds kInterruptRepeat{20};
 
 }  // namespace
 
-void LineWatcher::Start(ModemControl& modem, int fd) {
+void LineWatcher::Start(LineModem& modem) {
   Stop();
   {
     std::lock_guard guard(mutex_);
@@ -20,7 +20,7 @@ void LineWatcher::Start(ModemControl& modem, int fd) {
     ended_ = false;
     modem_ = &modem;
   }
-  thread_ = std::thread([this, &modem, fd] { Run(modem, fd); });
+  thread_ = std::thread([this, &modem] { Run(modem); });
 }
 
 void LineWatcher::Stop() {
@@ -28,10 +28,10 @@ void LineWatcher::Stop() {
   std::unique_lock lock(mutex_);
   stop_ = true;
   changed_.notify_all();
-  ModemControl* modem = modem_;
+  LineModem* modem = modem_;
   while (!ended_) {
     lock.unlock();
-    if (modem) modem->InterruptWait(thread_.native_handle());
+    if (modem) modem->InterruptWait();
     lock.lock();
     changed_.wait_for(lock, kInterruptRepeat, [this] { return ended_; });
   }
@@ -54,17 +54,17 @@ bool LineWatcher::Rest(std::chrono::milliseconds period) {
   return changed_.wait_for(lock, period, [this] { return stop_; });
 }
 
-void LineWatcher::Run(ModemControl& modem, int fd) {
+void LineWatcher::Run(LineModem& modem) {
   bool driverWaits = true;
   unsigned before = board_.Latest().lines;
   // The driver's wait reports only changes after it began, so every wait
   // follows a fresh look: what changed since the last one is shown first.
-  while (!Stopping() && board_.Look(modem, fd)) {
+  while (!Stopping() && board_.Look(modem)) {
     unsigned now = board_.Latest().lines;
     if (driverWaits && now == before && Rest(kRestAfterEmptyChange)) break;
     before = now;
     if (driverWaits) {
-      ModemWait result = modem.WaitForChange(fd);
+      ModemWait result = modem.WaitForChange();
       if (result == ModemWait::kUnsupported) driverWaits = false;
       if (result == ModemWait::kFailed) {
         board_.Clear();

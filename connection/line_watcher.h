@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "connection/line_board.h"
-#include "link/modem_control.h"
+#include "link/line_modem.h"
 
 namespace quorvel {
 
@@ -24,23 +24,24 @@ class LineWatcher {
   LineWatcher(const LineWatcher&) = delete;
   LineWatcher& operator=(const LineWatcher&) = delete;
 
-  // Watches `fd` until Stop(); a watch still running is stopped first.
-  void Start(ModemControl& modem, int fd);
+  // Watches the lines of `modem` until Stop(); a watch still running is
+  // stopped first.
+  void Start(LineModem& modem);
   // Ends the watch and waits for its thread, which never waits for anyone
-  // else; `fd` may be closed afterwards. Harmless when nothing runs.
+  // else; the line may be closed afterwards. Harmless when nothing runs.
   void Stop();
   // Whether the watch goes on (false once the driver stopped answering).
   bool Watching() const;
 
  private:
-  void Run(ModemControl& modem, int fd);
+  void Run(LineModem& modem);
   // Waits `period` or until Stop(); true when stopping.
   bool Rest(std::chrono::milliseconds period);
   bool Stopping();
 
   LineBoard& board_;
   std::thread thread_;
-  ModemControl* modem_ = nullptr;  // set while a thread runs
+  LineModem* modem_ = nullptr;  // set while a thread runs
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   bool stop_ = false;

@@ -44,15 +44,19 @@ LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
   if (Wanted()) {
     Shutdown();
     state_.TapEvent(LineEvent::kLinkClosed, port_.Path());
-  } else if (port_.Open(selection.portPos + 1, line_)) {
+    return Status();
+  }
+  OpenOutcome outcome = port_.Open(selection.portPos + 1, line_);
+  failure_.reset();
+  if (outcome) {
     state_.TapEvent(LineEvent::kLinkOpened, LineText(port_.Path(), line_));
-    connectFailure_.clear();
     Started();
-  } else if (port_.Connecting()) {
-    connectFailure_.clear();
+  } else if (outcome.InProgress()) {
     connecting_ = true;
     held_ = true;
     supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
+  } else {
+    OpenFailed(outcome.failure);
   }
   return Status();
 }
@@ -60,9 +64,9 @@ LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
 void LinkControl::StartLineWork() {
   // A driver without modem lines answers no look: then there is nothing to
   // watch or command, and that is no fault of the link.
-  if (!board_.Look(port_.Modem(), port_.Descriptor())) return;
-  watcher_.Start(port_.Modem(), port_.Descriptor());
-  actions_.Start(port_.Modem(), port_.Descriptor());
+  if (!board_.Look(port_.Modem())) return;
+  watcher_.Start(port_.Modem());
+  actions_.Start(port_.Modem());
 }
 
 bool LinkControl::ApplyLineSettings(const LineSelection& selection) {
@@ -114,9 +118,9 @@ void LinkControl::Started() {
   held_ = true;
   rateInForce_ = port_.RateInForce();
   std::error_code error;
-  std::filesystem::path target;
-  if (!port_.IsNetwork()) target = std::filesystem::canonical(port_.Path(), error);
-  target_ = error || port_.IsNetwork() ? port_.Path() : target.string();
+  std::filesystem::path node;
+  if (!port_.IsNetwork()) node = std::filesystem::canonical(port_.Path(), error);
+  node_ = error || port_.IsNetwork() ? port_.Path() : node.string();
   StartLineWork();
   worker_.Start(state_);
 }
@@ -132,7 +136,7 @@ bool LinkControl::Service() {
     // The worker let go of the dead line and ended (or ends at its next
     // look); the line's own threads end now, before the descriptor goes.
     StopLine();
-    supervisor_.StartWaiting(port_.Path(), target_);
+    supervisor_.StartWaiting(*port_.Target(), node_);
     state_.TapEvent(LineEvent::kDeviceAway, port_.Path());
     // A device may be back at once; a server is tried after the first backoff.
     lookDue = !port_.IsNetwork();
@@ -143,11 +147,21 @@ bool LinkControl::Service() {
          after.connecting != before.connecting;
 }
 
+void LinkControl::OpenFailed(const PortFailure& failure) {
+  failure_ = failure;
+  if (WindowServices* window = state_.Window()) window->ShowMessage(StringId::kOpenFail);
+}
+
+std::string LinkControl::ConnectFailure() const {
+  bool connecting = failure_ && failure_->step == PortFailure::Step::kConnect;
+  return connecting ? failure_->Reason() : std::string();
+}
+
 void LinkControl::FinishConnect() {
-  int error = port_.FinishConnect();
-  if (error == EINPROGRESS) return;
-  if (error == 0) {
-    connectFailure_.clear();
+  OpenOutcome outcome = port_.FinishConnect();
+  if (outcome.InProgress()) return;
+  if (outcome) {
+    failure_.reset();
     state_.TapEvent(connecting_ ? LineEvent::kLinkOpened : LineEvent::kDeviceBack,
                     LineText(port_.Path(), line_));
     connecting_ = false;
@@ -155,26 +169,26 @@ void LinkControl::FinishConnect() {
     Started();  // the settings of the link went with the connection
     return;
   }
-  connectFailure_ = port_.ConnectFailure();
   if (connecting_) {
     // The first connection: the link was never open.
     connecting_ = false;
     held_ = false;
     port_.Close();
-    port_.ShowOpenFail();
+    OpenFailed(outcome.failure);
     return;
   }
-  supervisor_.LookFailed(error);
+  failure_ = outcome.failure;
+  supervisor_.LookFailed(outcome.failure.error);
 }
 
 void LinkControl::Look() {
-  int error = port_.Reopen(line_);
-  if (error == EINPROGRESS) {
+  OpenOutcome outcome = port_.Reopen(line_);
+  if (outcome.InProgress()) {
     supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
     return;  // FinishConnect goes on when the attempt is over
   }
-  if (error != 0) {
-    supervisor_.LookFailed(error);
+  if (!outcome) {
+    supervisor_.LookFailed(outcome.failure.error);
     return;
   }
   supervisor_.StopWaiting();

@@ -1,6 +1,8 @@
 // Opening, configuring and closing the link from selector positions, with no
 // window: the window hands in its selectors' positions and shows the caption
-// it gets back. All calls belong to the UI thread.
+// it gets back. The port reports why it would not open; the link tells the
+// state's window "Open com fail!" and keeps the reason. All calls belong to
+// the UI thread.
 //
 // An open link stays wanted when its device hangs up: the port closes at
 // once, and the link waits for the same path to return, then opens it with
@@ -81,9 +83,9 @@ class LinkControl {
   bool Service();
 
   LinkStatus Status() const;
-  // Why the last connection attempt at a network port failed; "" after a
-  // success or for a tty.
-  const std::string& ConnectFailure() const { return connectFailure_; }
+  // Why the last connection attempt at a network port failed, in the
+  // system's words; "" after a success or for a tty.
+  std::string ConnectFailure() const;
   bool Waiting() const { return supervisor_.Waiting(); }
   // The path waited for; "" when not waiting.
   const std::string& WaitingFor() const { return supervisor_.WaitingFor(); }
@@ -108,6 +110,8 @@ class LinkControl {
   bool Wanted() const { return state_.port.IsOpen() || supervisor_.Waiting() || connecting_; }
   // A connection attempt is over, or its time is: opens or plans the next.
   void FinishConnect();
+  // The port would not open: the window says "Open com fail!".
+  void OpenFailed(const PortFailure& failure);
   void Started();
   void Look();
 
@@ -120,11 +124,11 @@ class LinkControl {
   LineActions actions_{board_};
   ReconnectSupervisor supervisor_;
   LineParameters line_;  // the line settings of the link, for a reopen
-  std::string target_;   // where the port's path led when it opened
+  std::string node_;     // where the port's path led when it opened
   bool held_ = false;    // opened here and not closed since
   uint32_t rateInForce_ = 0;
-  bool connecting_ = false;  // the first connection to a network port is being made
-  std::string connectFailure_;
+  bool connecting_ = false;             // the first connection to a network port is being made
+  std::optional<PortFailure> failure_;  // of the last open, reopen or connection
 };
 
 }  // namespace quorvel

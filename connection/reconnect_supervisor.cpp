@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "link/network_address.h"
-
 namespace quorvel {
 namespace {
 
@@ -31,29 +29,24 @@ timespec ToTimespec(std::chrono::milliseconds ms) {
 ReconnectSupervisor::ReconnectSupervisor(int hangupDescriptor, int connectDescriptor)
     : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
       timer_(::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC)) {
-  Add(epoll_, hangupDescriptor);
-  Add(epoll_, connectDescriptor);
-  Add(epoll_, watch_.Descriptor());
-  Add(epoll_, timer_);
+  Add(epoll_.Get(), hangupDescriptor);
+  Add(epoll_.Get(), connectDescriptor);
+  Add(epoll_.Get(), watch_.Descriptor());
+  Add(epoll_.Get(), timer_.Get());
 }
 
-ReconnectSupervisor::~ReconnectSupervisor() {
-  if (timer_ >= 0) ::close(timer_);
-  if (epoll_ >= 0) ::close(epoll_);
-}
-
-void ReconnectSupervisor::StartWaiting(const std::string& path, const std::string& target) {
+void ReconnectSupervisor::StartWaiting(const PortTarget& target, const std::string& node) {
   waiting_ = true;
   retrying_ = false;
-  path_ = path;
-  network_ = IsNetworkPath(path);
+  path_ = target.Text();
+  network_ = target.IsNetwork();
   if (network_) {
     Arm(kFirstBackoff, {});
     backoff_ = std::min(kFirstBackoff * 2, kLongestBackoff);
     return;
   }
-  std::filesystem::path linkDirectory = std::filesystem::path(path).parent_path();
-  std::filesystem::path targetDirectory = std::filesystem::path(target).parent_path();
+  std::filesystem::path linkDirectory = std::filesystem::path(path_).parent_path();
+  std::filesystem::path targetDirectory = std::filesystem::path(node).parent_path();
   served_ = watch_.Watch(linkDirectory.empty() ? "." : linkDirectory);
   if (!targetDirectory.empty() && targetDirectory != linkDirectory) {
     served_ &= watch_.Watch(targetDirectory);
@@ -82,7 +75,7 @@ bool ReconnectSupervisor::TakeLookDue() {
     served_ = changes.allWatched;
   }
   uint64_t expirations;
-  if (timer_ >= 0 && ::read(timer_, &expirations, sizeof expirations) == sizeof expirations) {
+  if (timer_ && ::read(timer_.Get(), &expirations, sizeof expirations) == sizeof expirations) {
     due = true;
   }
   return due && waiting_;
@@ -121,9 +114,9 @@ void ReconnectSupervisor::WakeAfter(std::chrono::milliseconds limit) {
 }
 
 void ReconnectSupervisor::Arm(std::chrono::milliseconds first, std::chrono::milliseconds every) {
-  if (timer_ < 0) return;
+  if (!timer_) return;
   itimerspec period{ToTimespec(every), ToTimespec(first)};
-  ::timerfd_settime(timer_, 0, &period, nullptr);
+  ::timerfd_settime(timer_.Get(), 0, &period, nullptr);
 }
 
 }  // namespace quorvel

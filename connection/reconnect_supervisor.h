@@ -14,7 +14,9 @@
 #include <chrono>
 #include <string>
 
+#include "core/unique_fd.h"
 #include "link/directory_watch.h"
+#include "link/port_target.h"
 
 namespace quorvel {
 
@@ -32,17 +34,17 @@ class ReconnectSupervisor {
   // `hangupDescriptor` turns readable when the port hangs up.
   // `connectDescriptor` turns readable when a connection attempt is over.
   explicit ReconnectSupervisor(int hangupDescriptor, int connectDescriptor = -1);
-  ~ReconnectSupervisor();
   ReconnectSupervisor(const ReconnectSupervisor&) = delete;
   ReconnectSupervisor& operator=(const ReconnectSupervisor&) = delete;
 
-  int Descriptor() const { return epoll_; }
+  int Descriptor() const { return epoll_.Get(); }
 
-  // Starts waiting for `path`, which led to `target` when it was opened
-  // (the same path unless it is a symbolic link).
-  void StartWaiting(const std::string& path, const std::string& target);
+  // Starts waiting for `target`; a device's path led to `node` when it was
+  // opened (the same path unless it is a symbolic link).
+  void StartWaiting(const PortTarget& target, const std::string& node);
   void StopWaiting();
   bool Waiting() const { return waiting_; }
+  // The target's text (a device path or a network address).
   const std::string& WaitingFor() const { return path_; }
 
   // Takes what made the descriptor readable, except the hang-up itself
@@ -61,8 +63,8 @@ class ReconnectSupervisor {
  private:
   void Arm(std::chrono::milliseconds first, std::chrono::milliseconds every);
 
-  int epoll_;
-  int timer_;
+  UniqueFd epoll_;
+  UniqueFd timer_;
   DirectoryWatch watch_;
   bool waiting_ = false;
   bool served_ = false;  // inotify watches every directory the path runs through

@@ -1,21 +1,36 @@
 // The line as the terminal's state and its engine see it: a device that is
 // open or not, that can be read, written and waited on. The serial port
 // implements it; whoever opens, configures and closes the device holds the
-// concrete port.
+// concrete port. A failure comes back as a value; what the user reads of it
+// is for the window (or the layer that speaks to it) to choose.
 #pragma once
 
 #include <cstdint>
-
-#include "core/window_services.h"
+#include <cstring>
+#include <optional>
+#include <string>
 
 namespace quorvel {
+
+// Why an operation on the line failed: the step, and the system's reason (an
+// errno value, with the system's own words where it has more to say, such as
+// a name that does not resolve).
+struct PortFailure {
+  enum class Step {
+    kOpen,     // opening the device: missing, busy, no terminal, refused
+    kConnect,  // reaching a port served over the network
+    kWrite,    // writing to the open line
+  };
+  Step step = Step::kOpen;
+  int error = 0;
+  std::string detail;  // empty when the errno value says it all
+
+  std::string Reason() const { return detail.empty() ? std::strerror(error) : detail; }
+};
 
 class Port {
  public:
   virtual ~Port() = default;
-
-  // Where "Open com fail!" and "Write com fail!" are shown; null shows nothing.
-  virtual void AttachWindow(WindowServices* window) = 0;
 
   virtual bool IsOpen() const = 0;
 
@@ -23,9 +38,10 @@ class Port {
   // a capacity of 0, a closed port or an error.
   virtual int Read(uint8_t* buffer, int capacity) = 0;
 
-  // Writes every byte within the port's write bound; a failing write shows
-  // "Write com fail!". Any thread may call; writes never interleave.
-  virtual void Write(const uint8_t* bytes, int count) = 0;
+  // Writes every byte within the port's write bound (what the bound cuts off
+  // is no failure); a failing write says why. Any thread may call; writes
+  // never interleave. A closed port writes nothing and reports nothing.
+  virtual std::optional<PortFailure> Write(const uint8_t* bytes, int count) = 0;
 
   // Waits until the device has bytes to read, `timeoutMs` passes (-1: no
   // limit) or CancelWaits() is called.
@@ -47,7 +63,7 @@ class Port {
   virtual void SetWriteTimeouts(int perByteMs, int constantMs) = 0;
 
   // For a send written piece by piece, so that it can be counted, paced and
-  // cancelled as it goes. Each is serialised with Write and shows nothing.
+  // cancelled as it goes. Each is serialised with Write.
   //
   // The bound of a write of `count` bytes, in milliseconds.
   virtual int64_t WriteBoundMs(int64_t count) const = 0;

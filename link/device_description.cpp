@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "link/network_address.h"
+#include "core/unique_fd.h"
 
 namespace quorvel {
 namespace {
@@ -19,11 +19,10 @@ namespace fs = std::filesystem;
 
 // The first line of a sysfs attribute, trimmed; "" when there is none.
 std::string ReadAttribute(const fs::path& file) {
-  int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return "";
+  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return "";
   char text[256];
-  ssize_t got = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
+  ssize_t got = ::read(fd.Get(), text, sizeof text - 1);
   if (got <= 0) return "";
   std::string value(text, static_cast<size_t>(got));
   value = value.substr(0, value.find('\n'));
@@ -58,21 +57,20 @@ void ReadUsbAttributes(const fs::path& port, DeviceDescription& description) {
 
 bool HasUart(const fs::path& ttyClassRoot, const std::string& name) {
   fs::path typeFile = ttyClassRoot / name / "type";
-  int fd = ::open(typeFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno != ENOENT && errno != ENOTDIR;
+  UniqueFd fd(::open(typeFile.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return errno != ENOENT && errno != ENOTDIR;
   char text[32];
-  ssize_t got = ::read(fd, text, sizeof text - 1);
-  ::close(fd);
+  ssize_t got = ::read(fd.Get(), text, sizeof text - 1);
   if (got < 0) return true;  // something is there that we cannot tell: keep clear of it
   text[got] = '\0';
   // As the profile integer rule reads it: leading blanks, digits, anything after.
   return std::strtol(text, nullptr, 10) != 0;
 }
 
-DeviceDescription DescribeDevice(const std::string& path, const DeviceRoots& roots) {
+DeviceDescription DescribeDevice(const PortTarget& target, const DeviceRoots& roots) {
   DeviceDescription description;
-  description.node = path;
-  if (IsNetworkPath(path)) {
+  description.node = target.Text();
+  if (target.IsNetwork()) {
     // Nothing here can tell whether the server is there without connecting,
     // and the list connects to nothing: shown as present, by its address.
     description.present = true;
@@ -80,7 +78,7 @@ DeviceDescription DescribeDevice(const std::string& path, const DeviceRoots& roo
     return description;
   }
   std::error_code error;
-  fs::path node = fs::canonical(path, error);
+  fs::path node = fs::canonical(target.Text(), error);
   if (error) return description;
   description.node = node.string();
   std::string name = node.filename().string();

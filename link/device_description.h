@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include "link/port_target.h"
+
 namespace quorvel {
 
 struct DeviceRoots {
@@ -28,10 +30,11 @@ struct DeviceDescription {
 };
 
 // A network port (rfc2217://HOST:PORT, tcp://HOST:PORT) is described by its
-// address and "network", and counts as present (it is never contacted).
-// `path` is present when it leads to an existing node, except a ttyS<n>
-// with no UART behind it (the kernel lists ttyS0 to ttyS31 regardless).
-DeviceDescription DescribeDevice(const std::string& path, const DeviceRoots& roots);
+// address and "network", and counts as present (it is never contacted). A
+// device is present when its path leads to an existing node, except a
+// ttyS<n> with no UART behind it (the kernel lists ttyS0 to ttyS31
+// regardless).
+DeviceDescription DescribeDevice(const PortTarget& target, const DeviceRoots& roots);
 
 // "/dev/ttyUSB0   FT232R USB UART · FTDI · A50285BI · 0403:6001 · ftdi_sio";
 // only the node for a device sysfs says nothing of, or one that is absent.

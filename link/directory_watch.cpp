@@ -17,19 +17,15 @@ constexpr uint32_t kEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO
 
 DirectoryWatch::DirectoryWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
 
-DirectoryWatch::~DirectoryWatch() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 bool DirectoryWatch::Watch(const std::filesystem::path& directory) {
   wanted_.insert(directory.lexically_normal());
   return Place(directory.lexically_normal());
 }
 
 bool DirectoryWatch::Place(const std::filesystem::path& directory) {
-  if (fd_ < 0) return false;
+  if (!fd_) return false;
   for (std::filesystem::path at = directory;; at = at.parent_path()) {
-    int wd = ::inotify_add_watch(fd_, at.c_str(), kEvents);
+    int wd = ::inotify_add_watch(fd_.Get(), at.c_str(), kEvents);
     if (wd >= 0) {
       placed_.insert(wd);
       return at == directory;
@@ -41,7 +37,7 @@ bool DirectoryWatch::Place(const std::filesystem::path& directory) {
 }
 
 void DirectoryWatch::Clear() {
-  for (int wd : placed_) ::inotify_rm_watch(fd_, wd);
+  for (int wd : placed_) ::inotify_rm_watch(fd_.Get(), wd);
   placed_.clear();
   wanted_.clear();
   Drain();
@@ -49,10 +45,10 @@ void DirectoryWatch::Clear() {
 
 DirectoryWatch::Changes DirectoryWatch::Drain() {
   Changes changes;
-  if (fd_ < 0) return changes;
+  if (!fd_) return changes;
   alignas(inotify_event) char buffer[4096];
   for (;;) {
-    ssize_t got = ::read(fd_, buffer, sizeof buffer);
+    ssize_t got = ::read(fd_.Get(), buffer, sizeof buffer);
     if (got <= 0) break;
     changes.any = true;
     for (ssize_t at = 0; at < got;) {

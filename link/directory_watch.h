@@ -7,16 +7,17 @@
 #include <filesystem>
 #include <set>
 
+#include "core/unique_fd.h"
+
 namespace quorvel {
 
 class DirectoryWatch {
  public:
   DirectoryWatch();  // Descriptor() is -1 if the kernel refused one
-  ~DirectoryWatch();
   DirectoryWatch(const DirectoryWatch&) = delete;
   DirectoryWatch& operator=(const DirectoryWatch&) = delete;
 
-  int Descriptor() const { return fd_; }
+  int Descriptor() const { return fd_.Get(); }
 
   // Adds `directory` to the watched set. Returns whether the directory
   // itself is watched (not an ancestor, no failure).
@@ -36,7 +37,7 @@ class DirectoryWatch {
  private:
   bool Place(const std::filesystem::path& directory);
 
-  int fd_;
+  UniqueFd fd_;
   std::set<std::filesystem::path> wanted_;
   std::set<int> placed_;
 };

@@ -1,7 +1,9 @@
-// The modem-control calls of a serial line: the output lines DTR and RTS, the
-// input lines CTS, DSR, DCD and RI, and break. They sit behind one small
-// interface because a pseudo-terminal carries none of them: the terminal uses
-// the kernel's calls, tests put a scripted device here.
+// The modem-control calls on a terminal descriptor: the output lines DTR and
+// RTS, the input lines CTS, DSR, DCD and RI, and break. The tty backend makes
+// them through this small interface (see TtyModem) because a pseudo-terminal
+// carries none of them: the terminal uses the kernel's calls, tests put a
+// scripted device here. What the link uses is LineModem, which a far port
+// over RFC 2217 implements as well.
 #pragma once
 
 #include <pthread.h>

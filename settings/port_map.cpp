@@ -85,6 +85,17 @@ bool NodeOf(const std::string& path, NodeId& id) {
   return true;
 }
 
+// Whether two targets lead to one port: the same network address, or the
+// same device path or a path to the same node.
+bool LeadsToTheSamePlace(const PortTarget& a, const PortTarget& b) {
+  if (a.IsNetwork() || b.IsNetwork()) {
+    return a.IsNetwork() && b.IsNetwork() && a.Address() == b.Address();
+  }
+  NodeId first, second;
+  return a.Text() == b.Text() ||
+         (NodeOf(a.Text(), first) && NodeOf(b.Text(), second) && first == second);
+}
+
 // The lowest COM number from `next` on that no entry uses and whose ttyS has
 // no UART behind it; beyond kPortCount when there is none.
 int LowestFreeNumber(const std::map<int, std::string>& portMap,
@@ -127,18 +138,18 @@ std::map<int, std::string> AssignDetectedPorts(std::map<int, std::string>& portM
   return added;
 }
 
-int PortNumberForDevice(std::map<int, std::string>& portMap, const std::string& path,
-                        const std::filesystem::path& ttyClassRoot) {
-  NodeId wanted;
-  bool present = NodeOf(path, wanted);
-  for (const auto& [number, named] : portMap) {
-    NodeId id;
-    if (named == path || (present && NodeOf(named, id) && id == wanted)) return number;
+PortNumberGrant GrantPortNumber(PortNames& names, const PortTarget& target,
+                                const std::filesystem::path& ttyClassRoot) {
+  for (const auto& [number, text] : names.Entries()) {
+    std::optional<PortTarget> named = names.Target(number);
+    if (named && LeadsToTheSamePlace(*named, target)) return {number, {}};
   }
-  int number = LowestFreeNumber(portMap, ttyClassRoot, 1);
-  if (number > kPortCount) return 0;
-  portMap.emplace(number, path);
-  return number;
+  int number = LowestFreeNumber(names.Entries(), ttyClassRoot, 1);
+  if (number > kPortCount) {
+    return {0, "every COM number from 1 to " + std::to_string(kPortCount) + " is in use"};
+  }
+  names.Set(number, target);
+  return {number, {}};
 }
 
 }  // namespace quorvel

@@ -17,6 +17,8 @@
 
 #include "link/line_settings.h"
 #include "link/modem_control.h"
+#include "link/port_names.h"
+#include "link/port_target.h"
 
 namespace quorvel {
 
@@ -48,7 +50,8 @@ struct Settings {
 // Reads ./Quorvel.ini, relative to the working directory at the moment of the
 // call (so its length does not matter); a missing file, section or key gives
 // the defaults, and so does a file that cannot be used (a directory, an
-// unreadable file, one above kMaxProfileFileSize). Nothing is reported.
+// unreadable file, one above kMaxProfileFileSize). Nothing is reported here:
+// the window chooses its file with ChooseSettingsFile first.
 Settings LoadSettings();
 // The same for Quorvel.ini in `directory`.
 Settings LoadSettings(const std::filesystem::path& directory);
@@ -92,12 +95,17 @@ std::map<int, std::string> AssignDetectedPorts(
     const std::filesystem::path& ttyClassRoot = "/sys/class/tty",
     const std::filesystem::path& devRoot = "/dev");
 
-// The COM number for the device at `path`, as a port asked for by name gets
-// it: the number of the entry of `portMap` that names the same path or the
-// same node, or else the number a newly detected adapter would get (see
-// AssignDetectedPorts), which is added to `portMap` with `path` as written.
-// 0 when every number is taken.
-int PortNumberForDevice(std::map<int, std::string>& portMap, const std::string& path,
-                        const std::filesystem::path& ttyClassRoot = "/sys/class/tty");
+// The COM number a port asked for by where it leads gets (the command line,
+// a network port added by the user, the demo device).
+struct PortNumberGrant {
+  int number = 0;       // 1 to kPortCount; 0 when none could be given
+  std::string refusal;  // why not, when number is 0
+};
+// The number of the entry of `names` that leads to the same place as
+// `target` (the same path or the same node; the same network address), or
+// else the number a newly detected adapter would get (see
+// AssignDetectedPorts), which `names` then maps to `target` as written.
+PortNumberGrant GrantPortNumber(PortNames& names, const PortTarget& target,
+                                const std::filesystem::path& ttyClassRoot = "/sys/class/tty");
 
 }  // namespace quorvel

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "link/device_description.h"
+#include "settings/port_listing.h"
 #include "settings/settings.h"
 #include "support/fake_sysfs.h"
 
@@ -47,7 +48,7 @@ TEST(DeviceDescription, LinesTellWhatIsBehindEachPath) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    DeviceDescription description = DescribeDevice(c.path, machine.Roots());
+    DeviceDescription description = DescribeDevice(*PortTarget::Parse(c.path), machine.Roots());
     EXPECT_EQ(description.present, c.present);
     EXPECT_EQ(DescriptionLine(description), c.line);
   }
@@ -58,7 +59,7 @@ TEST(DeviceDescription, AttributesShowAsOneLineOfPlainText) {
   FakeMachine machine;
   machine.Plug({"ttyUSB0", true, nullptr, true, &odd});
   EXPECT_EQ(
-      DescriptionLine(DescribeDevice(machine.Node("ttyUSB0"), machine.Roots())),
+      DescriptionLine(DescribeDevice(PortTarget::Device(machine.Node("ttyUSB0")), machine.Roots())),
       machine.Node("ttyUSB0") + "   USB Serial [2J \u00b7 QinHeng \u00b7 1a86:7523 \u00b7 ch341");
 }
 
@@ -88,9 +89,35 @@ TEST(DeviceDescription, ByIdEntriesStickToTheAdapterAcrossRuns) {
     Settings again = LoadSettings(dir.path());
     EXPECT_TRUE(AssignDetectedPorts(again.portMap, machine.ttyClass(), machine.dev()).empty());
     EXPECT_EQ(again.portMap, first) << "no entry changes";
-    EXPECT_EQ(DescribeDevice(again.portMap[1], machine.Roots()).node, machine.Node("ttyUSB1"));
-    EXPECT_EQ(DescribeDevice(again.portMap[2], machine.Roots()).node, machine.Node("ttyUSB0"));
+    for (auto [number, node] :
+         {std::pair{1, machine.Node("ttyUSB1")}, {2, machine.Node("ttyUSB0")}}) {
+      PortTarget target = PortTarget::Device(again.portMap[number]);
+      EXPECT_EQ(DescribeDevice(target, machine.Roots()).node, node);
+    }
   }
+}
+
+// quorvel --list: the ports present and those [PortMap] maps, in number
+// order, as the window's list shows them; an adapter no entry names gets the
+// number the window would give it; a ttyS without a UART is left out.
+TEST(DeviceDescription, TheListingShowsPresentAndMappedPorts) {
+  FakeMachine machine;
+  machine.Plug({"ttyUSB0", true, nullptr, true, &kFtdi});
+  machine.Plug({"ttyACM0", true, nullptr, true, &kBoard});
+  machine.Plug({"ttyS1", true, "0"});
+  std::string byId = machine.ById("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0", "ttyUSB0");
+  std::map<int, std::string> portMap = {
+      {5, byId}, {7, "rfc2217://lab-pi:7001"}, {9, machine.Node("ttyUSB3")}};
+  EXPECT_EQ(PortListingText(portMap, machine.Roots()),
+            "COM1\t" + machine.Node("ttyACM0") + "\t" + machine.Node("ttyACM0") +
+                "   Pico \u00b7 Raspberry Pi \u00b7 2e8a:000a \u00b7 cdc_acm\n"
+                "COM5\t" +
+                byId + "\t" + machine.Node("ttyUSB0") +
+                "   FT232R USB UART \u00b7 FTDI \u00b7 A50285BI \u00b7 0403:6001 \u00b7 ftdi_sio\n"
+                "COM7\trfc2217://lab-pi:7001\trfc2217://lab-pi:7001   network\n"
+                "COM9\t" +
+                machine.Node("ttyUSB3") + "\tabsent\n");
+  EXPECT_EQ(PortListingText({}, FakeMachine().Roots()), "");
 }
 
 }  // namespace

@@ -270,27 +270,43 @@ TEST_F(ConnectFailureTest, ANameThatDoesNotResolveFailsWithItsReason) {
       << link.ConnectFailure();
 }
 
-TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
-  // A listener whose queue is full: the kernel drops the next connection's
-  // SYN, as a host that is not there would.
-  LoopbackListener listening = ListenOnLoopback(0);
-  ASSERT_GE(listening.fd, 0);
-  int listener = listening.fd;
-  sockaddr_in& address = listening.address;
-  std::vector<int> fillers;
-  for (int i = 0; i < 4; ++i) {
-    int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    ::connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    fillers.push_back(filler);
+// A listener whose queue is full: the kernel drops the next connection's
+// SYN, as a host that is not there would.
+class SilentHost {
+ public:
+  SilentHost() : listening_(ListenOnLoopback(0)) {
+    for (int i = 0; listening_.fd >= 0 && i < 4; ++i) {
+      int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+      ::connect(filler, reinterpret_cast<sockaddr*>(&listening_.address),
+                sizeof listening_.address);
+      fillers_.push_back(filler);
+    }
+    std::this_thread::sleep_for(100ms);
   }
-  std::this_thread::sleep_for(100ms);
-  Name("tcp://127.0.0.1:" + std::to_string(listening.Port()));
+  ~SilentHost() { Close(); }
+  void Close() {
+    for (int filler : fillers_) ::close(filler);
+    fillers_.clear();
+    if (listening_.fd >= 0) ::close(listening_.fd);
+    listening_.fd = -1;
+  }
+  bool Ok() const { return listening_.fd >= 0; }
+  std::string Url() const { return "tcp://127.0.0.1:" + std::to_string(listening_.Port()); }
+
+ private:
+  LoopbackListener listening_;
+  std::vector<int> fillers_;
+};
+
+TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
+  SilentHost host;
+  ASSERT_TRUE(host.Ok());
+  Name(host.Url());
   auto started = std::chrono::steady_clock::now();
   link.ToggleLink(k9600None);
   bool closed = PumpUntilClosed();
   auto took = std::chrono::steady_clock::now() - started;
-  for (int filler : fillers) ::close(filler);
-  ::close(listener);
+  host.Close();
   ASSERT_TRUE(closed);
   if (window.Messages().empty()) GTEST_SKIP() << "the kernel took the connection after all";
   EXPECT_LT(took, 5500ms);
@@ -298,6 +314,20 @@ TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
   EXPECT_NE(link.ConnectFailure().find("no answer within 5 s"), std::string::npos)
       << link.ConnectFailure();
+}
+
+TEST_F(ConnectFailureTest, AnAttemptEndedByCloseWakesNobodyWhenItRunsOut) {
+  SilentHost host;
+  ASSERT_TRUE(host.Ok());
+  Name(host.Url());
+  ASSERT_TRUE(link.ToggleLink(k9600None).connecting);
+  EXPECT_FALSE(link.ToggleLink(k9600None).open);
+  // The abandoned attempt ends on its own at its limit; the link, closed,
+  // has nothing to be woken for (a wake nobody takes would spin its owner).
+  pollfd wake = {link.WakeDescriptor(), POLLIN, 0};
+  auto limit = NetworkLine::kConnectLimit + 1s;
+  EXPECT_EQ(::poll(&wake, 1, static_cast<int>(limit / 1ms)), 0);
+  EXPECT_TRUE(window.Messages().empty());
 }
 
 TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "link/port_names.h"
 #include "link/serial_port.h"
 #include "settings/profile_file.h"
 #include "settings/settings.h"
@@ -254,10 +255,11 @@ TEST(AssignPorts, NumbersStickAcrossSaveAndReload) {
   EXPECT_EQ(LoadSettings(dir.path()).portMap, third.portMap);
 }
 
-// A device asked for by path keeps the number an entry gives it, by the same
-// path or through a link to the same node; otherwise it is entered with the
-// number a new adapter would get, as written.
-TEST(PortForDevice, ExistingNumberOrTheLowestFreeOne) {
+// A port asked for by where it leads keeps the number an entry gives it (by
+// the same path, a link to the same node, the same network address however
+// it is spelt); otherwise it is entered with the number a new adapter would
+// get, as written, or refused with the reason when every number is taken.
+TEST(GrantPortNumber, ExistingNumberOrTheLowestFreeOne) {
   FakeMachine machine;
   machine.Plug({"ttyS0", true, "4"});
   machine.Plug({"ttyS1", true, "0"});
@@ -266,28 +268,74 @@ TEST(PortForDevice, ExistingNumberOrTheLowestFreeOne) {
   TempDir links;
   const std::string byId = (links / "usb-FTDI-if00-port0").string();
   fs::create_symlink(machine.Node("ttyUSB0"), byId);
-  const PortMap start{{2, machine.Node("ttyUSB0")}, {3, "/dev/pts/9"}};
+  const PortMap start{{2, machine.Node("ttyUSB0")},
+                      {3, "/dev/pts/9"},
+                      {5, "RFC2217://lab-pi:7001/"},
+                      {6, "rfc2217://nohost"}};
   struct Case {
-    std::string path;
+    std::string asked;
     int number;
     bool added;
   } cases[] = {
-      {machine.Node("ttyUSB0"), 2, false}, {byId, 2, false}, {"/dev/pts/9", 3, false},
+      {machine.Node("ttyUSB0"), 2, false},
+      {byId, 2, false},
+      {"/dev/pts/9", 3, false},
+      {"rfc2217://lab-pi:7001", 5, false},
       {machine.Node("ttyUSB1"), 4, true},  // COM1 has a UART, 2 and 3 are taken
       {"/dev/not-plugged-yet", 4, true},
+      {"tcp://lab-pi:7001", 4, true},  // another kind of port on the same address
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.path);
-    PortMap map = start;
-    EXPECT_EQ(PortNumberForDevice(map, c.path, machine.ttyClass()), c.number);
+    SCOPED_TRACE(c.asked);
+    PortNames names;
+    for (const auto& [number, text] : start) names.Set(number, text);
+    PortNumberGrant grant = GrantPortNumber(names, *PortTarget::Parse(c.asked), machine.ttyClass());
+    EXPECT_EQ(grant.number, c.number);
+    EXPECT_EQ(grant.refusal, "");
     PortMap expected = start;
-    if (c.added) expected.emplace(c.number, c.path);
-    EXPECT_EQ(map, expected);
+    if (c.added) expected.emplace(c.number, c.asked);
+    EXPECT_EQ(names.Entries(), expected);
+    if (c.added) {
+      EXPECT_EQ(names.Target(c.number), PortTarget::Parse(c.asked));
+    }
   }
-  PortMap full;
-  for (int n = 1; n <= kPortCount; ++n) full[n] = "/dev/pts/" + std::to_string(n);
-  EXPECT_EQ(PortNumberForDevice(full, machine.Node("ttyUSB1"), machine.ttyClass()), 0);
-  EXPECT_EQ(full.size(), static_cast<size_t>(kPortCount));
+  PortNames full;
+  for (int n = 1; n <= kPortCount; ++n) full.Set(n, "/dev/pts/" + std::to_string(n));
+  PortNumberGrant refused =
+      GrantPortNumber(full, PortTarget::Device(machine.Node("ttyUSB1")), machine.ttyClass());
+  EXPECT_EQ(refused.number, 0);
+  EXPECT_EQ(refused.refusal, "every COM number from 1 to 255 is in use");
+  EXPECT_EQ(full.Entries().size(), static_cast<size_t>(kPortCount));
+}
+
+// Each entry is read once, when it is set: what it leads to, or nothing for
+// a network text that names no host and port; its text stays as written.
+TEST(PortNames, EntriesBecomeTargetsAndKeepTheirText) {
+  struct Case {
+    const char* text;
+    bool names;    // a port at all
+    bool network;  // a network address
+  } cases[] = {
+      {"/dev/ttyUSB0", true, false},        {"relative/link", true, false},
+      {"TCP://10.0.0.5:4001/", true, true}, {"rfc2217://[::1]:7001", true, true},
+      {"rfc2217://lab-pi", false, false},   {"tcp://:7001", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    PortNames names;
+    names.Set(4, c.text);
+    EXPECT_EQ(names.DevicePath(4), c.text);
+    EXPECT_EQ(names.Entries().at(4), c.text);
+    std::optional<PortTarget> target = names.Target(4);
+    ASSERT_EQ(target.has_value(), c.names);
+    if (!target) continue;
+    EXPECT_EQ(target->Text(), c.text);
+    EXPECT_EQ(target->IsNetwork(), c.network);
+  }
+  PortNames names;
+  names.Set(1, "tcp://h:1");
+  names.Set(1, "");
+  EXPECT_EQ(names.Target(1), PortTarget::Device("/dev/ttyS0")) << "removed: the default again";
 }
 
 TEST(SettingsFile, LoadsAndSavesAFileOfAnyName) {

@@ -8,7 +8,8 @@
 #include <optional>
 
 #include "link/line_settings.h"
-#include "link/network_address.h"
+#include "link/port_target.h"
+#include "settings/port_listing.h"
 #include "settings/settings.h"
 
 namespace quorvel {
@@ -18,7 +19,9 @@ constexpr int kUsageError = 2;
 constexpr char kProgramName[] = "quorvel";
 
 QString UsageLine() {
-  return QStringLiteral("Usage: %1 [--baud RATE] [--settings FILE | --user-config] [DEVICE]\n")
+  return QStringLiteral(
+             "Usage: %1 [--baud RATE] [--settings FILE | --user-config] [DEVICE]\n"
+             "       %1 --list [--settings FILE | --user-config]\n")
       .arg(QLatin1String(kProgramName));
 }
 
@@ -62,23 +65,44 @@ bool HasControlCharacter(const QString& text) {
   return std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x20; });
 }
 
-// A COM name stays as it is; a path is made absolute, so that the entry it
-// gets in the port map names the same device from any directory.
-// A COM name outside COM1..COM255 is a mistake, not a file of that name.
-std::optional<std::string> DeviceArgument(const QString& argument) {
-  if (argument.isEmpty() || HasControlCharacter(argument)) return std::nullopt;
+// Puts the port DEVICE names into `options`; false when it names none. A
+// COM name gives its number; a COM name outside COM1..COM255 is a mistake,
+// not a file of that name. A port served over the network stays as written,
+// once it names a host and a port; a path is made absolute, so that the
+// entry it gets in the port map names the same device from any directory.
+bool TakeDeviceArgument(const QString& argument, StartupOptions& options) {
+  if (argument.isEmpty() || HasControlCharacter(argument)) return false;
   std::string bytes = argument.toLocal8Bit().toStdString();
-  // A port served over the network stays as written, once it names a host
-  // and a port.
-  if (IsNetworkPath(bytes)) {
-    if (!ParseNetworkAddress(bytes)) return std::nullopt;
-    return bytes;
+  if (int number = PortMapNumber(bytes); number != 0) {
+    options.comNumber = number;
+    return true;
   }
-  if (PortMapNumber(bytes) != 0) return bytes;
   static const QRegularExpression comName(QStringLiteral("^com[0-9]+$"),
                                           QRegularExpression::CaseInsensitiveOption);
-  if (comName.match(argument).hasMatch()) return std::nullopt;
-  return QFileInfo(argument).absoluteFilePath().toLocal8Bit().toStdString();
+  if (comName.match(argument).hasMatch()) return false;
+  options.device = PortTarget::Parse(bytes);
+  if (options.device && !options.device->IsNetwork()) {
+    options.device =
+        PortTarget::Device(QFileInfo(argument).absoluteFilePath().toLocal8Bit().toStdString());
+  }
+  return options.device.has_value();
+}
+
+// `quorvel --list`: the port list on standard output, what keeps it short on
+// standard error; it ends the program with 0 either way.
+CommandLine PortList(const std::filesystem::path& settingsFile) {
+  std::string note;
+  CommandLine outcome = Answer(QString::fromStdString(PortListingOfFile(settingsFile, note)));
+  if (!note.empty()) {
+    outcome.errors =
+        QStringLiteral("%1: %2\n").arg(QLatin1String(kProgramName), QString::fromStdString(note));
+  }
+  if (outcome.output.isEmpty()) {
+    outcome.errors +=
+        QStringLiteral("%1: no port is present, and %2 maps none.\n")
+            .arg(QLatin1String(kProgramName), QString::fromLocal8Bit(settingsFile.c_str()));
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -118,6 +142,12 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
                      "ID? (ended by CR or LF) and a Modbus RTU read of holding registers "
                      "(01 03 00 00 00 02 C4 0B), and echoes anything else."));
   parser.addOption(demo);
+  QCommandLineOption list(
+      QStringLiteral("list"),
+      QStringLiteral("Print the port list and exit: each port present or in [PortMap], one line "
+                     "each, its COM number, the device or address it reaches and what the system "
+                     "says of it (\"absent\" when it is not there), separated by tabs."));
+  parser.addOption(list);
   parser.addPositionalArgument(
       QStringLiteral("DEVICE"),
       QStringLiteral("The port to open: a device path such as /dev/ttyUSB0 or "
@@ -164,16 +194,19 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   if (parser.isSet(demo) && !devices.isEmpty()) {
     return UsageError(QStringLiteral("--demo opens the demo device: give it no DEVICE."));
   }
-  outcome.options.demo = parser.isSet(demo);
-  if (!devices.isEmpty()) {
-    std::optional<std::string> device = DeviceArgument(devices.front());
-    if (!device) {
-      return UsageError(QStringLiteral("'%1' names no device: give a path, COM1 to COM%2, "
-                                       "rfc2217://HOST:PORT or tcp://HOST:PORT.")
-                            .arg(devices.front())
-                            .arg(kPortCount));
+  if (parser.isSet(list)) {
+    if (!devices.isEmpty() || parser.isSet(demo) || parser.isSet(baud)) {
+      return UsageError(
+          QStringLiteral("--list opens no port: give it no DEVICE, --demo or --baud."));
     }
-    outcome.options.device = *device;
+    return PortList(outcome.options.settingsFile);
+  }
+  outcome.options.demo = parser.isSet(demo);
+  if (!devices.isEmpty() && !TakeDeviceArgument(devices.front(), outcome.options)) {
+    return UsageError(QStringLiteral("'%1' names no device: give a path, COM1 to COM%2, "
+                                     "rfc2217://HOST:PORT or tcp://HOST:PORT.")
+                          .arg(devices.front())
+                          .arg(kPortCount));
   }
   return outcome;
 }

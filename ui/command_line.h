@@ -1,5 +1,5 @@
 // The terminal's command line: the port to open, its baud rate and where the
-// settings are kept; --help and --version answer and end the program.
+// settings are kept; --help, --version and --list answer and end the program.
 #pragma once
 
 #include <QString>
@@ -18,13 +18,14 @@ ConfigHome ConfigHomeFromEnvironment();
 
 struct CommandLine {
   bool run = true;   // false: print the texts and end with exitCode
-  int exitCode = 0;  // 0 after --help and --version, 2 for a usage error
+  int exitCode = 0;  // 0 after --help, --version and --list, 2 for a usage error
   QString output;    // for standard output
   QString errors;    // for standard error
   StartupOptions options;
 };
 
 // `arguments` starts with the program's name. Needs no application object.
+// --list reads the settings file (its [PortMap]), sysfs and /dev.
 CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& configHome);
 
 }  // namespace quorvel

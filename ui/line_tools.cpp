@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QFileInfo>
 #include <QLocale>
-#include <QMenu>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cerrno>
@@ -19,6 +18,8 @@
 #include "ui/file_dialogs.h"
 #include "ui/message_box.h"
 #include "ui/status_line.h"
+#include "ui/transfer_tools.h"
+#include "ui/window_commands.h"
 
 namespace quorvel {
 namespace {
@@ -58,34 +59,27 @@ LineTools::~LineTools() {
   Shutdown();
 }
 
-void LineTools::AddMenuEntries(QMenu* menu) {
-  const struct {
-    const char* text;
-    QKeyCombination keys;
-    void (LineTools::*command)();
-  } kEntries[] = {
-      {"Send &file…", Qt::CTRL | Qt::SHIFT | Qt::Key_F, &LineTools::AskAndSendFile},
-      {"Cancel file send", Qt::CTRL | Qt::SHIFT | Qt::Key_X, &LineTools::CancelFileSend},
-      {"&Log to file…", Qt::CTRL | Qt::SHIFT | Qt::Key_L, &LineTools::AskAndStartLog},
-      {"Stop lo&gging", Qt::CTRL | Qt::SHIFT | Qt::Key_S, &LineTools::StopLog},
-  };
-  for (const auto& entry : kEntries) {
-    QAction* action = menu->addAction(QString::fromUtf8(entry.text));
-    action->setShortcut(QKeySequence(entry.keys));
-    action->setShortcutContext(Qt::WindowShortcut);
-    window_->addAction(action);  // so the keys work with the menu closed
-    connect(action, &QAction::triggered, this, entry.command);
-    if (entry.command == &LineTools::CancelFileSend) cancelSend_ = action;
-    if (entry.command == &LineTools::StopLog) stopLog_ = action;
-  }
-  menu->addSeparator();
+void LineTools::BindCommands(WindowCommands& commands) {
+  commands.Bind(Command::kSendFile, this, &LineTools::AskAndSendFile);
+  commands.Bind(Command::kCancelFileSend, this, &LineTools::CancelFileSend);
+  commands.Bind(Command::kLogToFile, this, &LineTools::AskAndStartLog);
+  commands.Bind(Command::kStopLogging, this, &LineTools::StopLog);
+  cancelSend_ = commands.Action(Command::kCancelFileSend);
+  stopLog_ = commands.Action(Command::kStopLogging);
   UpdateStatus();
 }
 
 void LineTools::AskAndSendFile() {
-  std::optional<FileSendChoice> choice = AskFileSend(window_, LoadFileSendSettings(settingsFile_));
+  QString protocol = transfers_ ? transfers_->StoredSendProtocol() : QStringLiteral("raw");
+  std::optional<FileSendChoice> choice =
+      AskFileSend(window_, LoadFileSendSettings(settingsFile_), protocol);
   if (!choice) return;
   SaveFileSendSettings(choice->settings, settingsFile_);
+  if (transfers_) transfers_->KeepSendProtocol(choice->protocol);
+  if (choice->protocol != QLatin1String("raw") && transfers_) {
+    transfers_->Send(choice->protocol, choice->paths);
+    return;
+  }
   SendFile(choice->path, choice->settings.pacing);
 }
 
@@ -111,6 +105,7 @@ bool LineTools::SendFile(const QString& path, FilePacing pacing) {
 
 void LineTools::CancelFileSend() {
   writer_.CancelFiles();
+  if (transfers_) transfers_->Cancel();
 }
 
 void LineTools::AskAndStartLog() {
@@ -189,7 +184,7 @@ void LineTools::UpdateStatus() {
   // A file that waits behind other sends counts too: the timer then notices
   // when it starts.
   bool sending = writer_.FilesPending();
-  if (cancelSend_) cancelSend_->setEnabled(sending);
+  if (cancelSend_) cancelSend_->setEnabled(sending || (transfers_ && transfers_->Running()));
   if (stopLog_) stopLog_->setEnabled(logger_.Active());
   bool moving = sending || logger_.Active();
   if (moving && !statusTimer_->isActive()) statusTimer_->start(kStatusPeriodMs);

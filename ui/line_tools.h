@@ -1,5 +1,5 @@
 // The window's file tools: "Send file…" and its cancel, "Log to file…" and
-// "Stop logging", in the context menu and on Ctrl+Shift+F, X, L and S; their
+// "Stop logging", in the menus and on Ctrl+Shift+F, X, L and S; their
 // fields of the status line; the TX count and the messages the send writer
 // posts. UI thread.
 #pragma once
@@ -14,7 +14,6 @@
 #include "logging/line_logger.h"
 
 class QAction;
-class QMenu;
 class QSocketNotifier;
 class QTimer;
 class QWidget;
@@ -22,6 +21,8 @@ class QWidget;
 namespace quorvel {
 
 class StatusLine;
+class TransferTools;
+class WindowCommands;
 
 class LineTools : public QObject {
  public:
@@ -32,9 +33,8 @@ class LineTools : public QObject {
             StatusLine& status, std::filesystem::path settingsFile);
   ~LineTools() override;
 
-  // Adds the entries, then a separator, to `menu`; their shortcuts work on
-  // the whole window.
-  void AddMenuEntries(QMenu* menu);
+  // Takes the file commands of the window's command table.
+  void BindCommands(WindowCommands& commands);
 
   // The commands; those that ask open their dialogs.
   void AskAndSendFile();
@@ -53,6 +53,14 @@ class LineTools : public QObject {
   void Shutdown();
 
   const LineLogger& Logger() const { return logger_; }
+
+  // The protocol transfers, which "Send file…" hands a protocol send to and
+  // "Cancel file send" cancels too; null for none.
+  void SetTransfers(TransferTools* transfers) { transfers_ = transfers; }
+  // "Cancel file send", before which other entries go.
+  QAction* CancelAction() const { return cancelSend_; }
+  // Shows the status again (after a transfer moved).
+  void Refresh() { UpdateStatus(); }
 
   // Called on the UI thread after the tools' status changed: a log started,
   // stopped or failed, a file send moved.
@@ -77,6 +85,7 @@ class LineTools : public QObject {
   QTimer* statusTimer_;            // runs while a file goes out or a log is written
   QAction* cancelSend_ = nullptr;  // enabled only while a file is queued or sent
   QAction* stopLog_ = nullptr;     // enabled only while logging
+  TransferTools* transfers_ = nullptr;
 };
 
 }  // namespace quorvel

@@ -1,34 +1,20 @@
 #include "ui/modem_menu.h"
 
 #include <QAction>
-#include <QMenu>
 #include <QSocketNotifier>
 #include <QWidget>
 
 #include "link/termios2_line.h"
 #include "ui/status_line.h"
+#include "ui/window_commands.h"
 
 namespace quorvel {
 namespace {
 
-struct MenuEntry {
-  ModemMenu::Entry entry;
-  const char* text;
-  QKeyCombination key;  // none for the "Lines at open" choices
-  bool checkable;
-};
-
-// The keys leave text editing alone: Ctrl+Shift with a letter that no box
-// uses.
-constexpr MenuEntry kEntries[] = {
-    {ModemMenu::Entry::kDtr, "DTR", Qt::CTRL | Qt::SHIFT | Qt::Key_D, true},
-    {ModemMenu::Entry::kRts, "RTS", Qt::CTRL | Qt::SHIFT | Qt::Key_R, true},
-    {ModemMenu::Entry::kPulseDtr, "Pulse DTR", Qt::CTRL | Qt::SHIFT | Qt::Key_T, false},
-    {ModemMenu::Entry::kPulseRts, "Pulse RTS", Qt::CTRL | Qt::SHIFT | Qt::Key_Y, false},
-    {ModemMenu::Entry::kBreak, "Send break", Qt::CTRL | Qt::SHIFT | Qt::Key_B, false},
-    {ModemMenu::Entry::kDtrAtOpen, "DTR active", QKeyCombination(), true},
-    {ModemMenu::Entry::kRtsAtOpen, "RTS active", QKeyCombination(), true},
-};
+// The command of each entry, in the entries' order.
+constexpr Command kCommands[] = {Command::kDtr,      Command::kRts,   Command::kPulseDtr,
+                                 Command::kPulseRts, Command::kBreak, Command::kDtrAtOpen,
+                                 Command::kRtsAtOpen};
 
 struct LineName {
   unsigned line;
@@ -46,31 +32,16 @@ QString FlowText(const LineSnapshot& line) {
 
 }  // namespace
 
-ModemMenu::ModemMenu(QWidget* window, QMenu* menu, QAction* before, LinkControl& link,
-                     SerialPort& port, StatusLine* status)
-    : QObject(window), link_(link), port_(port), status_(status) {
-  QMenu* target = menu;
-  QAction* targetBefore = before;
-  for (const MenuEntry& item : kEntries) {
-    if (item.entry == Entry::kDtrAtOpen) {
-      // The choice for the next open: always available, also while closed.
-      target = new QMenu(QStringLiteral("Lines at open"), menu);
-      menu->insertMenu(before, target);
-      targetBefore = nullptr;
-    }
-    QAction* action = new QAction(QString::fromLatin1(item.text), window);
-    action->setCheckable(item.checkable);
-    if (item.key != QKeyCombination()) {
-      action->setShortcut(QKeySequence(item.key));
-      window->addAction(action);  // the key works without the menu
-    }
-    target->insertAction(targetBefore, action);
-    Entry entry = item.entry;
-    connect(action, &QAction::triggered, this,
-            [this, entry](bool checked) { OnTriggered(entry, checked); });
-    actions_[static_cast<int>(entry)] = action;
+ModemMenu::ModemMenu(QWidget* window, WindowCommands& commands, LinkControl& link, SerialPort& port,
+                     StatusLine* status)
+    : QObject(window), link_(link), port_(port), status_(status), commands_(commands) {
+  // The "Lines at open" choices are for the next open: always available,
+  // also while closed.
+  for (int i = 0; i < static_cast<int>(std::size(kCommands)); ++i) {
+    auto entry = static_cast<Entry>(i);
+    commands_.Bind(kCommands[i], this,
+                   [this, entry](bool checked) { OnTriggered(entry, checked); });
   }
-  menu->insertSeparator(before);
   boardReady_ = new QSocketNotifier(link_.Lines().Descriptor(), QSocketNotifier::Read, this);
   connect(boardReady_, &QSocketNotifier::activated, this, [this] {
     link_.Lines().Drain();
@@ -79,7 +50,7 @@ ModemMenu::ModemMenu(QWidget* window, QMenu* menu, QAction* before, LinkControl&
 }
 
 QAction* ModemMenu::Action(Entry entry) const {
-  return actions_[static_cast<int>(entry)];
+  return commands_.Action(kCommands[static_cast<int>(entry)]);
 }
 
 void ModemMenu::OnTriggered(Entry entry, bool checked) {

@@ -1,4 +1,4 @@
-// The modem lines in the window: the context-menu entries and keys that
+// The modem lines in the window: the Port menu's commands and keys that
 // raise, drop and pulse DTR and RTS and send a break, the "Lines at open"
 // choice, and the status line's lines and flow-control fields. The lines'
 // state comes from the link's board, which the watcher and the commands renew
@@ -12,18 +12,18 @@
 #include "link/serial_port.h"
 
 class QAction;
-class QMenu;
 class QSocketNotifier;
 class QWidget;
 
 namespace quorvel {
 
 class StatusLine;
+class WindowCommands;
 
 class ModemMenu : public QObject {
  public:
-  // Adds the entries to `menu` above `before`, and their keys to `window`.
-  ModemMenu(QWidget* window, QMenu* menu, QAction* before, LinkControl& link, SerialPort& port,
+  // Takes the line commands of the window's command table.
+  ModemMenu(QWidget* window, WindowCommands& commands, LinkControl& link, SerialPort& port,
             StatusLine* status);
 
   // Shows the link's lines, flow control and which entries apply now; the
@@ -42,7 +42,7 @@ class ModemMenu : public QObject {
   SerialPort& port_;
   StatusLine* status_;
   QSocketNotifier* boardReady_;
-  QAction* actions_[7] = {};
+  WindowCommands& commands_;
 };
 
 }  // namespace quorvel

@@ -128,7 +128,10 @@ void PortList::Refresh() {
 
 void PortList::Describe(int index) {
   if (index < 0 || index >= box_->count()) return;
-  DeviceDescription description = DescribeDevice(names_.DevicePath(index + 1), roots_);
+  // An entry that names no port is shown as written, as a device that is not there.
+  std::optional<PortTarget> target = names_.Target(index + 1);
+  DeviceDescription description =
+      DescribeDevice(target.value_or(PortTarget::Device(names_.DevicePath(index + 1))), roots_);
   // Sysfs speaks UTF-8 (the kernel converts the USB strings).
   QString line = QString::fromStdString(DescriptionLine(description));
   box_->setItemData(index, line, kLineRole);

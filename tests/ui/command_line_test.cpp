@@ -19,6 +19,13 @@ namespace {
 
 const ConfigHome kHome{QStringLiteral("/cfg"), QStringLiteral("/home/ann")};
 
+// The port the options ask for, as text: "COM<n>" for a COM name, the
+// target's text otherwise, "" for none.
+std::string PortAskedFor(const StartupOptions& options) {
+  if (options.comNumber != 0) return "COM" + std::to_string(options.comNumber);
+  return options.device ? options.device->Text() : "";
+}
+
 int BaudPos(uint32_t rate) {
   const auto* found = std::find(std::begin(kBaudRates), std::end(kBaudRates), rate);
   return static_cast<int>(found - std::begin(kBaudRates));
@@ -34,6 +41,8 @@ class CommandLineTest : public QObject {
   void placesTheUserSettingsInTheConfigurationDirectory();
   void startsOnTheDeviceAndRateAskedFor();
   void keepsTheSettingsInTheFileAskedFor();
+  void listsThePortsAndEnds();
+  void saysWhyWhenEveryComNumberIsTaken();
 };
 
 void CommandLineTest::parsesEachOptionAndError() {
@@ -44,7 +53,12 @@ void CommandLineTest::parsesEachOptionAndError() {
     int exitCode;
     const char* output;  // a part of standard output
     const char* errors;  // a part of standard error
-    StartupOptions options;
+    struct {
+      std::filesystem::path settingsFile = kSettingsFileName;
+      std::string port;  // as PortAskedFor writes it
+      int baudPos = -1;
+      uint32_t typedBaud = 0;
+    } options;
   };
   const Case cases[] = {
       {{}, true, 0, "", "", {}},
@@ -64,6 +78,9 @@ void CommandLineTest::parsesEachOptionAndError() {
       {{"com0"}, false, 2, "", "COM1 to COM255", {}},
       {{"--settings", ""}, false, 2, "", "needs a file name", {}},
       {{"--settings", "a.ini", "--user-config"}, false, 2, "", "exclude each other", {}},
+      {{"--list", "COM3"}, false, 2, "", "--list opens no port", {}},
+      {{"--list", "--demo"}, false, 2, "", "--list opens no port", {}},
+      {{"--help"}, false, 0, "--list", "", {}},
       {{"--baud", "115200", "/dev/ttyUSB0"}, true, 0, "", "", {"Quorvel.ini", "/dev/ttyUSB0", 15}},
       {{"/dev/serial/by-id/usb-FTDI-if00-port0", "--baud=9600"},
        true,
@@ -71,7 +88,7 @@ void CommandLineTest::parsesEachOptionAndError() {
        "",
        "",
        {"Quorvel.ini", "/dev/serial/by-id/usb-FTDI-if00-port0", BaudPos(9600)}},
-      {{"com3"}, true, 0, "", "", {"Quorvel.ini", "com3", -1}},
+      {{"com3"}, true, 0, "", "", {"Quorvel.ini", "COM3", -1}},
       {{"rfc2217://lab-pi:7001"}, true, 0, "", "", {"Quorvel.ini", "rfc2217://lab-pi:7001", -1}},
       {{"tcp://[::1]:4001", "--baud", "921600"},
        true,
@@ -103,7 +120,10 @@ void CommandLineTest::parsesEachOptionAndError() {
     QVERIFY2(got.output.isEmpty() == (c.run || c.exitCode != 0), qPrintable(what));
     if (!c.run) continue;
     QCOMPARE(got.options.settingsFile, c.options.settingsFile);
-    QCOMPARE(got.options.device, c.options.device);
+    QCOMPARE(PortAskedFor(got.options), c.options.port);
+    const std::string& port = c.options.port;
+    bool network = port.starts_with("rfc2217://") || port.starts_with("tcp://");
+    QVERIFY2(network == (got.options.device && got.options.device->IsNetwork()), qPrintable(what));
     QCOMPARE(got.options.baudPos, c.options.baudPos);
     QCOMPARE(got.options.typedBaud, c.options.typedBaud);
   }
@@ -148,7 +168,11 @@ void CommandLineTest::startsOnTheDeviceAndRateAskedFor() {
       std::filesystem::create_symlink(path, link);
       path = link;
     }
-    harness.Options().device = path;
+    if (int com = PortMapNumber(path); com != 0) {
+      harness.Options().comNumber = com;
+    } else {
+      harness.Options().device = PortTarget::Device(path);
+    }
     harness.Options().baudPos = BaudPos(115200);
 
     MainWindow& window = harness.Window();
@@ -182,13 +206,59 @@ void CommandLineTest::keepsTheSettingsInTheFileAskedFor() {
     const std::string file = harness.Directory().toStdString() + "/" + c.file;
     if (c.baudPos != 6) quorvel::testing::WriteFile(file, "[COMConfig]\nBRATE=9\n");
     harness.Options().settingsFile = file;
-    harness.Options().device = harness.Device().Path();
+    harness.Options().device = PortTarget::Device(harness.Device().Path());
     QCOMPARE(harness.Window().CurrentSelection().baudPos, c.baudPos);
     harness.Choose(kParitySelector, 1);
     harness.Window().close();
     QCOMPARE(LoadSettingsFile(file).selection.parityPos, 1);
     QVERIFY(harness.IniText().find("PARITY") == std::string::npos);
   }
+}
+
+// --list prints the ports of the settings file asked for, one line each,
+// and ends with 0; a file too large to use is named and its ".new" read.
+void CommandLineTest::listsThePortsAndEnds() {
+  quorvel::testing::TempDir dir;
+  const std::string file = (dir / "bench.ini").string();
+  quorvel::testing::WriteFile(
+      file, "[PortMap]\nCOM7=tcp://lab:4001\nCOM9=" + (dir / "ttyUSB9").string() + "\n");
+  CommandLine got =
+      ParseCommandLine({"quorvel", "--list", "--settings", QString::fromStdString(file)}, kHome);
+  QVERIFY(!got.run);
+  QCOMPARE(got.exitCode, 0);
+  QVERIFY2(got.output.contains(QStringLiteral("COM7\ttcp://lab:4001\ttcp://lab:4001   network\n")),
+           qPrintable(got.output));
+  QVERIFY2(got.output.contains(
+               QString::fromStdString("COM9\t" + (dir / "ttyUSB9").string() + "\tabsent\n")),
+           qPrintable(got.output));
+
+  std::filesystem::resize_file(file, std::uintmax_t{64} << 20);
+  quorvel::testing::WriteFile(file + ".new", "[PortMap]\nCOM12=tcp://other:4001\n");
+  got = ParseCommandLine({"quorvel", "--list", "--settings", QString::fromStdString(file)}, kHome);
+  QCOMPARE(got.exitCode, 0);
+  QVERIFY2(got.output.contains(QStringLiteral("COM12\ttcp://other:4001\t")),
+           qPrintable(got.output));
+  QVERIFY2(got.errors.contains(QStringLiteral("is larger than")), qPrintable(got.errors));
+}
+
+void CommandLineTest::saysWhyWhenEveryComNumberIsTaken() {
+  // COM1 is the stored port; every other number leads somewhere already.
+  PtyDevice stored;
+  std::string ini = "[PortMap]\nCOM1=" + stored.Path() + "\n";
+  for (int n = 2; n <= kPortCount; ++n) {
+    ini += "COM" + std::to_string(n) + "=/nonexistent/quorvel-" + std::to_string(n) + "\n";
+  }
+  TerminalHarness harness(ini, 0);
+  PtyDevice asked;
+  harness.Options().device = PortTarget::Device(asked.Path());
+  MainWindow& window = harness.Window();
+  QCOMPARE(harness.Messages(),
+           QStringList{QString::fromStdString(
+               asked.Path() + " cannot be opened: every COM number from 1 to 255 is in use.")});
+  QCOMPARE(window.CurrentSelection().portPos, 0);
+  QVERIFY(window.State().port.IsOpen());
+  window.close();
+  QVERIFY(harness.IniText().find(asked.Path()) == std::string::npos);
 }
 
 QTEST_MAIN(CommandLineTest)

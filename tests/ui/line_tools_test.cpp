@@ -54,10 +54,7 @@ std::string ReadFile(const QString& path) {
 
 // The context menu's entry whose text starts with `prefix`.
 QAction* Entry(MainWindow& window, const QString& prefix) {
-  for (QAction* action : window.WindowMenu()->actions()) {
-    if (action->text().remove(QLatin1Char('&')).startsWith(prefix)) return action;
-  }
-  return nullptr;
+  return quorvel::testing::MenuEntry(window.WindowMenu(), prefix);
 }
 
 QString Status(TerminalHarness& harness, StatusLine::Field field) {
