@@ -182,7 +182,15 @@ uint8_t Crc8(std::span<const uint8_t> bytes) {
 }
 
 uint32_t Crc32(std::span<const uint8_t> bytes) {
-  uint32_t crc = 0xFFFFFFFF;
+  return Crc32Continue(0, bytes);
+}
+
+uint16_t Crc16XmodemContinue(uint16_t crc, std::span<const uint8_t> bytes) {
+  return Crc16Msb(bytes, crc);
+}
+
+uint32_t Crc32Continue(uint32_t crc, std::span<const uint8_t> bytes) {
+  crc ^= 0xFFFFFFFF;
   for (uint8_t byte : bytes) crc = (crc >> 8) ^ kCrc32Table[(crc ^ byte) & 0xFF];
   return crc ^ 0xFFFFFFFF;
 }

@@ -64,4 +64,11 @@ uint16_t Crc16Xmodem(std::span<const uint8_t> bytes);
 uint8_t Crc8(std::span<const uint8_t> bytes);
 uint32_t Crc32(std::span<const uint8_t> bytes);
 
+// The same checks continued over more bytes, for data that arrives in pieces
+// (a transfer's subpacket and the byte that ends it):
+// Crc32Continue(Crc32(a), b) == Crc32(a followed by b), and Crc32(x) ==
+// Crc32Continue(0, x); likewise for CRC-16/XMODEM.
+uint16_t Crc16XmodemContinue(uint16_t crc, std::span<const uint8_t> bytes);
+uint32_t Crc32Continue(uint32_t crc, std::span<const uint8_t> bytes);
+
 }  // namespace quorvel

@@ -93,17 +93,22 @@ std::vector<uint8_t> ReadEscapes(std::string_view text) {
   return bytes;
 }
 
-std::vector<uint8_t> ComposeSend(std::string_view text, bool asHex, const SendOptions& options) {
+std::vector<uint8_t> ContentBytes(std::string_view text, bool asHex, bool escapes) {
   std::vector<uint8_t> bytes;
   if (asHex) {
     // ParseHexText writes at most one byte per character.
     bytes.resize(text.size() + 1);
     bytes.resize(static_cast<size_t>(ParseHexText(bytes.data(), text)));
-  } else if (options.escapes) {
+  } else if (escapes) {
     bytes = ReadEscapes(text);
   } else {
     bytes.assign(text.begin(), text.end());
   }
+  return bytes;
+}
+
+std::vector<uint8_t> ComposeSend(std::string_view text, bool asHex, const SendOptions& options) {
+  std::vector<uint8_t> bytes = ContentBytes(text, asHex, options.escapes);
   AppendChecksum(options.checksum, bytes);
   if (!asHex) {
     std::string_view ending = LineEndingBytes(options.ending);

@@ -48,9 +48,13 @@ struct SendOptions {
 // `text` with its escapes read, as described above.
 std::vector<uint8_t> ReadEscapes(std::string_view text);
 
-// The bytes of a send of `text`: hex-parsed when `asHex`, else the text's
-// bytes (escapes read when on); then the check; then the line ending (text
-// sends only).
+// The content's own bytes: `text` hex-parsed when `asHex`, else the text's
+// bytes with escapes read when `escapes`; no check and no line ending. What
+// the limits on stored sends count.
+std::vector<uint8_t> ContentBytes(std::string_view text, bool asHex, bool escapes);
+
+// The bytes of a send of `text`: ContentBytes, then the check, then the line
+// ending (text sends only).
 std::vector<uint8_t> ComposeSend(std::string_view text, bool asHex, const SendOptions& options);
 
 }  // namespace quorvel

@@ -2,11 +2,16 @@
 
 #include <algorithm>
 
+#include "sending/send_composer.h"
+
 namespace quorvel {
 
 bool SendHistory::Add(const HistoryEntry& entry) {
   cursor_ = -1;
-  if (entry.text.empty() || entry.text.size() > kMaxHistoryTextLength) return false;
+  if (entry.text.empty() || entry.text.size() > kMaxHistoryTextLength ||
+      ContentBytes(entry.text, entry.hex, true).size() > kMaxHistoryBytes) {
+    return false;
+  }
   auto found = std::find(entries_.begin(), entries_.end(), entry);
   if (found != entries_.end()) {
     std::rotate(entries_.begin(), found, found + 1);

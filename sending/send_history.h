@@ -1,8 +1,10 @@
 // The sends made from the send box, newest first, for recalling them: the
 // last kMaxHistoryEntries distinct sends, each with the hex choice it went
-// out with. A send made again moves to the top instead of repeating. Sends
-// longer than kMaxHistoryTextLength are not kept, so the history stays a
-// small part of the settings file however much is pasted.
+// out with. A send made again moves to the top instead of repeating. Sends of
+// more than kMaxHistoryBytes (a hex send's bytes once parsed, a text send's
+// with its escapes read, as the entry does not say whether they were on), or
+// typed in more than kMaxHistoryTextLength characters, are not kept, so the
+// history stays a small part of the settings file however much is pasted.
 //
 // Recalling walks the list with a cursor: Older() and Newer() move it and give
 // the entry it lands on; Newer() past the newest leaves the list and gives
@@ -18,7 +20,8 @@
 namespace quorvel {
 
 inline constexpr std::size_t kMaxHistoryEntries = 100;
-inline constexpr std::size_t kMaxHistoryTextLength = 1024;
+inline constexpr std::size_t kMaxHistoryBytes = 1024;
+inline constexpr std::size_t kMaxHistoryTextLength = 4 * kMaxHistoryBytes;
 
 struct HistoryEntry {
   std::string text;  // the send box's text as sent (hex digits for a hex send)
@@ -29,7 +32,7 @@ struct HistoryEntry {
 class SendHistory {
  public:
   // Puts `entry` on top (moving it there when it is already kept) and drops
-  // the oldest beyond the limit. An empty or too long text changes nothing;
+  // the oldest beyond the limit. An empty or too long send changes nothing;
   // returns whether the entry is kept.
   bool Add(const HistoryEntry& entry);
   // Replaces the entries with `entries` (newest first), as Add would keep

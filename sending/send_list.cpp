@@ -39,11 +39,16 @@ std::string EntryProblem(const SendListEntry& entry) {
       return "The name holds a control character.";
     }
   }
-  if (entry.content.size() > kMaxEntryContentLength) {
-    return "The content is longer than " + std::to_string(kMaxEntryContentLength) + " bytes.";
+  if (entry.content.size() > kMaxEntryTextLength) {
+    return "The content is longer than " + std::to_string(kMaxEntryTextLength) + " characters.";
   }
   if (entry.hex && !IsHexBytes(entry.content)) {
     return "The content is not hex bytes (pairs of hex digits separated by spaces).";
+  }
+  std::size_t bytes = ContentBytes(entry.content, entry.hex, entry.options.escapes).size();
+  if (bytes > kMaxEntryContentLength) {
+    return "The content is " + std::to_string(bytes) + " bytes, more than " +
+           std::to_string(kMaxEntryContentLength) + ".";
   }
   if (entry.delayMs < 0 || entry.delayMs > kMaxEntryDelayMs) {
     return "The delay is not between 0 and " + std::to_string(kMaxEntryDelayMs) + " ms.";

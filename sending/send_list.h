@@ -15,7 +15,10 @@ namespace quorvel {
 
 inline constexpr std::size_t kMaxSendListEntries = 100;
 inline constexpr std::size_t kMaxEntryNameLength = 64;
+// The content's bytes once parsed (ContentBytes), and its text as typed: four
+// characters a byte leave room for "01, " and "\x41".
 inline constexpr std::size_t kMaxEntryContentLength = 1024;
+inline constexpr std::size_t kMaxEntryTextLength = 4 * kMaxEntryContentLength;
 inline constexpr int kMaxEntryDelayMs = 60'000;
 
 struct SendListEntry {
@@ -28,10 +31,12 @@ struct SendListEntry {
 };
 
 // Why `entry` cannot be kept, in a sentence for the user; "" when it can:
-// a name that is empty, too long or holds a control character, content that
-// is too long, hex content with anything but pairs of hex digits between
-// spaces, tabs and commas (a stray letter or "0x" would otherwise send
-// quietly different bytes), a delay outside 0 to kMaxEntryDelayMs.
+// a name that is empty, too long or holds a control character, content text
+// longer than kMaxEntryTextLength, hex content with anything but pairs of hex
+// digits between spaces, tabs and commas (a stray letter or "0x" would
+// otherwise send quietly different bytes), content of more than
+// kMaxEntryContentLength bytes once parsed, a delay outside 0 to
+// kMaxEntryDelayMs.
 std::string EntryProblem(const SendListEntry& entry);
 
 // The bytes `entry` puts on the wire.

@@ -33,4 +33,13 @@ bool SaveSendOptions(const SendOptions& options, const std::filesystem::path& fi
   return EditProfileFile(file, [&](ProfileDocument& document) { return document.SetAll(values); });
 }
 
+TextEncoding LoadSendEncoding(const std::filesystem::path& file) {
+  std::string key = ReadProfileString(file, kSection, "Encoding").value_or("");
+  return TextEncodingFromKey(key).value_or(TextEncoding::kLatin1);
+}
+
+bool SaveSendEncoding(TextEncoding encoding, const std::filesystem::path& file) {
+  return WriteProfileString(file, kSection, "Encoding", InfoOf(encoding).key);
+}
+
 }  // namespace quorvel

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "settings/profile_file.h"
+#include "settings/settings_file_choice.h"
 
 namespace quorvel {
 namespace {
@@ -219,25 +220,56 @@ bool SaveSendHistory(const std::vector<HistoryEntry>& entries, const std::filesy
   });
 }
 
-std::vector<SendListEntry> LoadSendList(const std::filesystem::path& file) {
-  std::vector<SendListEntry> entries;
-  for (const auto& [index, fields] :
-       NumberedFields(ReadDocument(file), kSendListSection, kListFields)) {
-    if (entries.size() == kMaxSendListEntries) break;
+StoredSendList LoadSendList(const std::filesystem::path& file) {
+  StoredSendList stored;
+  for (auto& [index, fields] : NumberedFields(ReadDocument(file), kSendListSection, kListFields)) {
     std::string problem;
     SendListEntry entry = EntryFrom(fields, problem);
-    if (problem.empty()) entries.push_back(std::move(entry));
+    if (problem.empty() && stored.entries.size() == kMaxSendListEntries) {
+      problem = "The list already holds " + std::to_string(kMaxSendListEntries) + " entries.";
+    }
+    if (problem.empty()) {
+      stored.entries.push_back(std::move(entry));
+    } else {
+      std::string name = UnescapeValue(FieldOf(fields, "Name").value_or(""));
+      stored.kept.push_back({index, std::move(name), std::move(problem), std::move(fields)});
+    }
   }
-  return entries;
+  return stored;
 }
 
-bool SaveSendList(const std::vector<SendListEntry>& entries, const std::filesystem::path& file) {
+bool SaveSendList(const std::vector<SendListEntry>& entries, const std::filesystem::path& file,
+                  const std::vector<KeptSendListEntry>& kept) {
   std::vector<ProfileValue> values = ListValues(entries);
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    std::string n = std::to_string(entries.size() + i + 1);
+    for (const auto& [field, value] : kept[i].fields) {
+      values.push_back({kSendListSection, field + n, value});
+    }
+  }
   return EditProfileFile(file, [&](ProfileDocument& document) {
+    // A kept entry writes only the fields it has: none of another entry that
+    // had its number before may stay behind.
     RemoveBeyond(document, kSendListSection, entries.size(), kListFields);
     document.SetAll(values);
     return true;
   });
+}
+
+std::string KeptEntriesMessage(const std::vector<KeptSendListEntry>& kept,
+                               const std::filesystem::path& file) {
+  if (kept.empty()) return "";
+  std::string text = "These entries of the send list in " + file.string() +
+                     " cannot be used. They stay in the file as they are, after the list's own "
+                     "entries; edit them there.";
+  for (std::size_t i = 0; i < kept.size() && i < kMaxKeptLinesShown; ++i) {
+    text += "\nEntry " + std::to_string(kept[i].number) + " \"" + kept[i].name +
+            "\": " + kept[i].problem;
+  }
+  if (kept.size() > kMaxKeptLinesShown) {
+    text += "\n... and " + std::to_string(kept.size() - kMaxKeptLinesShown) + " more.";
+  }
+  return text;
 }
 
 SendListPanelSettings LoadSendListPanel(const std::filesystem::path& file) {
@@ -258,8 +290,9 @@ SendListImport ImportSendList(const std::filesystem::path& file, std::size_t roo
   std::string text;
   ProfileFileStatus status = ReadProfileFile(file, text);
   if (status == ProfileFileStatus::kMissing) return {{}, "The file does not exist."};
-  if (status == ProfileFileStatus::kUnusable) {
-    return {{}, "The file cannot be read, or is larger than 1 MB."};
+  if (status == ProfileFileStatus::kUnusable) return {{}, "The file cannot be read."};
+  if (status == ProfileFileStatus::kTooLarge) {
+    return {{}, "The file is larger than " + ProfileLimitText() + "."};
   }
   auto numbered = NumberedFields(ProfileDocument(text), kSendListSection, kListFields);
   if (numbered.empty()) return {{}, "The file holds no send list (no [SendList] entries)."};

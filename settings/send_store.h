@@ -10,14 +10,17 @@
 // list's export file is a profile file of its own holding a [SendList]
 // section in the same form, so a team can share one and edit it by hand.
 //
-// Loading is forgiving: a bad stored value reads as its default and an entry
-// that cannot be kept is dropped. Importing is strict: the first problem is
-// reported and nothing is taken. Saving writes only these keys (and removes
-// the numbered keys a shorter list no longer has), keeping every other line;
-// a failed save leaves the file as it was. UI thread.
+// Loading never loses a stored entry: one the list cannot take (it breaks a
+// limit, names an unknown ending or check, or comes after the list is full)
+// is kept aside as it was stored, for the user to hear of, and every save
+// writes it back after the list's own entries. Importing is strict: the first
+// problem is reported and nothing is taken. Saving writes only these keys
+// (and removes the numbered keys a shorter list no longer has), keeping every
+// other line; a failed save leaves the file as it was. UI thread.
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +43,30 @@ std::string UnescapeValue(std::string_view text);
 std::vector<HistoryEntry> LoadSendHistory(const std::filesystem::path& file);
 bool SaveSendHistory(const std::vector<HistoryEntry>& entries, const std::filesystem::path& file);
 
-std::vector<SendListEntry> LoadSendList(const std::filesystem::path& file);
-bool SaveSendList(const std::vector<SendListEntry>& entries, const std::filesystem::path& file);
+// A [SendList] entry that the list cannot take, with what is wrong with it.
+struct KeptSendListEntry {
+  std::size_t number = 0;                     // its n in the file it was loaded from
+  std::string name;                           // as stored, unescaped
+  std::string problem;                        // a sentence for the user
+  std::map<std::string, std::string> fields;  // "Content" and the others: the values as stored
+  bool operator==(const KeptSendListEntry&) const = default;
+};
+
+struct StoredSendList {
+  std::vector<SendListEntry> entries;  // at most kMaxSendListEntries
+  std::vector<KeptSendListEntry> kept;
+};
+
+StoredSendList LoadSendList(const std::filesystem::path& file);
+// Writes `entries` as entries 1 to n, then `kept` after them, each with the
+// fields it was stored with.
+bool SaveSendList(const std::vector<SendListEntry>& entries, const std::filesystem::path& file,
+                  const std::vector<KeptSendListEntry>& kept = {});
+// For the user: which entries of `file` are kept aside and why, one line
+// each (the first kMaxKeptLinesShown, then how many more); "" for none.
+std::string KeptEntriesMessage(const std::vector<KeptSendListEntry>& kept,
+                               const std::filesystem::path& file);
+inline constexpr std::size_t kMaxKeptLinesShown = 10;
 
 struct SendListPanelSettings {
   bool shown = false;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "link/line_settings.h"
+#include "sim/wave_source.h"
 
 namespace quorvel {
 namespace {
@@ -74,7 +75,9 @@ const char kDevsimUsage[] =
     "  --every MS --send HEX        send the given bytes every MS milliseconds\n"
     "  --stream BYTES_PER_S         send counting bytes (00 01 .. ff 00 ..) at that rate\n"
     "  --demo                       the demo device of quorvel --demo: a reading each\n"
-    "                               second, answers to READ, ID? and Modbus reads\n"
+    "                               second, answers to READ, ID?, WAVE and Modbus reads\n"
+    "  --wave LINES_PER_S           the demo device playing its three waves from the start\n"
+    "                               (\"sine:7.071 square:5 saw:-0.250\" lines), for a plot\n"
     "  --replay FILE                play the device of a recording (the terminal's hex dump\n"
     "    [--speed X] [--strict]     log or a saved session): once the terminal has opened\n"
     "    [--loop]                   the line, RX bursts go out at their recorded times;\n"
@@ -121,7 +124,7 @@ std::optional<DevsimOptions> ParseDevsimArguments(int argc, char** argv, std::st
     }
     bool known = arg == "--com" || arg == "--reply" || arg == "--frame-end" || arg == "--delay" ||
                  arg == "--every" || arg == "--send" || arg == "--stream" || arg == "--record" ||
-                 arg == "--replay" || arg == "--speed";
+                 arg == "--replay" || arg == "--speed" || arg == "--wave";
     if (!known) {
       error = "unknown argument \"" + std::string(arg) + "\"";
       return std::nullopt;
@@ -159,6 +162,10 @@ std::optional<DevsimOptions> ParseDevsimArguments(int argc, char** argv, std::st
       if (!setMode(DevsimMode::kStream, arg)) return std::nullopt;
       if (!ParseNumber(value, 1, 1'000'000'000, number)) return bad("expected 1 to 1000000000");
       options.streamRate = number;
+    } else if (arg == "--wave") {
+      if (!setMode(DevsimMode::kWave, arg)) return std::nullopt;
+      if (!ParseNumber(value, 1, kMostWaveRate, number)) return bad("expected 1 to 100000");
+      options.waveRate = static_cast<int>(number);
     } else if (arg == "--record") {
       if (value.empty()) return bad("expected a file name");
       options.record = value;

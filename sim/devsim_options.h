@@ -8,7 +8,7 @@
 
 namespace quorvel {
 
-enum class DevsimMode { kListen, kEcho, kReply, kEvery, kStream, kReplay, kDemo };
+enum class DevsimMode { kListen, kEcho, kReply, kEvery, kStream, kReplay, kDemo, kWave };
 
 struct DevsimOptions {
   int com = 0;  // 0: leave Quorvel.ini alone
@@ -19,6 +19,7 @@ struct DevsimOptions {
   std::vector<uint8_t> send;
   int64_t everyMs = 0;
   int64_t streamRate = 0;  // bytes per second
+  int waveRate = 0;        // lines per second
   std::string record;      // empty: no recording
   std::string replay;
   std::optional<double> speed;

@@ -1,28 +1,24 @@
 #include "sim/replay_line.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "core/unique_fd.h"
+
 namespace quorvel {
 namespace {
 
 using Clock = ReplayPlayer::Clock;
 constexpr auto kHostSettle = std::chrono::milliseconds(100);
-constexpr auto kHostLookEvery = std::chrono::milliseconds(5);
 constexpr auto kLinger = std::chrono::seconds(1);
+constexpr auto kLingerLookEvery = std::chrono::milliseconds(5);
 constexpr auto kSeenEmpty = std::chrono::milliseconds(30);
-
-bool SameLine(const termios& a, const termios& b) {
-  return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-         a.c_lflag == b.c_lflag && cfgetospeed(&a) == cfgetospeed(&b) &&
-         std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
 
 timespec Remaining(std::optional<Clock::time_point> until) {
   if (!until) return {-1, 0};
@@ -34,8 +30,8 @@ timespec Remaining(std::optional<Clock::time_point> until) {
 
 // Waits on the line and the signals until `until` (forever when unset).
 // Returns the line's events, or -1 when a signal came.
-int Wait(int master, short events, int signals, std::optional<Clock::time_point> until) {
-  pollfd fds[2] = {{master, events, 0}, {signals, POLLIN, 0}};
+int Wait(const ReplayLine& line, short events, std::optional<Clock::time_point> until) {
+  pollfd fds[2] = {{line.master, events, 0}, {line.signals, POLLIN, 0}};
   timespec timeout = Remaining(until);
   int ready = ppoll(fds, 2, timeout.tv_sec < 0 ? nullptr : &timeout, nullptr);
   if (ready < 0) return 0;  // EINTR: look again
@@ -48,29 +44,67 @@ bool Fail(const char* what) {
   return false;
 }
 
-}  // namespace
+enum class Read { kBytes, kNothing, kHungUp, kFailed };
 
-bool WaitForHost(int master, int slave, int signals) {
-  termios before{};
-  tcgetattr(slave, &before);
-  for (;;) {
-    termios now{};
-    int exclusive = 0;
-    tcgetattr(slave, &now);
-    ioctl(slave, TIOCGEXCL, &exclusive);
-    if (exclusive || !SameLine(before, now)) break;
-    int events = Wait(master, POLLIN, signals, Clock::now() + kHostLookEvery);
-    if (events < 0) return false;
-    if (events & POLLIN) return true;  // it talks first: its set-up is done
+// Reads what the host sent into the player.
+Read ReadHost(const ReplayLine& line, ReplayPlayer& player, LineRecorder* recorder) {
+  uint8_t buffer[4096];
+  ssize_t n = read(line.master, buffer, sizeof buffer);
+  if (n < 0) {
+    if (errno == EIO) return Read::kHungUp;  // the host closed the line: what it sent is read
+    return errno == EAGAIN || errno == EINTR ? Read::kNothing : Read::kFailed;
   }
-  auto settled = Clock::now() + kHostSettle;
-  while (Clock::now() < settled) {
-    if (Wait(master, 0, signals, settled) < 0) return false;
-  }
-  return true;
+  if (n == 0) return Read::kNothing;
+  auto count = static_cast<size_t>(n);
+  if (recorder) recorder->DeviceReceived(buffer, count);
+  player.Received(buffer, count, Clock::now());
+  return Read::kBytes;
 }
 
-bool RunReplay(int master, int slave, int signals, ReplayPlayer& player, LineRecorder* recorder) {
+// Closing the master drops what the host has not read yet, so the end waits
+// until the line has stayed empty for a while (the kernel hands what was
+// written on to the host's side a moment later), the host let go, or kLinger
+// passed. Only a descriptor of the slave tells how much is unread; a host
+// that holds the line exclusively allows none, and then the end waits for
+// its close or kLinger.
+void Linger(const ReplayLine& line) {
+  auto until = Clock::now() + kLinger;
+  if (!line.watch->HostPresent()) return;  // no one to read it
+  UniqueFd slave(open(line.slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!slave) {
+    while (Clock::now() < until && line.watch->HostPresent()) {
+      if (Wait(line, 0, until) < 0) return;
+    }
+    return;
+  }
+  auto emptySince = Clock::now();
+  for (;;) {
+    int unread = 0;
+    auto now = Clock::now();
+    if (ioctl(slave.Get(), FIONREAD, &unread) != 0 || now >= until) return;
+    if (unread > 0) emptySince = now;
+    if (now - emptySince >= kSeenEmpty) return;
+    if (Wait(line, 0, now + kLingerLookEvery) < 0) return;
+  }
+}
+
+}  // namespace
+
+bool WaitForHost(const ReplayLine& line) {
+  for (;;) {
+    if (line.watch->WaitForOpen(line.signals, std::nullopt) < 0) return false;
+    auto settled = Clock::now() + kHostSettle;
+    for (;;) {
+      int events = Wait(line, POLLIN, settled);
+      if (events < 0) return false;
+      if (events & POLLIN) return true;  // it talks first: its set-up is done
+      if (events & POLLHUP) break;       // it let go again: wait for the next open
+      if (Clock::now() >= settled) return true;
+    }
+  }
+}
+
+bool RunReplay(const ReplayLine& line, ReplayPlayer& player, LineRecorder* recorder) {
   std::string pending;
   player.Start(Clock::now());
   for (;;) {
@@ -83,7 +117,7 @@ bool RunReplay(int master, int slave, int signals, ReplayPlayer& player, LineRec
       }
     }
     while (!pending.empty()) {
-      ssize_t n = write(master, pending.data(), pending.size());
+      ssize_t n = write(line.master, pending.data(), pending.size());
       if (n < 0) {
         if (errno == EAGAIN || errno == EINTR) break;
         return Fail("writing the line");
@@ -93,33 +127,17 @@ bool RunReplay(int master, int slave, int signals, ReplayPlayer& player, LineRec
     if (player.Finished() && pending.empty()) break;
     std::optional<Clock::time_point> wake;
     if (pending.empty()) wake = player.NextWake();
-    short events = static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT));
-    int ready = Wait(master, events, signals, wake);
+    int ready = Wait(line, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), wake);
     if (ready < 0) return true;
-    if (ready & POLLIN) {
-      uint8_t buffer[4096];
-      ssize_t n = read(master, buffer, sizeof buffer);
-      if (n < 0 && errno != EAGAIN && errno != EINTR) return Fail("reading the line");
-      if (n > 0) {
-        auto count = static_cast<size_t>(n);
-        if (recorder) recorder->DeviceReceived(buffer, count);
-        player.Received(buffer, count, Clock::now());
-      }
+    Read read = (ready & POLLIN) ? ReadHost(line, player, recorder) : Read::kNothing;
+    if (read == Read::kFailed) return Fail("reading the line");
+    if (read == Read::kHungUp || (read == Read::kNothing && (ready & POLLHUP))) {
+      // Until the host opens the line again, only the script's clock and
+      // the signals wake the replay.
+      if (line.watch->WaitForOpen(line.signals, wake) < 0) return true;
     }
   }
-  // Closing the line drops what the host has not read yet. The kernel hands
-  // what was written on to the host's side a moment later, so the line counts
-  // as read only once it has stayed empty for a while.
-  auto until = Clock::now() + kLinger;
-  auto emptySince = Clock::now();
-  for (;;) {
-    int unread = 0;
-    auto now = Clock::now();
-    if (ioctl(slave, FIONREAD, &unread) != 0 || now >= until) break;
-    if (unread > 0) emptySince = now;
-    if (now - emptySince >= kSeenEmpty) break;
-    if (Wait(master, 0, signals, now + kHostLookEvery) < 0) break;
-  }
+  Linger(line);
   return true;
 }
 

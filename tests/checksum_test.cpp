@@ -2,6 +2,7 @@
 // real frames, and the judging of received frames by them.
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,16 @@ TEST(ChecksumTest, EveryKindJudgesItsOwnFramesValidAndAChangedByteBad) {
     EXPECT_EQ(CheckFrame(info.kind, frame), FrameCheck::kBad) << info.label;
     EXPECT_EQ(CheckFrame(info.kind, Bytes{0x01}), FrameCheck::kBad) << info.label;
     EXPECT_EQ(CheckFrame(info.kind, Bytes{}), FrameCheck::kBad) << info.label;
+  }
+}
+
+TEST(ChecksumTest, ContinuedChecksMatchTheWholeAtEverySplit) {
+  const Bytes data = BytesOf("123456789");
+  for (size_t split = 0; split <= data.size(); ++split) {
+    std::span<const uint8_t> head(data.data(), split),
+        tail(data.data() + split, data.size() - split);
+    EXPECT_EQ(Crc32Continue(Crc32(head), tail), Crc32(data)) << split;
+    EXPECT_EQ(Crc16XmodemContinue(Crc16Xmodem(head), tail), Crc16Xmodem(data)) << split;
   }
 }
 

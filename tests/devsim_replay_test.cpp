@@ -1,15 +1,20 @@
 // quorvel-devsim --replay and --record as a user runs them: a recording made
 // by the terminal's own logging (or by the simulator) is played back to the
 // terminal's real serial port over a pseudo-terminal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "core/unique_fd.h"
 #include "logging/line_logger.h"
 #include "logging/log_format.h"
 #include "sim/recording.h"
@@ -143,6 +148,139 @@ TEST(DevsimReplay, MatchesFramesSplitOrJoinedOnTheLine) {
   terminal.Send({0xbb, 0xcc, 0xdd});
   EXPECT_EQ(terminal.Receive(2), (Bytes{0x01, 0x02}));
   EXPECT_EQ(ExitCode(devsim), 0);
+}
+
+// Up to `count` bytes read from `fd` within the deadline; less when it ends.
+std::string ReadUpTo(int fd, size_t count) {
+  std::string got;
+  auto deadline = std::chrono::steady_clock::now() + testing::kDeadline;
+  while (fd >= 0 && got.size() < count && std::chrono::steady_clock::now() < deadline) {
+    pollfd in = {fd, POLLIN, 0};
+    if (poll(&in, 1, 50) <= 0) continue;
+    char buffer[256];
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+// A host program that opens the line and only reads, run as its own
+// process with its output in a pipe: what it printed within the deadline.
+// "SKIP ..." when the program is not there.
+std::string RunReader(std::vector<std::string> argv, size_t count) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) return "";
+  std::vector<char*> pointers;
+  for (std::string& arg : argv) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(out[1], STDOUT_FILENO);
+    execv(pointers[0], pointers.data());
+    static constexpr char kMissing[] = "SKIP the program is missing";
+    (void)!write(STDOUT_FILENO, kMissing, sizeof kMissing - 1);
+    _exit(127);
+  }
+  close(out[1]);
+  UniqueFd reader(out[0]);
+  std::string got = ReadUpTo(reader.Get(), count);
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+  return got;
+}
+
+std::string RawOpenReader(const std::string& path, size_t count) {
+  UniqueFd line(open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+  return ReadUpTo(line.Get(), count);
+}
+
+constexpr char kPyserialReader[] =
+    "import serial, sys\n"
+    "line = serial.Serial(sys.argv[1], int(sys.argv[2]), timeout=5)\n"
+    "sys.stdout.buffer.write(line.read(4)); sys.stdout.flush()\n";
+
+struct Reader {
+  const char* name;
+  std::function<std::string(const std::string& path)> read;
+};
+
+void PrintTo(const Reader& reader, std::ostream* out) {
+  *out << reader.name;
+}
+
+class DevsimReplayToAReader : public ::testing::TestWithParam<Reader> {};
+
+// A recording that starts with the device's greeting plays to a host that
+// opens the line at once after the path is printed and waits for it.
+TEST_P(DevsimReplayToAReader, GetsTheGreeting) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log",
+                     Recording({{LogDirection::kReceived, 0, Text("AB\r\n")}}));
+  Devsim devsim({"--replay", (directory / "r.log").string(), "--speed", "0"});
+  std::string got = GetParam().read(devsim.Path());
+  if (got.starts_with("SKIP") || got.find("ModuleNotFoundError") != std::string::npos) {
+    GTEST_SKIP() << got;
+  }
+  EXPECT_EQ(got, "AB\r\n");
+  EXPECT_EQ(ExitCode(devsim), 0) << devsim.ErrorText();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DevsimReplay, DevsimReplayToAReader,
+    ::testing::Values(
+        Reader{"Cat",
+               [](const std::string& path) {
+                 return RunReader({"/bin/cat", path}, 4);
+               }},
+        Reader{"PyserialAt9600",
+               [](const std::string& path) {
+                 return RunReader({"/usr/bin/python3", "-c", kPyserialReader, path, "9600"}, 4);
+               }},
+        Reader{"PyserialAt115200",
+               [](const std::string& path) {
+                 return RunReader({"/usr/bin/python3", "-c", kPyserialReader, path, "115200"}, 4);
+               }},
+        Reader{"RawOpen", [](const std::string& path) { return RawOpenReader(path, 4); }}),
+    [](const ::testing::TestParamInfo<Reader>& info) { return info.param.name; });
+
+long VoluntarySwitches(pid_t pid) {
+  std::string status = testing::ReadAll("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find("voluntary_ctxt_switches:");
+  return at == std::string::npos ? -1 : std::stol(status.substr(at + 24));
+}
+
+// Waiting for the host costs the simulator no wake-ups at all.
+TEST(DevsimReplay, WaitsForTheHostWithoutWakingUp) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kReceived, 0, Text("A")}}));
+  Devsim devsim({"--replay", (directory / "r.log").string()});
+  std::string path = devsim.Path();
+  ASSERT_TRUE(devsim.WaitForLine("replaying once the line is opened; Ctrl+C ends"));
+  long before = VoluntarySwitches(devsim.Pid());
+  // A measuring interval, not a wait for anything: nothing may happen in it.
+  EXPECT_EQ(devsim.ReadLine(milliseconds(300)), std::nullopt);
+  EXPECT_LE(VoluntarySwitches(devsim.Pid()) - before, 1) << "wake-ups while no host is there";
+  Terminal terminal(path);
+  EXPECT_EQ(terminal.Receive(1), Text("A"));
+}
+
+// The host closes the line between two exchanges and opens it again: the
+// replay waits for it and goes on.
+TEST(DevsimReplay, GoesOnWhenTheHostOpensTheLineAgain) {
+  testing::TempDir directory;
+  testing::WriteFile(directory / "r.log", Recording({{LogDirection::kSent, 0, Text("?")},
+                                                     {LogDirection::kReceived, 1, Text("1")},
+                                                     {LogDirection::kSent, 50, Text("?")},
+                                                     {LogDirection::kReceived, 51, Text("2")}}));
+  Devsim devsim({"--replay", (directory / "r.log").string()});
+  std::string path = devsim.Path();
+  for (const char* answer : {"1", "2"}) {
+    Terminal terminal(path);
+    terminal.Send(Text("?"));
+    EXPECT_EQ(terminal.Receive(1), Text(answer));
+  }
+  EXPECT_EQ(ExitCode(devsim), 0) << devsim.ErrorText();
 }
 
 struct Mismatch {

@@ -48,12 +48,60 @@ TEST(SendHistoryTest, NewestFirstDuplicatesToTopAndBounded) {
   EXPECT_EQ(history.Entries(),
             (std::vector<HistoryEntry>{{"a", false}, {"a", true}, {"b", false}}));
   EXPECT_FALSE(history.Add({"", false}));
-  EXPECT_FALSE(history.Add({std::string(kMaxHistoryTextLength + 1, 'x'), false}));
   for (int i = 0; i < 150; ++i) history.Add({std::to_string(i), false});
   ASSERT_EQ(history.Entries().size(), kMaxHistoryEntries);
   EXPECT_EQ(history.Entries().front().text, "149");
   EXPECT_EQ(history.Entries().back().text, "50");
 }
+
+// "41 " repeated: three characters a byte.
+std::string HexText(std::size_t bytes, const char* byte = "41 ") {
+  std::string text;
+  for (std::size_t i = 0; i < bytes; ++i) text += byte;
+  return text;
+}
+
+std::string Repeat(const char* text, std::size_t times) {
+  std::string repeated;
+  for (std::size_t i = 0; i < times; ++i) repeated += text;
+  return repeated;
+}
+
+struct SendSize {
+  const char* name;
+  std::string content;
+  bool hex;
+  bool escapes;
+  bool kept;
+};
+
+void PrintTo(const SendSize& size, std::ostream* out) {
+  *out << size.name;
+}
+
+class SendLimitTest : public ::testing::TestWithParam<SendSize> {};
+
+// The limits count the bytes a send puts on the wire, not the characters it
+// was typed in: the send list's entries and the history alike.
+TEST_P(SendLimitTest, CountsBytesOnceParsed) {
+  const SendSize& size = GetParam();
+  SendListEntry entry{"e", size.content, size.hex, {LineEnding::kNone, size.escapes}, 0};
+  EXPECT_EQ(EntryProblem(entry).empty(), size.kept) << EntryProblem(entry);
+  SendHistory history;
+  EXPECT_EQ(history.Add({size.content, size.hex}), size.kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, SendLimitTest,
+    ::testing::Values(SendSize{"Hex342Bytes", HexText(342), true, false, true},
+                      SendSize{"Hex1024Bytes", HexText(1024), true, false, true},
+                      SendSize{"Hex1024BytesWithCommas", HexText(1024, "41, "), true, false, true},
+                      SendSize{"Hex1025Bytes", HexText(1025), true, false, false},
+                      SendSize{"Text1024Bytes", std::string(1024, 'x'), false, false, true},
+                      SendSize{"Text1025Bytes", std::string(1025, 'x'), false, false, false},
+                      SendSize{"Escapes1024Bytes", Repeat("\\x41", 1024), false, true, true},
+                      SendSize{"TextTooLongToType", HexText(1366, "4 "), true, false, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendHistoryTest, WalksOlderAndBackToTheBox) {
   SendHistory history;
@@ -89,6 +137,12 @@ TEST(SendHistoryStoreTest, SurvivesTheFileAndShrinksWithoutTouchingOtherLines) {
   EXPECT_NE(text.find("; mine\nOther=1"), std::string::npos);
 }
 
+std::string ManyEntries(int count) {
+  std::string text = "[SendList]\n";
+  for (int i = 1; i <= count; ++i) text += "Name" + std::to_string(i) + "=e\n";
+  return text;
+}
+
 std::vector<SendListEntry> SampleList() {
   SendListEntry read{"Read holding registers", "01 03 00 00 00 0A", true, {}, 250};
   read.options.checksum = ChecksumKind::kModbusCrc16;
@@ -103,9 +157,9 @@ TEST(SendListStoreTest, RoundTripsThroughItsSectionAndAnExportFile) {
   auto ini = dir / "Quorvel.ini";
   std::vector<SendListEntry> list = SampleList();
   ASSERT_TRUE(SaveSendList(list, ini));
-  EXPECT_EQ(LoadSendList(ini), list);
+  EXPECT_EQ(LoadSendList(ini).entries, list);
   ASSERT_TRUE(SaveSendList({list[1]}, ini));
-  EXPECT_EQ(LoadSendList(ini), std::vector<SendListEntry>{list[1]});
+  EXPECT_EQ(LoadSendList(ini).entries, std::vector<SendListEntry>{list[1]});
   EXPECT_EQ(ReadAll(ini).find("Name2"), std::string::npos);
 
   auto shared = dir / "team.qsl";
@@ -115,15 +169,49 @@ TEST(SendListStoreTest, RoundTripsThroughItsSectionAndAnExportFile) {
   EXPECT_EQ(imported.entries, list);
 }
 
-TEST(SendListStoreTest, LoadingDropsWhatCannotBeKept) {
+// An entry the list cannot use is named and stays in the file, through saves
+// of the list, with the values it was stored with.
+TEST(SendListStoreTest, KeepsWhatCannotBeUsedInTheFile) {
   TempDir dir;
   auto ini = dir / "Quorvel.ini";
-  WriteFile(ini,
-            "[SendList]\nName1=good\nContent1=01 02\nHex1=1\nName2=bad\nContent2=0x01\nHex2=1\n"
-            "Content3=no name\nName4=late\nDelayMs4=abc\nEnding4=weird\n");
-  std::vector<SendListEntry> list = LoadSendList(ini);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(list[0].name, "good");
+  std::string tooLong = HexText(1025);
+  tooLong.pop_back();  // the file keeps no trailing space
+  WriteFile(ini, "[SendList]\nName1=good\nContent1=01 02\nHex1=1\nName2=big\nContent2=" + tooLong +
+                     "\nHex2=1\nName3=odd\nChecksum3=crc-99\nName5=last\n");
+  StoredSendList stored = LoadSendList(ini);
+  ASSERT_EQ(stored.entries.size(), 2u);
+  EXPECT_EQ(stored.entries[1].name, "last");
+  ASSERT_EQ(stored.kept.size(), 2u);
+  std::string message = KeptEntriesMessage(stored.kept, ini);
+  for (const char* part : {"Entry 2 \"big\": The content is 1025 bytes, more than 1024.",
+                           "Entry 3 \"odd\": The check \"crc-99\" is not known."}) {
+    EXPECT_NE(message.find(part), std::string::npos) << message;
+  }
+
+  stored.entries.erase(stored.entries.begin());  // the user deletes "good"
+  ASSERT_TRUE(SaveSendList(stored.entries, ini, stored.kept));
+  StoredSendList again = LoadSendList(ini);
+  ASSERT_EQ(again.entries.size(), 1u);
+  EXPECT_EQ(again.entries[0].name, "last");
+  ASSERT_EQ(again.kept.size(), 2u);
+  EXPECT_EQ(again.kept[0].fields, stored.kept[0].fields);
+  EXPECT_EQ(again.kept[1].fields, stored.kept[1].fields);
+  std::string text = ReadAll(ini);
+  EXPECT_NE(text.find("Content2=" + tooLong), std::string::npos) << text;
+  EXPECT_NE(text.find("Checksum3=crc-99"), std::string::npos) << text;
+  EXPECT_EQ(text.find("Hex3"), std::string::npos) << "no field of another entry stays behind";
+}
+
+TEST(SendListStoreTest, EntriesPastTheLimitAreKeptToo) {
+  TempDir dir;
+  auto ini = dir / "Quorvel.ini";
+  WriteFile(ini, ManyEntries(static_cast<int>(kMaxSendListEntries) + 2));
+  StoredSendList stored = LoadSendList(ini);
+  EXPECT_EQ(stored.entries.size(), kMaxSendListEntries);
+  ASSERT_EQ(stored.kept.size(), 2u);
+  EXPECT_EQ(stored.kept[1].number, kMaxSendListEntries + 2);
+  ASSERT_TRUE(SaveSendList(stored.entries, ini, stored.kept));
+  EXPECT_EQ(LoadSendList(ini).kept.size(), 2u);
 }
 
 struct HostileFile {
@@ -143,12 +231,6 @@ TEST_P(HostileImportTest, IsRefusedWholeWithAClearMessage) {
   EXPECT_NE(imported.problem.find(GetParam().problem), std::string::npos) << imported.problem;
 }
 
-std::string ManyEntries(int count) {
-  std::string text = "[SendList]\n";
-  for (int i = 1; i <= count; ++i) text += "Name" + std::to_string(i) + "=e\n";
-  return text;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Files, HostileImportTest,
     ::testing::Values(
@@ -157,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "ELF\x02\x01\x01\0\0\0garbage\n\xff\xfe"s,
                     "no send list"},
         HostileFile{"Huge", "[SendList]\nName1=x\n" + std::string(kMaxProfileFileSize, ';'),
-                    "larger than 1 MB"},
+                    "larger than 8 MiB"},
         HostileFile{"BadHex", "[SendList]\nName1=ok\nName2=x\nContent2=01 0G\nHex2=1\n",
                     "Entry 2: The content is not hex"},
         HostileFile{"TooMany", ManyEntries(11), "more entries"},
@@ -165,9 +247,21 @@ INSTANTIATE_TEST_SUITE_P(
         HostileFile{"UnknownCheck", "[SendList]\nName1=x\nChecksum1=md5\n", "\"md5\""},
         HostileFile{"LongContent",
                     "[SendList]\nName1=x\nContent1=" + std::string(kMaxEntryContentLength + 1, 'a'),
-                    "longer than"},
+                    "1025 bytes"},
+        HostileFile{"LongHex", "[SendList]\nName1=x\nHex1=1\nContent1=" + HexText(1025),
+                    "1025 bytes"},
         HostileFile{"NegativeDelay", "[SendList]\nName1=x\nDelayMs1=-5\n", "delay"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SendListStoreTest, ImportsHexEntriesUpToTheByteLimit) {
+  TempDir dir;
+  auto file = dir / "import.ini";
+  WriteFile(file, "[SendList]\nName1=x\nHex1=1\nContent1=" + HexText(kMaxEntryContentLength));
+  SendListImport imported = ImportSendList(file, 10);
+  EXPECT_EQ(imported.problem, "");
+  ASSERT_EQ(imported.entries.size(), 1u);
+  EXPECT_EQ(EntryBytes(imported.entries[0]).size(), kMaxEntryContentLength);
+}
 
 TEST(SendListStoreTest, MissingImportFileIsReported) {
   TempDir dir;

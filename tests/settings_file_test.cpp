@@ -18,6 +18,7 @@
 
 #include "sending/hex.h"
 #include "settings/profile_file.h"
+#include "settings/settings_file_choice.h"
 #include "support/temp_files.h"
 
 namespace quorvel {
@@ -510,6 +511,12 @@ INSTANTIATE_TEST_SUITE_P(
                                         fs::resize_file(dir / "Quorvel.ini", 100u * 1024 * 1024);
                                       },
                                       false},
+                      RefusedSaveCase{"FileOfTooManyLines",
+                                      [](const fs::path& dir) {
+                                        WriteFile(dir / "Quorvel.ini",
+                                                  std::string(kMaxProfileLines + 1, '\n'));
+                                      },
+                                      false},
                       RefusedSaveCase{"DirectoryNamedLikeTheFile",
                                       [](const fs::path& dir) {
                                         fs::remove(dir / "Quorvel.ini");
@@ -524,6 +531,62 @@ INSTANTIATE_TEST_SUITE_P(
                                       },
                                       false}),
     [](const auto& info) { return info.param.name; });
+
+struct FileChoiceCase {
+  const char* name;
+  std::function<void(const fs::path& file)> arrange;
+  bool beside;          // the session uses <file>.new
+  const char* problem;  // a part of the sentence; "" for none
+};
+
+void PrintTo(const FileChoiceCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class SettingsFileChoiceTest : public ::testing::TestWithParam<FileChoiceCase> {};
+
+// A settings file that cannot be used is named with the reason, and the
+// session's settings go beside it.
+TEST_P(SettingsFileChoiceTest, UsesTheNamedFileOrSaysWhyNot) {
+  TempDir dir;
+  const fs::path file = dir / "Quorvel.ini";
+  GetParam().arrange(file);
+  SettingsFileChoice choice = ChooseSettingsFile(file);
+  EXPECT_EQ(choice.file, GetParam().beside ? dir / "Quorvel.ini.new" : file);
+  if (*GetParam().problem == '\0') {
+    EXPECT_EQ(choice.problem, "");
+  } else {
+    EXPECT_NE(choice.problem.find(file.string() + GetParam().problem), std::string::npos)
+        << choice.problem;
+  }
+}
+
+void Sparse(const fs::path& file, std::uintmax_t size) {
+  WriteFile(file, "");
+  fs::resize_file(file, size);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SettingsFileChoiceTest,
+    ::testing::Values(
+        FileChoiceCase{"Missing", [](const fs::path&) {}, false, ""},
+        FileChoiceCase{"JustOverOneMebibyte", [](const fs::path& file) { Sparse(file, 1'049'118); },
+                       false, ""},
+        FileChoiceCase{"TooLarge",
+                       [](const fs::path& file) { Sparse(file, kMaxProfileFileSize + 1); }, true,
+                       " is larger than 8 MiB or 100,000 lines, so its settings were not read and "
+                       "it is left as it is. This session's settings are read from and saved to "},
+        FileChoiceCase{"Directory", [](const fs::path& file) { fs::create_directory(file); }, true,
+                       " cannot be read"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SettingsFile, BothFilesUnusableSayTheSessionCannotBeSaved) {
+  TempDir dir;
+  fs::create_directory(dir / "Quorvel.ini");
+  fs::create_directory(dir / "Quorvel.ini.new");
+  EXPECT_NE(ChooseSettingsFile(dir / "Quorvel.ini").problem.find("cannot be saved"),
+            std::string::npos);
+}
 
 TEST(SettingsFile, SaveWhereNoDirectoryCanBeIsSilentAndCreatesNothing) {
   TempDir dir;

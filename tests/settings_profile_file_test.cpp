@@ -260,12 +260,19 @@ TEST(ProfileFile, ReadStatusTellsMissingFromUnusable) {
   // 100 MB, sparse so that the test costs no disk: not read at all.
   { std::ofstream(dir / "huge") << ""; }
   fs::resize_file(dir / "huge", 100u * 1024 * 1024);
-  EXPECT_EQ(ReadProfileFile(dir / "huge", text), ProfileFileStatus::kUnusable);
+  EXPECT_EQ(ReadProfileFile(dir / "huge", text), ProfileFileStatus::kTooLarge);
   EXPECT_EQ(text, "");
 
   WriteFile(dir / "limit", std::string(kMaxProfileFileSize, 'x'));
   EXPECT_EQ(ReadProfileFile(dir / "limit", text), ProfileFileStatus::kRead);
   EXPECT_EQ(text.size(), kMaxProfileFileSize);
+
+  // Each line costs a document far more than its byte: their number is bounded too.
+  WriteFile(dir / "lines", std::string(kMaxProfileLines, '\n'));
+  EXPECT_EQ(ReadProfileFile(dir / "lines", text), ProfileFileStatus::kRead);
+  WriteFile(dir / "lines", std::string(kMaxProfileLines + 1, '\n'));
+  EXPECT_EQ(ReadProfileFile(dir / "lines", text), ProfileFileStatus::kTooLarge);
+  EXPECT_EQ(text, "");
 }
 
 TEST(ProfileFile, OneKeyWriteKeepsTheRestOfTheFile) {

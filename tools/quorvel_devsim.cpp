@@ -1,11 +1,13 @@
 // quorvel-devsim: a serial device played on a pseudo-terminal, for trying the
 // terminal (and for screenshots and benchmarks) without hardware.
 //
-// It keeps the slave side of its pseudo-terminal open for its whole life:
-// otherwise every close by the terminal would hang the line up, the master
-// would report POLLHUP until the next open, and bytes sent meanwhile would be
-// lost with EIO. The slave is set raw, so the line discipline neither echoes
-// nor translates anything before the terminal opens it.
+// Its modes keep the slave side of its pseudo-terminal open for their whole
+// life: otherwise every close by the terminal would hang the line up, the
+// master would report POLLHUP until the next open, and reading it would fail
+// with EIO. The replay alone lets go of the slave at once, as it waits for the
+// host's open (sim/line_open_watch.h). The slave is set raw, so the line
+// discipline neither echoes nor translates anything before the terminal opens
+// it; the settings outlast a close while the master is held.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -29,10 +31,12 @@
 #include <string_view>
 #include <vector>
 
+#include "core/unique_fd.h"
 #include "link/line_settings.h"
 #include "settings/profile_file.h"
 #include "sim/demo_device.h"
 #include "sim/devsim_options.h"
+#include "sim/line_open_watch.h"
 #include "sim/line_recorder.h"
 #include "sim/recording.h"
 #include "sim/replay_line.h"
@@ -228,6 +232,8 @@ const char* ModeText(const Options& options) {
       return "replaying once the line is opened";
     case Mode::kDemo:
       return "playing the demo device";
+    case Mode::kWave:
+      return "playing the demo device's waves";
     case Mode::kListen:
       break;
   }
@@ -272,14 +278,14 @@ std::optional<std::vector<ReplayStep>> LoadScript(const std::string& path) {
 }
 
 // Plays the recording once the host is there; the exit status.
-int Replay(const Options& options, std::vector<ReplayStep> script, int master, int slave,
-           int signals, LineRecorder& recorder) {
+int Replay(const Options& options, std::vector<ReplayStep> script, const ReplayLine& line,
+           LineRecorder& recorder) {
   ReplayOptions replay{options.speed.value_or(1.0), options.strict, options.loop};
   ReplayPlayer player(std::move(script), replay,
-                      [](const std::string& line) { std::printf("%s\n", line.c_str()); });
-  if (!WaitForHost(master, slave, signals)) return 0;
+                      [](const std::string& text) { std::printf("%s\n", text.c_str()); });
+  if (!WaitForHost(line)) return 0;
   std::printf("-- the line is open: replaying\n");
-  bool ok = RunReplay(master, slave, signals, player, recorder.IsOpen() ? &recorder : nullptr);
+  bool ok = RunReplay(line, player, recorder.IsOpen() ? &recorder : nullptr);
   std::printf("%s\n", player.Summary().c_str());
   if (player.StoppedOnMismatch()) std::printf("-- stopped at the first frame that differs\n");
   return ok && player.Tally().mismatched == 0 ? 0 : 1;
@@ -318,25 +324,32 @@ int Main(int argc, char** argv) {
   sigaddset(&ending, SIGTERM);
   sigaddset(&ending, SIGHUP);
   sigprocmask(SIG_BLOCK, &ending, nullptr);
-  int signals = signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK);
-  if (signals < 0) {
+  UniqueFd signals(signalfd(-1, &ending, SFD_CLOEXEC | SFD_NONBLOCK));
+  if (!signals) {
     std::perror("quorvel-devsim: signalfd");
     return 1;
   }
 
-  int master = -1;
-  int slave = -1;
+  int masterFd = -1;
+  int slaveFd = -1;
   char path[256] = {};
   termios raw{};
   cfmakeraw(&raw);
   raw.c_cflag |= CLOCAL | CREAD;
-  if (openpty(&master, &slave, path, &raw, nullptr) != 0) {
+  if (openpty(&masterFd, &slaveFd, path, &raw, nullptr) != 0) {
     std::perror("quorvel-devsim: openpty");
     return 1;
   }
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-  fcntl(master, F_SETFD, FD_CLOEXEC);
-  fcntl(slave, F_SETFD, FD_CLOEXEC);
+  UniqueFd master(masterFd);
+  UniqueFd slave(slaveFd);
+  fcntl(master.Get(), F_SETFL, fcntl(master.Get(), F_GETFL) | O_NONBLOCK);
+  fcntl(master.Get(), F_SETFD, FD_CLOEXEC);
+  fcntl(slave.Get(), F_SETFD, FD_CLOEXEC);
+  std::optional<LineOpenWatch> watch;
+  if (script) {
+    slave.Reset();  // the host's open must show (see the top of this file)
+    watch.emplace(master.Get(), path);
+  }
   std::printf("%s\n", path);
 
   if (options->com > 0) {
@@ -352,20 +365,19 @@ int Main(int argc, char** argv) {
   }
   std::printf("%s; Ctrl+C ends\n", ModeText(*options));
 
-  int status = 0;
   if (script) {
-    status = Replay(*options, std::move(*script), master, slave, signals, recorder);
-  } else if (options->mode == Mode::kDemo) {
-    auto print = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
-    status = RunDemoDevice(master, signals, recorder.IsOpen() ? &recorder : nullptr, print) ? 0 : 1;
-  } else {
-    Device device(*options, master, signals, recorder);
-    status = device.Run() ? 0 : 1;
+    return Replay(*options, std::move(*script), {master.Get(), path, signals.Get(), &*watch},
+                  recorder);
   }
-  close(slave);
-  close(master);
-  close(signals);
-  return status;
+  if (options->mode == Mode::kDemo || options->mode == Mode::kWave) {
+    auto print = [](const std::string& line) { std::printf("%s\n", line.c_str()); };
+    return RunDemoDevice(master.Get(), signals.Get(), recorder.IsOpen() ? &recorder : nullptr,
+                         print, options->waveRate)
+               ? 0
+               : 1;
+  }
+  Device device(*options, master.Get(), signals.Get(), recorder);
+  return device.Run() ? 0 : 1;
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 #include "ui/byte_text_box.h"
 
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QScrollBar>
 #include <QTextDocument>
+
+#include "ui/message_box.h"
+#include "ui/typed_text.h"
 
 namespace quorvel {
 
@@ -33,30 +38,81 @@ ByteTextBox::ByteTextBox(QWidget* parent) : QPlainTextEdit(parent) {
   setTabChangesFocus(true);
 }
 
-std::string ByteTextBox::Bytes() const {
-  // toRawText keeps every character as typed (toPlainText would turn a
-  // no-break space, byte A0, into a space); paragraph and line separators are
-  // the box's line breaks.
-  QString raw = document()->toRawText();
-  std::string bytes;
-  bytes.reserve(static_cast<size_t>(raw.size()) + 16);
-  qsizetype start = 0;
-  for (qsizetype i = 0; i < raw.size(); ++i) {
-    QChar c = raw[i];
+namespace {
+
+// The box's text with every line break as CR LF. toRawText keeps every
+// character as typed (toPlainText would turn a no-break space, byte A0, into
+// a space); paragraph and line separators are the box's line breaks.
+QString TextWithCrLf(const QTextDocument& document) {
+  QString raw = document.toRawText();
+  QString text;
+  text.reserve(raw.size() + 16);
+  for (QChar c : raw) {
     if (c == QChar::ParagraphSeparator || c == QChar::LineSeparator || c == u'\n') {
-      bytes += BytesFromText(QStringView(raw).mid(start, i - start));
-      bytes += "\r\n";
-      start = i + 1;
+      text += QStringLiteral("\r\n");
+    } else {
+      text += c;
     }
   }
-  bytes += BytesFromText(QStringView(raw).mid(start));
-  return bytes;
+  return text;
+}
+
+}  // namespace
+
+std::string ByteTextBox::Bytes() const {
+  return BytesFromText(TextWithCrLf(*document()));
+}
+
+std::optional<std::string> ByteTextBox::TypedBytes(char32_t* refused) const {
+  EncodedText encoded = BytesOfText(TextWithCrLf(*document()), encoding_);
+  if (!encoded.refused) return std::move(encoded.bytes);
+  if (refused) *refused = *encoded.refused;
+  return std::nullopt;
 }
 
 void ByteTextBox::SetBytes(std::string_view bytes) {
-  setPlainText(TextFromBytes(bytes));
+  setPlainText(ShownText(bytes, encoding_));
   document()->setModified(false);
   ScrollToTop();
+}
+
+bool ByteTextBox::SetTypedEncoding(TextEncoding encoding, std::string_view refusal,
+                                   char32_t* refused) {
+  EncodedText encoded = BytesOfText(document()->toRawText(), encoding);
+  if (encoded.refused) {
+    if (refused) *refused = *encoded.refused;
+    return false;
+  }
+  encoding_ = encoding;
+  refusal_ = refusal;
+  // An undo must not bring back a character typed under the other encoding.
+  document()->clearUndoRedoStacks();
+  return true;
+}
+
+bool ByteTextBox::Refuses(const QString& text) {
+  if (refusal_.empty()) return false;
+  EncodedText encoded = BytesOfText(text, encoding_);
+  if (!encoded.refused) return false;
+  ShowWarning(window(), QString::fromStdString(
+                            RefusedCharacterMessage(refusal_, *encoded.refused, encoding_)));
+  return true;
+}
+
+void ByteTextBox::inputMethodEvent(QInputMethodEvent* event) {
+  if (Refuses(event->commitString())) {
+    // What was being composed goes, with the character that was refused.
+    QInputMethodEvent nothing;
+    QPlainTextEdit::inputMethodEvent(&nothing);
+    event->accept();
+    return;
+  }
+  QPlainTextEdit::inputMethodEvent(event);
+}
+
+void ByteTextBox::insertFromMimeData(const QMimeData* source) {
+  if (source->hasText() && Refuses(source->text())) return;
+  QPlainTextEdit::insertFromMimeData(source);
 }
 
 void ByteTextBox::ScrollToTop() {
@@ -71,6 +127,10 @@ void ByteTextBox::keyPressEvent(QKeyEvent* event) {
     } else {
       event->ignore();
     }
+    return;
+  }
+  if (Refuses(event->text())) {
+    event->accept();
     return;
   }
   QPlainTextEdit::keyPressEvent(event);

@@ -73,7 +73,9 @@ bool FormExchange::Capture() {
   // Everything the controls hold, read before the lock is taken.
   bool receiveEdited = controls_.receiveBox->Edited();
   std::string receiveText = receiveEdited ? controls_.receiveBox->Bytes() : std::string();
-  std::string sendText = controls_.sendBox->Bytes();
+  // Nothing when the box holds what its encoding cannot carry (only code puts
+  // such text there): the state keeps the text it had, never a replacement.
+  std::optional<std::string> sendText = controls_.sendBox->TypedBytes();
   bool sendAsHex = controls_.sendAsHex->isChecked();
   bool hexDisplay = controls_.hexDisplay->isChecked();
   std::optional<int32_t> period = ParseInteger(LineText(controls_.period));
@@ -100,7 +102,7 @@ bool FormExchange::Capture() {
     } else {
       state_.receiveText = controls_.receiveBox->Shown();
     }
-    state_.sendText = std::move(sendText);
+    if (sendText) state_.sendText = std::move(*sendText);
     state_.sendAsHex = sendAsHex;
     state_.hexDisplay = hexDisplay;
     [&] {
@@ -190,7 +192,7 @@ void FormExchange::Publish() {
       break;
   }
   // An unchanged send box is left alone, so the caret of someone typing stays.
-  if (controls_.sendBox->Bytes() != sendText) controls_.sendBox->SetBytes(sendText);
+  if (controls_.sendBox->TypedBytes() != sendText) controls_.sendBox->SetBytes(sendText);
   controls_.sendAsHex->setChecked(sendAsHex);
   controls_.hexDisplay->setChecked(hexDisplay);
   SetLineText(controls_.period, QString::number(period));
@@ -213,6 +215,25 @@ void FormExchange::ShowTxCount(uint32_t txCount) {
   SetLineText(controls_.txCount, QString::number(txCount), &counterPacer_);
   publishing_ = false;
   shown_.txCount = txCount;
+}
+
+HistoryEntry FormExchange::Contents() const {
+  return {controls_.sendBox->TypedBytes().value_or(std::string()),
+          controls_.sendAsHex->isChecked()};
+}
+
+void FormExchange::Put(const HistoryEntry& entry) {
+  Capture();
+  {
+    std::lock_guard guard(state_.lock);
+    state_.sendText = entry.text;
+    state_.sendAsHex = entry.hex;
+  }
+  Publish();
+}
+
+QWidget* FormExchange::Widget() const {
+  return controls_.sendBox;
 }
 
 }  // namespace quorvel

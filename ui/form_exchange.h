@@ -2,14 +2,16 @@
 // state and the window's controls, in one of two directions.
 //
 // Capture (controls to fields) takes, in this order: the receive and send
-// texts, "Send as Hex", "Hex display", the timer period (an integer, then the
-// check 0 to 65,536), "Send with timer", the interval, RX and TX counts and
-// the average, the frame-end text (then the check of at most 2 characters)
-// and "Send after receive frame"; finally frameEndByte from the frame-end
-// text. A failed check shows one modal message, puts the focus on its control
-// and ends the exchange there: a value read and then rejected is already in
-// its field, a text that is no number leaves its field unchanged, every later
-// field keeps its value and frameEndByte is not recomputed.
+// texts (the send box's in its encoding; a text it cannot carry leaves the
+// field as it was), "Send as Hex", "Hex display", the timer period (an
+// integer, then the check 0 to 65,536), "Send with timer", the interval, RX
+// and TX counts and the average, the frame-end text (then the check of at
+// most 2 characters) and "Send after receive frame"; finally frameEndByte
+// from the frame-end text. A failed check shows one modal message, puts the
+// focus on its control and ends the exchange there: a value read and then
+// rejected is already in its field, a text that is no number leaves its field
+// unchanged, every later field keeps its value and frameEndByte is not
+// recomputed.
 //
 // Publish (fields to controls) shows the same fields in the same order and
 // then recomputes frameEndByte too; it cannot fail.
@@ -27,6 +29,7 @@
 
 #include "core/terminal_state.h"
 #include "ui/repaint_pacer.h"
+#include "ui/send_box.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -60,7 +63,7 @@ extern const char kPeriodNotIntegerMessage[];
 extern const char kPeriodRangeMessage[];
 extern const char kFrameEndLengthMessage[];
 
-class FormExchange {
+class FormExchange : public SendBox {
  public:
   FormExchange(TerminalState& state, const FormControls& controls);
 
@@ -83,6 +86,12 @@ class FormExchange {
   // it first, or it would put the state's older values over what the user
   // typed since.
   void CaptureIfEdited();
+
+  // SendBox. Put runs a capture (whatever its outcome), puts the entry into
+  // the state and publishes it.
+  HistoryEntry Contents() const override;
+  void Put(const HistoryEntry& entry) override;
+  QWidget* Widget() const override;
 
  private:
   // What the read-only boxes last showed: the field's value at that moment.

@@ -9,11 +9,14 @@
 
 #include "ui/byte_text_box.h"
 #include "ui/message_box.h"
+#include "ui/typed_text.h"
 
 namespace quorvel {
 
-SendEntryDialog::SendEntryDialog(QWidget* parent, const QString& title, const SendListEntry& entry)
+SendEntryDialog::SendEntryDialog(QWidget* parent, const QString& title, const SendListEntry& entry,
+                                 TextEncoding encoding)
     : QDialog(parent),
+      encoding_(encoding),
       name_(new QLineEdit(this)),
       content_(new ByteTextBox(this)),
       hex_(new QCheckBox(QStringLiteral("Send as &hex"), this)),
@@ -23,7 +26,8 @@ SendEntryDialog::SendEntryDialog(QWidget* parent, const QString& title, const Se
       delay_(new QSpinBox(this)) {
   setWindowTitle(title);
   name_->setMaxLength(static_cast<int>(kMaxEntryNameLength));
-  name_->setText(TextFromBytes(entry.name));
+  name_->setText(ShownText(entry.name, encoding));
+  content_->SetTypedEncoding(encoding, "The content takes no");
   content_->SetBytes(entry.content);
   content_->setMinimumHeight(fontMetrics().height() * 4);
   hex_->setChecked(entry.hex);
@@ -58,8 +62,8 @@ SendEntryDialog::SendEntryDialog(QWidget* parent, const QString& title, const Se
 
 SendListEntry SendEntryDialog::Entry() const {
   SendListEntry entry;
-  entry.name = BytesFromText(name_->text());
-  entry.content = content_->Bytes();
+  entry.name = BytesOfText(name_->text(), encoding_).bytes;
+  entry.content = content_->TypedBytes().value_or(std::string());
   entry.hex = hex_->isChecked();
   entry.options.escapes = escapes_->isChecked();
   entry.options.ending = static_cast<LineEnding>(ending_->currentData().toInt());
@@ -69,6 +73,16 @@ SendListEntry SendEntryDialog::Entry() const {
 }
 
 void SendEntryDialog::accept() {
+  if (!TypedBytes(this, name_->text(), encoding_, "The name holds")) {
+    name_->setFocus();
+    return;
+  }
+  char32_t refused = 0;
+  if (!content_->TypedBytes(&refused)) {
+    ShowWarning(this, QString::fromStdString(
+                          RefusedCharacterMessage("The content holds", refused, encoding_)));
+    return;
+  }
   std::string problem = EntryProblem(Entry());
   if (!problem.empty()) {
     ShowWarning(this, QString::fromStdString(problem));
@@ -78,8 +92,8 @@ void SendEntryDialog::accept() {
 }
 
 std::optional<SendListEntry> AskSendEntry(QWidget* parent, const QString& title,
-                                          const SendListEntry& entry) {
-  SendEntryDialog dialog(parent, title, entry);
+                                          const SendListEntry& entry, TextEncoding encoding) {
+  SendEntryDialog dialog(parent, title, entry, encoding);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Entry();
 }

@@ -10,10 +10,10 @@
 #include <QVBoxLayout>
 
 #include "settings/send_store.h"
-#include "ui/byte_text_box.h"
 #include "ui/message_box.h"
 #include "ui/send_entry_dialog.h"
 #include "ui/send_sequence.h"
+#include "ui/typed_text.h"
 
 namespace quorvel {
 namespace {
@@ -21,8 +21,8 @@ namespace {
 constexpr int kKeyedEntries = 9;
 constexpr char kFileFilter[] = "Send lists (*.ini *.txt);;All files (*)";
 
-QString EntryLabel(const SendListEntry& entry, int index) {
-  QString name = TextFromBytes(entry.name);
+QString EntryLabel(const SendListEntry& entry, int index, TextEncoding encoding) {
+  QString name = ShownText(entry.name, encoding);
   return index < kKeyedEntries ? QStringLiteral("%1  %2").arg(index + 1).arg(name) : name;
 }
 
@@ -34,7 +34,8 @@ SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter&
       host_(shortcutHost),
       settingsFile_(std::move(settingsFile)),
       send_(std::move(send)),
-      entries_(LoadSendList(settingsFile_)),
+      stored_(LoadSendList(settingsFile_)),
+      entries_(std::move(stored_.entries)),
       list_(new QListWidget(this)),
       sendAll_(new QPushButton(QStringLiteral("Send all in order"), this)),
       repeat_(new QCheckBox(QStringLiteral("Repeat"), this)) {
@@ -113,6 +114,9 @@ SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter&
     connect(key, &QShortcut::activated, this, [this, i] { SendEntry(i); });
   }
   Show(entries_.empty() ? -1 : 0);
+  if (std::string kept = KeptEntriesMessage(stored_.kept, settingsFile_); !kept.empty()) {
+    Warn(QString::fromStdString(kept));
+  }
 }
 
 int SendListPanel::Current() const {
@@ -142,7 +146,7 @@ void SendListPanel::AddEntry(const SendListEntry& entry) {
 void SendListPanel::AskAdd() {
   SendListEntry blank;
   blank.name = "Entry " + std::to_string(entries_.size() + 1);
-  if (auto entry = AskSendEntry(host_, QStringLiteral("Add to the send list"), blank)) {
+  if (auto entry = AskSendEntry(host_, QStringLiteral("Add to the send list"), blank, encoding_)) {
     AddEntry(*entry);
   }
 }
@@ -151,7 +155,7 @@ void SendListPanel::AskEdit() {
   int index = Current();
   if (index < 0) return;
   auto& stored = entries_[static_cast<std::size_t>(index)];
-  if (auto entry = AskSendEntry(host_, QStringLiteral("Edit the entry"), stored)) {
+  if (auto entry = AskSendEntry(host_, QStringLiteral("Edit the entry"), stored, encoding_)) {
     stored = *entry;
     Changed(index);
   }
@@ -232,10 +236,15 @@ void SendListPanel::SetRepeat(bool repeat) {
   repeat_->setChecked(repeat);
 }
 
+void SendListPanel::SetEncoding(TextEncoding encoding) {
+  encoding_ = encoding;
+  Show(Current());
+}
+
 void SendListPanel::Changed(int current) {
   Show(current);
   if (listWatcher_) listWatcher_();
-  if (!SaveSendList(entries_, settingsFile_)) {
+  if (!SaveSendList(entries_, settingsFile_, stored_.kept)) {
     Warn(QStringLiteral("The send list could not be saved to %1.")
              .arg(QString::fromStdString(settingsFile_.string())));
   }
@@ -244,8 +253,9 @@ void SendListPanel::Changed(int current) {
 void SendListPanel::Show(int current) {
   list_->clear();
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    auto* item = new QListWidgetItem(EntryLabel(entries_[i], static_cast<int>(i)), list_);
-    item->setToolTip(TextFromBytes(entries_[i].content));
+    auto* item =
+        new QListWidgetItem(EntryLabel(entries_[i], static_cast<int>(i), encoding_), list_);
+    item->setToolTip(ShownText(entries_[i].content, encoding_));
   }
   list_->setCurrentRow(current);
   UpdateButtons();
@@ -257,6 +267,10 @@ void SendListPanel::UpdateButtons() {
 
 void SendListPanel::Warn(const QString& text) {
   ShowWarning(host_, text);
+}
+
+void SendListPanel::HoldRunWhile(std::function<bool()> held) {
+  sequence_->HoldWhile(std::move(held));
 }
 
 }  // namespace quorvel

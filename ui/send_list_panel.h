@@ -3,7 +3,8 @@
 // first nine; added, edited, duplicated, moved and deleted with its buttons;
 // "Send all in order" once or repeated; imported from and exported to a
 // file. Every change is saved to the settings file at once, so no edit is
-// lost to a crash. UI thread.
+// lost to a crash. Stored entries the list cannot take are named in a message
+// at start and written back with every save. UI thread.
 #pragma once
 
 #include <QString>
@@ -12,7 +13,8 @@
 #include <functional>
 #include <vector>
 
-#include "sending/send_list.h"
+#include "sending/text_encoding.h"
+#include "settings/send_store.h"
 
 class QCheckBox;
 class QListWidget;
@@ -58,9 +60,14 @@ class SendListPanel : public QWidget {
   bool Repeat() const;
   void SetRepeat(bool repeat);
 
+  // The encoding names and contents are shown and typed in (Latin-1 until set).
+  void SetEncoding(TextEncoding encoding);
+
   // What the status line shows of a run, "" when none goes.
   QString RunText() const { return runText_; }
   void SetRunWatcher(std::function<void()> watcher) { runWatcher_ = std::move(watcher); }
+  // "Send all in order" waits while `held` answers true (a file transfer).
+  void HoldRunWhile(std::function<bool()> held);
   // Runs after every change of the entries.
   void SetListWatcher(std::function<void()> watcher) { listWatcher_ = std::move(watcher); }
 
@@ -74,6 +81,8 @@ class SendListPanel : public QWidget {
   QWidget* host_;
   std::filesystem::path settingsFile_;
   Send send_;
+  StoredSendList stored_;  // its kept entries go back to the file with every save
+  TextEncoding encoding_ = TextEncoding::kLatin1;
   std::vector<SendListEntry> entries_;
   QListWidget* list_;
   QPushButton* sendAll_;

@@ -160,9 +160,11 @@ void FormExchangeTest::capturesTypedValues() {
   QCOMPARE(read.frameEndText, std::string("zz"));
   QCOMPARE(read.frameEndByte, uint8_t{0x53});  // 35 * 16 + 35
   QCOMPARE(read.sendAsHex, 1);
-  QCOMPARE(read.sendText, std::string("AB\r\n\xe9??"));
+  // In Latin-1, the send options' default, the euro and the emoji are refused
+  // as they are typed, each with a message, never kept as "?".
+  QCOMPARE(read.sendText, std::string("AB\r\n\xe9"));
   QCOMPARE(harness.Text(kPeriodBox), QStringLiteral("125"));
-  QVERIFY(harness.Messages().isEmpty());
+  QCOMPARE(harness.Messages().size(), 2);
 }
 
 void FormExchangeTest::keepsCountsAddedSinceTheyWereShown() {
