@@ -9,15 +9,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "engine/transmit.h"
 #include "settings/answer_rules_settings.h"
 #include "ui/message_box.h"
 #include "ui/status_line.h"
+#include "ui/typed_text.h"
+#include "ui/window_commands.h"
 
 namespace quorvel {
 namespace {
@@ -28,13 +30,12 @@ constexpr const char* kFrameLabels[] = {"Each burst", "Up to the frame-end byte"
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
 }
-std::string S(const QString& text) {
-  return text.toStdString();
-}
 
-QString AnswerText(const AnswerRule& rule) {
-  if (!rule.entry.empty()) return QStringLiteral("entry \"%1\"").arg(Q(rule.entry));
-  QString text = Q(rule.content);
+QString AnswerText(const AnswerRule& rule, TextEncoding encoding) {
+  if (!rule.entry.empty()) {
+    return QStringLiteral("entry \"%1\"").arg(ShownText(rule.entry, encoding));
+  }
+  QString text = ShownText(rule.content, encoding);
   if (rule.asHex) text += QStringLiteral(" (hex)");
   if (rule.options.ending != LineEnding::kNone) {
     text += QStringLiteral(" + ") + Q(std::string(InfoOf(rule.options.ending).label));
@@ -56,8 +57,9 @@ QComboBox* ChoiceBox(QWidget* parent, const Table& table, int current) {
 // The rules table: one row per rule, its first cell the rule's switch.
 class RulesDialog : public QDialog {
  public:
-  RulesDialog(QWidget* parent, const AnswerRules& rules, const std::vector<std::string>& problems)
-      : QDialog(parent), rules_(rules) {
+  RulesDialog(QWidget* parent, const AnswerRules& rules, const std::vector<std::string>& problems,
+              TextEncoding encoding)
+      : QDialog(parent), rules_(rules), encoding_(encoding) {
     setWindowTitle(QStringLiteral("Answer rules"));
     auto* layout = new QVBoxLayout(this);
     enabled_ = new QCheckBox(QStringLiteral("Answer rules on"), this);
@@ -137,8 +139,10 @@ class RulesDialog : public QDialog {
       on->setCheckState(rule.enabled ? Qt::Checked : Qt::Unchecked);
       table_->setItem(row, 0, on);
       QString match = QString::fromUtf8(kMatchLabels[static_cast<int>(rule.match)]);
-      table_->setItem(row, 1, new QTableWidgetItem(match + QStringLiteral(": ") + Q(rule.pattern)));
-      table_->setItem(row, 2, new QTableWidgetItem(AnswerText(rule)));
+      table_->setItem(
+          row, 1,
+          new QTableWidgetItem(match + QStringLiteral(": ") + ShownText(rule.pattern, encoding_)));
+      table_->setItem(row, 2, new QTableWidgetItem(AnswerText(rule, encoding_)));
       table_->setItem(row, 3, new QTableWidgetItem(QString::number(rule.delayMs)));
     }
     if (current >= 0 && current < table_->rowCount()) table_->selectRow(current);
@@ -158,7 +162,7 @@ class RulesDialog : public QDialog {
                   QStringLiteral("There can be at most %1 answer rules.").arg(kMaxAnswerRules));
       return;
     }
-    if (auto rule = EditAnswerRule(this, AnswerRule{})) {
+    if (auto rule = EditAnswerRule(this, AnswerRule{}, encoding_)) {
       rules_.rules.push_back(*rule);
       Changed(static_cast<int>(rules_.rules.size()) - 1);
     }
@@ -166,7 +170,7 @@ class RulesDialog : public QDialog {
 
   void EditRow(int row) {
     if (!Valid(row)) return;
-    if (auto rule = EditAnswerRule(this, rules_.rules[static_cast<size_t>(row)])) {
+    if (auto rule = EditAnswerRule(this, rules_.rules[static_cast<size_t>(row)], encoding_)) {
       rules_.rules[static_cast<size_t>(row)] = *rule;
       Changed(row);
     }
@@ -189,6 +193,7 @@ class RulesDialog : public QDialog {
   void MoveDown() { Move(Current(), Current() + 1); }
 
   AnswerRules rules_;
+  TextEncoding encoding_;
   QCheckBox* enabled_;
   QComboBox* frames_;
   QLabel* problems_;
@@ -198,7 +203,8 @@ class RulesDialog : public QDialog {
 // One rule: what it matches and what it sends.
 class RuleDialog : public QDialog {
  public:
-  RuleDialog(QWidget* parent, const AnswerRule& rule) : QDialog(parent) {
+  RuleDialog(QWidget* parent, const AnswerRule& rule, TextEncoding encoding)
+      : QDialog(parent), encoding_(encoding) {
     setWindowTitle(QStringLiteral("Answer rule"));
     auto* form = new QFormLayout(this);
     enabled_ = new QCheckBox(QStringLiteral("On"), this);
@@ -240,9 +246,9 @@ class RuleDialog : public QDialog {
     AnswerRule rule;
     rule.enabled = enabled_->isChecked();
     rule.match = static_cast<MatchKind>(match_->currentIndex());
-    rule.pattern = S(pattern_->text());
-    rule.entry = S(entry_->text().trimmed());
-    rule.content = S(content_->text());
+    rule.pattern = BytesOfText(pattern_->text(), encoding_).bytes;
+    rule.entry = BytesOfText(entry_->text().trimmed(), encoding_).bytes;
+    rule.content = BytesOfText(content_->text(), encoding_).bytes;
     rule.asHex = asHex_->isChecked();
     rule.options = {static_cast<LineEnding>(ending_->currentIndex()), escapes_->isChecked(),
                     static_cast<ChecksumKind>(checksum_->currentIndex())};
@@ -252,12 +258,24 @@ class RuleDialog : public QDialog {
 
  private:
   QLineEdit* AddLine(QFormLayout* form, const QString& label, const std::string& text) {
-    auto* line = new QLineEdit(Q(text), this);
+    auto* line = new QLineEdit(ShownText(text, encoding_), this);
     form->addRow(label, line);
     return line;
   }
 
   void Check() {
+    const struct {
+      QLineEdit* line;
+      const char* where;
+    } kTyped[] = {{pattern_, "The pattern holds"},
+                  {entry_, "The entry's name holds"},
+                  {content_, "The content holds"}};
+    for (const auto& typed : kTyped) {
+      if (!TypedBytes(this, typed.line->text(), encoding_, typed.where)) {
+        typed.line->setFocus();
+        return;
+      }
+    }
     AnswerRule rule = Rule();
     if (std::string problem = PatternProblem(rule.match, rule.pattern); !problem.empty()) {
       ShowWarning(this, QStringLiteral("This pattern cannot be used: %1.").arg(Q(problem)));
@@ -267,6 +285,7 @@ class RuleDialog : public QDialog {
     accept();
   }
 
+  TextEncoding encoding_;
   QCheckBox* enabled_;
   QComboBox* match_;
   QLineEdit* pattern_;
@@ -282,14 +301,16 @@ class RuleDialog : public QDialog {
 }  // namespace
 
 std::optional<AnswerRules> EditAnswerRules(QWidget* parent, const AnswerRules& rules,
-                                           const std::vector<std::string>& problems) {
-  RulesDialog dialog(parent, rules, problems);
+                                           const std::vector<std::string>& problems,
+                                           TextEncoding encoding) {
+  RulesDialog dialog(parent, rules, problems, encoding);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Rules();
 }
 
-std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule) {
-  RuleDialog dialog(parent, rule);
+std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule,
+                                         TextEncoding encoding) {
+  RuleDialog dialog(parent, rule, encoding);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return dialog.Rule();
 }
@@ -307,20 +328,11 @@ AnswerRulesControl::AnswerRulesControl(QWidget* window, TerminalState& state, St
   Install();
 }
 
-void AnswerRulesControl::AddMenuEntries(QMenu* menu) {
-  QAction* edit = menu->addAction(QString::fromUtf8("Answer &rules…"));
-  edit->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A));
-  onAction_ = menu->addAction(QStringLiteral("Answer rules &on"));
-  onAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O));
-  onAction_->setCheckable(true);
+void AnswerRulesControl::BindCommands(WindowCommands& commands) {
+  commands.Bind(Command::kAnswerRules, this, &AnswerRulesControl::Edit);
+  commands.Bind(Command::kAnswerRulesOn, this, &AnswerRulesControl::SetEnabled);
+  onAction_ = commands.Action(Command::kAnswerRulesOn);
   onAction_->setChecked(rules_.enabled);
-  for (QAction* action : {edit, onAction_}) {
-    action->setShortcutContext(Qt::WindowShortcut);
-    window_->addAction(action);  // so the keys work with the menu closed
-  }
-  connect(edit, &QAction::triggered, this, &AnswerRulesControl::Edit);
-  connect(onAction_, &QAction::triggered, this, &AnswerRulesControl::SetEnabled);
-  menu->addSeparator();
 }
 
 void AnswerRulesControl::SetEntryLookup(EntryLookup lookup) {
@@ -329,7 +341,8 @@ void AnswerRulesControl::SetEntryLookup(EntryLookup lookup) {
 }
 
 void AnswerRulesControl::Edit() {
-  std::optional<AnswerRules> edited = EditAnswerRules(window_, rules_, problems_);
+  std::optional<AnswerRules> edited =
+      EditAnswerRules(window_, rules_, problems_, SendEncodingOf(state_));
   if (!edited) return;
   rules_ = std::move(*edited);
   loadProblems_.clear();

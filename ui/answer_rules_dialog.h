@@ -1,6 +1,6 @@
 // The answer rules in the window: "Answer rules…" (Ctrl+Shift+A) opens their
 // table to add, edit, delete, move and switch rules; "Answer rules on"
-// (Ctrl+Shift+O) switches the whole table. Both in the context menu; while
+// (Ctrl+Shift+O) switches the whole table. Both in the Send menu; while
 // the rules are on the status line says how many answer. The
 // rules are loaded from the settings file when the window starts, saved there
 // when the table is accepted or switched, and handed to the receive worker
@@ -16,26 +16,31 @@
 
 #include "core/terminal_state.h"
 #include "sending/answer_rules.h"
+#include "sending/text_encoding.h"
 
 class QAction;
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QMenu;
 class QTableWidget;
 
 namespace quorvel {
 
 class StatusLine;
+class WindowCommands;
 
 // The table of rules, editing a copy; nullopt when cancelled. `problems` are
-// shown above the table until it is changed.
+// shown above the table until it is changed. Patterns, names and contents are
+// shown and typed in `encoding`.
 std::optional<AnswerRules> EditAnswerRules(QWidget* parent, const AnswerRules& rules,
-                                           const std::vector<std::string>& problems);
+                                           const std::vector<std::string>& problems,
+                                           TextEncoding encoding = TextEncoding::kLatin1);
 
-// One rule; nullopt when cancelled. A pattern that cannot be used is named in
-// a message and the rule stays open for editing.
-std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule);
+// One rule; nullopt when cancelled. A pattern that cannot be used, or a
+// character `encoding` cannot carry, is named in a message and the rule stays
+// open for editing.
+std::optional<AnswerRule> EditAnswerRule(QWidget* parent, const AnswerRule& rule,
+                                         TextEncoding encoding = TextEncoding::kLatin1);
 
 class AnswerRulesControl : public QObject {
  public:
@@ -43,7 +48,8 @@ class AnswerRulesControl : public QObject {
   AnswerRulesControl(QWidget* window, TerminalState& state, StatusLine& status,
                      std::filesystem::path settingsFile);
 
-  void AddMenuEntries(QMenu* menu);
+  // Takes "Answer rules…" and "Answer rules on" of the command table.
+  void BindCommands(WindowCommands& commands);
 
   // How rules that name a send-list entry get its bytes; the table is built
   // again with it. Call again when the list changes.

@@ -11,11 +11,12 @@ DemoSession::DemoSession() {
   if (!device_.Start(error)) std::fprintf(stderr, "quorvel: --demo: %s\n", error.c_str());
 }
 
-void DemoSession::Place(std::map<int, std::string>& portMap, LineSelection& selection) {
+void DemoSession::Place(PortNames& names, LineSelection& selection) {
   if (device_.Path().empty()) return;
-  number_ = PortNumberForDevice(portMap, device_.Path());
+  PortNumberGrant grant = GrantPortNumber(names, PortTarget::Device(device_.Path()));
+  number_ = grant.number;
   if (number_ == 0) {
-    std::fprintf(stderr, "quorvel: --demo: every COM number is taken\n");
+    std::fprintf(stderr, "quorvel: --demo: %s\n", grant.refusal.c_str());
     return;
   }
   userPortPos_ = selection.portPos;

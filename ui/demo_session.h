@@ -20,10 +20,10 @@ class DemoSession {
   // the window starts as without --demo.
   DemoSession();
 
-  // After the stored and detected ports are in `portMap`: maps the device to
+  // After the stored and detected ports are in `names`: maps the device to
   // the number a newly plugged adapter would get and selects it in
   // `selection`, remembering the port selected before.
-  void Place(std::map<int, std::string>& portMap, LineSelection& selection);
+  void Place(PortNames& names, LineSelection& selection);
   // Takes the device out of what the window saves: its [PortMap] entry, and
   // its port as the selection (the port selected before it is saved instead).
   void Unplace(Settings& settings) const;

@@ -70,6 +70,34 @@ constexpr ControlTemplate kMainDialog[] = {
 // A closed selector is as high as a single-line edit of the template.
 constexpr int kClosedSelectorDlu = 12;
 
+// A read-only box that shows a value has the window's colour behind it, in
+// whatever palette the desktop has now: a switch to a dark theme brings the
+// new window colour, so the value never stands light on light.
+class ValueBox : public QLineEdit {
+ public:
+  explicit ValueBox(QWidget* parent) : QLineEdit(parent) {
+    setReadOnly(true);
+    FollowWindowColour();
+  }
+
+ protected:
+  void changeEvent(QEvent* event) override {
+    QLineEdit::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) FollowWindowColour();
+  }
+
+ private:
+  void FollowWindowColour() {
+    QColor window = palette().color(QPalette::Window);
+    if (palette().color(QPalette::Base) == window) return;  // also ends the change it makes
+    // Only the base is the box's own; every other role still follows the
+    // window's palette.
+    QPalette own;
+    own.setColor(QPalette::Base, window);
+    setPalette(own);
+  }
+};
+
 int MulDiv(int value, int numerator, int denominator) {
   long long product = static_cast<long long>(value) * numerator;
   long long half = denominator / 2;
@@ -117,14 +145,8 @@ QWidget* CreateControl(QWidget* parent, const ControlTemplate& entry) {
     }
     case kEdit:
       return new QLineEdit(parent);
-    case kReadOnlyEdit: {
-      auto* edit = new QLineEdit(parent);
-      edit->setReadOnly(true);
-      QPalette palette = edit->palette();
-      palette.setColor(QPalette::Base, palette.color(QPalette::Window));
-      edit->setPalette(palette);
-      return edit;
-    }
+    case kReadOnlyEdit:
+      return new ValueBox(parent);
     case kTextBox:
       return new ByteTextBox(parent);
     case kLogBox:

@@ -16,10 +16,30 @@ ReceiveBox::ReceiveBox(QWidget* parent) : ByteTextBox(parent), pacer_(this) {
   // Every refresh changes the text; an undo history would only grow.
   setUndoRedoEnabled(false);
   // Latin-1 needs no shaping; skipping it makes laying out a screenful of a
-  // new log several times cheaper.
-  QFont boxFont = font();
+  // new log several times cheaper. Only that is the box's own: family and
+  // size follow the window's text size.
+  QFont boxFont;
   boxFont.setStyleStrategy(QFont::PreferNoShaping);
   setFont(boxFont);
+}
+
+void ReceiveBox::resizeEvent(QResizeEvent* event) {
+  ByteTextBox::resizeEvent(event);
+  Regroup();
+}
+
+void ReceiveBox::changeEvent(QEvent* event) {
+  ByteTextBox::changeEvent(event);
+  if (event->type() == QEvent::FontChange) Regroup();
+}
+
+void ReceiveBox::Regroup() {
+  // Hex text is cut into lines by the box's width; a wider box or a smaller
+  // text takes more groups on each line. What the user typed stays until
+  // the next refresh replaces it.
+  if (!hex_ || Edited() || MeasureGroupsPerLine() == groupsPerLine_) return;
+  std::string text = shown_;
+  Show(text, true);
 }
 
 bool ReceiveBox::Edited() const {
@@ -31,7 +51,24 @@ bool ReceiveBox::CanAppend(std::string_view text, bool hex) const {
          text.compare(0, shown_.size(), shown_) == 0;
 }
 
+void ReceiveBox::setVisible(bool visible) {
+  ByteTextBox::setVisible(visible);
+  if (visible && behind_) {
+    behind_ = false;
+    std::string text = shown_;
+    Show(text, hex_);
+  }
+}
+
 void ReceiveBox::Show(std::string_view text, bool hex) {
+  if (isHidden()) {
+    // Laid out when shown again; what the box held before is replaced.
+    hex_ = hex;
+    shown_.assign(text);
+    behind_ = true;
+    document()->setModified(false);
+    return;
+  }
   hex_ = hex;
   shown_.clear();
   if (hex) groupsPerLine_ = MeasureGroupsPerLine();
@@ -51,6 +88,11 @@ void ReceiveBox::Show(std::string_view text, bool hex) {
 }
 
 void ReceiveBox::Append(std::string_view tail) {
+  if (isHidden()) {
+    shown_.append(tail);
+    behind_ = behind_ || !tail.empty();
+    return;
+  }
   if (!tail.empty()) {
     QString display = DisplayText(tail);
     shown_.append(tail);

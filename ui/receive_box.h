@@ -8,13 +8,18 @@
 // breaks of its own, and one paragraph of 30,000 characters costs
 // milliseconds to lay out at every change; so it is shown as one paragraph per
 // line of the box, each with as many byte groups as surely fit, which looks
-// the same as wrapping at the right edge.
+// the same as wrapping at the right edge (and is cut anew when the box is
+// resized or its text size changes).
 //
 // The text itself always changes at once. Only the painting is paced: a change
 // is painted at once, and further changes within the next frame (16 ms) are
 // painted together at its end, so a line delivering thousands of bursts a
 // second costs sixty repaints, not thousands. Text added below what the box
 // shows is not painted at all.
+//
+// While the box is hidden (the session view in its place), it only keeps the
+// text it is given, and lays none of it out: when it is shown again, it shows
+// that text, exactly as if it had followed every change.
 #pragma once
 
 #include <string>
@@ -50,7 +55,17 @@ class ReceiveBox : public ByteTextBox {
   // Byte groups ("xx ") that fit on one line of the box.
   int GroupsPerLine() const { return groupsPerLine_; }
 
+  // Shows what it was given while hidden.
+  void setVisible(bool visible) override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
  private:
+  // Shows the hex text again when the box's width or font changed how many
+  // groups fit on a line.
+  void Regroup();
   // The box's text for `tail` following shown_.
   QString DisplayText(std::string_view tail) const;
   int MeasureGroupsPerLine() const;
@@ -60,6 +75,7 @@ class ReceiveBox : public ByteTextBox {
 
   std::string shown_;
   bool hex_ = false;
+  bool behind_ = false;  // shown_ changed while hidden: the document is older
   int groupsPerLine_ = 1;
   RepaintPacer pacer_;
 };

@@ -17,16 +17,19 @@ QString Label(std::string_view label) {
 // The property each action of the menu keeps its choice in.
 constexpr char kEndingProperty[] = "quorvelEnding";
 constexpr char kChecksumProperty[] = "quorvelChecksum";
+constexpr char kEncodingProperty[] = "quorvelEncoding";
 
 }  // namespace
 
 SendOptionsMenu::SendOptionsMenu(QMenu* menu, TerminalState& state,
-                                 std::filesystem::path settingsFile, std::function<void()> changed)
+                                 std::filesystem::path settingsFile, std::function<void()> changed,
+                                 std::function<bool(TextEncoding)> chooseEncoding)
     : QObject(menu),
       state_(state),
       settingsFile_(std::move(settingsFile)),
       changed_(std::move(changed)),
-      menu_(menu->addMenu(QStringLiteral("Send &options"))) {
+      chooseEncoding_(std::move(chooseEncoding)),
+      menu_(menu) {
   auto* endings = new QActionGroup(menu_);
   menu_->addSection(QStringLiteral("Line ending of text sends"));
   for (const LineEndingInfo& info : LineEndingTable()) {
@@ -62,8 +65,25 @@ SendOptionsMenu::SendOptionsMenu(QMenu* menu, TerminalState& state,
       Choose(options);
     });
   }
+  menu_->addSection(QStringLiteral("Encoding of typed text"));
+  auto* encodings = new QActionGroup(menu_);
+  for (const TextEncodingInfo& info : TextEncodingTable()) {
+    QAction* action = menu_->addAction(Label(info.label));
+    action->setCheckable(true);
+    action->setProperty(kEncodingProperty, static_cast<int>(info.encoding));
+    encodings->addAction(action);
+    connect(action, &QAction::triggered, this,
+            [this, encoding = info.encoding] { ChooseEncoding(encoding); });
+  }
   connect(menu_, &QMenu::aboutToShow, this, &SendOptionsMenu::ShowChecks);
   ShowChecks();
+}
+
+bool SendOptionsMenu::ChooseEncoding(TextEncoding encoding) {
+  bool taken = !chooseEncoding_ || chooseEncoding_(encoding);
+  ShowChecks();
+  if (taken && changed_) changed_();
+  return taken;
 }
 
 void SendOptionsMenu::Choose(const SendOptions& options) {
@@ -83,14 +103,19 @@ void SendOptionsMenu::ShowChecks() {
       action->setChecked(checksum.toInt() == static_cast<int>(options.checksum));
     }
     if (action->objectName() == QLatin1String("escapes")) action->setChecked(options.escapes);
+    QVariant encoding = action->property(kEncodingProperty);
+    if (encoding.isValid()) {
+      action->setChecked(encoding.toInt() == static_cast<int>(SendEncodingOf(state_)));
+    }
   }
 }
 
-QString SendOptionsMenu::Summary(const SendOptions& options) {
+QString SendOptionsMenu::Summary(const SendOptions& options, TextEncoding encoding) {
   QStringList parts;
   if (options.ending != LineEnding::kNone) parts << Label(InfoOf(options.ending).label);
   if (options.checksum != ChecksumKind::kNone) parts << Label(InfoOf(options.checksum).label);
   if (options.escapes) parts << QStringLiteral("escapes");
+  if (encoding != TextEncoding::kLatin1) parts << Label(InfoOf(encoding).label);
   return parts.join(QStringLiteral(" \u00b7 "));
 }
 

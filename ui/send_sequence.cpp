@@ -8,6 +8,7 @@ namespace quorvel {
 namespace {
 
 constexpr int kDrainPollMs = 1;
+constexpr int kHeldPollMs = 100;
 
 }  // namespace
 
@@ -60,6 +61,10 @@ void SendSequence::SendNext() {
 
 void SendSequence::Tick() {
   if (!running_) return;
+  if (held_ && held_()) {
+    timer_->start(kHeldPollMs);
+    return;
+  }
   if (writer_.Busy()) {
     timer_->start(kDrainPollMs);
     return;

@@ -39,6 +39,9 @@ class SendSequence : public QObject {
   void Start(std::vector<SendListEntry> entries, bool repeat);
   void Stop();
   bool Running() const { return running_; }
+  // While `held` answers true, the run waits before its next entry (a file
+  // transfer has the line) and goes on after.
+  void HoldWhile(std::function<bool()> held) { held_ = std::move(held); }
 
  private:
   void SendNext();
@@ -47,6 +50,7 @@ class SendSequence : public QObject {
   SendWriter& writer_;
   Send send_;
   Progress progress_;
+  std::function<bool()> held_;
   QTimer* timer_;
   std::vector<SendListEntry> entries_;
   bool repeat_ = false;

@@ -1,25 +1,31 @@
 #include "ui/send_tools.h"
 
-#include <QAbstractButton>
 #include <QKeyEvent>
 #include <QMenu>
 
+#include "connection/link_sender.h"
 #include "engine/transmit.h"
 #include "settings/send_options_settings.h"
 #include "settings/send_store.h"
 #include "ui/byte_text_box.h"
-#include "ui/main_window.h"
+#include "ui/message_box.h"
+#include "ui/send_box.h"
 #include "ui/send_list_panel.h"
 #include "ui/send_options_menu.h"
 #include "ui/status_line.h"
+#include "ui/typed_text.h"
+#include "ui/window_commands.h"
+#include "ui/window_layout.h"
 
 namespace quorvel {
 namespace {
 
 constexpr int kHistoryLabelLength = 48;
 
-QString HistoryLabel(const HistoryEntry& entry) {
-  QString text = TextFromBytes(entry.text);
+constexpr char kSendBoxRefusal[] = "The send box takes no";
+
+QString HistoryLabel(const HistoryEntry& entry, TextEncoding encoding) {
+  QString text = ShownText(entry.text, encoding);
   text.replace(QStringLiteral("\r\n"), QStringLiteral(" \u21b5 "));
   if (text.size() > kHistoryLabelLength) {
     text = text.left(kHistoryLabelLength) + QStringLiteral("\u2026");
@@ -30,84 +36,89 @@ QString HistoryLabel(const HistoryEntry& entry) {
 
 }  // namespace
 
-SendTools::SendTools(MainWindow& window, StatusLine& status, std::filesystem::path settingsFile)
-    : QObject(&window),
-      window_(window),
-      status_(status),
-      settingsFile_(std::move(settingsFile)),
-      baseSize_(window.size()) {
+SendTools::SendTools(Parts parts)
+    : QObject(&parts.window),
+      window_(parts.window),
+      layout_(parts.layout),
+      state_(parts.state),
+      sendBox_(parts.sendBox),
+      status_(parts.status),
+      settingsFile_(std::move(parts.settingsFile)) {
   history_.Assign(LoadSendHistory(settingsFile_));
-  SetSendOptions(window_.State(), LoadSendOptions(settingsFile_));
+  SetSendOptions(state_, LoadSendOptions(settingsFile_));
+  TextEncoding encoding = LoadSendEncoding(settingsFile_);
+  SetSendEncoding(state_, encoding);
+  TypedBox()->SetTypedEncoding(encoding, kSendBoxRefusal);
+  LinkSender& sender = parts.sender;
   panel_ = new SendListPanel(
-      &window, &window, window.Link().Writer(),
-      [this](const std::vector<uint8_t>& bytes) { return Queue(bytes); }, settingsFile_);
-  panel_->setGeometry(baseSize_.width(), 0, SendListPanel::kWidth, baseSize_.height());
+      &window_, &window_, parts.writer,
+      [&sender](const std::vector<uint8_t>& bytes) { return sender.Send(bytes); }, settingsFile_);
+  panel_->SetEncoding(encoding);
+  layout_.SetSendList(panel_, SendListPanel::kWidth);
   panel_->SetRunWatcher([this] { UpdateStatus(); });
   panel_->hide();
-  window_.Control(kSendBox)->installEventFilter(this);
+  sendBox_.Widget()->installEventFilter(this);
   ShowPanel(LoadSendListPanel(settingsFile_).shown);
 }
 
-void SendTools::AddMenuEntries(QMenu* menu) {
-  menu->addSeparator();
-  historyMenu_ = menu->addMenu(QStringLiteral("Send &history"));
+void SendTools::BindCommands(WindowCommands& commands) {
+  historyMenu_ = commands.Submenu(Command::kSendHistory);
   connect(historyMenu_, &QMenu::aboutToShow, this, &SendTools::FillHistoryMenu);
-  options_ = new SendOptionsMenu(menu, window_.State(), settingsFile_, [this] { UpdateStatus(); });
-  panelAction_ = menu->addAction(QStringLiteral("Send l&ist"));
-  panelAction_->setCheckable(true);
+  options_ = new SendOptionsMenu(
+      commands.Submenu(Command::kSendOptions), state_, settingsFile_, [this] { UpdateStatus(); },
+      [this](TextEncoding encoding) { return UseEncoding(encoding); });
+  panelAction_ = commands.Action(Command::kSendList);
   panelAction_->setChecked(PanelShown());
-  panelAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E));
-  connect(panelAction_, &QAction::triggered, this, [this](bool on) { ShowPanel(on); });
-  QAction* all = menu->addAction(QStringLiteral("Send all in order"));
-  all->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
-  connect(all, &QAction::triggered, this, [this] { panel_->SendAll(panel_->Repeat()); });
-  stopAction_ = menu->addAction(QStringLiteral("Stop sending the list"));
-  stopAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_H));
-  connect(stopAction_, &QAction::triggered, this, [this] { panel_->StopSending(); });
-  // The keys work on the whole window, the menu closed.
-  for (QAction* action : {panelAction_, all, stopAction_}) window_.addAction(action);
+  commands.Bind(Command::kSendList, this, [this](bool on) { ShowPanel(on); });
+  commands.Bind(Command::kSendAll, this, [this] { panel_->SendAll(panel_->Repeat()); });
+  commands.Bind(Command::kStopSendAll, this, [this] { panel_->StopSending(); });
+  stopAction_ = commands.Action(Command::kStopSendAll);
   UpdateStatus();
 }
 
 void SendTools::RecordSendBox() {
-  TerminalState& state = window_.State();
   HistoryEntry entry;
   {
-    std::lock_guard guard(state.lock);
-    entry = {state.sendText, state.sendAsHex != 0};
+    std::lock_guard guard(state_.lock);
+    entry = {state_.sendText, state_.sendAsHex != 0};
   }
   history_.Add(entry);
 }
 
-bool SendTools::Queue(const std::vector<uint8_t>& bytes) {
-  // As the Send button: nothing reaches a device that is away.
-  if (window_.Link().Waiting()) {
-    window_.ShowMessage(StringId::kWriteFail);
+bool SendTools::UseEncoding(TextEncoding encoding) {
+  char32_t refused = 0;
+  if (!TypedBox()->SetTypedEncoding(encoding, kSendBoxRefusal, &refused)) {
+    std::string refusal =
+        std::string(InfoOf(encoding).label) + " was not chosen: the send box holds";
+    ShowWarning(&window_,
+                QString::fromStdString(RefusedCharacterMessage(refusal, refused, encoding)));
     return false;
   }
-  if (!window_.State().port.IsOpen()) return false;
-  window_.Link().Writer().QueueBytes(bytes);
+  SetSendEncoding(state_, encoding);
+  SaveSendEncoding(encoding, settingsFile_);
+  panel_->SetEncoding(encoding);
+  // The box's text stands for other bytes now: the state takes them at once,
+  // before a publish could show the old bytes read in the new encoding.
+  sendBox_.Put(sendBox_.Contents());
   return true;
 }
 
+ByteTextBox* SendTools::TypedBox() const {
+  return static_cast<ByteTextBox*>(sendBox_.Widget());
+}
+
 void SendTools::RecallOlder() {
-  if (!history_.Walking()) {
-    auto* box = static_cast<ByteTextBox*>(window_.Control(kSendBox));
-    auto* hex = static_cast<QAbstractButton*>(window_.Control(kSendAsHexCheck));
-    draft_ = {box->Bytes(), hex->isChecked()};
-  }
-  if (auto entry = history_.Older()) window_.PutInSendBox(entry->text, entry->hex);
+  if (!history_.Walking()) draft_ = sendBox_.Contents();
+  if (auto entry = history_.Older()) sendBox_.Put(*entry);
 }
 
 void SendTools::RecallNewer() {
   if (!history_.Walking()) return;
-  HistoryEntry entry = history_.Newer().value_or(draft_);
-  window_.PutInSendBox(entry.text, entry.hex);
+  sendBox_.Put(history_.Newer().value_or(draft_));
 }
 
 void SendTools::ShowPanel(bool shown) {
-  panel_->setVisible(shown);
-  window_.setFixedSize(baseSize_.width() + (shown ? SendListPanel::kWidth : 0), baseSize_.height());
+  layout_.ShowSendList(shown);
   if (panelAction_) panelAction_->setChecked(shown);
   if (shown != LoadSendListPanel(settingsFile_).shown) {
     SendListPanelSettings stored = LoadSendListPanel(settingsFile_);
@@ -155,9 +166,8 @@ bool SendTools::eventFilter(QObject* watched, QEvent* event) {
 void SendTools::FillHistoryMenu() {
   historyMenu_->clear();
   for (const HistoryEntry& entry : history_.Entries()) {
-    QAction* action = historyMenu_->addAction(HistoryLabel(entry));
-    connect(action, &QAction::triggered, this,
-            [this, entry] { window_.PutInSendBox(entry.text, entry.hex); });
+    QAction* action = historyMenu_->addAction(HistoryLabel(entry, SendEncodingOf(state_)));
+    connect(action, &QAction::triggered, this, [this, entry] { sendBox_.Put(entry); });
   }
   if (history_.Entries().empty())
     historyMenu_->addAction(QStringLiteral("(empty)"))->setEnabled(false);
@@ -169,7 +179,7 @@ void SendTools::FillHistoryMenu() {
 
 void SendTools::UpdateStatus() {
   if (stopAction_) stopAction_->setEnabled(panel_->SendingAll());
-  QString options = SendOptionsMenu::Summary(SendOptionsOf(window_.State()));
+  QString options = SendOptionsMenu::Summary(SendOptionsOf(state_), SendEncodingOf(state_));
   QString run = panel_->RunText();
   QString text = options.isEmpty() ? QString() : QStringLiteral("send: ") + options;
   if (!run.isEmpty()) text = text.isEmpty() ? run : text + QStringLiteral("  ") + run;

@@ -1,46 +1,63 @@
 // The window's everyday sending beside the send box: the send history
-// (Ctrl+Up / Ctrl+Down in the send box, "Send history" in the context menu),
-// the send options ("Send options"), and the send list panel to the right of
-// the template ("Send list", Ctrl+Shift+E), which the window grows by while
-// it shows. Its field of the status line says the options in force and the
-// list's run. UI thread.
+// (Ctrl+Up / Ctrl+Down in the send box, "Send history" in the Send menu),
+// the send options ("Send options"), and the send list panel at the right of
+// the window ("Send list", Ctrl+Shift+E), which the window grows by while it
+// shows. Its field of the status line says the options in force and the
+// list's run. Every send it makes goes through the window's LinkSender, as
+// the Send button's does. It keeps the encoding of typed text (in "Send
+// options") in force in the send box, the list and the history. UI thread.
 #pragma once
 
 #include <QObject>
-#include <QSize>
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "core/terminal_state.h"
 #include "sending/answer_rules.h"
 #include "sending/send_history.h"
+#include "sending/text_encoding.h"
 
 class QAction;
 class QMenu;
+class QWidget;
 
 namespace quorvel {
 
-class MainWindow;
+class ByteTextBox;
+class LinkSender;
+class SendBox;
 class SendListPanel;
 class SendOptionsMenu;
+class SendWriter;
 class StatusLine;
+class WindowCommands;
+class WindowLayout;
 
 class SendTools : public QObject {
  public:
-  // Call once the window has its controls and its fixed size, which is the
-  // size without the panel. Loads the history, the options and the list
-  // from `settingsFile`.
-  SendTools(MainWindow& window, StatusLine& status, std::filesystem::path settingsFile);
+  // What the tools work with; all of it outlives them.
+  struct Parts {
+    QWidget& window;  // the panel's parent
+    TerminalState& state;
+    SendBox& sendBox;
+    LinkSender& sender;
+    SendWriter& writer;  // for the list's run, which waits for it
+    StatusLine& status;
+    std::filesystem::path settingsFile;
+    WindowLayout& layout;  // where the panel is shown
+  };
+  // Call once the window has its controls and its panes. Loads the history,
+  // the options and the list from the settings file.
+  explicit SendTools(Parts parts);
 
-  // Adds a separator, then the entries, to the end of `menu`.
-  void AddMenuEntries(QMenu* menu);
+  // Takes the send history's, the send options' and the send list's
+  // commands of the command table.
+  void BindCommands(WindowCommands& commands);
 
-  // Records the send box's text and hex choice as just sent.
+  // Records the send text and its hex choice, as captured, as just sent.
   void RecordSendBox();
-  // Queues `bytes` as the Send button would: a message while the link waits
-  // for its device, nothing while it is closed; false then.
-  bool Queue(const std::vector<uint8_t>& bytes);
 
   // Ctrl+Up / Ctrl+Down: the older or newer send into the box.
   void RecallOlder();
@@ -66,11 +83,17 @@ class SendTools : public QObject {
  private:
   void FillHistoryMenu();
   void UpdateStatus();
+  // Typed text becomes bytes in `encoding` from now on; false, with a
+  // message, when the send box holds a character it cannot carry.
+  bool UseEncoding(TextEncoding encoding);
+  ByteTextBox* TypedBox() const;
 
-  MainWindow& window_;
+  QWidget& window_;
+  WindowLayout& layout_;
+  TerminalState& state_;
+  SendBox& sendBox_;
   StatusLine& status_;
   std::filesystem::path settingsFile_;
-  QSize baseSize_;
   SendHistory history_;
   HistoryEntry draft_;  // the box before a walk through the history began
   SendListPanel* panel_;

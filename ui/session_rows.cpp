@@ -43,6 +43,7 @@ constexpr struct {
     {SessionEvent::kDeviceAway, "Away"},          {SessionEvent::kDeviceBack, "Back"},
     {SessionEvent::kSettingsChanged, "Settings"}, {SessionEvent::kBreakSent, "Break"},
     {SessionEvent::kLoggingStarted, "Logging"},   {SessionEvent::kLoggingStopped, "Logging"},
+    {SessionEvent::kTransfer, "Transfer"},
 };
 
 QString EventLabel(SessionEvent event) {

@@ -11,6 +11,8 @@
 #include <QWheelEvent>
 #include <algorithm>
 
+#include "ui/session_scroll_bar.h"
+
 namespace quorvel {
 namespace {
 
@@ -19,23 +21,16 @@ namespace {
 // stall a repaint.
 constexpr int kMaxSkippedLines = 20'000;
 
-const QColor kTxColour(0x1a, 0x5f, 0xb4);
-const QColor kEventColour(0x80, 0x80, 0x80);
-const QColor kStampColour(0x70, 0x70, 0x70);
-const QColor kValidColour(0x1b, 0x8a, 0x2f);
-const QColor kBadColour(0xc6, 0x28, 0x28);
-const QColor kMatchColour(0xff, 0xd5, 0x4f);
-
-QColor KindColour(const SessionLine& line, const QPalette& palette) {
+QColor KindColour(const SessionLine& line, const SessionColours& colours) {
   switch (line.kind) {
     case SessionKind::kSent:
-      return kTxColour;
+      return colours.sent;
     case SessionKind::kEvent:
-      return kEventColour;
+      return colours.event;
     case SessionKind::kReceived:
       break;
   }
-  return palette.color(QPalette::Text);
+  return colours.received;
 }
 
 QString SizeText(uint64_t bytes) {
@@ -49,11 +44,16 @@ SessionView::SessionView(SessionStore& store, QWidget* parent)
     : QAbstractScrollArea(parent), store_(store) {
   setObjectName(QStringLiteral("sessionView"));
   setAccessibleName(QStringLiteral("Session"));
-  QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  fixed.setPointSize(font().pointSize() > 0 ? font().pointSize() : 9);
+  // The system's fixed-width family, and nothing else of its own: the size
+  // follows the text size the window sets on the view's pane.
+  QFont fixed;
+  fixed.setFamilies(QFontDatabase::systemFont(QFontDatabase::FixedFont).families());
+  fixed.setStyleHint(QFont::TypeWriter);
   fixed.setStyleStrategy(QFont::PreferNoShaping);
   setFont(fixed);
+  colours_ = SessionColoursFor(palette());
   setFocusPolicy(Qt::ClickFocus);
+  setVerticalScrollBar(new SessionScrollBar(this));
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setCursor(Qt::IBeamCursor);
@@ -204,13 +204,12 @@ void SessionView::UpdateScrollBar() {
     top_ = topEnd;
     topRow_ = endSkip_;
   }
-  QScrollBar* bar = verticalScrollBar();
   settingScroll_ = true;
   // The bar counts lines from the oldest kept; 1 GiB of history holds fewer
   // lines than an int counts.
-  bar->setRange(0, static_cast<int>(std::min<uint64_t>(topEnd - counts_.firstLine, INT32_MAX)));
-  bar->setPageStep(RowsFit());
-  bar->setValue(static_cast<int>(std::min<uint64_t>(top_ - counts_.firstLine, INT32_MAX)));
+  static_cast<SessionScrollBar*>(verticalScrollBar())
+      ->Set(static_cast<int>(std::min<uint64_t>(topEnd - counts_.firstLine, INT32_MAX)), RowsFit(),
+            static_cast<int>(std::min<uint64_t>(top_ - counts_.firstLine, INT32_MAX)));
   settingScroll_ = false;
 }
 
@@ -273,6 +272,16 @@ void SessionView::resizeEvent(QResizeEvent* event) {
   Sync();
 }
 
+void SessionView::changeEvent(QEvent* event) {
+  QAbstractScrollArea::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) {
+    colours_ = SessionColoursFor(palette());
+    viewport()->update();
+  } else if (event->type() == QEvent::FontChange && banner_) {
+    resizeEvent(nullptr);  // rows change height and width: lay out anew
+  }
+}
+
 void SessionView::LayOut() {
   placed_.clear();  // top_ is the end's screen when following: Sync keeps it so
   RowOptions options = Options();
@@ -300,22 +309,21 @@ void SessionView::paintEvent(QPaintEvent*) {
   int lineHeight = metrics.lineSpacing();
   qreal charWidth = CharWidth();
   qreal contentX = PrefixWidth(stamps_) * charWidth;
-  QPalette palette = this->palette();
   uint64_t selectFrom = std::min(selectFrom_, selectTo_);
   uint64_t selectTo = std::max(selectFrom_, selectTo_);
   for (const Placed& placed : placed_) {
-    PaintRange(painter, placed, matchFrom_, matchTo_, kMatchColour);
-    PaintRange(painter, placed, selectFrom, selectTo, palette.color(QPalette::Highlight).lighter());
+    PaintRange(painter, placed, matchFrom_, matchTo_, colours_.match);
+    PaintRange(painter, placed, selectFrom, selectTo, colours_.selection);
     int y = placed.row * lineHeight + metrics.ascent();
     QString stamp = placed.shown.prefix.left(PrefixWidth(stamps_) - 4);
-    painter.setPen(kStampColour);
+    painter.setPen(colours_.stamp);
     painter.drawText(0, y, stamp);
-    QColor colour = KindColour(placed.line, palette);
+    QColor colour = KindColour(placed.line, colours_);
     painter.setPen(colour);
     painter.drawText(QPointF(stamp.size() * charWidth, y),
                      placed.shown.prefix.mid(stamp.size(), 2));
     if (placed.line.check != FrameCheck::kUnchecked) {
-      painter.setPen(placed.line.check == FrameCheck::kValid ? kValidColour : kBadColour);
+      painter.setPen(placed.line.check == FrameCheck::kValid ? colours_.valid : colours_.bad);
       painter.drawText(QPointF((stamp.size() + 2) * charWidth, y),
                        placed.shown.prefix.mid(stamp.size() + 2, 1));
     }
@@ -367,6 +375,8 @@ void SessionView::keyPressEvent(QKeyEvent* event) {
   }
   if (event->matches(QKeySequence::Copy)) {
     CopySelection(false);
+  } else if (event->matches(QKeySequence::SelectAll)) {
+    SelectAll();
   } else if (event->key() == Qt::Key_End) {
     Follow();
   } else if (event->key() == Qt::Key_Home) {

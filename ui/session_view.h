@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "history/session_store.h"
+#include "ui/session_colours.h"
 #include "ui/session_rows.h"
 
 class QLabel;
@@ -60,6 +61,9 @@ class SessionView : public QAbstractScrollArea {
   QString SelectedText() const;
   QString SelectedHex() const;
   void SelectRange(uint64_t from, uint64_t to);
+  // Selects every line kept (Ctrl+A); a copy still takes at most 16 MiB.
+  void SelectAll();
+  bool HasSelection() const { return selectFrom_ != selectTo_; }
   // Puts the selection on the clipboard, as shown or as hex.
   void CopySelection(bool hex) const;
 
@@ -76,6 +80,8 @@ class SessionView : public QAbstractScrollArea {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  // A new palette brings new colours; a new text size lays the rows out anew.
+  void changeEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
@@ -125,8 +131,9 @@ class SessionView : public QAbstractScrollArea {
   std::vector<Placed> placed_;
   uint64_t selectFrom_ = 0, selectTo_ = 0;  // anchor and cursor offsets
   uint64_t matchFrom_ = 0, matchTo_ = 0;
-  QLabel* banner_;
-  QToolButton* indicator_;
+  QLabel* banner_ = nullptr;
+  QToolButton* indicator_ = nullptr;
+  SessionColours colours_;
 };
 
 }  // namespace quorvel

@@ -98,6 +98,16 @@ void SessionView::SelectRange(uint64_t from, uint64_t to) {
   viewport()->update();
 }
 
+void SessionView::SelectAll() {
+  SessionCounts counts = store_.Counts(display_);
+  SessionLine first, last;
+  if (counts.endLine <= counts.firstLine || !store_.Line(display_, counts.firstLine, first) ||
+      !store_.Line(display_, counts.endLine - 1, last)) {
+    return;
+  }
+  SelectRange(first.offset, last.offset + last.bytes.size());
+}
+
 QString SessionView::SelectedText() const {
   uint64_t from = std::min(selectFrom_, selectTo_), to = std::max(selectFrom_, selectTo_);
   to = std::min(to, from + kMaxCopyBytes);

@@ -2,8 +2,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QBoxLayout>
 #include <QFileInfo>
-#include <QMenu>
 #include <QSocketNotifier>
 #include <QWidget>
 
@@ -14,6 +14,7 @@
 #include "ui/session_find_bar.h"
 #include "ui/session_view.h"
 #include "ui/view_settings_dialog.h"
+#include "ui/window_commands.h"
 
 namespace quorvel {
 namespace {
@@ -66,11 +67,17 @@ void SessionViewer::EnsureView() {
   // Made when first wanted: a window that never shows the view starts as
   // quickly as before.
   if (view_) return;
-  view_ = new SessionView(store_, parts_.window);
+  // In the receive box's pane, whose column shows the view in the box's
+  // place and the find bar above it.
+  QWidget* pane = parts_.control(kReceiveBox)->parentWidget();
+  view_ = new SessionView(store_, pane);
   view_->hide();
   findBar_ = new SessionFindBar(
-      store_, *view_, [this] { return EncodingOf(settings_.encoding); }, parts_.window);
+      store_, *view_, [this] { return EncodingOf(settings_.encoding); }, pane);
   findBar_->hide();
+  auto* column = static_cast<QBoxLayout*>(pane->layout());
+  column->insertWidget(0, findBar_);
+  column->addWidget(view_, 1);
   connect(findBar_, &SessionFindBar::Closed, this, [this] {
     Place();
     view_->setFocus(Qt::OtherFocusReason);
@@ -92,25 +99,8 @@ void SessionViewer::Shutdown() {
   parts_.state.sessionTap.store(nullptr);
 }
 
-void SessionViewer::AddMenuEntries(QMenu* menu) {
-  QAction* before = menu->actions().value(0);
-  auto add = [&](const char* text, QKeySequence keys, void (SessionViewer::*command)()) {
-    QAction* action = new QAction(QString::fromUtf8(text), parts_.window);
-    if (!keys.isEmpty()) {
-      action->setShortcut(keys);
-      action->setShortcutContext(Qt::WindowShortcut);
-      parts_.window->addAction(action);  // the key works with the menu closed
-    }
-    menu->insertAction(before, action);
-    connect(action, &QAction::triggered, this, command);
-    return action;
-  };
-  mode_ = new QAction(QStringLiteral("Session &view"), parts_.window);
-  mode_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V));
-  mode_->setShortcutContext(Qt::WindowShortcut);
-  parts_.window->addAction(mode_);
-  menu->insertAction(before, mode_);
-  mode_->setCheckable(true);
+void SessionViewer::BindCommands(WindowCommands& commands) {
+  mode_ = commands.Action(Command::kSessionView);
   mode_->setChecked(On());
   connect(mode_, &QAction::toggled, this, [this](bool on) {
     if (on == On()) return;
@@ -118,14 +108,13 @@ void SessionViewer::AddMenuEntries(QMenu* menu) {
     changed.sessionView = on;
     Apply(changed);
   });
-  add("View settings…", {}, &SessionViewer::AskSettings);
-  viewActions_ = {
-      add("&Find in session…", QKeySequence(Qt::CTRL | Qt::Key_F), &SessionViewer::OpenFind),
-      add("Copy selection as he&x", {}, &SessionViewer::CopyAsHex),
-      add("Save sess&ion…", {}, &SessionViewer::AskAndSave),
-  };
-  save_ = viewActions_.back();
-  menu->insertSeparator(before);
+  commands.Bind(Command::kViewSettings, this, &SessionViewer::AskSettings);
+  commands.Bind(Command::kFind, this, &SessionViewer::OpenFind);
+  commands.Bind(Command::kCopyAsHex, this, &SessionViewer::CopyAsHex);
+  commands.Bind(Command::kSaveSession, this, &SessionViewer::AskAndSave);
+  viewActions_ = {commands.Action(Command::kFind), commands.Action(Command::kCopyAsHex),
+                  commands.Action(Command::kSaveSession)};
+  save_ = commands.Action(Command::kSaveSession);
   for (QAction* action : viewActions_) action->setEnabled(On());
   ShowSaving();
 }
@@ -134,13 +123,16 @@ void SessionViewer::SetOn(bool on) {
   settings_.sessionView = on;
   QWidget* receiveBox = parts_.control(kReceiveBox);
   // The tap before the view shows, so nothing the line carries from now on
-  // is missed; the receive box goes on being filled while hidden.
+  // is missed; the receive box keeps the receive text while hidden, and
+  // shows it when shown again.
   parts_.state.sessionTap.store(on ? &store_ : nullptr);
   if (on) {
     EnsureView();
-    Place();
-    view_->show();
+    // The box first: a view shown beside it would share the pane for a
+    // moment, and the hidden box would keep half of it.
     receiveBox->hide();
+    view_->show();
+    Place();
     Tick();
   } else {
     if (view_) {
@@ -177,13 +169,9 @@ void SessionViewer::ApplyToView() {
 }
 
 void SessionViewer::Place() {
-  QRect area = parts_.control(kReceiveBox)->geometry();
-  if (findBar_->isVisible()) {
-    int height = findBar_->sizeHint().height();
-    findBar_->setGeometry(area.x(), area.y(), area.width(), height);
-    area.setTop(area.top() + height);
-  }
-  view_->setGeometry(area);
+  // The pane's column places them; at once, not at the next pass of the
+  // event loop, so the view has its size before it is first drawn.
+  view_->parentWidget()->layout()->activate();
 }
 
 void SessionViewer::Publish() {
@@ -267,7 +255,8 @@ void SessionViewer::FinishSave(bool saved, const std::string& error) {
 
 void SessionViewer::ShowSaving() {
   if (!save_) return;
-  save_->setText(Saving() ? QStringLiteral("Saving session…") : QStringLiteral("Save sess&ion…"));
+  save_->setText(Saving() ? QStringLiteral("Saving session…")
+                          : QString::fromUtf8(RowOf(Command::kSaveSession).text));
   save_->setEnabled(On() && !Saving());
 }
 

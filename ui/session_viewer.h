@@ -1,5 +1,5 @@
-// The session view mode of the window: "Session view" and its commands in
-// the context menu, the view in the receive box's place while the mode is on
+// The session view mode of the window: "Session view" and its commands
+// (View and Log menus), the view in the receive box's place while the mode is on
 // (the receive box itself is only hidden, and goes on exactly as before),
 // the find bar, "View settings…" and "Save session…", the [View] section of
 // the settings file, and the store the view draws from, which taps the line
@@ -29,7 +29,6 @@
 #include "ui/dialog_template.h"
 
 class QAction;
-class QMenu;
 class QSocketNotifier;
 class QWidget;
 
@@ -37,6 +36,7 @@ namespace quorvel {
 
 class SessionFindBar;
 class SessionView;
+class WindowCommands;
 
 class SessionViewer : public QObject {
  public:
@@ -55,8 +55,8 @@ class SessionViewer : public QObject {
   // Stops the tap; call once nothing reads or writes the line any more.
   ~SessionViewer() override;
 
-  // Puts "Session view" and the view's commands at the top of `menu`.
-  void AddMenuEntries(QMenu* menu);
+  // Takes "Session view" and the view's commands of the command table.
+  void BindCommands(WindowCommands& commands);
 
   // The window showed a burst: the view takes it at the same pace.
   void Publish();

@@ -25,6 +25,10 @@ const char* AccessibleNameOf(StatusLine::Field field) {
       return "Answer rules";
     case StatusLine::Field::kSend:
       return "Sending";
+    case StatusLine::Field::kSettings:
+      return "Settings file";
+    case StatusLine::Field::kFileTransfer:
+      return "File transfer";
   }
   return "";
 }

@@ -1,6 +1,7 @@
-// The one line below the template's controls that tells what the line is
+// The one line across the bottom of the window that tells what the line is
 // doing: the device and its state, the modem lines, the flow control in
-// force, a file being sent and the log being written. Each field is a label
+// force, a file being sent and the log being written, and where the
+// settings go when the settings file could not be used. Each field is a label
 // of its own; a field with no text takes no room.
 #pragma once
 
@@ -14,8 +15,18 @@ namespace quorvel {
 
 class StatusLine : public QFrame {
  public:
-  enum class Field { kLink, kLines, kFlow, kTransfer, kLog, kRules, kSend };
-  static constexpr int kFieldCount = 7;
+  enum class Field {
+    kLink,
+    kLines,
+    kFlow,
+    kTransfer,
+    kLog,
+    kRules,
+    kSend,
+    kSettings,
+    kFileTransfer
+  };
+  static constexpr int kFieldCount = 9;
 
   explicit StatusLine(QWidget* parent);
 

@@ -29,10 +29,7 @@ constexpr char kStoredRule[] =
     "Rule1Content=01 03 00\nRule1Hex=1\nRule1Checksum=modbus-crc16\n";
 
 QAction* Entry(MainWindow& window, const QString& prefix) {
-  for (QAction* action : window.WindowMenu()->actions()) {
-    if (action->text().remove(QLatin1Char('&')).startsWith(prefix)) return action;
-  }
-  return nullptr;
+  return quorvel::testing::MenuEntry(window.WindowMenu(), prefix);
 }
 
 }  // namespace

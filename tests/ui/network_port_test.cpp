@@ -29,7 +29,7 @@ void NetworkPortTest::theWindowFollowsTheFarPort() {
   Ser2NetServer server;
   QVERIFY(server.Start());
   TerminalHarness harness("[COMConfig]\nCOM=19\nBRATE=7\n");
-  harness.Options().device = server.Url();
+  harness.Options().device = PortTarget::Parse(server.Url());
   QElapsedTimer started;
   started.start();
   MainWindow& window = harness.Window();
@@ -60,7 +60,7 @@ void NetworkPortTest::theWindowFollowsTheFarPort() {
 
 void NetworkPortTest::anUnreachablePortSaysWhy() {
   TerminalHarness harness;
-  harness.Options().device = "rfc2217://lab-pi.invalid:7001";
+  harness.Options().device = PortTarget::Parse("rfc2217://lab-pi.invalid:7001");
   MainWindow& window = harness.Window();
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
   QTRY_COMPARE(harness.Messages(), QStringList{QStringLiteral("Open com fail!")});
@@ -76,7 +76,7 @@ void NetworkPortTest::rawTcpSaysTheSettingsStayHere() {
   Ser2NetServer server(false);
   QVERIFY(server.Start());
   TerminalHarness harness;
-  harness.Options().device = server.Url();
+  harness.Options().device = PortTarget::Parse(server.Url());
   MainWindow& window = harness.Window();
   QTRY_VERIFY(window.State().port.IsOpen());
   QTRY_COMPARE(window.Status()->Text(StatusLine::Field::kFlow),

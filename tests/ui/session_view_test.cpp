@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QToolButton>
 
+#include "engine/render.h"
 #include "history/session_store.h"
 #include "terminal_harness.h"
 #include "ui/byte_text_box.h"
@@ -56,6 +57,16 @@ std::string MatchedBytes(TerminalHarness& harness) {
   return {bytes.begin(), bytes.end()};
 }
 
+// Counts the paints a widget gets.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
 const std::string kOn = "[View]\nSessionView=1\nStamps=none\n";
 
 }  // namespace
@@ -72,6 +83,7 @@ class SessionViewTest : public QObject {
   void scrollingUpPausesFollowingUntilResumed();
   void findGoesRoundTheHistory_data();
   void findGoesRoundTheHistory();
+  void receiveBoxKeepsItsRuleBehindTheView_data();
   void receiveBoxKeepsItsRuleBehindTheView();
   void linkEventsAreLinesAndClearEmptiesTheView();
   void copiesAndSavesWhatTheLineCarried_data();
@@ -83,6 +95,7 @@ class SessionViewTest : public QObject {
   void receivedFramesAreMarkedByTheCheck();
   void stampsReadAsChosen_data();
   void stampsReadAsChosen();
+  void scrollBarRepaintsOnlyWhenItsHandleMoves();
 };
 
 void SessionViewTest::modeTogglesAndIsRememberedInView_data() {
@@ -99,7 +112,7 @@ void SessionViewTest::modeTogglesAndIsRememberedInView() {
   QVERIFY(receiveBox->isVisible());  // no [View]: today's window
   QVERIFY(!ViewOf(harness).isVisible());
   QAction* mode = window.Session().ModeAction();
-  QCOMPARE(window.WindowMenu()->actions().front(), mode);
+  QCOMPARE(quorvel::testing::MenuEntry(window.WindowMenu(), "Session view"), mode);
   if (byKey) {
     QVERIFY(harness.ShowActive());
     QTest::keyClick(&window, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
@@ -228,25 +241,46 @@ void SessionViewTest::findGoesRoundTheHistory() {
   QVERIFY(!ViewOf(harness).Following());
 }
 
+void SessionViewTest::receiveBoxKeepsItsRuleBehindTheView_data() {
+  QTest::addColumn<bool>("hex");
+  QTest::newRow("text") << false;
+  QTest::newRow("hex") << true;
+}
+
+// Behind the view the box only keeps its text; turned off, the view gives
+// the box back showing what it would have shown all along.
 void SessionViewTest::receiveBoxKeepsItsRuleBehindTheView() {
+  QFETCH(bool, hex);
   TerminalHarness harness(kOn);
   MainWindow& window = harness.Window();
+  auto* box = static_cast<ReceiveBox*>(window.Control(kReceiveBox));
+  if (hex) harness.Click(kHexDisplayCheck);
   std::string first(9'000, 'a'), second(1'500, 'b');
   harness.Device().Send(first);
   QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("9000"));
   QTRY_VERIFY(window.PublishSettled());
-  QCOMPARE(harness.Text(kReceiveBox), QString::fromStdString(first));
+  QCOMPARE(box->Shown().size(), hex ? first.size() * 3 : first.size());
   harness.Device().Send(second);
   QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("10500"));
   QTRY_VERIFY(window.PublishSettled());
-  // The box was emptied before it reached 10,000 bytes, as without the view.
-  QString shown = harness.Text(kReceiveBox);
-  QVERIFY(shown.size() < 10'000 && !shown.isEmpty());
-  QVERIFY(QString::fromStdString(first + second).endsWith(shown));
-  QCOMPARE(shown.size(), harness.Field([](TerminalState& s) { return s.rxLength; }));
+  // The log was emptied before it reached 10,000 bytes, as without the view.
+  int kept = harness.Field([](TerminalState& s) { return s.rxLength; });
+  QVERIFY(kept > 0 && kept < 10'000);
+  std::string rule = (first + second).substr(first.size() + second.size() - kept);
+  std::string expected;
+  AppendReceiveText(expected, reinterpret_cast<const uint8_t*>(rule.data()),
+                    static_cast<int>(rule.size()), hex);
+  QCOMPARE(box->Shown(), expected);
   // The view keeps everything.
   SessionCounts counts = window.Session().Store().Counts(SessionDisplay::kText);
   QVERIFY(counts.keptBytes >= 10'500);
+
+  window.Session().ModeAction()->trigger();
+  QVERIFY(box->isVisible());
+  QString shown = harness.Text(kReceiveBox);
+  if (hex) shown.remove(QLatin1Char('\n'));  // one paragraph per line of groups
+  QCOMPARE(shown, QString::fromStdString(expected));
+  QVERIFY(!box->Edited());
 }
 
 void SessionViewTest::linkEventsAreLinesAndClearEmptiesTheView() {
@@ -298,6 +332,11 @@ void SessionViewTest::copiesAndSavesWhatTheLineCarried() {
   ViewOf(harness).setFocus();
   QTest::keyClick(&ViewOf(harness), Qt::Key_C, Qt::ControlModifier);
   QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("RX  pong"));
+  QTest::keyClick(&ViewOf(harness), Qt::Key_A, Qt::ControlModifier);  // everything kept
+  QVERIFY2(ViewOf(harness).SelectedHex().contains(QStringLiteral("70 69 6E 67 0D 0A")) &&
+               ViewOf(harness).SelectedHex().contains(QStringLiteral("70 6F 6E 67 0D 0A")),
+           qPrintable(ViewOf(harness).SelectedHex()));
+  ViewOf(harness).SelectRange(from - 1, to + 1);
 
   QString path = QDir(harness.Directory()).filePath(QStringLiteral("session.txt"));
   quorvel::testing::ModalWatcher dialog(
@@ -306,11 +345,7 @@ void SessionViewTest::copiesAndSavesWhatTheLineCarried() {
         open->findChild<QComboBox*>(QStringLiteral("format"))->setCurrentIndex(format);
         static_cast<QDialog*>(open)->accept();
       });
-  for (QAction* action : window.WindowMenu()->actions()) {
-    if (action->text().remove(QLatin1Char('&')).startsWith(QStringLiteral("Save session"))) {
-      action->trigger();
-    }
-  }
+  quorvel::testing::MenuEntry(window.WindowMenu(), "Save session")->trigger();
   QVERIFY(dialog.Ran());
   QTRY_VERIFY(!window.Session().Saving());  // written on a thread of its own
   QFile file(path);
@@ -331,9 +366,7 @@ void SessionViewTest::viewSettingsApplyAndAreKept() {
         open->findChild<QSpinBox*>(QStringLiteral("history"))->setValue(2);
         static_cast<QDialog*>(open)->accept();
       });
-  for (QAction* action : window.WindowMenu()->actions()) {
-    if (action->text().startsWith(QStringLiteral("View settings"))) action->trigger();
-  }
+  quorvel::testing::MenuEntry(window.WindowMenu(), "View settings")->trigger();
   QVERIFY(dialog.Ran());
   QCOMPARE(window.Session().Store().Limit(), uint64_t{2} << 20);
   QVERIFY2(Lines(harness).front().startsWith(QStringLiteral("+0 -- Opened")),
@@ -434,6 +467,32 @@ void SessionViewTest::stampsReadAsChosen() {
   QCOMPARE(stamp, expected);
   QCOMPARE(ShapeLine(line, {stamps, {}, SessionDisplay::kText, 80}).prefix.size(),
            PrefixWidth(stamps));
+}
+
+// While following, a publish grows the range and moves the value with it, and
+// the handle stays put: the bar is not repainted. Paused at the top, it is.
+void SessionViewTest::scrollBarRepaintsOnlyWhenItsHandleMoves() {
+  SessionStore store;
+  SessionView view(store, nullptr);
+  view.resize(450, 330);
+  view.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&view));
+  auto add = [&](int lines) {
+    std::string text;
+    for (int i = 0; i < lines; ++i) text += "a line of text\r\n";
+    store.Received(reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+    view.Sync();
+    QApplication::processEvents();
+  };
+  add(5'000);
+  PaintCounter bar;
+  view.verticalScrollBar()->installEventFilter(&bar);
+  for (int i = 0; i < 10; ++i) add(50);
+  QCOMPARE(bar.paints, 0);
+  QVERIFY(view.Following());
+  view.ShowLine(0);
+  QTRY_VERIFY(bar.paints > 0);
+  QCOMPARE(view.verticalScrollBar()->value(), 0);
 }
 
 QTEST_MAIN(SessionViewTest)

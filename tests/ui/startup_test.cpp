@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
 
@@ -150,19 +151,23 @@ void StartupTest::layoutFollowsTheTemplate() {
   MainWindow& window = harness.Window();
   DialogUnits units(window.font());
   QVERIFY(QFontInfo(window.font()).pointSize() == 9);
-  // The template's area, and the status line below it.
+  // The menu bar, the template's area below it, and the status line below
+  // that: the window's minimum, and the size it opens with.
   QSize templateSize = units.ToPixels(kMainDialogDlu);
-  QCOMPARE(window.width(), templateSize.width());
-  QCOMPARE(window.Status()->y(), templateSize.height());
-  QCOMPARE(window.height(), templateSize.height() + window.Status()->height());
-  QCOMPARE(window.minimumSize(), window.maximumSize());
+  QMenuBar* bar = window.findChild<QMenuBar*>();
+  QVERIFY(bar->height() > 0);
+  QCOMPARE(bar->geometry(), QRect(0, 0, window.width(), bar->height()));
+  QCOMPARE(window.minimumSize(), QSize(templateSize.width(), bar->height() + templateSize.height() +
+                                                                 window.Status()->height()));
+  QCOMPARE(window.size(), window.minimumSize());
+  QCOMPARE(window.Status()->y(), bar->height() + templateSize.height());
   for (const ControlTemplate& item : MainDialogTemplate()) {
     if (item.id == kNoControl) continue;
     QWidget* control = window.Control(item.id);
     QVERIFY2(control, qPrintable(QString::number(item.id)));
     QRect expected = units.ToPixels(item.rect);
-    QCOMPARE(control->x(), expected.x());
-    QCOMPARE(control->y(), expected.y());
+    QPoint at = control->mapTo(&window, QPoint(0, 0));
+    QCOMPARE(at, expected.topLeft() + QPoint(0, bar->height()));
     QCOMPARE(control->width(), expected.width());
     // A selector's template height is its opened list's.
     if (item.kind != ControlKind::kSelector) QCOMPARE(control->height(), expected.height());
