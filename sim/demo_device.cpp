@@ -9,13 +9,16 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "sending/checksum.h"
 #include "sim/replay_player.h"
+#include "sim/wave_source.h"
 
 namespace quorvel {
 namespace {
@@ -74,6 +77,27 @@ std::string DemoResponder::ModbusAnswer(const uint8_t* frame) {
   return std::string(reply.begin(), reply.end());
 }
 
+std::optional<int> DemoResponder::TakeWaveRequest() {
+  return std::exchange(waveRequest_, std::nullopt);
+}
+
+std::string DemoResponder::WaveCommand(std::string_view upper) {
+  std::string_view argument = upper.substr(4);
+  while (!argument.empty() && argument.front() == ' ') argument.remove_prefix(1);
+  int rate = -1;
+  if (argument == "OFF") {
+    rate = 0;
+  } else {
+    auto [end, error] = std::from_chars(argument.data(), argument.data() + argument.size(), rate);
+    if (error != std::errc() || end != argument.data() + argument.size()) rate = -1;
+  }
+  if (rate < 0 || rate > kMostWaveRate) {
+    return "ERR WAVE takes a rate in lines a second\r\n";
+  }
+  waveRequest_ = rate;
+  return {};
+}
+
 std::string DemoResponder::Answer(const uint8_t* bytes, size_t count) {
   if (IsModbusRead(bytes, count)) return ModbusAnswer(bytes);
   std::string_view text(reinterpret_cast<const char*>(bytes), count);
@@ -91,6 +115,8 @@ std::string DemoResponder::Answer(const uint8_t* bytes, size_t count) {
     std::string upper = Upper(command);
     if (ended && upper == "READ") {
       answer += Reading();
+    } else if (ended && upper.starts_with("WAVE")) {
+      answer += WaveCommand(upper);
     } else if (ended && upper == "ID?") {
       answer += std::string(kDemoDeviceName) + "\r\n";
     } else {
@@ -101,8 +127,10 @@ std::string DemoResponder::Answer(const uint8_t* bytes, size_t count) {
 }
 
 bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
-                   const std::function<void(const std::string&)>& report) {
+                   const std::function<void(const std::string&)>& report, int waveRate) {
   DemoResponder responder;
+  std::optional<WaveSource> wave;
+  if (waveRate > 0) wave.emplace(waveRate, Clock::now());
   std::string burst;
   std::string pending;
   Clock::time_point lastByte;
@@ -119,6 +147,7 @@ bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
   for (;;) {
     Clock::time_point wake = nextReading;
     if (!burst.empty()) wake = std::min(wake, lastByte + kBurstGap);
+    if (wave) wake = std::min(wake, wave->NextDue());
     auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()).count();
     pollfd fds[2] = {{master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
                      {stopFd, POLLIN, 0}};
@@ -141,6 +170,13 @@ bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
     if (!burst.empty() && (now - lastByte >= kBurstGap || burst.size() >= kBurstLimit)) {
       queue(responder.Answer(reinterpret_cast<const uint8_t*>(burst.data()), burst.size()));
       burst.clear();
+      if (std::optional<int> rate = responder.TakeWaveRequest()) {
+        wave.reset();
+        if (*rate > 0) wave.emplace(*rate, now);
+      }
+    }
+    if (wave && now >= wave->NextDue()) {
+      wave->AppendDue(now, pending, kPendingLimit - std::min(pending.size(), kPendingLimit));
     }
     if (now >= nextReading) {
       if (pending.empty()) queue(responder.Reading());
@@ -167,7 +203,7 @@ DemoDevice::~DemoDevice() {
 }
 
 bool DemoDevice::Start(std::string& error) {
-  if (thread_.joinable() || master_ >= 0) {
+  if (thread_.joinable() || master_) {
     error = "the demo device is already running";
     return false;
   }
@@ -175,17 +211,19 @@ bool DemoDevice::Start(std::string& error) {
   cfmakeraw(&raw);
   raw.c_cflag |= CLOCAL | CREAD;
   char path[256] = {};
-  if (stop_.Descriptor() < 0 || openpty(&master_, &slave_, path, &raw, nullptr) != 0) {
+  int master = -1;
+  int slave = -1;
+  if (stop_.Descriptor() < 0 || openpty(&master, &slave, path, &raw, nullptr) != 0) {
     error = std::string("no pseudo-terminal for the demo device: ") + std::strerror(errno);
-    master_ = slave_ = -1;
     return false;
   }
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  fcntl(master_, F_SETFD, FD_CLOEXEC);
-  fcntl(slave_, F_SETFD, FD_CLOEXEC);
+  master_.Reset(master);
+  slave_.Reset(slave);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  fcntl(master, F_SETFD, FD_CLOEXEC);
+  fcntl(slave, F_SETFD, FD_CLOEXEC);
   path_ = path;
   stop_.Drain();  // a Stop before this start is over
-  int master = master_;
   int stop = stop_.Descriptor();
   thread_ = std::thread([master, stop] {
     if (!RunDemoDevice(master, stop, nullptr, {})) {
@@ -200,9 +238,8 @@ void DemoDevice::Stop() {
     stop_.Signal();
     thread_.join();
   }
-  if (slave_ >= 0) close(slave_);
-  if (master_ >= 0) close(master_);
-  master_ = slave_ = -1;
+  slave_.Reset();
+  master_.Reset();
 }
 
 }  // namespace quorvel

@@ -10,16 +10,23 @@
 //   in tenths of a degree, register n > 0 holds n); 1 to 125 registers,
 //   otherwise the exception "illegal data value"; address 0 (broadcast)
 //   gets no answer
+//   WAVE RATE (ended likewise) starts the three waves of sim/wave_source.h
+//             at RATE lines a second (1 to 100000), at once; WAVE 0 or
+//             WAVE OFF stops them; a rate it cannot use gets
+//             "ERR WAVE takes a rate in lines a second"
 //   anything else comes back as it was sent.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "core/event_fd.h"
+#include "core/unique_fd.h"
 #include "sim/line_recorder.h"
 
 namespace quorvel {
@@ -35,18 +42,24 @@ class DemoResponder {
   std::string Reading();
   // The temperature now, in tenths of a degree.
   int TemperatureTenths() const;
+  // The wave rate the last WAVE command asked for (0: none), once: nothing
+  // until the next one.
+  std::optional<int> TakeWaveRequest();
 
  private:
   std::string ModbusAnswer(const uint8_t* frame);
+  std::string WaveCommand(std::string_view upper);
   uint64_t readings_ = 0;
+  std::optional<int> waveRequest_;
 };
 
 // Plays the demo device on the master side of a pseudo-terminal until
 // `stopFd` turns readable. `recorder` may be null; `report` gets a line per
-// burst each way ("rx 52 45 41 44 0d 0a") and may be empty. False when the
-// line failed.
+// burst each way ("rx 52 45 41 44 0d 0a"; the waves' lines are left out)
+// and may be empty. `waveRate` > 0 plays the waves from the start. False
+// when the line failed.
 bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
-                   const std::function<void(const std::string&)>& report);
+                   const std::function<void(const std::string&)>& report, int waveRate = 0);
 
 // The demo device on a pseudo-terminal of its own, played by a thread of its
 // own, for a terminal that shows it in its own process.
@@ -67,8 +80,8 @@ class DemoDevice {
   void Stop();
 
  private:
-  int master_ = -1;
-  int slave_ = -1;  // held so that the terminal's close does not hang the line up
+  UniqueFd master_;
+  UniqueFd slave_;  // held so that the terminal's close does not hang the line up
   std::string path_;
   EventFd stop_;
   std::thread thread_;
