@@ -12,6 +12,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <algorithm>
+#include <functional>
 
 #include "ui/message_box.h"
 
@@ -27,10 +29,19 @@ constexpr struct {
     {LogFormat::kHex, "Hex dump, a timestamp per burst"},
 };
 
+constexpr struct {
+  const char* key;  // as [Transfer] SendProtocol keeps it
+  const char* label;
+} kSendProtocols[] = {
+    {"raw", "Raw (the file as it is)"},   {"xmodem", "XMODEM"},
+    {"xmodem-1k", "XMODEM-1K"},           {"ymodem", "YMODEM (several files)"},
+    {"zmodem", "ZMODEM (several files)"},
+};
+
 // A file name box with its "Browse…" button; `browse` asks for a file
 // starting from the box's text and returns "" when cancelled.
 QLineEdit* AddPathRow(QDialog* dialog, QFormLayout* form, const QString& directory,
-                      QString (*browse)(QWidget*, const QString&)) {
+                      std::function<QString(QWidget*, const QString&)> browse) {
   auto* row = new QHBoxLayout;
   auto* path = new QLineEdit(dialog);
   path->setObjectName(QStringLiteral("path"));
@@ -89,25 +100,58 @@ QString DirectoryOf(const QString& path) {
 
 }  // namespace
 
-std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSettings& stored) {
+std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSettings& stored,
+                                          const QString& storedProtocol) {
   QDialog dialog(parent);
   dialog.setWindowTitle(QStringLiteral("Send file"));
   auto* form = new QFormLayout(&dialog);
+  auto* protocol = new QComboBox(&dialog);
+  // Only YMODEM and ZMODEM carry several files: the chooser takes several then.
+  auto batch = [protocol] {
+    QString key = protocol->currentData().toString();
+    return key == QLatin1String("ymodem") || key == QLatin1String("zmodem");
+  };
   QLineEdit* path =
       AddPathRow(&dialog, form, QString::fromStdString(stored.directory),
-                 [](QWidget* owner, const QString& start) {
-                   return QFileDialog::getOpenFileName(owner, QStringLiteral("Send file"), start);
+                 [batch](QWidget* owner, const QString& start) {
+                   if (!batch()) {
+                     return QFileDialog::getOpenFileName(owner, QStringLiteral("Send file"), start);
+                   }
+                   return QFileDialog::getOpenFileNames(owner, QStringLiteral("Send files"), start)
+                       .join(QLatin1Char(';'));
                  });
+  protocol->setObjectName(QStringLiteral("protocol"));
+  for (const auto& entry : kSendProtocols) {
+    protocol->addItem(QString::fromUtf8(entry.label), QString::fromLatin1(entry.key));
+  }
+  protocol->setCurrentIndex(std::max(0, protocol->findData(storedProtocol)));
+  form->addRow(QStringLiteral("&Protocol:"), protocol);
   QSpinBox* line =
       AddDelayRow(&dialog, form, "lineDelay", QStringLiteral("Pause after each &line:"),
                   stored.pacing.lineDelayMs);
   QSpinBox* byte =
       AddDelayRow(&dialog, form, "byteDelay", QStringLiteral("Pause after each b&yte:"),
                   stored.pacing.byteDelayMs);
+  // The pauses are for a file sent as it is; a protocol paces itself.
+  auto follow = [=] {
+    bool raw = protocol->currentData().toString() == QLatin1String("raw");
+    line->setEnabled(raw);
+    byte->setEnabled(raw);
+  };
+  QObject::connect(protocol, &QComboBox::currentIndexChanged, &dialog, follow);
+  follow();
   if (!RunDialog(&dialog, form, QStringLiteral("&Send"), path)) return std::nullopt;
-  FileSendChoice choice{path->text(), stored};
+  FileSendChoice choice;
+  choice.protocol = protocol->currentData().toString();
+  for (const QString& named : path->text().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    if (!named.trimmed().isEmpty()) choice.paths.push_back(named.trimmed());
+  }
+  if (choice.paths.isEmpty()) return std::nullopt;
+  if (!batch()) choice.paths = QStringList{path->text()};
+  choice.path = choice.paths.front();
+  choice.settings = stored;
   choice.settings.pacing = {line->value(), byte->value()};
-  choice.settings.directory = DirectoryOf(path->text()).toStdString();
+  choice.settings.directory = DirectoryOf(choice.path).toStdString();
   return choice;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "logging/line_logger.h"
@@ -18,7 +19,9 @@ class QCheckBox;
 namespace quorvel {
 
 struct FileSendChoice {
-  QString path;
+  QString path;       // the first file
+  QStringList paths;  // every file named (several only for YMODEM)
+  QString protocol;   // "raw" (as it is, paced), "xmodem", "xmodem-1k", "ymodem"
   FileSendSettings settings;
 };
 
@@ -27,8 +30,11 @@ struct LogChoice {
   LogSettings settings;
 };
 
-// "Send file": the file and the pacing. nullopt when cancelled or no file named.
-std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSettings& stored);
+// "Send file": the file, the protocol (`storedProtocol` first) and, sent as
+// it is, the pacing. YMODEM takes several files, separated by ';'. nullopt
+// when cancelled or no file named.
+std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSettings& stored,
+                                          const QString& storedProtocol = QStringLiteral("raw"));
 
 // "Log to file": the file, the format and whether sent bytes go in too.
 std::optional<LogChoice> AskLogFile(QWidget* parent, const LogSettings& stored);

@@ -1,0 +1,156 @@
+// The files of a transfer: names made safe, received files placed without
+// touching what exists, a promised size honoured, files to send read back.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "support/temp_files.h"
+#include "transfer/folder_sink.h"
+#include "transfer/local_file.h"
+#include "transfer/safe_name.h"
+
+namespace quorvel {
+namespace {
+
+using testing::Listing;
+using testing::ReadAll;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct NameCase {
+  std::string sent;
+  std::string safe;
+};
+
+class SafeNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(SafeNameTest, KeepsTheLastComponentWithoutControlCharacters) {
+  EXPECT_EQ(SafeFileName(GetParam().sent), GetParam().safe);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SafeNameTest,
+    ::testing::Values(NameCase{"firmware.bin", "firmware.bin"}, NameCase{"../../x", "x"},
+                      NameCase{"/etc/passwd", "passwd"}, NameCase{"C:\\dos\\file.txt", "file.txt"},
+                      NameCase{"bad\x01name\x7f\n", "bad_name__"}, NameCase{"..", ""},
+                      NameCase{".", ""}, NameCase{"", ""}, NameCase{"dir/", ""},
+                      NameCase{"a/..", ""}, NameCase{".profile", ".profile"},
+                      NameCase{std::string(10240, 'n'), std::string(255, 'n')},
+                      NameCase{std::string(10240, 'n') + ".bin", std::string(251, 'n') + ".bin"},
+                      // Cut at a character: a two-byte 'é' never split.
+                      NameCase{"a" +
+                                   [] {
+                                     std::string s;
+                                     for (int i = 0; i < 200; ++i) s += "\xC3\xA9";
+                                     return s;
+                                   }(),
+                               "a" +
+                                   [] {
+                                     std::string s;
+                                     for (int i = 0; i < 127; ++i) s += "\xC3\xA9";
+                                     return s;
+                                   }()}));
+
+TEST(NumberedName, GoesBeforeTheExtensionAndStaysShortEnough) {
+  EXPECT_EQ(NumberedFileName("name.bin", 1), "name (1).bin");
+  EXPECT_EQ(NumberedFileName("noext", 2), "noext (2)");
+  EXPECT_EQ(NumberedFileName(".profile", 3), ".profile (3)");
+  std::string longest = NumberedFileName(std::string(255, 'n'), 12);
+  EXPECT_EQ(longest.size(), 255u);
+  EXPECT_EQ(longest.substr(250), " (12)");
+}
+
+bool Receive(FolderSink& sink, const IncomingFile& file, const std::string& bytes,
+             bool complete = true) {
+  std::string reason;
+  if (!sink.Begin(file, &reason)) return false;
+  EXPECT_TRUE(sink.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &reason));
+  sink.End(complete);
+  return true;
+}
+
+TEST(FolderSink, NeverTouchesAnExistingFileUnlessToldToReplace) {
+  TempDir dir;
+  WriteFile(dir / "a.bin", "old");
+  FolderSink numbered({dir.path().string(), ExistingFiles::kNumber, ""});
+  ASSERT_TRUE(Receive(numbered, {"a.bin", {}, {}, {}}, "new"));
+  ASSERT_TRUE(Receive(numbered, {"a.bin", {}, {}, {}}, "newer"));
+  EXPECT_EQ(ReadAll(dir / "a.bin"), "old");
+  EXPECT_EQ(ReadAll(dir / "a (1).bin"), "new");
+  EXPECT_EQ(ReadAll(dir / "a (2).bin"), "newer");
+  ASSERT_EQ(numbered.Files().size(), 2u);
+  EXPECT_EQ(numbered.Files()[1].path, (dir / "a (2).bin").string());
+
+  FolderSink replacing({dir.path().string(), ExistingFiles::kReplace, ""});
+  ASSERT_TRUE(Receive(replacing, {"a.bin", {}, {}, {}}, "replaced"));
+  EXPECT_EQ(ReadAll(dir / "a.bin"), "replaced");
+  // Cut short, it replaces nothing even then.
+  replacing.KeepPartial(true);
+  ASSERT_TRUE(Receive(replacing, {"a.bin", {}, {}, {}}, "part", false));
+  EXPECT_EQ(ReadAll(dir / "a.bin"), "replaced");
+  EXPECT_EQ(ReadAll(dir / "a (3).bin"), "part");
+  EXPECT_EQ(Listing(dir.path()).size(), 4u);  // no hidden file left behind
+}
+
+TEST(FolderSink, DeletesAFileCutShortUnlessKept) {
+  TempDir dir;
+  FolderSink sink({dir.path().string(), ExistingFiles::kNumber, ""});
+  ASSERT_TRUE(Receive(sink, {"cut.bin", 100, {}, {}}, "half", false));
+  EXPECT_TRUE(Listing(dir.path()).empty());
+  sink.KeepPartial(true);
+  ASSERT_TRUE(Receive(sink, {"cut.bin", 100, {}, {}}, "half", false));
+  EXPECT_EQ(ReadAll(dir / "cut.bin"), "half");
+  ASSERT_EQ(sink.Files().size(), 1u);
+  EXPECT_FALSE(sink.Files()[0].complete);
+}
+
+TEST(FolderSink, HonoursTheSizeAndTheTimeTheSenderGave) {
+  TempDir dir;
+  FolderSink sink({dir.path().string(), ExistingFiles::kNumber, "mine.txt"});
+  ASSERT_TRUE(Receive(sink, {"theirs.txt", 5, 1700000000, {}}, "hello\x1A\x1A\x1A"));
+  EXPECT_EQ(ReadAll(dir / "mine.txt"), "hello");
+  struct stat info {};
+  ASSERT_EQ(::stat((dir / "mine.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mtime, 1700000000);
+  // As any new file of the user's, not the private mode of a temporary file.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(info.st_mode & 0777, 0666 & ~mask);
+}
+
+TEST(FolderSink, RefusesWhatCannotBeKeptBeforeWritingAnything) {
+  TempDir dir;
+  FolderSink sink({dir.path().string(), ExistingFiles::kNumber, ""});
+  std::string reason;
+  EXPECT_FALSE(sink.Begin({"huge.bin", uint64_t{1} << 63, {}, {}}, &reason));
+  EXPECT_NE(reason.find("free"), std::string::npos) << reason;
+  EXPECT_FALSE(sink.Begin({"../", {}, {}, {}}, &reason));
+  EXPECT_NE(reason.find("safe"), std::string::npos) << reason;
+  FolderSink nowhere({(dir / "missing").string(), ExistingFiles::kNumber, ""});
+  EXPECT_FALSE(nowhere.Begin({"a", {}, {}, {}}, &reason));
+  EXPECT_NE(reason.find("cannot write"), std::string::npos) << reason;
+  EXPECT_TRUE(Listing(dir.path()).empty());
+}
+
+TEST(LocalFile, ReadsAtAnyOffsetAndSaysWhyItCannotOpen) {
+  TempDir dir;
+  WriteFile(dir / "f.bin", "0123456789");
+  std::string reason;
+  std::unique_ptr<LocalFile> file = LocalFile::Open((dir / "f.bin").string(), &reason);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(file->Name(), "f.bin");
+  EXPECT_EQ(file->Size(), 10u);
+  EXPECT_GT(file->ModifiedUnix(), 0);
+  uint8_t buffer[8];
+  ASSERT_EQ(file->ReadAt(6, buffer, sizeof buffer, &reason), 4);
+  EXPECT_EQ(std::string(buffer, buffer + 4), "6789");
+  EXPECT_EQ(file->ReadAt(10, buffer, sizeof buffer, &reason), 0);
+  EXPECT_FALSE(LocalFile::Open((dir / "none").string(), &reason));
+  EXPECT_EQ(reason, "No such file or directory");
+  EXPECT_FALSE(LocalFile::Open(dir.path().string(), &reason));
+  EXPECT_EQ(reason, "not a regular file");
+}
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,77 @@
+// The window's file transfers: "Send file…" with a protocol (the file
+// tools hand such a send here) and "Receive file…" in the Send menu and on
+// Ctrl+Shift+I; the transfer's progress in a dialog and in the status
+// line; its end as a message when it failed; the cancel. While a transfer
+// runs the window's timer and send list hold (Running()), and the link's
+// changes stop it first (StopForLinkChange). UI thread.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <filesystem>
+#include <functional>
+
+#include "core/terminal_state.h"
+#include "settings/transfer_settings.h"
+#include "transfer/transfer_runner.h"
+
+class QSocketNotifier;
+class QWidget;
+
+namespace quorvel {
+
+class StatusLine;
+class TransferProgressDialog;
+class WindowCommands;
+struct ReceiveChoice;
+
+class TransferTools : public QObject {
+ public:
+  // `changed` runs after the transfer moved (the window shows its counters).
+  // Everything given outlives this object; the state's worker must have
+  // ended before this object goes (Shutdown first).
+  TransferTools(QWidget* window, TerminalState& state, StatusLine& status,
+                std::filesystem::path settingsFile, std::function<void()> changed);
+  ~TransferTools() override;
+
+  // Takes "Receive file…" of the command table.
+  void BindCommands(WindowCommands& commands);
+
+  // "Send file…" with a protocol ("xmodem", "xmodem-1k", "ymodem"): starts
+  // it, or says why not. The choice is kept.
+  bool Send(const QString& protocol, const QStringList& paths);
+  // "Receive file…": asks, then starts.
+  void AskAndReceive();
+  bool Receive(const ReceiveChoice& choice);
+  void Cancel();
+
+  bool Running() const { return runner_.Running(); }
+  // The protocol kept for "Send file…" ("raw" sends as it is), and keeping it.
+  QString StoredSendProtocol() const;
+  void KeepSendProtocol(const QString& protocol);
+  // The waits of the transfers started from now on (tests shorten them).
+  void SetTiming(const TransferTiming& timing) { timing_ = timing; }
+
+  // The link is about to close or move: a transfer running ends now.
+  void StopForLinkChange();
+  // Ends a transfer at once; call before the link shuts down.
+  void Shutdown();
+
+ private:
+  bool Start(TransferRequest request);
+  void TakeNews();
+  void Finished(const TransferState& state);
+
+  QWidget* window_;
+  TerminalState& state_;
+  StatusLine& status_;
+  std::filesystem::path settingsFile_;
+  std::function<void()> changed_;
+  TransferRunner runner_;
+  TransferTiming timing_;
+  TransferProgressDialog* dialog_;
+  QSocketNotifier* news_;
+};
+
+}  // namespace quorvel
