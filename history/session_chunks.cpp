@@ -11,7 +11,7 @@ namespace {
 // A chunk's pages are filled in one call as it is made, not one page fault
 // per 4 KiB as the line writes into it.
 SessionChunk NewChunk() {
-  return SessionChunk(static_cast<uint8_t*>(MapFilledPages(kSessionChunkBytes)),
+  return SessionChunk(static_cast<uint8_t*>(MapFilledHugePages(kSessionChunkBytes)),
                       [](uint8_t* chunk) { UnmapPages(chunk, kSessionChunkBytes); });
 }
 

@@ -10,9 +10,12 @@
 #include <memory>
 #include <vector>
 
+#include "history/session_pool.h"
+
 namespace quorvel {
 
-inline constexpr size_t kSessionChunkBytes = size_t{1} << 20;
+// A huge page each (see MapFilledHugePages).
+inline constexpr size_t kSessionChunkBytes = kHugePageBytes;
 
 using SessionChunk = std::shared_ptr<uint8_t[]>;
 

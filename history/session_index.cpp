@@ -39,7 +39,7 @@ LineIndex::LineIndex(SessionDisplay display, const SessionSplit& split)
       frameEndByte_(display == SessionDisplay::kHex ? split.frameEndByte : -1) {}
 
 void LineIndex::Start(uint64_t offset) {
-  if (lastKind_ != SessionKind::kSent) unsent_.push_back(dropped_ + starts_.size());
+  if (lastKind_ != SessionKind::kSent) unsent_.PushBack(dropped_ + starts_.size());
   starts_.push_back(LineStart{offset, 0, static_cast<uint64_t>(lastKind_), 0});
   pending_ = false;
   lastWasCr_ = false;
@@ -130,8 +130,8 @@ uint64_t LineIndex::DropBefore(uint64_t base, uint64_t end) {
   if (!starts_.empty() && starts_.front().offset < base) starts_.front().offset = base;
   if (starts_.empty()) pending_ = true;
   dropped_ += gone;
-  while (!unsent_.empty() && unsent_.front() < dropped_) {
-    unsent_.pop_front();
+  while (!unsent_.Empty() && unsent_.At(0) < dropped_) {
+    unsent_.PopFront();
     ++unsentDropped_;
   }
   return gone;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 
+#include "history/line_number_runs.h"
 #include "history/session_pool.h"
 #include "history/session_store.h"
 
@@ -37,7 +38,7 @@ class LineIndex {
   uint64_t Dropped() const { return dropped_; }
   // The numbers of the lines that are not sent bytes, for the view with sent
   // bytes hidden; and how many such lines were dropped.
-  const PooledDeque<uint64_t>& Unsent() const { return unsent_; }
+  const LineNumberRuns& Unsent() const { return unsent_; }
   uint64_t UnsentDropped() const { return unsentDropped_; }
   void AddDropped(uint64_t lines, uint64_t unsentLines) {
     dropped_ += lines;
@@ -58,7 +59,7 @@ class LineIndex {
   int frameEndByte_;
   PooledDeque<LineStart> starts_;
   uint64_t dropped_ = 0;
-  PooledDeque<uint64_t> unsent_;
+  LineNumberRuns unsent_;
   uint64_t unsentDropped_ = 0;
   bool pending_ = true;  // the next byte starts a line
   bool lastWasCr_ = false;

@@ -2,10 +2,13 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstdint>
+
 namespace quorvel {
 namespace {
 
-constexpr size_t kSlabBytes = size_t{64} << 10;
+constexpr size_t kFirstSlabBytes = size_t{64} << 10;
 
 }  // namespace
 
@@ -19,12 +22,35 @@ void* MapFilledPages(size_t bytes) {
   return pages;
 }
 
+void* MapFilledHugePages(size_t bytes) {
+  // Mapped a huge page larger than asked, then cut to the aligned part inside.
+  size_t span = bytes + kHugePageBytes;
+  void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) throw std::bad_alloc();
+  auto start = reinterpret_cast<uintptr_t>(raw);
+  uintptr_t aligned = (start + kHugePageBytes - 1) & ~uintptr_t{kHugePageBytes - 1};
+  size_t head = aligned - start;
+  if (head > 0) munmap(raw, head);
+  if (span - head > bytes) munmap(reinterpret_cast<void*>(aligned + bytes), span - head - bytes);
+  auto* pages = reinterpret_cast<char*>(aligned);
+  // Both only advise: without them the pages are small, or filled as touched.
+  madvise(pages, bytes, MADV_HUGEPAGE);
+  bool filled = false;
+#ifdef MADV_POPULATE_WRITE
+  filled = madvise(pages, bytes, MADV_POPULATE_WRITE) == 0;
+#endif
+  if (!filled) {
+    for (size_t at = 0; at < bytes; at += 4096) static_cast<volatile char*>(pages)[at] = 0;
+  }
+  return pages;
+}
+
 void UnmapPages(void* pages, size_t bytes) {
   munmap(pages, bytes);
 }
 
 SessionPool::~SessionPool() {
-  for (void* slab : slabs_) UnmapPages(slab, kSlabBytes);
+  for (const Slab& slab : slabs_) UnmapPages(slab.pages, slab.bytes);
 }
 
 void* SessionPool::Take() {
@@ -34,12 +60,15 @@ void* SessionPool::Take() {
     free_ = block->next;
     return block;
   }
-  if (slabs_.empty() || slabUsed_ == kSlabBytes) {
+  if (slabs_.empty() || slabUsed_ == slabs_.back().bytes) {
     slabs_.reserve(slabs_.size() + 1);  // a throw here leaves no slab unrecorded
-    slabs_.push_back(MapFilledPages(kSlabBytes));
+    size_t bytes =
+        slabs_.empty() ? kFirstSlabBytes : std::min(2 * slabs_.back().bytes, kHugePageBytes);
+    void* pages = bytes == kHugePageBytes ? MapFilledHugePages(bytes) : MapFilledPages(bytes);
+    slabs_.push_back({pages, bytes});
     slabUsed_ = 0;
   }
-  void* block = static_cast<char*>(slabs_.back()) + slabUsed_;
+  void* block = static_cast<char*>(slabs_.back().pages) + slabUsed_;
   slabUsed_ += kSessionPoolBlockBytes;
   return block;
 }

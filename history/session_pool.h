@@ -27,6 +27,17 @@ inline constexpr size_t kSessionPoolBlockBytes = 512;
 // `bytes` of zeroed memory, its pages mapped and filled at once (not a fault
 // per page later); throws std::bad_alloc. Give back with UnmapPages.
 void* MapFilledPages(size_t bytes);
+
+// A huge page: the unit MapFilledHugePages maps in.
+inline constexpr size_t kHugePageBytes = size_t{2} << 20;
+
+// The same for `bytes` (a multiple of kHugePageBytes), aligned to a huge page
+// and backed by huge pages where the system lets a process ask for them (small
+// pages otherwise). Where each new page of a process is costly (on a virtual
+// machine, a trap into the host each), filling a megabyte of small pages costs
+// milliseconds, and a flood writes a megabyte every few of them; a huge page
+// is one mapping for 512 of them.
+void* MapFilledHugePages(size_t bytes);
 void UnmapPages(void* pages, size_t bytes);
 
 class SessionPool {
@@ -43,9 +54,15 @@ class SessionPool {
   struct FreeBlock {
     FreeBlock* next;
   };
+  struct Slab {
+    void* pages;
+    size_t bytes;
+  };
   std::mutex mutex_;
   FreeBlock* free_ = nullptr;
-  std::vector<void*> slabs_;
+  // Each slab twice the last, up to a huge page: a short history maps little,
+  // a long one mostly huge pages.
+  std::vector<Slab> slabs_;
   size_t slabUsed_ = 0;  // bytes handed out of the newest slab
 };
 

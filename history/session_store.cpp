@@ -42,6 +42,8 @@ const char* EventName(SessionEvent event) {
       return "Logging started";
     case SessionEvent::kLoggingStopped:
       return "Logging stopped";
+    case SessionEvent::kTransfer:
+      return "File transfer";
     case SessionEvent::kNone:
       break;
   }
@@ -78,8 +80,8 @@ void SessionStore::Impl::Append(SessionKind kind, SessionEvent event, const uint
 
 uint64_t SessionStore::Impl::IndexBytes() const {
   return runs.size() * sizeof(RunEntry) +
-         (text.Starts().size() + hex.Starts().size()) * sizeof(LineStart) +
-         (text.Unsent().size() + hex.Unsent().size()) * sizeof(uint64_t);
+         (text.Starts().size() + hex.Starts().size()) * sizeof(LineStart) + text.Unsent().Bytes() +
+         hex.Unsent().Bytes();
 }
 
 // Over the limit, the oldest runs go until a sixteenth of the limit is free:
@@ -146,10 +148,10 @@ uint64_t SessionStore::Impl::LineAt(SessionDisplay display, uint64_t offset, boo
   size_t at = after == starts.begin() ? 0 : static_cast<size_t>(after - starts.begin()) - 1;
   uint64_t number = index.Dropped() + at;
   if (withSent) return number;
-  const auto& unsent = index.Unsent();
-  auto shown = std::lower_bound(unsent.begin(), unsent.end(), number);
-  if (shown == unsent.end() && shown != unsent.begin()) --shown;
-  return index.UnsentDropped() + static_cast<uint64_t>(shown - unsent.begin());
+  const LineNumberRuns& unsent = index.Unsent();
+  size_t shown = unsent.LowerBound(number);
+  if (shown == unsent.Size() && shown > 0) --shown;
+  return index.UnsentDropped() + shown;
 }
 
 bool SessionStore::Impl::SentAt(uint64_t offset) const {
@@ -300,7 +302,7 @@ SessionCounts SessionStore::Counts(SessionDisplay display, bool withSent) const 
   SessionCounts counts;
   counts.droppedLines = withSent ? index.Dropped() : index.UnsentDropped();
   counts.firstLine = counts.droppedLines;
-  counts.endLine = counts.firstLine + (withSent ? index.Starts().size() : index.Unsent().size());
+  counts.endLine = counts.firstLine + (withSent ? index.Starts().size() : index.Unsent().Size());
   counts.keptBytes = impl_->end - impl_->base;
   counts.indexBytes = impl_->IndexBytes();
   counts.droppedBytes = impl_->droppedBytes;
@@ -317,9 +319,9 @@ bool SessionStore::Line(SessionDisplay display, uint64_t number, SessionLine& li
   // Where line `shown` of the numbering asked is among all lines.
   auto position = [&](uint64_t shown) -> std::optional<size_t> {
     uint64_t first = withSent ? index.Dropped() : index.UnsentDropped();
-    uint64_t count = withSent ? starts.size() : index.Unsent().size();
+    uint64_t count = withSent ? starts.size() : index.Unsent().Size();
     if (shown < first || shown - first >= count) return std::nullopt;
-    uint64_t all = withSent ? shown : index.Unsent()[static_cast<size_t>(shown - first)];
+    uint64_t all = withSent ? shown : index.Unsent().At(static_cast<size_t>(shown - first));
     return static_cast<size_t>(all - index.Dropped());
   };
   std::optional<size_t> found = position(number);

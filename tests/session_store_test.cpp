@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "history/line_number_runs.h"
 #include "history/session_pool.h"
 #include "support/seeded_bytes.h"
 
@@ -430,6 +431,36 @@ TEST(SessionPoolTest, PooledDequeHoldsItsElementsThroughChurnMovesAndCopies) {
   EXPECT_TRUE(std::equal(pooled.begin(), pooled.end(), plain.begin(), plain.end()));
   EXPECT_EQ(copy.size(), pooled.size() + 2);
   EXPECT_EQ(copy.back(), 7u);
+}
+
+// Runs of consecutive numbers answer as the plain list of them would, as
+// numbers come in gaps and single ones and leave from the front.
+TEST(SessionPoolTest, LineNumberRunsAnswerAsTheListOfNumbers) {
+  std::mt19937 random(5);
+  LineNumberRuns runs;
+  std::deque<uint64_t> plain;
+  uint64_t next = 0;
+  for (int step = 0; step < 20'000; ++step) {
+    if (random() % 4 != 0 || plain.empty()) {
+      next += random() % 3 == 0 ? 1 + random() % 5 : 1;  // a gap now and then
+      runs.PushBack(next);
+      plain.push_back(next);
+    } else {
+      for (uint32_t n = random() % 4; n > 0 && !plain.empty(); --n) {
+        runs.PopFront();
+        plain.pop_front();
+      }
+    }
+    ASSERT_EQ(runs.Size(), plain.size());
+    if (plain.empty()) continue;
+    size_t index = random() % plain.size();
+    ASSERT_EQ(runs.At(index), plain[index]);
+    uint64_t probe = plain.front() - std::min<uint64_t>(plain.front(), 2) +
+                     random() % (next - plain.front() + 4);
+    size_t want =
+        static_cast<size_t>(std::lower_bound(plain.begin(), plain.end(), probe) - plain.begin());
+    ASSERT_EQ(runs.LowerBound(probe), want) << "probe " << probe;
+  }
 }
 
 TEST(SessionStoreTest, TapsAndReadersRunTogether) {
