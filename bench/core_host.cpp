@@ -16,6 +16,7 @@
 #include "core/event_fd.h"
 #include "engine/render.h"
 #include "history/session_store.h"
+#include "plot/plot_feed.h"
 #include "sending/hex.h"
 #include "terminal_host.h"
 
@@ -127,6 +128,7 @@ class CoreHost : public TerminalHost {
   ~CoreHost() override {
     link_.Shutdown();
     state_.sessionTap.store(nullptr);
+    state_.plotTap.store(nullptr);
   }
 
   std::string Name() const override { return "headless core"; }
@@ -216,6 +218,12 @@ class CoreHost : public TerminalHost {
 
   void ShowSessionView() override { state_.sessionTap.store(&session_); }
 
+  PlotStore& ShowPlot() override {
+    state_.plotTap.store(&plotFeed_);
+    plotFeed_.Start(nullptr);
+    return plotStore_;
+  }
+
   void ClearReceive() override {
     OnUi([&] {
       std::lock_guard guard(state_.lock);
@@ -244,6 +252,8 @@ class CoreHost : public TerminalHost {
   LinkControl link_;
   pid_t workerTid_ = 0;
   SessionStore session_{kSessionLimitDefault};  // outlives the worker: Shutdown joins it
+  PlotStore plotStore_;
+  PlotFeed plotFeed_{plotStore_};  // likewise
 };
 
 }  // namespace

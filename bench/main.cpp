@@ -20,12 +20,13 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: quorvel_bench [--samples N] [--idle-seconds S] [--stream-mb M] [--stream-runs R]\n"
-    "                     [--startup-runs R] [--only TEXT] [--window-only]\n"
+    "                     [--startup-runs R] [--plot-seconds S] [--only TEXT] [--window-only]\n"
     "  --samples N       samples per latency measurement (default 1000)\n"
     "  --idle-seconds S  length of each idle measurement (default 10)\n"
     "  --stream-mb M     size of the receive-throughput stream (default 20)\n"
     "  --stream-runs R   runs of the throughput measurement (default 3)\n"
     "  --startup-runs R  processes started for the start-up (default 1000)\n"
+    "  --plot-seconds S  length of the plot's stream, with and without it (default 60)\n"
     "  --only TEXT       only the measurements whose name contains TEXT\n"
     "  --window-only     the window's rows of the measurements only (for a second\n"
     "                    run on another platform; no line-watch or start-up rows)\n";
@@ -80,6 +81,8 @@ int Main(int argc, char** argv) {
       ok = ParseCount(argv[++i], 1, 100, options.streamRuns);
     } else if (ok && arg == "--startup-runs") {
       ok = ParseCount(argv[++i], 1, 100'000, options.startupRuns);
+    } else if (ok && arg == "--plot-seconds") {
+      ok = ParseCount(argv[++i], 1, 3600, options.plotSeconds);
     } else if (ok && arg == "--only") {
       only = argv[++i];
     } else {
@@ -126,6 +129,10 @@ int Main(int argc, char** argv) {
   }
   if (selected(kReplayName) && !windowOnly) rows.push_back(ReplayReplyDelay(200, 5));
   if (selected(kSendListName) && !windowOnly) rows.push_back(SendListDelays(options));
+  if (selected(kPlotParseName) && !windowOnly) rows.push_back(PlotParse());
+  if (selected(kZmodemName) && !windowOnly) {
+    for (Row& row : ZmodemTransfers()) rows.push_back(std::move(row));
+  }
   if (selected(kStartupName) && !windowOnly) {
 #ifdef QUORVEL_BENCH_WINDOW
     rows.push_back(MeasureStartup(options));
@@ -138,6 +145,10 @@ int Main(int argc, char** argv) {
 #ifdef QUORVEL_BENCH_WINDOW
   if (selected(kSessionScrollName) && !windowOnly) {
     for (Row& row : MeasureSessionScroll(options)) rows.push_back(std::move(row));
+  }
+  // On either platform: the X server's share of a frame is what it measures.
+  if (selected(kPlotFrameName)) {
+    for (Row& row : MeasurePlotFrames(options)) rows.push_back(std::move(row));
   }
 #endif
   std::printf("Machine: %s\n", MachineDescription().c_str());

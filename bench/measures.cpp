@@ -106,6 +106,7 @@ std::vector<Measure> Measures() {
       {"Steady stream", [](F make, O options) { return SteadyStream(make, options, false); }},
       {"Steady stream, session view",
        [](F make, O options) { return SteadyStream(make, options, true); }},
+      {"Plot, 8 series", PlotStream},
       {"Idle, no traffic", [](F make, O options) { return Idle(make, options, false); }},
       {"Idle, unfinished frame", [](F make, O options) { return Idle(make, options, true); }},
       {"Idle, device away", [](F make, O options) { return Away(make, options, false); }},

@@ -20,6 +20,7 @@ struct BenchOptions {
   size_t streamBytes = 20'000'000;
   int streamRuns = 3;
   int startupRuns = 1000;  // fresh processes for the start-up
+  int plotSeconds = 60;    // of the plot's stream
 };
 
 struct Measure {
@@ -61,6 +62,13 @@ Row Idle(const HostFactory& make, const BenchOptions& options, bool frameWaiting
 // CPU and wake-ups of a link waiting for its pulled device to come back.
 Row Away(const HostFactory& make, const BenchOptions& options, bool directoryGone);
 
+// The plot following 8 series at 10,000 lines a second, beside the same
+// stream without it; the export checked against every line (plot_measure.cpp).
+Row PlotStream(const HostFactory& make, const BenchOptions& options);
+// The plot feed's parsing of numeric lines, headless.
+inline constexpr char kPlotParseName[] = "Plot parse";
+Row PlotParse();
+
 // The rows through ser2net on loopback (network_measure.cpp).
 std::vector<Measure> NetworkMeasures();
 
@@ -76,5 +84,9 @@ Row ReplayReplyDelay(int exchanges, int delayMs);
 inline constexpr char kSendListName[] = "Send all in order";
 // "Send all in order" with a delay after each entry: how far each pause is off.
 Row SendListDelays(const BenchOptions& options);
+
+inline constexpr char kZmodemName[] = "ZMODEM 4 MiB over a pseudo-terminal";
+// ZMODEM against lrzsz: sz to rz, ours to rz and sz to ours (zmodem_measure.cpp).
+std::vector<Row> ZmodemTransfers();
 
 }  // namespace quorvel::bench

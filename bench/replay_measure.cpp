@@ -2,6 +2,11 @@
 // host's frame, played by the simulator's replay on a pseudo-terminal while
 // the benchmark is the host. The error is how far each answer came from its
 // recorded delay, as the host sees it (the line's own latency included).
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <thread>
 
@@ -39,6 +44,18 @@ std::string Recording(int exchanges, int delayMs) {
   return text;
 }
 
+// The replay's line, as the simulator makes it: raw, the master not blocking.
+bool OpenLine(int& master, int& slave, std::string& path) {
+  termios raw{};
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD;
+  char name[256] = {};
+  if (openpty(&master, &slave, name, &raw, nullptr) != 0) return false;
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  path = name;
+  return true;
+}
+
 }  // namespace
 
 Row ReplayReplyDelay(int exchanges, int delayMs) {
@@ -49,8 +66,11 @@ Row ReplayReplyDelay(int exchanges, int delayMs) {
   std::fprintf(stderr, "bench: %s\n", row.measure.c_str());
   std::vector<RecordedBurst> bursts;
   RecordingError error;
-  PtyLine line;  // raw, the master not blocking, as the simulator makes it
-  if (!ParseRecording(Recording(exchanges, delayMs), bursts, error) || !line.Ok()) {
+  int master = -1;
+  int slave = -1;
+  std::string path;
+  if (!ParseRecording(Recording(exchanges, delayMs), bursts, error) ||
+      !OpenLine(master, slave, path)) {
     row.verdict = "failed";
     row.notes = "no recording or no line";
     return row;
@@ -58,12 +78,13 @@ Row ReplayReplyDelay(int exchanges, int delayMs) {
   ReplayPlayer player(ReplayScript(bursts), {}, [](const std::string&) {});
   EventFd stop;
   SerialPort port;
+  ::close(slave);  // as the simulator does, so that the host's open shows
+  LineOpenWatch watch(master, path);
+  ReplayLine line{master, path, stop.Descriptor(), &watch};
   std::thread device([&] {
-    if (WaitForHost(line.Master(), line.Slave(), stop.Descriptor())) {
-      RunReplay(line.Master(), line.Slave(), stop.Descriptor(), player, nullptr);
-    }
+    if (WaitForHost(line)) RunReplay(line, player, nullptr);
   });
-  port.Names().Set(kBenchPort, line.Path());
+  port.Names().Set(kBenchPort, path);
   std::vector<double> errors;
   double signedSum = 0;
   if (port.Open(kBenchPort, {115200, 8, kOneStopBit, kParityNone})) {
@@ -88,6 +109,7 @@ Row ReplayReplyDelay(int exchanges, int delayMs) {
   stop.Signal();
   device.join();
   port.Close();
+  ::close(master);
   if (errors.size() != static_cast<size_t>(exchanges)) {
     row.verdict = "failed";
     row.notes = "answers missing after " + std::to_string(errors.size()) + " exchanges";

@@ -17,6 +17,7 @@
 
 #include "core/terminal_state.h"
 #include "core/window_services.h"
+#include "plot/plot_store.h"
 
 namespace quorvel::bench {
 
@@ -60,6 +61,10 @@ class TerminalHost {
   // with the time of day, sent bytes shown); the headless core taps a
   // session store.
   virtual void ShowSessionView() = 0;
+  // Plots what the line carries from now on: the window shows its plot pane
+  // (which follows the newest data); the headless core taps a plot feed of
+  // its own. Returns the plot's store, which any thread may read.
+  virtual PlotStore& ShowPlot() = 0;
 
   // Device thread: waits until the RX box shows at least `count`; false when
   // `timeout` passed first.

@@ -28,6 +28,11 @@ Row MeasureStartup(const BenchOptions& options);
 inline constexpr char kSessionScrollName[] = "Session view";
 std::vector<Row> MeasureSessionScroll(const BenchOptions& options);
 
+// Frames of the plot's chart with 1,000,000 points in each of 8 series
+// (plot_frame.cpp).
+inline constexpr char kPlotFrameName[] = "Plot frame, 8 × 1,000,000 points";
+std::vector<Row> MeasurePlotFrames(const BenchOptions& options);
+
 // The child's side of MeasureStartup (quorvel_bench --startup-probe T0): starts
 // as the application shell does and prints "<ms> <resident kB> <link open>".
 int StartupProbe(const char* startNs);

@@ -23,6 +23,8 @@
 #include "ui/byte_text_box.h"
 #include "ui/main_window.h"
 #include "ui/message_box.h"
+#include "ui/plot_pane.h"
+#include "ui/plot_viewer.h"
 #include "ui/session_viewer.h"
 #include "window_bench.h"
 
@@ -152,6 +154,15 @@ class WindowHost : public TerminalHost {
       settings.showTx = true;
       window_->Session().Apply(settings);
     });
+  }
+
+  PlotStore& ShowPlot() override {
+    PlotStore* store = nullptr;
+    OnUi([&] {
+      window_->Plot().SetShown(true);
+      store = &window_->Plot().Pane()->Store();
+    });
+    return *store;
   }
 
   void ClearReceive() override {

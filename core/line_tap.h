@@ -21,6 +21,7 @@ enum class LineEvent : uint8_t {
   kBreakSent,
   kLoggingStarted,
   kLoggingStopped,
+  kTransfer,  // a file transfer started, ended or failed
 };
 
 class LineTap {

@@ -13,10 +13,10 @@ TerminalState::TerminalState(Port& linePort)
 
 void TerminalState::AttachWindow(WindowServices* window) {
   window_.store(window);
-  port.AttachWindow(window);
 }
 
 void TerminalState::TapReceived(const uint8_t* bytes, int count) const {
+  if (LineTap* plot = plotTap.load()) plot->Received(bytes, count);
   if (LineTap* logTap = tap.load()) logTap->Received(bytes, count);
   if (LineTap* storeTap = sessionTap.load()) storeTap->Received(bytes, count);
 }
@@ -27,6 +27,7 @@ void TerminalState::TapSent(const uint8_t* bytes, int count) const {
 }
 
 void TerminalState::TapEvent(LineEvent event, std::string_view text) const {
+  if (LineTap* plot = plotTap.load()) plot->Noted(event, text);
   if (LineTap* logTap = tap.load()) logTap->Noted(event, text);
   if (LineTap* storeTap = sessionTap.load()) storeTap->Noted(event, text);
 }

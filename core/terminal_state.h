@@ -16,6 +16,7 @@
 
 #include "core/line_tap.h"
 #include "core/port.h"
+#include "core/receive_diversion.h"
 #include "core/ui_calls.h"
 #include "core/window_services.h"
 #include "core/wire_gate.h"
@@ -41,7 +42,7 @@ struct TerminalState {
   TerminalState(const TerminalState&) = delete;
   TerminalState& operator=(const TerminalState&) = delete;
 
-  // The window that shows this state, or null; also reaches the port.
+  // The window that shows this state, or null.
   void AttachWindow(WindowServices* window);
   WindowServices* Window() const { return window_.load(); }
 
@@ -67,6 +68,14 @@ struct TerminalState {
   std::atomic<LineTap*> tap{nullptr};
   // The session view's store: a second tap, on the same terms as `tap`.
   std::atomic<LineTap*> sessionTap{nullptr};
+  // The plot's feed: a third, for received bytes and events. It hears each
+  // run before the session's store does, so a plot that starts from the
+  // session's history can tell which runs it will also see live.
+  std::atomic<LineTap*> plotTap{nullptr};
+  // While a file transfer runs: what the worker reads goes here instead
+  // (core/receive_diversion.h). Set and cleared by the transfer's thread; the
+  // diversion outlives every worker that may still see it.
+  std::atomic<ReceiveDiversion*> diversion{nullptr};
   // What the worker and the senders call: hands the bytes to every tap set.
   void TapReceived(const uint8_t* bytes, int count) const;
   void TapSent(const uint8_t* bytes, int count) const;
@@ -95,6 +104,10 @@ struct TerminalState {
   int32_t sendLineEnding = 0;
   bool sendEscapes = false;
   int32_t sendChecksum = 0;
+  // How the text the user types becomes bytes, as sending/text_encoding.h
+  // numbers its TextEncoding: the send box's, the send list's, the answer
+  // rules' and the history's. The texts above are bytes already.
+  int32_t sendEncoding = 0;
 
   int32_t timerSend = 0;
   int32_t timerIntervalMs = 0;

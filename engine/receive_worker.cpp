@@ -40,6 +40,10 @@ class Pass {
   explicit Pass(TerminalState& state) : state_(state) {}
 
   void Run() {
+    if (ReceiveDiversion* diversion = state_.diversion.load()) {
+      Divert(*diversion);
+      return;
+    }
     answers_.SendDue();
     int room = kChunkCapacity - chunkLength_;
     int got = state_.port.Read(chunk_ + chunkLength_, room);
@@ -67,6 +71,29 @@ class Pass {
   }
 
  private:
+  // A file transfer has the line: what is read goes to it alone (and to the
+  // log file), counted as received; a burst begun before is shown first,
+  // and no frame or answer carries over the transfer.
+  void Divert(ReceiveDiversion& diversion) {
+    if (chunkLength_ > 0) {
+      FlushBurst(state_, chunk_, chunkLength_);
+      chunkLength_ = 0;
+    }
+    frame_.Clear();
+    answers_.Forget();
+    int got = state_.port.Read(chunk_, kChunkCapacity);
+    if (got <= 0) {
+      state_.port.WaitReadable(-1);
+      return;
+    }
+    if (LineTap* log = state_.tap.load()) log->Received(chunk_, got);
+    {
+      std::lock_guard guard(state_.lock);
+      state_.rxCount += static_cast<uint32_t>(got);
+    }
+    diversion.Divert(chunk_, got);
+  }
+
   // Frames are judged only on a quiet read, after the burst was shown.
   // Returns whether a frame was answered.
   bool AnswerCompleteFrame(const FrameRules& rules) {
@@ -122,6 +149,7 @@ int ReceiveWorker(TerminalState& state, const std::atomic<bool>& stop) {
       pass.Run();
     } while (!stop.load() && state.port.IsOpen());
   }
+  if (ReceiveDiversion* diversion = state.diversion.load()) diversion->ReaderEnded();
   state.runningWorkers.fetch_sub(1);
   return 0;
 }

@@ -36,6 +36,12 @@ class RuleResponder {
   void Quiet(bool answered);
   // Sends the delayed answers that are due, in the order they fall due.
   void SendDue();
+  // Drops the frame gathered and the answers waiting: a file transfer took
+  // the line, and nothing it carries is answered.
+  void Forget() {
+    frame_.Clear();
+    pending_.clear();
+  }
   // How long the worker may rest: `wantedMs` (-1: until the line speaks), or
   // less when a delayed answer falls due sooner.
   int RestMs(int wantedMs) const;

@@ -14,7 +14,12 @@ void SendBytes(TerminalState& state, const uint8_t* bytes, int count) {
     state.lastSendTime = ReadCounter();
     ++state.sendCount;
   }
-  state.port.Write(bytes, count);
+  std::optional<PortFailure> failed = state.port.Write(bytes, count);
+  // Told once per send, before anything else of it shows; the bytes count
+  // all the same.
+  if (WindowServices* window = state.Window(); failed && window) {
+    window->ShowMessage(StringId::kWriteFail);
+  }
   state.TapSent(bytes, count);
   state.wire.ReleaseReply();
   uint32_t shown;
@@ -52,6 +57,17 @@ void SetSendOptions(TerminalState& state, const SendOptions& options) {
   state.sendLineEnding = static_cast<int32_t>(options.ending);
   state.sendEscapes = options.escapes;
   state.sendChecksum = static_cast<int32_t>(options.checksum);
+}
+
+TextEncoding SendEncodingOf(TerminalState& state) {
+  std::lock_guard guard(state.lock);
+  return state.sendEncoding == static_cast<int32_t>(TextEncoding::kUtf8) ? TextEncoding::kUtf8
+                                                                         : TextEncoding::kLatin1;
+}
+
+void SetSendEncoding(TerminalState& state, TextEncoding encoding) {
+  std::lock_guard guard(state.lock);
+  state.sendEncoding = static_cast<int32_t>(encoding);
 }
 
 std::vector<uint8_t> ComposedBytes(TerminalState& state) {

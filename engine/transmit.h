@@ -8,20 +8,24 @@
 
 #include "core/terminal_state.h"
 #include "sending/send_composer.h"
+#include "sending/text_encoding.h"
 
 namespace quorvel {
 
 // Stamps the transmission time, counts one transmission, writes the bytes and
-// counts them in txCount (even when the write fails), then shows the new TX
-// count. Does not look at whether the port is open. While a window send holds
-// the wire (state.wire), the bytes are left to it and nothing else happens
-// here: it writes and counts them right after its own.
+// counts them in txCount (even when the write fails, which the window shows
+// as "Write com fail!" first), then shows the new TX count. Does not look at whether the port is
+// open. While a window send holds the wire (state.wire), the bytes are left to it and nothing else
+// happens here: it writes and counts them right after its own.
 void SendBytes(TerminalState& state, const uint8_t* bytes, int count);
 
 // The send box's options as they stand, and a change of them (any thread;
 // lock not held). A number out of range reads as the option off.
 SendOptions SendOptionsOf(TerminalState& state);
 void SetSendOptions(TerminalState& state, const SendOptions& options);
+// The same for the encoding of typed text; out of range reads as Latin-1.
+TextEncoding SendEncodingOf(TerminalState& state);
+void SetSendEncoding(TerminalState& state, TextEncoding encoding);
 
 // The send text as it stands, composed with the send box's options
 // (sending/send_composer.h): parsed as hex when sendAsHex is set.

@@ -58,5 +58,13 @@ reports_version() {
 check "quorvel --version from the unpacked package" reports_version
 simulator_answers() { "$root/usr/bin/quorvel-devsim" --help >/dev/null; }
 check "quorvel-devsim --help from the unpacked package" simulator_answers
+completions_load() {
+  local name
+  for name in quorvel quorvel-devsim; do
+    bash -c 'source "$1" && complete -p "$2"' - \
+      "$root/usr/share/bash-completion/completions/$name" "$name" >/dev/null || return 1
+  done
+}
+check "bash completions in the package" completions_load
 
 exit $failed

@@ -16,6 +16,9 @@ packages+=(ser2net)
 # The format check, and the build without the window under a second compiler
 # with the libFuzzer targets (tools/check-format.sh, tools/fuzz.sh).
 packages+=(clang-format clang libclang-rt-14-dev)
+# The far side of the file-transfer tests and benchmarks: XMODEM, YMODEM and
+# ZMODEM (sx/rx, sb/rb, sz/rz).
+packages+=(lrzsz)
 packages+=("$@")
 
 missing=()

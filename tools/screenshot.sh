@@ -4,22 +4,36 @@
 # docs/screenshot.png (or to the path given as the first argument). With
 # --ports first, it opens the port list and writes docs/port-list.png
 # instead; with --session, it shows the session view (stamps, a request and
-# its answer, twice with a pause between) and writes docs/session-view.png.
-# Builds in build/, or in $QUORVEL_BUILD_DIR.
+# its answer, twice with a pause between) and writes docs/session-view.png;
+# with --plot, it shows the plot beside the view while the demo device's
+# waves play (quorvel-devsim --wave) and writes docs/plot.png.
+# --size WIDTHxHEIGHT (before the path) opens the window at that size, on a
+# virtual screen large enough for it; without it the window has its default
+# size. Builds in build/, or in $QUORVEL_BUILD_DIR.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 ports=0
 session=0
-if [ "${1:-}" = "--ports" ]; then
-  ports=1
+size=""
+plot=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --ports) ports=1 ;;
+    --session) session=1 ;;
+    --plot) plot=1 ;;
+    --size)
+      size="${2:-}"
+      [[ "$size" =~ ^[0-9]+x[0-9]+$ ]] || { echo "--size takes WIDTHxHEIGHT, e.g. 1600x1000" >&2; exit 2; }
+      shift
+      ;;
+    *) break ;;
+  esac
   shift
-elif [ "${1:-}" = "--session" ]; then
-  session=1
-  shift
-fi
+done
 default_out="$root/docs/screenshot.png"
 [ "$ports" = 1 ] && default_out="$root/docs/port-list.png"
 [ "$session" = 1 ] && default_out="$root/docs/session-view.png"
+[ "$plot" = 1 ] && default_out="$root/docs/plot.png"
 out=$(realpath -m "${1:-$default_out}")
 build="${QUORVEL_BUILD_DIR:-$root/build}"
 
@@ -63,11 +77,27 @@ INI
 if [ "$session" = 1 ]; then
   printf '[View]\nSessionView=1\nStamps=time\nShowTx=1\n' >>Quorvel.ini
 fi
+# The virtual screen holds the window, and the port list that may reach
+# past its right edge.
+screen_width=1024
+screen_height=768
+if [ "$plot" = 1 ]; then
+  printf '[Plot]\nShown=1\nWidth=640\nWindow=6\n' >>Quorvel.ini
+  screen_width=1920
+  screen_height=1080
+fi
+if [ -n "$size" ]; then
+  printf '[Window]\nGeometry=0,0,%s,%s\n' "${size%x*}" "${size#*x}" >>Quorvel.ini
+  screen_width=$(( ${size%x*} + 440 > screen_width ? ${size%x*} + 440 : screen_width ))
+  screen_height=$(( ${size#*x} + 40 > screen_height ? ${size#*x} + 40 : screen_height ))
+fi
 
 # "T=21.5C H=40% OK\r\n" every 300 ms, as a sensor reporting on its own;
 # for the session view, as the answer to each request ("READ?") instead.
 report="54 3d 32 31 2e 35 43 20 48 3d 34 30 25 20 4f 4b 0d 0a"
-if [ "$session" = 1 ]; then
+if [ "$plot" = 1 ]; then
+  "$build/tools/quorvel-devsim" --com 1 --wave 200 >devsim.log 2>&1 &
+elif [ "$session" = 1 ]; then
   "$build/tools/quorvel-devsim" --com 1 --reply "$report" --frame-end 3f --delay 12 \
     >devsim.log 2>&1 &
 else
@@ -80,8 +110,8 @@ for _ in $(seq 100); do
 done
 grep -q '^COM1=' Quorvel.ini || { echo "the simulated device did not start" >&2; cat devsim.log >&2; exit 1; }
 
-export out build ports session
-xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
+export out build ports session plot
+xvfb-run -a -s "-screen 0 ${screen_width}x${screen_height}x24 -dpi 96" bash -c '
   set -euo pipefail
   "$build/ui/quorvel" &
   app=$!
@@ -112,6 +142,10 @@ xvfb-run -a -s "-screen 0 1024x768x24 -dpi 96" bash -c '
     xdotool mousemove --window "$window" 178 35 click 1
     sleep 1
     extra=420
+  fi
+  if [ "$plot" = 1 ]; then
+    # Six seconds of waves in the pane beside the view.
+    sleep 5
   fi
   geometry=$(xwininfo -id "$window" | awk -v extra=$extra "/Absolute upper-left X/ { x=\$4 } /Absolute upper-left Y/ { y=\$4 } /Width/ { w=\$2 } /Height/ { h=\$2 } END { print w + extra \"x\" h \"+\" x \"+\" y }")
   mkdir -p "$(dirname "$out")"

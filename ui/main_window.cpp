@@ -3,15 +3,14 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QPushButton>
-#include <QShortcut>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <limits>
 
 #include "core/clock.h"
 #include "settings/settings.h"
+#include "settings/window_settings.h"
 #include "ui/answer_rules_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/branding.h"
@@ -19,13 +18,20 @@
 #include "ui/demo_session.h"
 #include "ui/form_exchange.h"
 #include "ui/line_tools.h"
+#include "ui/message_box.h"
 #include "ui/modem_menu.h"
+#include "ui/plot_viewer.h"
 #include "ui/port_list.h"
 #include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
+#include "ui/send_list_panel.h"
 #include "ui/send_tools.h"
 #include "ui/session_viewer.h"
+#include "ui/settings_file_notice.h"
 #include "ui/status_line.h"
+#include "ui/transfer_tools.h"
+#include "ui/window_commands.h"
+#include "ui/window_layout.h"
 
 namespace quorvel {
 namespace {
@@ -64,20 +70,22 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
           .arg(QString::fromLatin1(kMakerShortName), QString::fromLatin1(kMakerWebAddress));
   setWindowTitle(baseTitle_);
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                 Qt::WindowCloseButtonHint);
   setFont(DialogFont(kDialogFontPoints));
   DialogUnits units(font());
-  // The template's area, and the status line below it: the window grows by
-  // that line and nothing of the template moves.
-  QSize templateSize = units.ToPixels(kMainDialogDlu);
-  int statusHeight = StatusLine::HeightFor(fontMetrics());
-  setFixedSize(templateSize.width(), templateSize.height() + statusHeight);
+  // The menu bar, the template's area below it with the panes that grow
+  // with the window, and the status line below them all.
   statusLine_ = new StatusLine(this);
-  statusLine_->setGeometry(0, templateSize.height(), templateSize.width(), statusHeight);
+  layout_ = new WindowLayout(*this, *statusLine_, units);
+  commands_ = new WindowCommands(this);
+  AddMenuBar();
+  options_.settingsFile = UseSettingsFile(this, *statusLine_, options_.settingsFile);
 
   // 1. The controls from the template, with its initial list entries, and a
   //    first publish.
-  controls_ = BuildControls(this, MainDialogTemplate(), units);
+  controls_ = BuildControls(layout_->Form(), MainDialogTemplate(), units);
+  layout_->Arrange(controls_);
   exchange_ =
       std::make_unique<FormExchange>(state_, FormControls{
                                                  static_cast<ReceiveBox*>(Control(kReceiveBox)),
@@ -99,17 +107,28 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   ConnectEvents();
   exchange_->Publish();
 
-  // 2. The About entry, in the context menu and on F1, after the file tools.
+  // The tools beside the template: file send and logging, the answer rules,
+  // the send history, options and list.
   tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
+  transfers_ = new TransferTools(this, state_, *statusLine_, options_.settingsFile, [this] {
+    publisher_->Request();  // the counters move while the transfer has the line
+    tools_->Refresh();
+  });
+  tools_->SetTransfers(transfers_);
   answerRules_ = new AnswerRulesControl(this, state_, *statusLine_, options_.settingsFile);
-  sendTools_ = new SendTools(*this, *statusLine_, options_.settingsFile);
+  sendTools_ = new SendTools({*this, state_, *exchange_, sender_, link_.Writer(), *statusLine_,
+                              options_.settingsFile, *layout_});
   sendTools_->WatchList([this] { answerRules_->SetEntryLookup(sendTools_->EntryByName()); });
-  BuildWindowMenu();
+  sendTools_->Panel()->HoldRunWhile([this] { return transfers_->Running(); });
+  // 2. The commands of the window and its tools, the About entry among them
+  //    (Help menu, the context menu's end, the help key), and the text size.
+  BindCommands();
   // 3. The icon.
   setWindowIcon(AppIcon());
   // 4. The lists that the program fills.
   FillSelectors();
-  // 5. The stored settings, and what is behind each port number.
+  // 5. The stored settings with the port map, the command line's port and
+  //    rate, and what is behind each port number.
   if (options_.demo) demo_ = std::make_unique<DemoSession>();
   ApplyStoredSettings();
   if (demo_) baseTitle_ += demo_->TitleNote();
@@ -118,8 +137,13 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); }, state_,
                                 tools_->Logger(), options_.settingsFile,
                                 [this] { publisher_->Request(); }});
-  session_->AddMenuEntries(windowMenu_);
+  session_->BindCommands(*commands_);
   tools_->SetStatusHook([this] { session_->Publish(); });
+  // The plot, in a pane beside the view while shown.
+  plot_ = new PlotViewer(*layout_, state_, *session_, options_.settingsFile);
+  plot_->BindCommands(*commands_);
+  // The size, place and panes the window had when it was last closed.
+  layout_->Restore(LoadWindowSettings(options_.settingsFile));
   // 6. The counter and the first transmission timestamp.
   {
     std::lock_guard guard(state_.lock);
@@ -142,14 +166,18 @@ MainWindow::~MainWindow() {
   // with the link, and the state and the writer the tools use go.
   delete callsWaiting_;
   tools_->SetStatusHook(nullptr);
+  delete plot_;  // it may start from the session's history
   delete session_;
   delete modemMenu_;
+  tools_->SetTransfers(nullptr);
+  delete transfers_;  // after the link: no worker holds its channel now
   delete tools_;
   delete linkWaiting_;
 }
 
 void MainWindow::Shutdown() {
   sendTimer_->stop();
+  transfers_->Shutdown();  // the transfer's cancel, before the port closes
   link_.Shutdown();
   tools_->Shutdown();  // the log is complete once nothing reads or writes the line
   session_->Shutdown();
@@ -197,26 +225,6 @@ void MainWindow::ConnectEvents() {
           &MainWindow::OnBaudTyped);
 }
 
-void MainWindow::BuildWindowMenu() {
-  windowMenu_ = new QMenu(this);
-  tools_->AddMenuEntries(windowMenu_);
-  answerRules_->AddMenuEntries(windowMenu_);
-  QAction* close = windowMenu_->addAction(QStringLiteral("&Close"));
-  close->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-  connect(close, &QAction::triggered, this, [this] { this->close(); });
-  modemMenu_ = new ModemMenu(this, windowMenu_, close, link_, port_, statusLine_);
-  sendTools_->AddMenuEntries(windowMenu_);
-  QString about = QString::fromLatin1(LoadString(StringId::kAboutMenu));
-  if (!about.isEmpty()) {
-    windowMenu_->addSeparator();
-    QAction* entry = windowMenu_->addAction(about);
-    connect(entry, &QAction::triggered, this, &MainWindow::ShowAbout);
-  }
-  // There is no help file: the help key shows the About box.
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
-  connect(help, &QShortcut::activated, this, &MainWindow::ShowAbout);
-}
-
 void MainWindow::FillSelectors() {
   auto fill = [this](ControlId id, const auto& entries) {
     QComboBox* selector = Selector(id);
@@ -231,10 +239,15 @@ void MainWindow::FillSelectors() {
 void MainWindow::ApplyStoredSettings() {
   Settings settings = LoadSettingsFile(options_.settingsFile);
   AssignDetectedPorts(settings.portMap);
-  LineSelection stored = settings.selection;
-  ApplyStartupOptions(options_, settings.portMap, stored);
-  if (demo_) demo_->Place(settings.portMap, stored);
   for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
+  LineSelection stored = settings.selection;
+  // Said before the window shows, as a port that fails to open is.
+  if (std::string refusal = ApplyStartupOptions(options_, port_.Names(), stored);
+      !refusal.empty()) {
+    ShowWarning(this, QStringLiteral("%1 cannot be opened: %2.")
+                          .arg(TextFromBytes(options_.device->Text()), TextFromBytes(refusal)));
+  }
+  if (demo_) demo_->Place(port_.Names(), stored);
   port_.SetLinesAtOpen(settings.linesAtOpen);
 
   ShowSelection(stored);
@@ -266,13 +279,18 @@ void MainWindow::SaveSettingsOnClose() {
   settings.portMap = port_.Names().Entries();
   if (demo_) demo_->Unplace(settings);
   settings.linesAtOpen = port_.GetLinesAtOpen();
+  EnsureSettingsDirectory();
+  SaveSettingsFile(settings, options_.settingsFile);
+  SaveWindowSettings(layout_->Stored(), options_.settingsFile);
+  sendTools_->Save();
+}
+
+void MainWindow::EnsureSettingsDirectory() const {
   // The user's configuration directory is made when first needed.
   std::error_code ignored;
   if (options_.settingsFile.has_parent_path()) {
     std::filesystem::create_directories(options_.settingsFile.parent_path(), ignored);
   }
-  SaveSettingsFile(settings, options_.settingsFile);
-  sendTools_->Save();
 }
 
 void MainWindow::ShowSelection(const LineSelection& selection) {
@@ -307,6 +325,18 @@ LineSelection MainWindow::CurrentSelection() const {
           typedBaud_};
 }
 
+void MainWindow::ZoomIn() {
+  layout_->SetTextPoints(layout_->TextPoints() + 1);
+}
+
+void MainWindow::ZoomOut() {
+  layout_->SetTextPoints(layout_->TextPoints() - 1);
+}
+
+void MainWindow::ResetZoom() {
+  layout_->SetTextPoints(kDefaultTextPoints);
+}
+
 QWidget* MainWindow::Control(ControlId id) const {
   auto found = controls_.find(id);
   return found == controls_.end() ? nullptr : found->second;
@@ -321,8 +351,9 @@ void MainWindow::Enable(ControlId id, bool enabled) {
 }
 
 void MainWindow::ShowLinkStatus(const LinkStatus& status) {
-  static_cast<QPushButton*>(Control(kOpenCloseButton))
-      ->setText(QString::fromLatin1(LoadString(status.caption)));
+  QString caption = QString::fromLatin1(LoadString(status.caption));
+  static_cast<QPushButton*>(Control(kOpenCloseButton))->setText(caption);
+  commands_->Action(Command::kOpenClose)->setText(caption);
   int position = Selector(kPortSelector)->currentIndex();
   std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
   if (status.waiting) path = link_.WaitingFor();

@@ -5,9 +5,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QContextMenuEvent>
 #include <QKeyEvent>
-#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
@@ -21,6 +19,7 @@
 #include "ui/publish_pacer.h"
 #include "ui/send_tools.h"
 #include "ui/session_viewer.h"
+#include "ui/transfer_tools.h"
 
 namespace quorvel {
 
@@ -81,30 +80,12 @@ void MainWindow::HandleRefresh(RefreshPhase phase) {
 
 void MainWindow::OnSend() {
   exchange_->Capture();
-  // Nothing can reach a device that is away; the user hears so as of a
-  // failed write. (The timer's sends skip silently: the port reads closed.)
-  if (link_.Waiting()) {
-    ShowMessage(StringId::kWriteFail);
-    return;
-  }
   // The writer sends it in turn, and the window stays the user's meanwhile.
-  if (state_.port.IsOpen()) {
-    link_.Writer().QueueBytes(ComposedBytes(state_));
-    sendTools_->RecordSendBox();
-  }
-}
-
-void MainWindow::PutInSendBox(const std::string& text, bool hex) {
-  exchange_->Capture();
-  {
-    std::lock_guard guard(state_.lock);
-    state_.sendText = text;
-    state_.sendAsHex = hex;
-  }
-  exchange_->Publish();
+  if (sender_.Send(ComposedBytes(state_))) sendTools_->RecordSendBox();
 }
 
 void MainWindow::OnOpenClose() {
+  transfers_->StopForLinkChange();
   ShowLinkStatus(link_.ToggleLink(CurrentSelection()));
 }
 
@@ -228,6 +209,7 @@ void MainWindow::OnBaudTyped() {
 }
 
 void MainWindow::OnPortChanged() {
+  if (state_.port.IsOpen()) transfers_->StopForLinkChange();
   if (std::optional<LinkStatus> status = link_.ReopenOnPortChange(CurrentSelection())) {
     ShowLinkStatus(*status);
   }
@@ -245,7 +227,8 @@ void MainWindow::OnResetCounters() {
 
 void MainWindow::OnTimer() {
   // A tick whose previous send still goes is skipped: sends never pile up.
-  if (state_.port.IsOpen() && !link_.Writer().Busy()) {
+  // A file transfer has the line meanwhile: the timer holds.
+  if (state_.port.IsOpen() && !link_.Writer().Busy() && !transfers_->Running()) {
     link_.Writer().QueueBytes(ComposedBytes(state_));
   }
 }
@@ -283,11 +266,6 @@ void MainWindow::keyPressEvent(QKeyEvent* event) {
     default:
       QDialog::keyPressEvent(event);
   }
-}
-
-void MainWindow::contextMenuEvent(QContextMenuEvent* event) {
-  windowMenu_->exec(event->globalPos());
-  event->accept();
 }
 
 }  // namespace quorvel

@@ -2,13 +2,15 @@
 
 namespace quorvel {
 
-void ApplyStartupOptions(const StartupOptions& options, std::map<int, std::string>& portMap,
-                         LineSelection& selection) {
-  if (!options.device.empty()) {
-    int number = PortMapNumber(options.device);
-    if (number == 0) number = PortNumberForDevice(portMap, options.device);
-    // With every number taken the stored port stays selected.
-    if (number != 0) selection.portPos = number - 1;
+std::string ApplyStartupOptions(const StartupOptions& options, PortNames& names,
+                                LineSelection& selection) {
+  std::string refusal;
+  if (options.comNumber != 0) {
+    selection.portPos = options.comNumber - 1;
+  } else if (options.device) {
+    PortNumberGrant grant = GrantPortNumber(names, *options.device);
+    if (grant.number != 0) selection.portPos = grant.number - 1;
+    refusal = grant.refusal;
   }
   if (options.typedBaud != 0) {
     selection.typedBaud = options.typedBaud;
@@ -16,6 +18,7 @@ void ApplyStartupOptions(const StartupOptions& options, std::map<int, std::strin
     selection.baudPos = options.baudPos;
     selection.typedBaud = 0;
   }
+  return refusal;
 }
 
 }  // namespace quorvel

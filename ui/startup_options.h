@@ -3,11 +3,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <map>
+#include <optional>
 #include <string>
 
 #include "link/line_settings.h"
-
+#include "link/port_names.h"
+#include "link/port_target.h"
 #include "settings/settings.h"
 
 namespace quorvel {
@@ -15,9 +16,12 @@ namespace quorvel {
 struct StartupOptions {
   // The settings file; a relative path is taken in the working directory.
   std::filesystem::path settingsFile = kSettingsFileName;
-  // The port to select and open instead of the stored one: an absolute device
-  // path or "COM<n>"; empty for the stored one.
-  std::string device;
+  // The port to select and open instead of the stored one: COM `comNumber`
+  // (1 to 255), or where `device` leads (an absolute device path or a
+  // network address), which gets its COM number from the port map. Neither:
+  // the stored one.
+  int comNumber = 0;
+  std::optional<PortTarget> device;
   // The baud-rate selector's position instead of the stored one; -1 for the
   // stored one.
   int baudPos = -1;
@@ -28,10 +32,12 @@ struct StartupOptions {
   bool demo = false;
 };
 
-// Puts the device and baud rate asked for into the stored selection: a
-// device named by path gets its COM number from `portMap` (see
-// PortNumberForDevice), which may add it there.
-void ApplyStartupOptions(const StartupOptions& options, std::map<int, std::string>& portMap,
-                         LineSelection& selection);
+// Puts the port and baud rate asked for into the stored selection: a port
+// named by where it leads gets its COM number from `names` (see
+// GrantPortNumber), which may add it there. Returns why the port asked for
+// could not be selected (every number taken: the stored one stays
+// selected); "" otherwise.
+std::string ApplyStartupOptions(const StartupOptions& options, PortNames& names,
+                                LineSelection& selection);
 
 }  // namespace quorvel

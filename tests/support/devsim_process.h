@@ -100,6 +100,7 @@ class Devsim {
   }
 
   void Signal(int signal) { kill(pid_, signal); }
+  pid_t Pid() const { return pid_; }
 
   // Its wait status once it has ended, nullopt if it is still running then.
   std::optional<int> WaitExit(milliseconds timeout = kDeadline) {

@@ -61,6 +61,16 @@ QString AnnouncedName(QWidget* widget) {
   return accessible ? accessible->text(QAccessible::Name) : QString();
 }
 
+QAction* MenuEntry(const QWidget* menu, const QString& prefix) {
+  for (QAction* action : menu->actions()) {
+    if (action->text().remove(QLatin1Char('&')).startsWith(prefix)) return action;
+    if (QMenu* submenu = action->menu()) {
+      if (QAction* found = MenuEntry(submenu, prefix)) return found;
+    }
+  }
+  return nullptr;
+}
+
 std::string TerminalHarness::IniText() const {
   QFile file(QDir(directory_.path()).filePath(QStringLiteral("Quorvel.ini")));
   if (!file.open(QIODevice::ReadOnly)) return {};

@@ -89,6 +89,10 @@ class TerminalHarness {
 // What a screen reader announces as the widget's name.
 QString AnnouncedName(QWidget* widget);
 
+// The first entry of `menu` or of its submenus, depth first, whose text
+// without mnemonics starts with `prefix`; null when there is none.
+QAction* MenuEntry(const QWidget* menu, const QString& prefix);
+
 // Runs `action` on the first modal dialog or popup menu that opens (checked
 // every few milliseconds, on the UI thread, from inside its modal loop). When
 // none opens within `timeout`, nothing runs; when one stays open past it, it
