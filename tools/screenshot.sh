@@ -6,7 +6,9 @@
 # instead; with --session, it shows the session view (stamps, a request and
 # its answer, twice with a pause between) and writes docs/session-view.png;
 # with --plot, it shows the plot beside the view while the demo device's
-# waves play (quorvel-devsim --wave) and writes docs/plot.png.
+# waves play (quorvel-devsim --wave) and writes docs/plot.png. With --menu
+# (alone or after --session) it opens the menu bar's View menu and writes
+# docs/menu-bar.png.
 # --size WIDTHxHEIGHT (before the path) opens the window at that size, on a
 # virtual screen large enough for it; without it the window has its default
 # size. Builds in build/, or in $QUORVEL_BUILD_DIR.
@@ -16,11 +18,13 @@ ports=0
 session=0
 size=""
 plot=0
+menu=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --ports) ports=1 ;;
     --session) session=1 ;;
     --plot) plot=1 ;;
+    --menu) menu=1 ;;
     --size)
       size="${2:-}"
       [[ "$size" =~ ^[0-9]+x[0-9]+$ ]] || { echo "--size takes WIDTHxHEIGHT, e.g. 1600x1000" >&2; exit 2; }
@@ -34,6 +38,7 @@ default_out="$root/docs/screenshot.png"
 [ "$ports" = 1 ] && default_out="$root/docs/port-list.png"
 [ "$session" = 1 ] && default_out="$root/docs/session-view.png"
 [ "$plot" = 1 ] && default_out="$root/docs/plot.png"
+[ "$menu" = 1 ] && default_out="$root/docs/menu-bar.png"
 out=$(realpath -m "${1:-$default_out}")
 build="${QUORVEL_BUILD_DIR:-$root/build}"
 
@@ -77,6 +82,11 @@ INI
 if [ "$session" = 1 ]; then
   printf '[View]\nSessionView=1\nStamps=time\nShowTx=1\n' >>Quorvel.ini
 fi
+if [ "$menu" = 1 ]; then
+  # A send list of two requests beside the view.
+  printf '[SendList]\nName1=Read status\nContent1=READ?\nName2=Version\nContent2=VER?\n' >>Quorvel.ini
+  printf '[SendListPanel]\nShown=1\n' >>Quorvel.ini
+fi
 # The virtual screen holds the window, and the port list that may reach
 # past its right edge.
 screen_width=1024
@@ -110,7 +120,7 @@ for _ in $(seq 100); do
 done
 grep -q '^COM1=' Quorvel.ini || { echo "the simulated device did not start" >&2; cat devsim.log >&2; exit 1; }
 
-export out build ports session plot
+export out build ports session plot menu
 xvfb-run -a -s "-screen 0 ${screen_width}x${screen_height}x24 -dpi 96" bash -c '
   set -euo pipefail
   "$build/ui/quorvel" &
@@ -146,6 +156,11 @@ xvfb-run -a -s "-screen 0 ${screen_width}x${screen_height}x24 -dpi 96" bash -c '
   if [ "$plot" = 1 ]; then
     # Six seconds of waves in the pane beside the view.
     sleep 5
+  fi
+  if [ "$menu" = 1 ]; then
+    # Alt+V opens the View menu of the menu bar.
+    xdotool key --window "$window" alt+v
+    sleep 1
   fi
   geometry=$(xwininfo -id "$window" | awk -v extra=$extra "/Absolute upper-left X/ { x=\$4 } /Absolute upper-left Y/ { y=\$4 } /Width/ { w=\$2 } /Height/ { h=\$2 } END { print w + extra \"x\" h \"+\" x \"+\" y }")
   mkdir -p "$(dirname "$out")"
