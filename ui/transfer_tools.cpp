@@ -101,8 +101,10 @@ void TransferTools::AskAndReceive() {
 bool TransferTools::Receive(const ReceiveChoice& choice) {
   const TransferSettings& settings = choice.settings;
   TransferRequest request;
-  request.protocol =
-      settings.receiveProtocol == "xmodem" ? TransferProtocol::kXmodem : TransferProtocol::kYmodem;
+  // A key the dialog does not offer (a hand-edited settings file) receives
+  // as YMODEM, which takes the sender's names.
+  request.protocol = ProtocolOf(QString::fromStdString(settings.receiveProtocol))
+                         .value_or(TransferProtocol::kYmodem);
   request.send = false;
   request.sink.folder = settings.receiveDirectory.empty() ? "." : settings.receiveDirectory;
   request.sink.existing =

@@ -130,6 +130,9 @@ void TransferToolsTest::receivesIntoTheChosenFolder() {
   Entry(window, Command::kReceiveFile)->trigger();
   QVERIFY(answer.Ran());
   QTRY_VERIFY_WITH_TIMEOUT(!window.Transfers().Running(), 30000);
+  // The protocol chosen ran (lrzsz's sz falls back to YMODEM for a receiver
+  // that asks with "C").
+  QVERIFY(window.Status()->Text(StatusLine::Field::kFileTransfer).startsWith(protocol.toUpper()));
   QVERIFY(quorvel::testing::ReadAll(folder / "data.bin") == content);
   QVERIFY(harness.Messages().isEmpty());
   QTRY_COMPARE(harness.Text(kRxBox).toInt() > 20000, true);
