@@ -16,6 +16,7 @@ void TerminalState::AttachWindow(WindowServices* window) {
 }
 
 void TerminalState::TapReceived(const uint8_t* bytes, int count) const {
+  if (LineTap* start = startTap.load()) start->Received(bytes, count);
   if (LineTap* plot = plotTap.load()) plot->Received(bytes, count);
   if (LineTap* logTap = tap.load()) logTap->Received(bytes, count);
   if (LineTap* storeTap = sessionTap.load()) storeTap->Received(bytes, count);

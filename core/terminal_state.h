@@ -72,6 +72,9 @@ struct TerminalState {
   // run before the session's store does, so a plot that starts from the
   // session's history can tell which runs it will also see live.
   std::atomic<LineTap*> plotTap{nullptr};
+  // Watches received bytes for a device starting a file transfer (ZMODEM's
+  // auto-start): a fourth, for received bytes only, on the same terms.
+  std::atomic<LineTap*> startTap{nullptr};
   // While a file transfer runs: what the worker reads goes here instead
   // (core/receive_diversion.h). Set and cleared by the transfer's thread; the
   // diversion outlives every worker that may still see it.

@@ -81,6 +81,7 @@ ViewSettings LoadViewSettings(const std::filesystem::path& file) {
   }
   settings.historyMiB = std::clamp(ProfileInteger(document.Get(kSection, "HistoryMiB"), 64),
                                    kMinHistoryMiB, kMaxHistoryMiB);
+  settings.zmodemAutoStart = Flag(document, "ZmodemAutoStart", settings.zmodemAutoStart);
   return settings;
 }
 
@@ -96,6 +97,7 @@ bool SaveViewSettings(const ViewSettings& settings, const std::filesystem::path&
       {kSection, "HideAnsi", flag(settings.hideAnsi)},
       {kSection, "Check", std::string(InfoOf(settings.check).key)},
       {kSection, "HistoryMiB", std::to_string(settings.historyMiB)},
+      {kSection, "ZmodemAutoStart", flag(settings.zmodemAutoStart)},
   };
   return EditProfileFile(file, [&](ProfileDocument& document) { return document.SetAll(values); });
 }

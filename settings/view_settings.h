@@ -3,7 +3,8 @@
 //   [View]  SessionView (0 or 1), Stamps (none, time, open or delta),
 //           ShowTx (0 or 1), SilenceMs (0 = off), Encoding (latin1 or utf8),
 //           ControlSymbols (0 or 1), HideAnsi (0 or 1), Check (a checksum
-//           key, e.g. modbus-crc16; none), HistoryMiB (1 to 1024)
+//           key, e.g. modbus-crc16; none), HistoryMiB (1 to 1024),
+//           ZmodemAutoStart (0 or 1: a device's ZMODEM send starts a receive)
 // A missing section leaves the view off, so a stored file keeps the window it
 // had. A missing or bad value reads as its default; saving writes only these
 // keys and keeps every other line. UI thread.
@@ -39,6 +40,7 @@ struct ViewSettings {
   bool hideAnsi = false;
   ChecksumKind check = ChecksumKind::kNone;
   int historyMiB = 64;
+  bool zmodemAutoStart = false;
 
   bool operator==(const ViewSettings&) const = default;
 };

@@ -138,6 +138,8 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
                                 tools_->Logger(), options_.settingsFile,
                                 [this] { publisher_->Request(); }});
   session_->BindCommands(*commands_);
+  session_->WatchSettings(
+      [this](const ViewSettings& settings) { transfers_->SetAutoStart(settings.zmodemAutoStart); });
   tools_->SetStatusHook([this] { session_->Publish(); });
   // The plot, in a pane beside the view while shown.
   plot_ = new PlotViewer(*layout_, state_, *session_, options_.settingsFile);

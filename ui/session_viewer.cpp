@@ -152,6 +152,12 @@ void SessionViewer::Apply(const ViewSettings& settings) {
   ApplyToView();
   if (modeChanged) SetOn(settings.sessionView);
   SaveViewSettings(settings_, parts_.settingsFile);
+  if (settingsWatcher_) settingsWatcher_(settings_);
+}
+
+void SessionViewer::WatchSettings(std::function<void(const ViewSettings&)> watcher) {
+  settingsWatcher_ = std::move(watcher);
+  settingsWatcher_(settings_);
 }
 
 void SessionViewer::ApplyToView() {

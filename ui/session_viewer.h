@@ -68,6 +68,9 @@ class SessionViewer : public QObject {
   const ViewSettings& Settings() const { return settings_; }
   // Applies and stores `settings` (the mode included).
   void Apply(const ViewSettings& settings);
+  // `watcher` hears the settings now and after every change (the choices
+  // that other parts of the window act on).
+  void WatchSettings(std::function<void(const ViewSettings&)> watcher);
 
   void AskSettings();
   void OpenFind();
@@ -95,6 +98,7 @@ class SessionViewer : public QObject {
 
   Parts parts_;
   ViewSettings settings_;
+  std::function<void(const ViewSettings&)> settingsWatcher_;
   SessionStore store_;
   SessionView* view_ = nullptr;
   SessionFindBar* findBar_ = nullptr;

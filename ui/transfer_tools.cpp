@@ -1,6 +1,7 @@
 #include "ui/transfer_tools.h"
 
 #include <QAction>
+#include <QDir>
 #include <QMenu>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -58,6 +59,8 @@ TransferTools::TransferTools(QWidget* window, TerminalState& state, StatusLine& 
       window, [this] { Cancel(); }, [this](bool keep) { runner_.KeepPartial(keep); });
   news_ = new QSocketNotifier(runner_.NewsDescriptor(), QSocketNotifier::Read, this);
   connect(news_, &QSocketNotifier::activated, this, &TransferTools::TakeNews);
+  started_ = new QSocketNotifier(startTap_.Descriptor(), QSocketNotifier::Read, this);
+  connect(started_, &QSocketNotifier::activated, this, &TransferTools::DeviceStarted);
 }
 
 TransferTools::~TransferTools() {
@@ -138,7 +141,23 @@ void TransferTools::StopForLinkChange() {
   TakeNews();
 }
 
+void TransferTools::SetAutoStart(bool on) {
+  state_.startTap.store(on ? &startTap_ : nullptr);
+}
+
+void TransferTools::DeviceStarted() {
+  if (!startTap_.TakeStart() || state_.startTap.load() == nullptr || runner_.Running()) return;
+  // No dialog: the stored folder and naming choices, the sender's names.
+  ReceiveChoice choice{LoadTransferSettings(settingsFile_), QString()};
+  choice.settings.receiveProtocol = "zmodem";
+  if (choice.settings.receiveDirectory.empty()) {
+    choice.settings.receiveDirectory = QDir::homePath().toStdString();
+  }
+  Receive(choice);
+}
+
 void TransferTools::Shutdown() {
+  state_.startTap.store(nullptr);
   runner_.Stop(kCancelGraceMs);
 }
 

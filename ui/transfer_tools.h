@@ -3,7 +3,9 @@
 // Ctrl+Shift+I; the transfer's progress in a dialog and in the status
 // line; its end as a message when it failed; the cancel. While a transfer
 // runs the window's timer and send list hold (Running()), and the link's
-// changes stop it first (StopForLinkChange). UI thread.
+// changes stop it first (StopForLinkChange). With auto-start on, a device
+// that starts a ZMODEM send starts a receive into the stored folder. UI
+// thread.
 #pragma once
 
 #include <QObject>
@@ -15,6 +17,7 @@
 #include "core/terminal_state.h"
 #include "settings/transfer_settings.h"
 #include "transfer/transfer_runner.h"
+#include "transfer/zmodem_start_tap.h"
 
 class QSocketNotifier;
 class QWidget;
@@ -55,6 +58,8 @@ class TransferTools : public QObject {
 
   // The link is about to close or move: a transfer running ends now.
   void StopForLinkChange();
+  // ZMODEM's auto-start: watch the line for a device starting a send.
+  void SetAutoStart(bool on);
   // Ends a transfer at once; call before the link shuts down.
   void Shutdown();
 
@@ -62,6 +67,8 @@ class TransferTools : public QObject {
   bool Start(TransferRequest request);
   void TakeNews();
   void Finished(const TransferState& state);
+  // The device started a ZMODEM send: receive it, unless a transfer runs.
+  void DeviceStarted();
 
   QWidget* window_;
   TerminalState& state_;
@@ -72,6 +79,8 @@ class TransferTools : public QObject {
   TransferTiming timing_;
   TransferProgressDialog* dialog_;
   QSocketNotifier* news_;
+  ZmodemStartTap startTap_;
+  QSocketNotifier* started_;
 };
 
 }  // namespace quorvel

@@ -81,6 +81,9 @@ std::optional<ViewSettings> AskViewSettings(QWidget* parent, const ViewSettings&
   QSpinBox* history =
       AddNumber(&dialog, form, "history", QStringLiteral("&History kept:"), kMinHistoryMiB,
                 kMaxHistoryMiB, current.historyMiB, QStringLiteral(" MiB"));
+  QCheckBox* zmodem = AddFlag(&dialog, form, "zmodemAutoStart",
+                              QStringLiteral("Receive &ZMODEM files the device starts sending"),
+                              current.zmodemAutoStart);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   form->addRow(buttons);
@@ -97,6 +100,7 @@ std::optional<ViewSettings> AskViewSettings(QWidget* parent, const ViewSettings&
   chosen.hideAnsi = ansi->isChecked();
   chosen.check = static_cast<ChecksumKind>(check->currentData().toInt());
   chosen.historyMiB = history->value();
+  chosen.zmodemAutoStart = zmodem->isChecked();
   return chosen;
 }
 

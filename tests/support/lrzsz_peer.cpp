@@ -116,9 +116,16 @@ void LrzszProcess::DrainErrors(int timeoutMs) {
 }
 
 LrzszPeer::LrzszPeer(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                     RelayOptions relay)
+                     RelayOptions relay, When when)
     : raw_((MakeRaw(ours_.Path()), MakeRaw(theirs_.Path()), true)),
       relay_(ours_.Master(), theirs_.Master(), relay),
-      process_(args, directory, theirs_.Path()) {}
+      args_(args),
+      directory_(directory) {
+  if (when == When::kNow) Start();
+}
+
+void LrzszPeer::Start() {
+  if (!process_) process_.emplace(args_, directory_, theirs_.Path());
+}
 
 }  // namespace quorvel::testing

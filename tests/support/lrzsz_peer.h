@@ -57,24 +57,31 @@ void MakeRaw(const std::string& path);
 // The program on a pseudo-terminal of its own, behind a relay.
 class LrzszPeer {
  public:
+  // kLater: the program starts at Start(), once our side has the line open
+  // (a sender's first request would otherwise reach no one).
+  enum class When { kNow, kLater };
+
   LrzszPeer(const std::vector<std::string>& args, const std::filesystem::path& directory,
-            RelayOptions relay = {});
+            RelayOptions relay = {}, When when = When::kNow);
+  void Start();
 
   // The pseudo-terminal our side opens (raw, by path).
   const std::string& DevicePath() const { return ours_.Path(); }
   LineRelay& Relay() { return relay_; }
-  LrzszProcess& Process() { return process_; }
+  LrzszProcess& Process() { return *process_; }
   std::optional<int> WaitExit(std::chrono::milliseconds timeout) {
-    return process_.WaitExit(timeout);
+    return process_->WaitExit(timeout);
   }
-  std::string ErrorText() { return process_.ErrorText(); }
+  std::string ErrorText() { return process_->ErrorText(); }
 
  private:
   PtyDevice ours_;
   PtyDevice theirs_;
   bool raw_;
   LineRelay relay_;
-  LrzszProcess process_;
+  std::vector<std::string> args_;
+  std::filesystem::path directory_;
+  std::optional<LrzszProcess> process_;
 };
 
 }  // namespace quorvel::testing

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -57,6 +58,8 @@ class TransferToolsTest : public QObject {
   void sendsWithTheProtocolChosenInSendFile();
   void receivesIntoTheChosenFolder_data();
   void receivesIntoTheChosenFolder();
+  void aDeviceStartingZmodemIsReceivedWhenAutoStartIsOn_data();
+  void aDeviceStartingZmodemIsReceivedWhenAutoStartIsOn();
   void cancelIsToldAndClosingThePortEndsATransfer();
 };
 
@@ -138,6 +141,41 @@ void TransferToolsTest::receivesIntoTheChosenFolder() {
   QTRY_COMPARE(harness.Text(kRxBox).toInt() > 20000, true);
   QCOMPARE(harness.Text(kReceiveBox), QString());
   QVERIFY(QString::fromStdString(harness.IniText()).contains("ReceiveProtocol=" + protocol));
+}
+
+void TransferToolsTest::aDeviceStartingZmodemIsReceivedWhenAutoStartIsOn_data() {
+  QTest::addColumn<bool>("autoStart");
+  QTest::newRow("on") << true;
+  QTest::newRow("off") << false;
+}
+
+void TransferToolsTest::aDeviceStartingZmodemIsReceivedWhenAutoStartIsOn() {
+  if (!LrzszProcess::Available()) QSKIP(LrzszProcess::kMissing);
+  QFETCH(bool, autoStart);
+  TempDir there;
+  TempDir folder;
+  std::string content = Content(5000);
+  quorvel::testing::WriteFile(there / "data.bin", content);
+  LrzszPeer device({"sz", "-q", "data.bin"}, there.path(), {}, LrzszPeer::When::kLater);
+  TerminalHarness harness(std::string("[View]\nZmodemAutoStart=") + (autoStart ? "1" : "0") +
+                              "\n[Transfer]\nReceiveDirectory=" + folder.path().string() + "\n" +
+                              PortMap(device.DevicePath()),
+                          0);
+  MainWindow& window = harness.Window();
+  QTRY_VERIFY(window.Status()->Text(StatusLine::Field::kLink).contains(QStringLiteral("open")));
+  device.Start();
+  if (autoStart) {
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromStdString((folder / "data.bin").string())),
+                             30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Transfers().Running(), 30000);
+    QVERIFY(window.Status()->Text(StatusLine::Field::kFileTransfer).startsWith("ZMODEM receive"));
+    QVERIFY(quorvel::testing::ReadAll(folder / "data.bin") == content);
+  } else {
+    // The device's request is shown as it came, and nothing starts.
+    QTRY_VERIFY(harness.Text(kReceiveBox).contains(QStringLiteral("**")));
+    QVERIFY(!window.Transfers().Running());
+    QVERIFY(QDir(QString::fromStdString(folder.path().string())).isEmpty());
+  }
 }
 
 void TransferToolsTest::cancelIsToldAndClosingThePortEndsATransfer() {
