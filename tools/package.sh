@@ -20,7 +20,7 @@ export LDFLAGS
 build="$root/build-package"
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DQUORVEL_BUILD_TESTS=OFF \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF \
   "${launcher[@]}" >/dev/null
 cmake --build "$build" >&2
 rm -f "$build"/cpack/quorvel_*.deb
