@@ -25,9 +25,13 @@ std::optional<BlockCheck> BlockSender::AwaitStart(int waitMs, bool countdown,
 }
 
 bool BlockSender::Send(const std::vector<uint8_t>& block) {
+  return WriteUntilAcked(block.data(), static_cast<int>(block.size()), 0);
+}
+
+bool BlockSender::WriteUntilAcked(const uint8_t* bytes, int count, int freeAttempts) {
   for (int attempt = 0;; ++attempt) {
-    if (attempt > 0 && !Retry(attempt)) return false;
-    if (!reader_.Channel().Write(block.data(), static_cast<int>(block.size()))) {
+    if (attempt > freeAttempts && !Retry(attempt - freeAttempts)) return false;
+    if (!reader_.Channel().Write(bytes, count)) {
       Fail(TransferStatus::kLinkLost);
       return false;
     }
@@ -72,25 +76,10 @@ bool BlockSender::SendFile(OutgoingFile& file, size_t blockSize, BlockCheck chec
 }
 
 bool BlockSender::SendEnd() {
-  static const std::vector<uint8_t> kEnd{xmodem::kEot};
+  static constexpr uint8_t kEnd = xmodem::kEot;
   // Many receivers answer the first EOT with NAK to be sure of it: that is
   // no retry.
-  for (int attempt = 0;; ++attempt) {
-    if (attempt > 1 && !Retry(attempt - 1)) return false;
-    if (!reader_.Channel().Write(kEnd.data(), 1)) {
-      Fail(TransferStatus::kLinkLost);
-      return false;
-    }
-    switch (AwaitAnswer()) {
-      case Answer::kAck:
-        return true;
-      case Answer::kEnded:
-        return false;
-      case Answer::kNak:
-      case Answer::kSilence:
-        break;
-    }
-  }
+  return WriteUntilAcked(&kEnd, 1, 1);
 }
 
 void BlockSender::Fail(TransferStatus status, std::string detail) {

@@ -47,6 +47,9 @@ class BlockSender {
  private:
   enum class Answer { kAck, kNak, kSilence, kEnded };
   Answer AwaitAnswer();
+  // Writes `bytes` until the receiver acknowledges them; the first
+  // `freeAttempts` answers other than ACK are no retries.
+  bool WriteUntilAcked(const uint8_t* bytes, int count, int freeAttempts);
   // The next byte within `waitMs`: LineReader::kSilence, or kEnded once the
   // transfer ended (the link, our cancel, or two CANs in a row: theirs).
   static constexpr int kEnded = -1000;
