@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "support/seeded_bytes.h"
 #include "support/temp_files.h"
 #include "transfer/folder_sink.h"
 #include "transfer/local_file.h"
@@ -150,6 +153,33 @@ TEST(LocalFile, ReadsAtAnyOffsetAndSaysWhyItCannotOpen) {
   EXPECT_EQ(reason, "No such file or directory");
   EXPECT_FALSE(LocalFile::Open(dir.path().string(), &reason));
   EXPECT_EQ(reason, "not a regular file");
+}
+
+TEST(LocalFile, ReadsTheFilesBytesInOrderBackAndAcrossItsReadAhead) {
+  TempDir dir;
+  const std::vector<uint8_t> bytes = testing::SeededBytes(200'000, 3);
+  WriteFile(dir / "f.bin", std::string(bytes.begin(), bytes.end()));
+  std::string reason;
+  std::unique_ptr<LocalFile> file = LocalFile::Open((dir / "f.bin").string(), &reason);
+  ASSERT_TRUE(file);
+  struct Read {
+    uint64_t offset;
+    size_t count;
+  };
+  // In order by 1 KiB, over a block's end, back (a receiver's ZRPOS), a
+  // read larger than a block, and past the end.
+  const Read reads[] = {{0, 1024},   {1024, 1024}, {65'000, 1024},  {65'536, 128},   {1000, 1024},
+                        {70'000, 1}, {5, 100'000}, {199'990, 1024}, {200'000, 1024}, {63'000, 8}};
+  for (const Read& r : reads) {
+    std::vector<uint8_t> buffer(r.count);
+    int64_t got = file->ReadAt(r.offset, buffer.data(), r.count, &reason);
+    ASSERT_GE(got, 0) << r.offset;
+    // The bytes asked for, or the file's rest.
+    size_t rest = r.offset < bytes.size() ? bytes.size() - r.offset : 0;
+    ASSERT_EQ(static_cast<size_t>(got), std::min(r.count, rest)) << r.offset;
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + got, bytes.begin() + r.offset))
+        << r.offset;
+  }
 }
 
 }  // namespace

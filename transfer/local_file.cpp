@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -30,6 +31,28 @@ std::unique_ptr<LocalFile> LocalFile::Open(const std::string& path, std::string*
 }
 
 int64_t LocalFile::ReadAt(uint64_t offset, uint8_t* buffer, size_t count, std::string* reason) {
+  if (count >= kReadAhead) return ReadFromFile(offset, buffer, count, reason);
+  size_t done = 0;
+  while (done < count) {
+    const uint64_t at = offset + done;
+    if (at < aheadAt_ || at >= aheadAt_ + ahead_.size()) {
+      ahead_.resize(kReadAhead);
+      int64_t got = ReadFromFile(at, ahead_.data(), kReadAhead, reason);
+      ahead_.resize(static_cast<size_t>(std::max<int64_t>(got, 0)));
+      aheadAt_ = at;
+      if (got < 0) return -1;
+      if (got == 0) break;  // the end of the file
+    }
+    const size_t from = static_cast<size_t>(at - aheadAt_);
+    const size_t n = std::min(count - done, ahead_.size() - from);
+    std::memcpy(buffer + done, ahead_.data() + from, n);
+    done += n;
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t LocalFile::ReadFromFile(uint64_t offset, uint8_t* buffer, size_t count,
+                                std::string* reason) {
   ssize_t got;
   do {
     got = ::pread(fd_.Get(), buffer, count, static_cast<off_t>(offset));

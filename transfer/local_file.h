@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/unique_fd.h"
 #include "transfer/transfer_files.h"
@@ -21,16 +22,23 @@ class LocalFile : public OutgoingFile {
   uint64_t Size() const override { return size_; }
   int64_t ModifiedUnix() const override { return modified_; }
   uint32_t Mode() const override { return mode_; }
+  // Served from a read-ahead block: the protocols ask a block (128 bytes to
+  // 1 KiB) at a time, mostly in order. Short only at the end of the file.
   int64_t ReadAt(uint64_t offset, uint8_t* buffer, size_t count, std::string* reason) override;
 
  private:
+  static constexpr size_t kReadAhead = 64 * 1024;
+
   LocalFile() = default;
+  int64_t ReadFromFile(uint64_t offset, uint8_t* buffer, size_t count, std::string* reason);
 
   UniqueFd fd_;
   std::string name_;
   uint64_t size_ = 0;
   int64_t modified_ = 0;
   uint32_t mode_ = 0;
+  std::vector<uint8_t> ahead_;  // the file's bytes from aheadAt_
+  uint64_t aheadAt_ = 0;
 };
 
 }  // namespace quorvel
