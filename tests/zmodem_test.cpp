@@ -13,6 +13,7 @@
 #include "support/seeded_bytes.h"
 #include "transfer/zmodem.h"
 #include "transfer/zmodem_encoder.h"
+#include "transfer/zmodem_flight_window.h"
 #include "transfer/zmodem_reader.h"
 #include "transfer/zmodem_receiver.h"
 
@@ -197,6 +198,46 @@ INSTANTIATE_TEST_SUITE_P(
         EndingCase{"dead_line", kReadable, 1, [](Transfer&) {},
                    TransferStatus::kReceiverNeverStarted, TransferStatus::kSenderNeverStarted}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The sender's window against the rate the receiver's answers show: an
+// answer every `everyMs` for `bytesPerAnswer` more each, `answers` times.
+struct WindowCase {
+  const char* name;
+  uint64_t bytesPerAnswer;
+  int everyMs;
+  int answers;
+  uint64_t expected;
+};
+
+TEST(ZmodemTest, TheWindowFollowsTheReceiversRateWithinItsBounds) {
+  constexpr uint64_t kKiB = 1024;
+  const WindowCase cases[] = {
+      // 8 KiB a ms: 8 MB/s wants 2 MB ahead, capped, reached by doublings.
+      {"fast line", 8 * kKiB, 1, 400, FlightWindow::kMost},
+      // 115200 baud: 11.5 kB/s wants 2.9 kB, the least is kept.
+      {"slow line", 8 * kKiB, 700, 20, FlightWindow::kLeast},
+      // 400 KiB/s wants 100 KiB.
+      {"in between", 4 * kKiB, 10, 50, 100 * kKiB},
+      // Answers closer than a sample apart measure nothing alone.
+      {"one quick answer", 64 * kKiB, 1, 1, FlightWindow::kLeast},
+      // Each sample doubles at most: 32 KiB, then 64 KiB.
+      {"one sample", 512 * kKiB, 10, 1, 2 * FlightWindow::kLeast},
+  };
+  for (const WindowCase& c : cases) {
+    FlightWindow window;
+    window.Restart(0, 0);
+    uint64_t acked = 0;
+    for (int i = 1; i <= c.answers; ++i) {
+      acked += c.bytesPerAnswer;
+      window.Acked(acked, int64_t{i} * c.everyMs);
+    }
+    EXPECT_NEAR(static_cast<double>(window.Bytes()), static_cast<double>(c.expected), 1024)
+        << c.name;
+    EXPECT_EQ(window.AskEvery(), window.Bytes() / 4) << c.name;
+    window.Lost(acked, int64_t{c.answers + 1} * c.everyMs);
+    EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": a loss starts it over";
+  }
+}
 
 TEST(ZmodemTest, ARefusedFileIsSkippedAndTheBatchGoesOn) {
   Transfer transfer;

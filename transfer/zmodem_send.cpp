@@ -78,7 +78,7 @@ void Sender::TakeReceiverInit(const Header& init) {
   streaming_ = (can & kCanFullDuplex) && (can & kCanOverlapIo);
   // A receiver's buffer larger than what we keep in flight is filled no
   // further than that.
-  window_ = std::min<uint32_t>(init.bytes[0] | init.bytes[1] << 8, kInFlight);
+  window_ = std::min<uint32_t>(init.bytes[0] | init.bytes[1] << 8, FlightWindow::kLeast);
   subpacket_ = window_ != 0 ? std::min<size_t>(window_, kSubpacketLength) : kSubpacketLength;
 }
 

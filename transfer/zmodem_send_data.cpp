@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string>
 
+#include "core/clock.h"
+
 #include "transfer/zmodem_sender.h"
 
 namespace quorvel::zmodem {
@@ -14,12 +16,13 @@ Sender::Step Sender::StreamFrom(OutgoingFile& file) {
   if (position_ >= size_) return Step::kDone;
   session_.QueueBinary(Header::At(Type::kData, position_));
   acked_ = position_;
+  flight_.Restart(position_, SteadyNowMs());
   uint64_t asked = position_;  // where the receiver was last asked to answer
   for (;;) {
     if (session_.channel().CancelRequested()) return Abort(TransferStatus::kCancelledByUser);
     End end = End::kCrcG;
     while (session_.Queued() < kBatchBytes && (end == End::kCrcG || end == End::kCrcQ) &&
-           position_ - acked_ < kInFlight) {
+           position_ - acked_ < flight_.Bytes()) {
       std::string reason;
       size_t want = static_cast<size_t>(std::min<uint64_t>(subpacket_, size_ - position_));
       int64_t got = file.ReadAt(position_, chunk_.data(), want, &reason);
@@ -39,8 +42,9 @@ Sender::Step Sender::StreamFrom(OutgoingFile& file) {
     session_.Report();
     if (end == End::kCrcE) return Step::kDone;
     const bool frameEnded = end == End::kCrcW;
-    const bool full = position_ - acked_ >= kInFlight;
-    Step step = Listen(frameEnded || full, frameEnded ? position_ : position_ + 1 - kInFlight);
+    const bool full = position_ - acked_ >= flight_.Bytes();
+    Step step =
+        Listen(frameEnded || full, frameEnded ? position_ : position_ + 1 - flight_.Bytes());
     if (step != Step::kDone) return step;
     if (frameEnded) session_.QueueBinary(Header::At(Type::kData, position_));
   }
@@ -52,7 +56,7 @@ End Sender::EndAt(uint64_t sinceAsked) const {
   if (position_ >= size_) return End::kCrcE;
   if (!streaming_) return End::kCrcW;
   if (window_ != 0) return sinceAsked + subpacket_ > window_ ? End::kCrcW : End::kCrcG;
-  return sinceAsked >= kAckEvery ? End::kCrcQ : End::kCrcG;
+  return sinceAsked >= flight_.AskEvery() ? End::kCrcQ : End::kCrcG;
 }
 
 // What the receiver says while data goes out. With `wait`, until it has
@@ -74,6 +78,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
       // where it last said it was.
       session_.QueueSubpacket({}, End::kCrcE);
       position_ = acked_;
+      flight_.Lost(position_, SteadyNowMs());
       return Retry();
     }
     if (got != Got::kOk) return FailOn(got);
@@ -81,6 +86,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
     switch (header.type) {
       case Type::kAck:
         acked_ = std::clamp<uint64_t>(header.Position(), acked_, position_);
+        flight_.Acked(acked_, SteadyNowMs());
         if (!wait || acked_ >= need) return Step::kDone;
         break;
       case Type::kRPos:
@@ -97,6 +103,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
 Sender::Step Sender::TakeReposition(const Header& header) {
   position_ = std::min<uint64_t>(header.Position(), size_);
   acked_ = position_;
+  flight_.Lost(position_, SteadyNowMs());
   session_.progress().bytes = position_;
   if (position_ != retryAt_) {
     retryAt_ = position_;

@@ -5,9 +5,10 @@
 //
 // How much may be in flight is the receiver's to say in its ZRINIT. With
 // full duplex and overlapped I/O and no buffer limit the file streams as one
-// frame, a ZCRCQ every kAckEvery bytes asking where the receiver is, and no
-// more than kInFlight bytes beyond its last answer: what a receiver that
-// lost track must skip before our next header is bounded so. After each
+// frame, a ZCRCQ four times a window asking where the receiver is, and no
+// more than the window (zmodem_flight_window.h) beyond its last answer: what
+// a receiver that lost track must skip before our next header is bounded
+// so. After each
 // batch written the back channel is looked at: a ZPAD or CAN there means
 // the receiver wants to interrupt (a ZRPOS, usually). With a buffer limit
 // each window ends in ZCRCW and waits for its ZACK; without full duplex
@@ -21,13 +22,12 @@
 #include <vector>
 
 #include "transfer/transfer_files.h"
+#include "transfer/zmodem_flight_window.h"
 #include "transfer/zmodem_session.h"
 
 namespace quorvel::zmodem {
 
 inline constexpr size_t kBatchBytes = 16 * 1024;  // written at once, between looks back
-inline constexpr uint64_t kAckEvery = 8 * 1024;   // streaming: a ZCRCQ this often
-inline constexpr uint64_t kInFlight = 32 * 1024;  // streaming: unanswered bytes at most
 
 class Sender {
  public:
@@ -67,6 +67,7 @@ class Sender {
   size_t subpacket_ = kSubpacketLength;  // data bytes in each, within the receiver's buffer
   bool streaming_ = true;                // the receiver takes data while it writes
   uint32_t window_ = 0;                  // the receiver's buffer: a ZCRCW when full; 0 none
+  FlightWindow flight_;                  // streaming without a buffer limit
   uint64_t position_ = 0;                // of the file in hand: the next byte to send
   uint64_t acked_ = 0;                   // where the receiver last said it was
   uint64_t size_ = 0;

@@ -1,0 +1,43 @@
+// How much of a file the ZMODEM sender lets go ahead of the receiver's last
+// answer while it streams.
+//
+// Too little and a fast line waits on every answer: 32 KiB over a link whose
+// answers take 3 ms carries 11 MB/s where 60 would go. Too much and every
+// byte the receiver loses costs all that was in flight behind it, which it
+// must skip before our next header: over a network port with deep buffers in
+// front of a slow line, seconds of it. So the window follows what the
+// receiver takes: a quarter of a second of it at the rate its answers show,
+// never less than 32 KiB nor more than 1 MiB, at most doubling per sample;
+// a loss drops it to the least, and clean answers grow it again.
+#pragma once
+
+#include <cstdint>
+
+namespace quorvel::zmodem {
+
+class FlightWindow {
+ public:
+  static constexpr uint64_t kLeast = 32 * 1024;
+  static constexpr uint64_t kMost = 1024 * 1024;
+  static constexpr int64_t kAheadMs = 250;  // of the receiver's rate, in flight
+  static constexpr int64_t kSampleMs = 10;  // shorter spans measure the rate too roughly
+
+  // Bytes that may be unanswered.
+  uint64_t Bytes() const { return bytes_; }
+  // How often the receiver is asked where it is: four answers a window.
+  uint64_t AskEvery() const { return bytes_ / 4; }
+
+  // The stream starts, or starts again, at `position`.
+  void Restart(uint64_t position, int64_t nowMs);
+  // The receiver has everything before `acked`.
+  void Acked(uint64_t acked, int64_t nowMs);
+  // The receiver lost data and asked for it again from `position`.
+  void Lost(uint64_t position, int64_t nowMs);
+
+ private:
+  uint64_t bytes_ = kLeast;
+  uint64_t sampleFrom_ = 0;  // acknowledged when the sample began
+  int64_t sampleAtMs_ = 0;
+};
+
+}  // namespace quorvel::zmodem
