@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "core/clock.h"
 #include "engine/frame_gatherer.h"
@@ -81,17 +82,20 @@ class Pass {
     }
     frame_.Clear();
     answers_.Forget();
-    int got = state_.port.Read(chunk_, kChunkCapacity);
+    // A transfer streams: reads as large as the port gives cost fewer
+    // wake-ups of the transfer's thread than the window's bursts would.
+    if (diverted_.empty()) diverted_.resize(kDivertedCapacity);
+    int got = state_.port.Read(diverted_.data(), kDivertedCapacity);
     if (got <= 0) {
       state_.port.WaitReadable(-1);
       return;
     }
-    if (LineTap* log = state_.tap.load()) log->Received(chunk_, got);
+    if (LineTap* log = state_.tap.load()) log->Received(diverted_.data(), got);
     {
       std::lock_guard guard(state_.lock);
       state_.rxCount += static_cast<uint32_t>(got);
     }
-    diversion.Divert(chunk_, got);
+    diversion.Divert(diverted_.data(), got);
   }
 
   // Frames are judged only on a quiet read, after the burst was shown.
@@ -131,8 +135,11 @@ class Pass {
   }
 
   TerminalState& state_;
+  static constexpr int kDivertedCapacity = 64 * 1024;
+
   uint8_t chunk_[kChunkCapacity];
   int chunkLength_ = 0;
+  std::vector<uint8_t> diverted_;  // made at the first transfer
   FrameGatherer frame_;
   RuleResponder answers_{state_};
   bool quietNoticePending_ = false;
