@@ -81,7 +81,7 @@ std::optional<int> LrzszProcess::WaitExit(std::chrono::milliseconds timeout) {
     } else if (std::chrono::steady_clock::now() >= deadline) {
       return std::nullopt;
     } else {
-      DrainErrors(10);  // also keeps its error stream from filling up
+      DrainErrors(2);  // also keeps its error stream from filling up
     }
   }
   return status_;
