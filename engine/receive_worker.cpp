@@ -90,6 +90,11 @@ class Pass {
       state_.port.WaitReadable(-1);
       return;
     }
+    // What came meanwhile goes along: one hand-over for several reads.
+    for (int more = 1; more > 0 && got < kDivertedCapacity - kChunkCapacity;) {
+      more = state_.port.Read(diverted_.data() + got, kDivertedCapacity - got);
+      got += std::max(more, 0);
+    }
     if (LineTap* log = state_.tap.load()) log->Received(diverted_.data(), got);
     {
       std::lock_guard guard(state_.lock);
