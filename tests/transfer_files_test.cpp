@@ -1,6 +1,8 @@
 // The files of a transfer: names made safe, received files placed without
 // touching what exists, a promised size honoured, files to send read back.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -69,8 +71,44 @@ bool Receive(FolderSink& sink, const IncomingFile& file, const std::string& byte
   std::string reason;
   if (!sink.Begin(file, &reason)) return false;
   EXPECT_TRUE(sink.Write(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &reason));
-  sink.End(complete);
+  EXPECT_TRUE(sink.End(complete, &reason)) << reason;
   return true;
+}
+
+// The disk fills (a file size limit stands in): whether the sink says so at
+// a write or, for bytes it still held, at the end, the file is never kept as
+// whole.
+TEST(FolderSink, ADiskThatFillsIsToldAtTheLatestAtTheEndAndNothingIsKept) {
+  struct Case {
+    size_t bytes;
+    bool writeFails;  // else the end does
+  };
+  constexpr size_t kLimit = 80'000;
+  const Case cases[] = {{90'000, false}, {200'000, true}};
+  for (const Case& c : cases) {
+    TempDir dir;
+    FolderSink sink({dir.path().string(), ExistingFiles::kNumber, ""});
+    std::string reason;
+    ASSERT_TRUE(sink.Begin({"big.bin", c.bytes, {}, {}}, &reason)) << reason;
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = kLimit;
+    void (*handler)(int) = ::signal(SIGXFSZ, SIG_IGN);  // a write past it fails instead
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::vector<uint8_t> bytes = testing::SeededBytes(c.bytes, 5);
+    bool written = true;
+    for (size_t at = 0; written && at < bytes.size(); at += 1024) {
+      written = sink.Write(bytes.data() + at, std::min<size_t>(1024, bytes.size() - at), &reason);
+    }
+    bool ended = sink.End(true, &reason);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    ::signal(SIGXFSZ, handler);
+    EXPECT_EQ(written, !c.writeFails) << c.bytes;
+    EXPECT_FALSE(ended && written) << c.bytes;
+    EXPECT_NE(reason.find("cannot write big.bin"), std::string::npos) << reason;
+    EXPECT_TRUE(Listing(dir.path()).empty()) << c.bytes;
+  }
 }
 
 TEST(FolderSink, NeverTouchesAnExistingFileUnlessToldToReplace) {

@@ -56,11 +56,13 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
 }  // namespace
 
 FolderSink::~FolderSink() {
-  if (fd_) End(false);
+  std::string ignored;
+  if (fd_) End(false, &ignored);
 }
 
 bool FolderSink::Begin(const IncomingFile& file, std::string* reason) {
-  if (fd_) End(false);
+  std::string ignored;
+  if (fd_) End(false, &ignored);
   std::string name = options_.fixedName.empty() ? SafeFileName(file.name) : options_.fixedName;
   if (name.empty()) {
     *reason = "the sender's file name cannot be made safe";
@@ -86,6 +88,10 @@ bool FolderSink::Begin(const IncomingFile& file, std::string* reason) {
   temporary_ = pattern;
   limit_ = file.size;
   modified_ = file.modifiedUnix;
+  held_.clear();
+  held_.reserve(kHeldBytes);
+  taken_ = 0;
+  writeFailed_ = false;
   written_ = 0;
   std::lock_guard guard(mutex_);
   name_ = name;
@@ -97,23 +103,34 @@ bool FolderSink::Write(const uint8_t* bytes, size_t count, std::string* reason) 
     *reason = "no file is open";
     return false;
   }
-  if (limit_ && written_ + count > *limit_) count = static_cast<size_t>(*limit_ - written_);
+  if (limit_ && taken_ + count > *limit_) count = static_cast<size_t>(*limit_ - taken_);
+  held_.insert(held_.end(), bytes, bytes + count);
+  taken_ += count;
+  return held_.size() < kHeldBytes || WriteHeld(reason);
+}
+
+bool FolderSink::WriteHeld(std::string* reason) {
   size_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd_.Get(), bytes + done, count - done);
+  while (done < held_.size()) {
+    ssize_t n = ::write(fd_.Get(), held_.data() + done, held_.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       *reason = "cannot write " + CurrentName() + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+      held_.clear();
+      writeFailed_ = true;
       return false;
     }
     done += static_cast<size_t>(n);
+    written_ += static_cast<size_t>(n);
   }
-  written_ += count;
+  held_.clear();
   return true;
 }
 
-void FolderSink::End(bool complete) {
-  if (!fd_) return;
+bool FolderSink::End(bool complete, std::string* reason) {
+  if (!fd_) return true;
+  const bool allWritten = WriteHeld(reason) && !writeFailed_;
+  complete = complete && allWritten;
   if (modified_ && complete) {
     timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(*modified_), 0}};
     ::futimens(fd_.Get(), times);
@@ -121,7 +138,7 @@ void FolderSink::End(bool complete) {
   fd_.Reset();
   if (!complete && !keepPartial_.load()) {
     ::unlink(temporary_.c_str());
-    return;
+    return allWritten;
   }
   // A file that cannot be given its name stays under the hidden one rather
   // than being lost.
@@ -129,6 +146,7 @@ void FolderSink::End(bool complete) {
   if (placed.empty()) placed = temporary_;
   std::lock_guard guard(mutex_);
   files_.push_back({placed, written_, complete});
+  return allWritten;
 }
 
 // Gives the written file its name; "" when no name could be had.

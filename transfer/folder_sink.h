@@ -8,7 +8,8 @@
 // the one the user gave (XMODEM carries none). A size the sender promised is
 // honoured: bytes past it are not written (XMODEM's padding, a sender that
 // says less than it sends), and a size beyond the folder's free space is
-// refused before anything is written.
+// refused before anything is written. Bytes are written 64 KiB at a time
+// (a protocol hands them over a block at a time), the rest at End.
 //
 // Threads: the protocol's thread calls Begin, Write and End; KeepPartial may
 // come from any thread; Saved and Kept once the transfer has ended.
@@ -44,7 +45,7 @@ class FolderSink : public FileSink {
 
   bool Begin(const IncomingFile& file, std::string* reason) override;
   bool Write(const uint8_t* bytes, size_t count, std::string* reason) override;
-  void End(bool complete) override;
+  bool End(bool complete, std::string* reason) override;
 
   // Whether a file cut short is kept (under a free name, never replacing);
   // by default it is deleted.
@@ -61,7 +62,10 @@ class FolderSink : public FileSink {
   std::string CurrentName() const;
 
  private:
+  static constexpr size_t kHeldBytes = 64 * 1024;
+
   std::string Place(bool replace);
+  bool WriteHeld(std::string* reason);
 
   SinkOptions options_;
   std::atomic<bool> keepPartial_{false};
@@ -70,6 +74,9 @@ class FolderSink : public FileSink {
   std::string name_;
   std::optional<uint64_t> limit_;
   std::optional<int64_t> modified_;
+  std::vector<uint8_t> held_;  // taken, not written yet
+  uint64_t taken_ = 0;         // of the file in hand, held or written
+  bool writeFailed_ = false;   // the file in hand lacks bytes it was given
   uint64_t written_ = 0;
   mutable std::mutex mutex_;  // guards files_ and name_ for the readers
   std::vector<Saved> files_;

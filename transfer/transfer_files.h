@@ -45,8 +45,10 @@ class FileSink {
   // cancels the transfer.
   virtual bool Write(const uint8_t* bytes, size_t count, std::string* reason) = 0;
   // The file is over: `complete` when it arrived whole; a file cut short is
-  // kept only where the user chose to keep partial files.
-  virtual void End(bool complete) = 0;
+  // kept only where the user chose to keep partial files. A sink may hold
+  // written bytes back to write them in larger pieces: false when those could
+  // not be written now (why in *reason), and the file is then not whole.
+  virtual bool End(bool complete, std::string* reason) = 0;
 };
 
 }  // namespace quorvel

@@ -52,13 +52,13 @@ TransferOutcome XmodemReceive(TransferChannel& channel, FileSink& sink, Transfer
       while (!held.empty() && held.back() == xmodem::kPad) held.pop_back();
     }
     if (writeHeld()) {
-      sink.End(true);
+      if (!sink.End(true, &reason)) return progress.End(TransferStatus::kFileRefused, reason);
       progress.SetFileBytes(written);
       progress.FileDone();
       return progress.End(TransferStatus::kDone);
     }
   }
-  sink.End(false);
+  sink.End(false, &reason);
   return *receiver.Outcome();
 }
 

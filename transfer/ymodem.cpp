@@ -76,7 +76,10 @@ bool ReceiveData(BlockReceiver& receiver, ProgressKeeper& progress, FileSink& si
     progress.AddBlock(counted);
   }
   bool whole = next == BlockReceiver::Got::kEnd && (!file.size || got >= *file.size);
-  sink.End(whole);
+  if (!sink.End(whole, &reason) && whole) {
+    receiver.Fail(TransferStatus::kFileRefused, reason);
+    return false;
+  }
   if (next == BlockReceiver::Got::kEnd && !whole) {
     receiver.Fail(TransferStatus::kProtocolError,
                   "the file ended after " + std::to_string(got) + " of its bytes");
@@ -111,7 +114,7 @@ TransferOutcome YmodemReceive(TransferChannel& channel, FileSink& sink, Transfer
     progress.StartFile(SafeFileName(header->file.name),
                        header->file.size ? static_cast<int64_t>(*header->file.size) : -1);
     if (!receiver.Answer({xmodem::kAck, xmodem::kCrcStart})) {
-      sink.End(false);
+      sink.End(false, &reason);
       break;
     }
     if (!ReceiveData(receiver, progress, sink, header->file)) break;

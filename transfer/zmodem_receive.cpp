@@ -72,7 +72,8 @@ TransferOutcome Receiver::Run() {
     while (AwaitFile() == Step::kFile && ReceiveFile() != Step::kEnded) {
     }
   }
-  if (fileOpen_) sink_.End(false);
+  std::string ignored;
+  if (fileOpen_) sink_.End(false, &ignored);
   return session_.outcome();
 }
 
@@ -258,7 +259,8 @@ bool Receiver::Keep(const std::vector<uint8_t>& data) {
   size_t count = static_cast<size_t>(std::min<uint64_t>(data.size(), room));
   std::string reason;
   if (count == 0 || sink_.Write(data.data(), count, &reason)) return true;
-  sink_.End(false);
+  std::string ignored;
+  sink_.End(false, &ignored);
   fileOpen_ = false;
   Abort(TransferStatus::kFileRefused, PrintableName(session_.progress().file) + ": " + reason);
   return false;
@@ -266,8 +268,13 @@ bool Receiver::Keep(const std::vector<uint8_t>& data) {
 
 Receiver::Step Receiver::EndFile() {
   const bool whole = !declared_ || position_ == *declared_;
-  sink_.End(whole);
+  std::string reason;
+  const bool written = sink_.End(whole, &reason);
   fileOpen_ = false;
+  if (!written && whole) {
+    return Abort(TransferStatus::kFileRefused,
+                 PrintableName(session_.progress().file) + ": " + reason);
+  }
   uint64_t kept = declared_ ? std::min(position_, *declared_) : position_;
   session_.outcome().bytes += kept;
   if (whole) {

@@ -65,9 +65,10 @@ class CheckingSink : public FileSink {
     FUZZ_CHECK(written_ <= inputSize_);
     return true;
   }
-  void End(bool) override {
+  bool End(bool, std::string*) override {
     FUZZ_CHECK(open_);
     open_ = false;
+    return true;
   }
   bool Open() const { return open_; }
 

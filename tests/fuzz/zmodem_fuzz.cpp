@@ -66,10 +66,11 @@ class CheckingSink : public FileSink {
     FUZZ_CHECK(!size_ || written_ <= *size_);
     return true;
   }
-  void End(bool complete) override {
+  bool End(bool complete, std::string*) override {
     FUZZ_CHECK(open_);
     FUZZ_CHECK(!complete || !size_ || written_ == *size_);
     open_ = false;
+    return true;
   }
   bool Open() const { return open_; }
   uint64_t Total() const { return total_; }

@@ -45,11 +45,12 @@ bool MemorySink::Write(const uint8_t* bytes, size_t count, std::string* reason) 
   return true;
 }
 
-void MemorySink::End(bool complete) {
-  if (!open_) return;
+bool MemorySink::End(bool complete, std::string*) {
+  if (!open_) return true;
   files_.back().complete = complete;
   files_.back().ended = true;
   open_ = false;
+  return true;
 }
 
 std::vector<uint8_t> MemorySink::Complete(const std::string& name) const {

@@ -46,7 +46,7 @@ class MemorySink : public FileSink {
 
   bool Begin(const IncomingFile& file, std::string* reason) override;
   bool Write(const uint8_t* bytes, size_t count, std::string* reason) override;
-  void End(bool complete) override;
+  bool End(bool complete, std::string* reason) override;
 
   void Refuse(const std::string& name) { refused_.push_back(name); }
   void LimitWrites(uint64_t bytes) { writeLimit_ = bytes; }
