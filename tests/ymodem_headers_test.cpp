@@ -93,6 +93,43 @@ TEST_P(HostileHeader, GivesASafeNameOrAClearRefusal) {
   }
 }
 
+// The end of a file where a header is due: a repeat of the last file's end
+// (our ACK of it was lost) is answered and passed; an end before any file
+// is a file never announced.
+TEST(YmodemEnds, ARepeatedEndIsPassedAndAnEndBeforeAnyFileIsAProtocolError) {
+  struct Case {
+    bool fileFirst;
+    TransferStatus expected;
+  };
+  for (const Case& c :
+       {Case{true, TransferStatus::kDone}, Case{false, TransferStatus::kProtocolError}}) {
+    TempDir dir;
+    ScriptedChannel channel;
+    auto block = [](uint8_t number, const std::string& bytes) {
+      return MakeBlock(number, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 128,
+                       BlockCheck::kCrc, 0);
+    };
+    if (c.fileFirst) {
+      channel.Add(block(0, std::string("a.txt") + std::string(1, '\0') + "5"));
+      channel.Add(block(1, "hello"));
+      channel.Add({xmodem::kEot});
+      channel.Add({xmodem::kEot});
+    }
+    channel.Add({xmodem::kEot});
+    channel.Add({xmodem::kEot});
+    channel.Add(block(0, ""));
+    FolderSink sink({dir.path().string(), ExistingFiles::kNumber, ""});
+    NoObserver observer;
+    TransferOutcome outcome = YmodemReceive(channel, sink, observer, {500, 100, 2});
+    EXPECT_EQ(outcome.status, c.expected) << outcome.detail;
+    if (c.fileFirst) {
+      EXPECT_EQ(ReadAll(dir / "a.txt"), "hello");
+    } else {
+      EXPECT_NE(outcome.detail.find("never announced"), std::string::npos) << outcome.detail;
+    }
+  }
+}
+
 std::string Header(const std::string& name, const std::string& fields) {
   return name + std::string(1, '\0') + fields;
 }

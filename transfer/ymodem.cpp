@@ -96,9 +96,23 @@ TransferOutcome YmodemReceive(TransferChannel& channel, FileSink& sink, Transfer
   BlockReceiver receiver(channel, progress, timing);
   BlockReceiver::Asking asking{timing.startWaitMs, true, false,
                                TransferStatus::kSenderNeverStarted};
+  // An end of file where a header was due: after a file, the sender's repeat
+  // of that end (our ACK of it was lost), answered and waited past a few
+  // times; before any, a file that was never announced.
+  bool afterFile = false;
+  int repeatedEnds = 0;
   for (;;) {
     receiver.SetRepeatAnswer({xmodem::kAck});
-    if (receiver.Start(0, asking) != BlockReceiver::Got::kBlock) break;
+    BlockReceiver::Got got = receiver.Start(0, asking);
+    if (got == BlockReceiver::Got::kEnd && afterFile && ++repeatedEnds <= timing.maxRetries) {
+      continue;
+    }
+    if (got == BlockReceiver::Got::kEnd) {
+      receiver.Fail(TransferStatus::kProtocolError, "the sender ended a file it never announced");
+      break;
+    }
+    if (got != BlockReceiver::Got::kBlock) break;
+    repeatedEnds = 0;
     asking = {NextAskWaitMs(timing), false, false, TransferStatus::kTooManyRetries};
     std::string reason;
     std::optional<YmodemHeader> header =
@@ -118,6 +132,7 @@ TransferOutcome YmodemReceive(TransferChannel& channel, FileSink& sink, Transfer
       break;
     }
     if (!ReceiveData(receiver, progress, sink, header->file)) break;
+    afterFile = true;
   }
   return *receiver.Outcome();
 }
