@@ -234,8 +234,21 @@ TEST(ZmodemTest, TheWindowFollowsTheReceiversRateWithinItsBounds) {
     EXPECT_NEAR(static_cast<double>(window.Bytes()), static_cast<double>(c.expected), 1024)
         << c.name;
     EXPECT_EQ(window.AskEvery(), window.Bytes() / 4) << c.name;
-    window.Lost(acked, int64_t{c.answers + 1} * c.everyMs);
+    int64_t now = int64_t{c.answers + 1} * c.everyMs;
+    window.Lost(acked, now);
     EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": a loss starts it over";
+    // It grows again only after a mebibyte answered without another loss.
+    auto answerMiB = [&] {
+      for (uint64_t i = 0; i < FlightWindow::kCalmBytes / (64 * kKiB); ++i) {
+        acked += 64 * kKiB;
+        now += 10;
+        window.Acked(acked, now);
+      }
+    };
+    answerMiB();
+    EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name;
+    answerMiB();
+    EXPECT_GT(window.Bytes(), FlightWindow::kLeast) << c.name;
   }
 }
 
