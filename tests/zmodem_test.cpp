@@ -211,6 +211,7 @@ struct WindowCase {
 
 TEST(ZmodemTest, TheWindowFollowsTheReceiversRateWithinItsBounds) {
   constexpr uint64_t kKiB = 1024;
+  // Each starts after 256 KiB answered without a loss (the window's calm).
   const WindowCase cases[] = {
       // 8 KiB a ms: 8 MB/s wants 2 MB ahead, capped, reached by doublings.
       {"fast line", 8 * kKiB, 1, 400, FlightWindow::kMost},
@@ -223,32 +224,34 @@ TEST(ZmodemTest, TheWindowFollowsTheReceiversRateWithinItsBounds) {
       // Each sample doubles at most: 32 KiB, then 64 KiB.
       {"one sample", 512 * kKiB, 10, 1, 2 * FlightWindow::kLeast},
   };
+  auto calm = [&](FlightWindow& window, uint64_t& acked, int64_t& now) {
+    for (uint64_t i = 0; i < FlightWindow::kCalmBytes / (64 * kKiB); ++i) {
+      acked += 64 * kKiB;
+      now += 10;
+      window.Acked(acked, now);
+    }
+  };
   for (const WindowCase& c : cases) {
     FlightWindow window;
     window.Restart(0, 0);
     uint64_t acked = 0;
+    int64_t now = 0;
+    calm(window, acked, now);
+    EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": calm first";
     for (int i = 1; i <= c.answers; ++i) {
       acked += c.bytesPerAnswer;
-      window.Acked(acked, int64_t{i} * c.everyMs);
+      now += c.everyMs;
+      window.Acked(acked, now);
     }
     EXPECT_NEAR(static_cast<double>(window.Bytes()), static_cast<double>(c.expected), 1024)
         << c.name;
     EXPECT_EQ(window.AskEvery(), window.Bytes() / 4) << c.name;
-    int64_t now = int64_t{c.answers + 1} * c.everyMs;
     window.Lost(acked, now);
     EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": a loss starts it over";
-    // It grows again only after a mebibyte answered without another loss.
-    auto answerMiB = [&] {
-      for (uint64_t i = 0; i < FlightWindow::kCalmBytes / (64 * kKiB); ++i) {
-        acked += 64 * kKiB;
-        now += 10;
-        window.Acked(acked, now);
-      }
-    };
-    answerMiB();
+    calm(window, acked, now);
     EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name;
-    answerMiB();
-    EXPECT_GT(window.Bytes(), FlightWindow::kLeast) << c.name;
+    calm(window, acked, now);
+    EXPECT_GT(window.Bytes(), FlightWindow::kLeast) << c.name << ": grows after the calm";
   }
 }
 

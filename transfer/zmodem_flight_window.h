@@ -8,11 +8,12 @@
 // front of a slow line, seconds of it. So the window follows what the
 // receiver takes: a quarter of a second of it at the rate its answers show,
 // never less than 32 KiB nor more than 1 MiB, at most doubling per sample.
-// A loss drops it to the least, where it stays until a mebibyte has been
-// answered without another: on a noisy line it never grows, so what the
-// receiver skips after each loss stays within what lrzsz's rz tolerates
-// while it looks for our next header (about a second of the line's nominal
-// rate, 40 kB on a pseudo-terminal set to 38400 baud).
+// It starts at the least and grows only once 256 KiB have been answered
+// without a loss; a loss drops it to the least again. So on a noisy line it
+// never grows, and what the receiver skips after each loss stays within
+// what lrzsz's rz tolerates while it looks for our next header (about a
+// second of its line's nominal rate: 40 kB on a pseudo-terminal at 38400
+// baud, where bytes arrive far faster than that rate says).
 #pragma once
 
 #include <cstdint>
@@ -23,9 +24,9 @@ class FlightWindow {
  public:
   static constexpr uint64_t kLeast = 32 * 1024;
   static constexpr uint64_t kMost = 1024 * 1024;
-  static constexpr int64_t kAheadMs = 250;       // of the receiver's rate, in flight
-  static constexpr int64_t kSampleMs = 10;       // shorter spans measure the rate too roughly
-  static constexpr uint64_t kCalmBytes = kMost;  // answered without a loss before it grows again
+  static constexpr int64_t kAheadMs = 250;            // of the receiver's rate, in flight
+  static constexpr int64_t kSampleMs = 10;            // shorter spans measure the rate too roughly
+  static constexpr uint64_t kCalmBytes = 256 * 1024;  // answered without a loss before it grows
 
   // Bytes that may be unanswered.
   uint64_t Bytes() const { return bytes_; }
@@ -41,8 +42,8 @@ class FlightWindow {
 
  private:
   uint64_t bytes_ = kLeast;
-  uint64_t calm_ = kCalmBytes;  // answered since the last loss, up to kCalmBytes
-  uint64_t sampleFrom_ = 0;     // acknowledged when the sample began
+  uint64_t calm_ = 0;        // answered since the start or the last loss, up to kCalmBytes
+  uint64_t sampleFrom_ = 0;  // acknowledged when the sample began
   int64_t sampleAtMs_ = 0;
 };
 
