@@ -156,7 +156,9 @@ TEST_P(ZmodemLrzsz, EndsAsTheOtherSideSaysWithEveryByteInPlace) {
     FolderSink sink(options);
     outcome = ZmodemReceive(channel, sink, notes, Timing());
   }
-  std::optional<int> status = peer->WaitExit(std::chrono::seconds(20));
+  // rz waits up to three times ten seconds for our last "OO" when a noisy
+  // line took its first copy.
+  std::optional<int> status = peer->WaitExit(std::chrono::seconds(40));
   ASSERT_TRUE(status.has_value()) << "lrzsz did not end";
   const std::filesystem::path& arrived = c.way == Way::kWeSend ? peerDir.path() : ourDir.path();
 

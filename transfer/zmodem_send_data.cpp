@@ -79,7 +79,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
       session_.QueueSubpacket({}, End::kCrcE);
       position_ = acked_;
       flight_.Lost(position_, SteadyNowMs());
-      return Retry();
+      return RetryHere();
     }
     if (got != Got::kOk) return FailOn(got);
     if (EndsTransfer(header.type)) return ReceiverEnded();
@@ -105,6 +105,13 @@ Sender::Step Sender::TakeReposition(const Header& header) {
   acked_ = position_;
   flight_.Lost(position_, SteadyNowMs());
   session_.progress().bytes = position_;
+  return RetryHere();
+}
+
+// A retry from position_: the count starts over where the stream got
+// further than the last retry's place, whether the receiver asked for it
+// (ZRPOS) or went silent.
+Sender::Step Sender::RetryHere() {
   if (position_ != retryAt_) {
     retryAt_ = position_;
     retriesHere_ = 0;
