@@ -246,7 +246,8 @@ TEST(ZmodemTest, TheWindowFollowsTheReceiversRateWithinItsBounds) {
     EXPECT_NEAR(static_cast<double>(window.Bytes()), static_cast<double>(c.expected), 1024)
         << c.name;
     EXPECT_EQ(window.AskEvery(), window.Bytes() / 4) << c.name;
-    window.Lost(acked, now);
+    window.Lost();
+    window.Restart(acked, now);
     EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": a loss starts it over";
     calm(window, acked, now);
     EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name;

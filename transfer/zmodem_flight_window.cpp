@@ -23,10 +23,9 @@ void FlightWindow::Acked(uint64_t acked, int64_t nowMs) {
   bytes_ = std::min(wanted, bytes_ * 2);
 }
 
-void FlightWindow::Lost(uint64_t position, int64_t nowMs) {
+void FlightWindow::Lost() {
   bytes_ = kLeast;
   calm_ = 0;
-  Restart(position, nowMs);
 }
 
 }  // namespace quorvel::zmodem

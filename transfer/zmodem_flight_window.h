@@ -33,12 +33,12 @@ class FlightWindow {
   // How often the receiver is asked where it is: four answers a window.
   uint64_t AskEvery() const { return bytes_ / 4; }
 
-  // The stream starts, or starts again, at `position`.
+  // The stream starts, or starts again after a loss, at `position`.
   void Restart(uint64_t position, int64_t nowMs);
   // The receiver has everything before `acked`.
   void Acked(uint64_t acked, int64_t nowMs);
-  // The receiver lost data and asked for it again from `position`.
-  void Lost(uint64_t position, int64_t nowMs);
+  // The receiver lost data; the stream restarts where it asks.
+  void Lost();
 
  private:
   uint64_t bytes_ = kLeast;

@@ -78,7 +78,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
       // where it last said it was.
       session_.QueueSubpacket({}, End::kCrcE);
       position_ = acked_;
-      flight_.Lost(position_, SteadyNowMs());
+      flight_.Lost();
       return RetryHere();
     }
     if (got != Got::kOk) return FailOn(got);
@@ -103,7 +103,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
 Sender::Step Sender::TakeReposition(const Header& header) {
   position_ = std::min<uint64_t>(header.Position(), size_);
   acked_ = position_;
-  flight_.Lost(position_, SteadyNowMs());
+  flight_.Lost();
   session_.progress().bytes = position_;
   return RetryHere();
 }
