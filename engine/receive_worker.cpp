@@ -91,9 +91,10 @@ class Pass {
       return;
     }
     // What came meanwhile goes along: one hand-over for several reads.
-    for (int more = 1; more > 0 && got < kDivertedCapacity - kChunkCapacity;) {
-      more = state_.port.Read(diverted_.data() + got, kDivertedCapacity - got);
-      got += std::max(more, 0);
+    while (got < kDivertedCapacity) {
+      int more = state_.port.Read(diverted_.data() + got, kDivertedCapacity - got);
+      if (more <= 0) break;
+      got += more;
     }
     if (LineTap* log = state_.tap.load()) log->Received(diverted_.data(), got);
     {
@@ -139,9 +140,9 @@ class Pass {
     if (WindowServices* window = state_.Window()) window->ReceivedQuiet();
   }
 
-  TerminalState& state_;
   static constexpr int kDivertedCapacity = 64 * 1024;
 
+  TerminalState& state_;
   uint8_t chunk_[kChunkCapacity];
   int chunkLength_ = 0;
   std::vector<uint8_t> diverted_;  // made at the first transfer
