@@ -79,7 +79,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
       session_.QueueSubpacket({}, End::kCrcE);
       position_ = acked_;
       flight_.Lost();
-      return RetryHere();
+      return Retry();
     }
     if (got != Got::kOk) return FailOn(got);
     if (EndsTransfer(header.type)) return ReceiverEnded();
@@ -105,23 +105,18 @@ Sender::Step Sender::TakeReposition(const Header& header) {
   acked_ = position_;
   flight_.Lost();
   session_.progress().bytes = position_;
-  return RetryHere();
+  return Retry();
 }
 
-// A retry from position_: the count starts over where the stream got
-// further than the last retry's place, whether the receiver asked for it
-// (ZRPOS) or went silent.
-Sender::Step Sender::RetryHere() {
+// One more retry of what is in hand, at position_: kGoBack, or kEnded when
+// there were too many in a row at one place. The count starts over wherever
+// the transfer got further than the last retry's place, whatever the retry
+// is for (an offer, a ZRPOS, a silence, a ZEOF unanswered).
+Sender::Step Sender::Retry() {
   if (position_ != retryAt_) {
     retryAt_ = position_;
     retriesHere_ = 0;
   }
-  return Retry();
-}
-
-// One more retry of what is in hand: kGoBack, or kEnded when there were too
-// many in a row at one place.
-Sender::Step Sender::Retry() {
   session_.CountRetry();
   session_.Report();
   if (++retriesHere_ > session_.timing().maxRetries) return Abort(TransferStatus::kTooManyRetries);

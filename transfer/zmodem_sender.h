@@ -55,7 +55,6 @@ class Sender {
   End EndAt(uint64_t sinceAsked) const;
   Step Listen(bool wait, uint64_t need);
   Step TakeReposition(const Header& header);
-  Step RetryHere();
   Step Retry();
   Step ReceiverEnded();
   Step Fail(TransferStatus status, std::string detail = {});
