@@ -210,8 +210,9 @@ TransferOutcome Sender::Close() {
 
 TransferOutcome ZmodemSend(TransferChannel& channel,
                            std::vector<std::unique_ptr<OutgoingFile>>& files,
-                           TransferObserver& observer, const TransferTiming& timing) {
-  return zmodem::Sender(channel, files, observer, timing).Run();
+                           TransferObserver& observer, const TransferTiming& timing,
+                           uint32_t lineBaud) {
+  return zmodem::Sender(channel, files, observer, timing, lineBaud).Run();
 }
 
 }  // namespace quorvel
