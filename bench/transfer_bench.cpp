@@ -3,11 +3,7 @@
 // runner) against lrzsz on the far side of the test relay, beside lrzsz
 // sending to lrzsz through the same relay. Prints one row per protocol and
 // way: throughput of each, their ratio, and the CPU each side spent (ours
-// counts the relay's thread too; it runs in this process). Our port is set
-// to 4,000,000 baud, the fastest rate the system names: a pseudo-terminal
-// carries bytes far faster than any rate it is set to, and ZMODEM's window
-// is bounded by the rate (transfer/zmodem_flight_window.h), as it is for a
-// user's fast adapter.
+// counts the relay's thread too; it runs in this process).
 //
 //   quorvel_transfer_bench [MiB] [relay delay in microseconds] [only the rows naming TEXT]
 #include <sys/resource.h>
@@ -31,8 +27,6 @@ namespace quorvel {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-constexpr uint32_t kLineBaud = 4000000;
 using testing::LrzszPeer;
 using testing::LrzszProcess;
 using testing::RelayOptions;
@@ -81,9 +75,7 @@ Result Ours(const Case& c, const std::string& content, const RelayOptions& relay
                  zmodem && c.send ? LrzszPeer::When::kLater : LrzszPeer::When::kNow);
   SerialPort port;
   port.Names().Set(7, peer.DevicePath());
-  LineParameters line;
-  line.baudRate = kLineBaud;
-  if (!port.Open(7, line)) return result;
+  if (!port.Open(7, LineParameters{})) return result;
   TerminalState state(port);
   WorkerThread worker;
   worker.Start(state);
@@ -91,7 +83,6 @@ Result Ours(const Case& c, const std::string& content, const RelayOptions& relay
   TransferRequest request;
   request.protocol = c.protocol;
   request.send = c.send;
-  request.lineBaud = port.RateInForce();
   request.paths = {(here / "data.bin").string()};
   // XMODEM carries no name; the others take the sender's.
   const bool named =

@@ -174,7 +174,7 @@ TransferOutcome TransferRunner::Dispatch(const TransferRequest& request,
       return request.send ? YmodemSend(channel_, files, *this, request.timing)
                           : YmodemReceive(channel_, *sink_, *this, request.timing);
     case TransferProtocol::kZmodem:
-      return request.send ? ZmodemSend(channel_, files, *this, request.timing, request.lineBaud)
+      return request.send ? ZmodemSend(channel_, files, *this, request.timing)
                           : ZmodemReceive(channel_, *sink_, *this, request.timing);
   }
   TransferOutcome none;

@@ -38,7 +38,6 @@ struct TransferRequest {
   SinkOptions sink;                // to receive into (XMODEM: sink.fixedName is the file)
   XmodemPadding padding = XmodemPadding::kDrop;
   TransferTiming timing;
-  uint32_t lineBaud = 0;  // the line's rate in force, 0 unknown (a raw TCP port)
 };
 
 struct TransferState {

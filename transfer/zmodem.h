@@ -30,12 +30,9 @@ namespace quorvel {
 // progress), each file streamed as fast as the receiver allows and resent
 // from wherever it asks, ZFIN and "OO". A file of 4 GiB or more, which
 // ZMODEM's offsets cannot reach, is refused before anything is sent.
-// `lineBaud`, the line's nominal rate (0 unknown), bounds how much goes
-// unanswered (zmodem_flight_window.h).
 TransferOutcome ZmodemSend(TransferChannel& channel,
                            std::vector<std::unique_ptr<OutgoingFile>>& files,
-                           TransferObserver& observer, const TransferTiming& timing,
-                           uint32_t lineBaud = 0);
+                           TransferObserver& observer, const TransferTiming& timing);
 
 // Receives a batch into `sink`: ZRINIT offering CRC-32 and full streaming,
 // then each file the sender offers as the sink takes it (one it refuses is

@@ -210,9 +210,8 @@ TransferOutcome Sender::Close() {
 
 TransferOutcome ZmodemSend(TransferChannel& channel,
                            std::vector<std::unique_ptr<OutgoingFile>>& files,
-                           TransferObserver& observer, const TransferTiming& timing,
-                           uint32_t lineBaud) {
-  return zmodem::Sender(channel, files, observer, timing, lineBaud).Run();
+                           TransferObserver& observer, const TransferTiming& timing) {
+  return zmodem::Sender(channel, files, observer, timing).Run();
 }
 
 }  // namespace quorvel

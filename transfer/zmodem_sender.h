@@ -32,8 +32,8 @@ inline constexpr size_t kBatchBytes = 16 * 1024;  // written at once, between lo
 class Sender {
  public:
   Sender(TransferChannel& channel, std::vector<std::unique_ptr<OutgoingFile>>& files,
-         TransferObserver& observer, const TransferTiming& timing, uint32_t lineBaud)
-      : files_(files), session_(channel, observer, timing, "send"), flight_(lineBaud) {}
+         TransferObserver& observer, const TransferTiming& timing)
+      : files_(files), session_(channel, observer, timing, "send") {}
 
   TransferOutcome Run();
 

@@ -114,7 +114,6 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
     publisher_->Request();  // the counters move while the transfer has the line
     tools_->Refresh();
   });
-  transfers_->SetLineBaud([this] { return link_.RateInForce(); });
   tools_->SetTransfers(transfers_);
   answerRules_ = new AnswerRulesControl(this, state_, *statusLine_, options_.settingsFile);
   sendTools_ = new SendTools({*this, state_, *exchange_, sender_, link_.Writer(), *statusLine_,

@@ -121,7 +121,6 @@ bool TransferTools::Receive(const ReceiveChoice& choice) {
 
 bool TransferTools::Start(TransferRequest request) {
   request.timing = timing_;
-  request.lineBaud = lineBaud_();
   bool receiving = !request.send;
   std::string reason;
   if (!runner_.Start(std::move(request), &reason)) {

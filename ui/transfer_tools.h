@@ -55,8 +55,6 @@ class TransferTools : public QObject {
   void KeepSendProtocol(const QString& protocol);
   // The waits of the transfers started from now on (tests shorten them).
   void SetTiming(const TransferTiming& timing) { timing_ = timing; }
-  // Where the line's baud rate in force is read when a transfer starts.
-  void SetLineBaud(std::function<uint32_t()> lineBaud) { lineBaud_ = std::move(lineBaud); }
 
   // The link is about to close or move: a transfer running ends now.
   void StopForLinkChange();
@@ -79,7 +77,6 @@ class TransferTools : public QObject {
   std::function<void()> changed_;
   TransferRunner runner_;
   TransferTiming timing_;
-  std::function<uint32_t()> lineBaud_ = [] { return 0u; };
   TransferProgressDialog* dialog_;
   QSocketNotifier* news_;
   ZmodemStartTap startTap_;
