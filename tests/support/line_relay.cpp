@@ -12,6 +12,8 @@ namespace quorvel::testing {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
+constexpr Micros kNone{-1};
 constexpr size_t kMaxHeld = 1 << 20;  // beyond this the source is not read until the sink takes
 
 // One direction: chunks read from `from`, held until due, written to `to`.
@@ -61,20 +63,17 @@ struct Direction {
 
   // Writes what is due; how long until the next chunk falls due (-1 none,
   // 0 when the sink is full and POLLOUT should wake us).
-  int Give(bool& wantOut) {
+  Micros Give(bool& wantOut) {
     wantOut = false;
     while (!held.empty()) {
       Chunk& chunk = held.front();
       auto now = Clock::now();
-      if (chunk.due > now) {
-        auto left = std::chrono::ceil<std::chrono::milliseconds>(chunk.due - now);
-        return static_cast<int>(left.count());
-      }
+      if (chunk.due > now) return std::chrono::ceil<Micros>(chunk.due - now);
       ssize_t n =
           ::write(to, chunk.bytes.data() + chunk.written, chunk.bytes.size() - chunk.written);
       if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         wantOut = true;
-        return -1;
+        return kNone;
       }
       if (n <= 0) {  // the peer went: what it would have read is lost
         heldBytes -= chunk.bytes.size() - chunk.written;
@@ -85,14 +84,23 @@ struct Direction {
       heldBytes -= static_cast<size_t>(n);
       if (chunk.written == chunk.bytes.size()) held.pop_front();
     }
-    return -1;
+    return kNone;
   }
 };
 
-int Earliest(int x, int y) {
-  if (x < 0) return y;
-  if (y < 0) return x;
+Micros Earliest(Micros x, Micros y) {
+  if (x < Micros::zero()) return y;
+  if (y < Micros::zero()) return x;
   return std::min(x, y);
+}
+
+// Waits counted in microseconds: a delay of 300 us is not held for a whole
+// millisecond, as poll's timeout would.
+int PollFor(pollfd* fds, nfds_t count, Micros wait) {
+  if (wait < Micros::zero()) return ::ppoll(fds, count, nullptr, nullptr);
+  const timespec timeout{static_cast<time_t>(wait.count() / 1'000'000),
+                         static_cast<long>(wait.count() % 1'000'000 * 1000)};
+  return ::ppoll(fds, count, &timeout, nullptr);
 }
 
 }  // namespace
@@ -114,14 +122,15 @@ void LineRelay::Run(int a, int b) {
   for (;;) {
     bool peerFull = false;
     bool usFull = false;
-    int wait = Earliest(toPeer.Give(peerFull), toUs.Give(usFull));
+    Micros wait = Earliest(toPeer.Give(peerFull), toUs.Give(usFull));
     // POLLOUT on a master stands for room toward its slave; POLLIN for input.
     pollfd fds[3] = {
         {stop_.Descriptor(), POLLIN, 0},
         {a, static_cast<short>((toPeer.WantsInput() ? POLLIN : 0) | (usFull ? POLLOUT : 0)), 0},
         {b, static_cast<short>((toUs.WantsInput() ? POLLIN : 0) | (peerFull ? POLLOUT : 0)), 0}};
-    if (peerFull || usFull) wait = Earliest(wait, 5);  // a pty's POLLOUT is not always told
-    if (::poll(fds, 3, wait) < 0 && errno != EINTR) return;
+    // A pty's POLLOUT is not always told.
+    if (peerFull || usFull) wait = Earliest(wait, std::chrono::milliseconds(5));
+    if (PollFor(fds, 3, wait) < 0 && errno != EINTR) return;
     if (fds[0].revents) return;
     auto due = Clock::now() + options_.delay;
     if (fds[1].revents & POLLIN) toPeer.Take(due);
