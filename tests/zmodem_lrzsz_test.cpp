@@ -49,6 +49,7 @@ struct LrzszCase {
   unsigned oneIn = 0;                     // noise each way: about one byte in N damaged
   Peer peer = Peer::kFinishes;
   TransferStatus expected = TransferStatus::kDone;
+  speed_t speed = B38400;  // of lrzsz's line, which it sizes its patience by
 };
 
 constexpr size_t kMiB = 1 << 20;
@@ -101,7 +102,7 @@ class ZmodemLrzsz : public ::testing::TestWithParam<LrzszCase> {
       ::setrlimit(RLIMIT_FSIZE, &small);
       handler = ::signal(SIGXFSZ, SIG_IGN);
     }
-    peer.emplace(args, peerDir.path(), Relay());
+    peer.emplace(args, peerDir.path(), Relay(), LrzszPeer::When::kNow, GetParam().speed);
     if (GetParam().peer == Peer::kDiskFull) {
       ::setrlimit(RLIMIT_FSIZE, &before);
       ::signal(SIGXFSZ, handler);
@@ -204,6 +205,15 @@ std::vector<LrzszCase> Cases() {
                    {"receive_batch", Way::kWeReceive, {3000, 0, 70'000}},
                    {"send_noisy", Way::kWeSend, {kMiB}, {}, 10'000},
                    {"receive_noisy", Way::kWeReceive, {kMiB}, {}, 10'000},
+                   // At a rate it does not know, rz skips only about 30 kB.
+                   {"send_noisy_4000000_baud",
+                    Way::kWeSend,
+                    {kMiB},
+                    {},
+                    10'000,
+                    Peer::kFinishes,
+                    TransferStatus::kDone,
+                    B4000000},
                    // rz asking for control bytes escaped, a window, or damage of its own.
                    {"send_to_escaping_rz", Way::kWeSend, {100'000}, {"-e"}},
                    {"send_to_windowed_rz", Way::kWeSend, {100'000}, {"-w", "2048"}},

@@ -20,13 +20,14 @@ std::string ProgramPath(const std::string& name) {
 
 }  // namespace
 
-void MakeRaw(const std::string& path) {
+void MakeRaw(const std::string& path, speed_t speed) {
   int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   termios mode{};
   if (fd < 0 || ::tcgetattr(fd, &mode) != 0) {
     ADD_FAILURE() << "cannot open " << path;
   } else {
     ::cfmakeraw(&mode);
+    ::cfsetspeed(&mode, speed);
     ::tcsetattr(fd, TCSANOW, &mode);
   }
   if (fd >= 0) ::close(fd);
@@ -116,8 +117,8 @@ void LrzszProcess::DrainErrors(int timeoutMs) {
 }
 
 LrzszPeer::LrzszPeer(const std::vector<std::string>& args, const std::filesystem::path& directory,
-                     RelayOptions relay, When when)
-    : raw_((MakeRaw(ours_.Path()), MakeRaw(theirs_.Path()), true)),
+                     RelayOptions relay, When when, speed_t speed)
+    : raw_((MakeRaw(ours_.Path()), MakeRaw(theirs_.Path(), speed), true)),
       relay_(ours_.Master(), theirs_.Master(), relay),
       args_(args),
       directory_(directory) {

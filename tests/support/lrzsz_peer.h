@@ -5,6 +5,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <chrono>
 #include <filesystem>
@@ -50,9 +51,10 @@ class LrzszProcess {
   std::optional<int> status_;
 };
 
-// Sets the terminal device at `path` raw: a cooked line would echo and
-// translate what reaches it before a program sets its own modes.
-void MakeRaw(const std::string& path);
+// Sets the terminal device at `path` raw (a cooked line would echo and
+// translate what reaches it before a program sets its own modes), at
+// `speed` (B38400 and the like), which lrzsz sizes its patience by.
+void MakeRaw(const std::string& path, speed_t speed = B38400);
 
 // The program on a pseudo-terminal of its own, behind a relay.
 class LrzszPeer {
@@ -62,7 +64,7 @@ class LrzszPeer {
   enum class When { kNow, kLater };
 
   LrzszPeer(const std::vector<std::string>& args, const std::filesystem::path& directory,
-            RelayOptions relay = {}, When when = When::kNow);
+            RelayOptions relay = {}, When when = When::kNow, speed_t speed = B38400);
   void Start();
 
   // The pseudo-terminal our side opens (raw, by path).
