@@ -211,48 +211,41 @@ struct WindowCase {
 
 TEST(ZmodemTest, TheWindowFollowsTheReceiversRateWithinItsBounds) {
   constexpr uint64_t kKiB = 1024;
-  // Each starts after 256 KiB answered without a loss (the window's calm).
+  constexpr uint64_t kLeast = FlightWindow::kLeast;
   const WindowCase cases[] = {
-      // 8 KiB a ms: 8 MB/s wants 2 MB ahead, capped, reached by doublings.
+      // 8 KiB a ms: 8 MB/s wants 2 MB ahead, capped.
       {"fast line", 8 * kKiB, 1, 400, FlightWindow::kMost},
       // 115200 baud: 11.5 kB/s wants 2.9 kB, the least is kept.
-      {"slow line", 8 * kKiB, 700, 20, FlightWindow::kLeast},
+      {"slow line", 8 * kKiB, 700, 20, kLeast},
       // 400 KiB/s wants 100 KiB.
       {"in between", 4 * kKiB, 10, 50, 100 * kKiB},
-      // Answers closer than a sample apart measure nothing alone.
-      {"one quick answer", 64 * kKiB, 1, 1, FlightWindow::kLeast},
-      // Each sample doubles at most: 32 KiB, then 64 KiB.
-      {"one sample", 512 * kKiB, 10, 1, 2 * FlightWindow::kLeast},
-  };
-  auto calm = [&](FlightWindow& window, uint64_t& acked, int64_t& now) {
-    for (uint64_t i = 0; i < FlightWindow::kCalmBytes / (64 * kKiB); ++i) {
-      acked += 64 * kKiB;
-      now += 10;
-      window.Acked(acked, now);
-    }
+      // 120 KiB answered: the calm is not over.
+      {"calm first", 8 * kKiB, 1, 15, kLeast},
+      // The calm is over with the 16th answer; the four after it widen the
+      // window by what they answered.
+      {"then by what is answered", 8 * kKiB, 1, 20, kLeast + 4 * 8 * kKiB},
+      // Before 10 ms have passed the rate is not known.
+      {"too soon to tell", 64 * kKiB, 0, 4, kLeast},
   };
   for (const WindowCase& c : cases) {
     FlightWindow window;
     window.Restart(0, 0);
     uint64_t acked = 0;
     int64_t now = 0;
-    calm(window, acked, now);
-    EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": calm first";
-    for (int i = 1; i <= c.answers; ++i) {
-      acked += c.bytesPerAnswer;
-      now += c.everyMs;
-      window.Acked(acked, now);
-    }
-    EXPECT_NEAR(static_cast<double>(window.Bytes()), static_cast<double>(c.expected), 1024)
-        << c.name;
+    auto answers = [&] {
+      for (int i = 1; i <= c.answers; ++i) {
+        acked += c.bytesPerAnswer;
+        now += c.everyMs;
+        window.Acked(acked, now);
+      }
+      return static_cast<double>(window.Bytes());
+    };
+    EXPECT_NEAR(answers(), static_cast<double>(c.expected), 1024) << c.name;
     EXPECT_EQ(window.AskEvery(), window.Bytes() / 4) << c.name;
     window.Lost();
     window.Restart(acked, now);
-    EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name << ": a loss starts it over";
-    calm(window, acked, now);
-    EXPECT_EQ(window.Bytes(), FlightWindow::kLeast) << c.name;
-    calm(window, acked, now);
-    EXPECT_GT(window.Bytes(), FlightWindow::kLeast) << c.name << ": grows after the calm";
+    EXPECT_EQ(window.Bytes(), kLeast) << c.name << ": a loss starts it over";
+    EXPECT_NEAR(answers(), static_cast<double>(c.expected), 1024) << c.name << ": calm again";
   }
 }
 

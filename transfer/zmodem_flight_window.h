@@ -6,14 +6,18 @@
 // byte the receiver loses costs all that was in flight behind it, which it
 // must skip before our next header: over a network port with deep buffers in
 // front of a slow line, seconds of it. So the window follows what the
-// receiver takes: a quarter of a second of it at the rate its answers show,
-// never less than 32 KiB nor more than 1 MiB, at most doubling per sample.
-// It starts at the least and grows only once 256 KiB have been answered
-// without a loss; a loss drops it to the least again. So on a noisy line it
-// never grows, and what the receiver skips after each loss stays within
-// what lrzsz's rz tolerates while it looks for our next header (about a
-// second of its line's nominal rate: 40 kB on a pseudo-terminal at 38400
-// baud, where bytes arrive far faster than that rate says).
+// receiver takes: never more than a quarter of a second of it at the rate
+// its answers show (measured over 10 ms or more), never less than 32 KiB
+// nor more than 1 MiB.
+//
+// It starts at the least and grows only once 128 KiB have been answered
+// without a loss; from then on each answer widens it by what it answered,
+// so it doubles every round trip. A loss drops it to the least and the calm
+// starts over. So on a noisy line it never grows, and what the receiver
+// skips after each loss stays within what lrzsz's rz tolerates while it
+// looks for our next header: about a second of its line's nominal rate (40
+// kB at 38400 baud, and no more than about 30 kB at rates it does not know,
+// 921600 baud and up), however fast the bytes really come.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +30,7 @@ class FlightWindow {
   static constexpr uint64_t kMost = 1024 * 1024;
   static constexpr int64_t kAheadMs = 250;            // of the receiver's rate, in flight
   static constexpr int64_t kSampleMs = 10;            // shorter spans measure the rate too roughly
-  static constexpr uint64_t kCalmBytes = 256 * 1024;  // answered without a loss before it grows
+  static constexpr uint64_t kCalmBytes = 128 * 1024;  // answered without a loss before it grows
 
   // Bytes that may be unanswered.
   uint64_t Bytes() const { return bytes_; }
@@ -41,9 +45,13 @@ class FlightWindow {
   void Lost();
 
  private:
+  void Sample(uint64_t acked, int64_t nowMs);
+
   uint64_t bytes_ = kLeast;
-  uint64_t calm_ = 0;        // answered since the start or the last loss, up to kCalmBytes
-  uint64_t sampleFrom_ = 0;  // acknowledged when the sample began
+  uint64_t ceiling_ = kLeast;  // a quarter second at the last measured rate
+  uint64_t calm_ = 0;          // answered since the start or the last loss, up to kCalmBytes
+  uint64_t acked_ = 0;         // the last answer
+  uint64_t sampleFrom_ = 0;    // acknowledged when the sample began
   int64_t sampleAtMs_ = 0;
 };
 
