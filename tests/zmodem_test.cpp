@@ -4,6 +4,7 @@
 // byte by byte, with headers no honest sender writes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -261,6 +262,52 @@ TEST(ZmodemTest, ARefusedFileIsSkippedAndTheBatchGoesOn) {
   EXPECT_NE(transfer.received.detail.find("secret.key"), std::string::npos);
   EXPECT_EQ(transfer.sink.Complete("b.txt"), SeededBytes(5000, 3));
   EXPECT_EQ(transfer.sink.Refusals(), 1);
+}
+
+// A receiver that takes part of a file and then waits for the next one
+// (its ZRINIT): the file did not arrive whole, and the transfer must not
+// end as done.
+TEST(ZmodemTest, AFileTheReceiverDropsMidwayIsNotReportedDone) {
+  ChannelPair line;
+  std::vector<std::unique_ptr<OutgoingFile>> files;
+  files.push_back(std::make_unique<MemoryFile>("a.bin", SeededBytes(200'000, 4)));
+  RecordingObserver notes;
+  TransferOutcome sent;
+  std::thread sender([&] { sent = ZmodemSend(line.A(), files, notes, kQuick); });
+  Reader reader{line.B()};
+  Encoder encoder;
+  auto send = [&](const Header& header) {
+    Bytes wire;
+    encoder.AppendHexHeader(wire, header);
+    line.B().Write(wire.data(), static_cast<int>(wire.size()));
+  };
+  const Header init = Header::Flags(Type::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
+  // Reads on to a header of `type`, whatever comes before it; a ZEOF is
+  // answered as a receiver waiting for the next file does.
+  auto awaitHeader = [&](Type type) {
+    Header header;
+    Encoding encoding;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (std::chrono::steady_clock::now() < end) {
+      if (reader.ReadHeader(1000, &header, &encoding) != Got::kOk) continue;
+      if (header.type == type) return;
+      if (header.type == Type::kEof) send(init);
+    }
+    FAIL() << "no header " << static_cast<int>(type);
+  };
+  awaitHeader(Type::kRqInit);
+  send(init);
+  awaitHeader(Type::kFile);
+  send(Header::At(Type::kRPos, 0));
+  awaitHeader(Type::kData);
+  send(init);
+  awaitHeader(Type::kFin);
+  send(Header::At(Type::kFin, 0));
+  sender.join();
+  EXPECT_EQ(sent.status, TransferStatus::kFileRefused);
+  EXPECT_NE(sent.detail.find("a.bin: the receiver stopped taking it at"), std::string::npos)
+      << sent.detail;
+  EXPECT_EQ(sent.files, 0);
 }
 
 // A sender the test plays: its bytes are encoded here and the receiver's

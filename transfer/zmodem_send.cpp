@@ -35,6 +35,8 @@ TransferOutcome Sender::Run() {
     if (step == Step::kDone) {
       ++session_.outcome().files;
       session_.Note("done");
+    } else if (step == Step::kDropped) {
+      Dropped(file);
     } else {
       session_.Note("skipped by the receiver");
     }
@@ -131,6 +133,16 @@ Sender::Step Sender::OfferFile(OutgoingFile& file, int filesLeft, uint64_t bytes
   }
 }
 
+// The receiver gave the file up (a disk it could not write, say) and waits
+// for the next: what was on its way is ended, the batch goes on, and the
+// transfer will not end as done.
+void Sender::Dropped(const OutgoingFile& file) {
+  session_.QueueSubpacket({}, End::kCrcE);
+  const std::string where = "stopped taking it at " + std::to_string(acked_) + " bytes";
+  session_.Note("the receiver " + where);
+  if (dropped_.empty()) dropped_ = PrintableName(file.Name()) + ": the receiver " + where;
+}
+
 // The receiver that has a file of this name already may ask for its CRC-32,
 // to see whether it is the same.
 Sender::Step Sender::AnswerCrcRequest(OutgoingFile& file, const Header& request) {
@@ -186,8 +198,9 @@ Sender::Step Sender::AwaitEofAnswer() {
   }
 }
 
-// Every file went: the session ends. What the receiver does now cannot undo
-// that, so a ZFIN unanswered still ends as done.
+// Every file went, or was skipped or dropped by the receiver: the session
+// ends. What the receiver does now cannot undo that, so a ZFIN unanswered
+// still ends as the files did.
 TransferOutcome Sender::Close() {
   session_.progress().file.clear();
   for (int attempt = 0; attempt < kFinTries; ++attempt) {
@@ -203,6 +216,7 @@ TransferOutcome Sender::Close() {
     }
     if (got != Got::kOk && got != Got::kTimedOut && got != Got::kGarbled) break;
   }
+  if (!dropped_.empty()) return session_.Finish(TransferStatus::kFileRefused, dropped_);
   return session_.Finish(TransferStatus::kDone);
 }
 

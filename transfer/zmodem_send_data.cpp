@@ -93,6 +93,8 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
         return TakeReposition(header);
       case Type::kSkip:
         return Step::kSkipped;
+      case Type::kRInit:
+        return Step::kDropped;
       default:
         if (!wait) return Step::kDone;
         break;

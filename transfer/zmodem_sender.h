@@ -39,12 +39,15 @@ class Sender {
 
  private:
   // What a step of the transfer came to; kEnded: the outcome is set.
-  enum class Step { kDone, kSkipped, kGoBack, kEnded };
+  // kDropped: the receiver went back to waiting for a file (its ZRINIT) in
+  // the middle of this one, which it did not take whole.
+  enum class Step { kDone, kSkipped, kDropped, kGoBack, kEnded };
 
   // zmodem_send.cpp
   bool AwaitReceiver();
   void TakeReceiverInit(const Header& init);
   Step OfferFile(OutgoingFile& file, int filesLeft, uint64_t bytesLeft);
+  void Dropped(const OutgoingFile& file);
   Step AnswerCrcRequest(OutgoingFile& file, const Header& request);
   Step SendData(OutgoingFile& file);
   Step AwaitEofAnswer();
@@ -73,6 +76,7 @@ class Sender {
   uint64_t size_ = 0;
   uint64_t retryAt_ = ~0ull;  // where the last retries were asked for
   int retriesHere_ = 0;
+  std::string dropped_;  // the first file the receiver did not take whole, and where
 };
 
 // ZABORT, ZFERR, ZFIN from the receiver in the middle of a file.
