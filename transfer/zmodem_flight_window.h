@@ -12,12 +12,12 @@
 //
 // It starts at the least and grows only once 128 KiB have been answered
 // without a loss; from then on each answer widens it by what it answered,
-// so it doubles every round trip. A loss drops it to the least and the calm
-// starts over. So on a noisy line it never grows, and what the receiver
-// skips after each loss stays within what lrzsz's rz tolerates while it
-// looks for our next header: about a second of its line's nominal rate (40
-// kB at 38400 baud, and no more than about 30 kB at rates it does not know,
-// 921600 baud and up), however fast the bytes really come.
+// so it doubles every round trip. On a slow line the first answer comes
+// late enough to measure the rate, long before the calm is over. A loss drops it to the least and
+// the calm starts over. So on a noisy line it never grows, and what the receiver skips after each
+// loss stays within what lrzsz's rz tolerates while it looks for our next header: about a second of
+// its line's nominal rate (40 kB at 38400 baud, and no more than about 30 kB at rates it does not
+// know, 921600 baud and up), however fast the bytes really come.
 #pragma once
 
 #include <cstdint>
@@ -48,10 +48,10 @@ class FlightWindow {
   void Sample(uint64_t acked, int64_t nowMs);
 
   uint64_t bytes_ = kLeast;
-  uint64_t ceiling_ = kLeast;  // a quarter second at the last measured rate
-  uint64_t calm_ = 0;          // answered since the start or the last loss, up to kCalmBytes
-  uint64_t acked_ = 0;         // the last answer
-  uint64_t sampleFrom_ = 0;    // acknowledged when the sample began
+  uint64_t ceiling_ = kMost;  // a quarter second at the last measured rate
+  uint64_t calm_ = 0;         // answered since the start or the last loss, up to kCalmBytes
+  uint64_t acked_ = 0;        // the last answer
+  uint64_t sampleFrom_ = 0;   // acknowledged when the sample began
   int64_t sampleAtMs_ = 0;
 };
 
