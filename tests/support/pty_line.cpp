@@ -53,9 +53,12 @@ bool PtyLine::WriteAll(const uint8_t* bytes, size_t count, int64_t deadlineMs) {
 }
 
 size_t PtyLine::ReadSome(uint8_t* buffer, size_t capacity, int timeoutMs) {
+  // What is there already is taken without a wait: one call, not two.
+  ssize_t n = ::read(master_.Get(), buffer, capacity);
+  if (n > 0) return static_cast<size_t>(n);
   pollfd in = {master_.Get(), POLLIN, 0};
   if (::poll(&in, 1, timeoutMs) <= 0) return 0;
-  ssize_t n = ::read(master_.Get(), buffer, capacity);
+  n = ::read(master_.Get(), buffer, capacity);
   return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
