@@ -265,50 +265,76 @@ TEST(ZmodemTest, ARefusedFileIsSkippedAndTheBatchGoesOn) {
   EXPECT_EQ(transfer.sink.Refusals(), 1);
 }
 
-// A receiver that takes part of a file and then waits for the next one
-// (its ZRINIT): the file did not arrive whole, and the transfer must not
-// end as done.
-TEST(ZmodemTest, AFileTheReceiverDropsMidwayIsNotReportedDone) {
-  ChannelPair line;
-  std::vector<std::unique_ptr<OutgoingFile>> files;
-  files.push_back(std::make_unique<MemoryFile>("a.bin", SeededBytes(200'000, 4)));
-  RecordingObserver notes;
-  TransferOutcome sent;
-  std::thread sender([&] { sent = ZmodemSend(line.A(), files, notes, kQuick); });
-  Reader reader{line.B()};
-  Encoder encoder;
-  auto send = [&](const Header& header) {
+// A receiver the test plays: the sender runs on a thread of its own, its
+// headers are read here and the answers encoded here.
+class PlayedReceiver : public ::testing::Test {
+ protected:
+  void Start(size_t size) {
+    files.push_back(std::make_unique<MemoryFile>("a.bin", SeededBytes(size, 4)));
+    sender = std::thread([&] { sent = ZmodemSend(line.A(), files, notes, kQuick); });
+    AwaitHeader(Type::kRqInit);
+    Send({init});
+    AwaitHeader(Type::kFile);
+    Send({Header::At(Type::kRPos, 0)});
+  }
+  void Finish() {
+    AwaitHeader(Type::kFin);
+    Send({Header::At(Type::kFin, 0)});
+    sender.join();
+  }
+  void Send(const std::vector<Header>& headers) {
     Bytes wire;
-    encoder.AppendHexHeader(wire, header);
+    for (const Header& header : headers) encoder.AppendHexHeader(wire, header);
     line.B().Write(wire.data(), static_cast<int>(wire.size()));
-  };
-  const Header init = Header::Flags(Type::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
+  }
   // Reads on to a header of `type`, whatever comes before it; a ZEOF is
   // answered as a receiver waiting for the next file does.
-  auto awaitHeader = [&](Type type) {
+  void AwaitHeader(Type type) {
     Header header;
     Encoding encoding;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (std::chrono::steady_clock::now() < end) {
       if (reader.ReadHeader(1000, &header, &encoding) != Got::kOk) continue;
       if (header.type == type) return;
-      if (header.type == Type::kEof) send(init);
+      if (header.type == Type::kEof) Send({init});
     }
     FAIL() << "no header " << static_cast<int>(type);
-  };
-  awaitHeader(Type::kRqInit);
-  send(init);
-  awaitHeader(Type::kFile);
-  send(Header::At(Type::kRPos, 0));
-  awaitHeader(Type::kData);
-  send(init);
-  awaitHeader(Type::kFin);
-  send(Header::At(Type::kFin, 0));
-  sender.join();
+  }
+
+  const Header init = Header::Flags(Type::kRInit, kCanFullDuplex | kCanOverlapIo | kCanCrc32);
+  ChannelPair line;
+  std::vector<std::unique_ptr<OutgoingFile>> files;
+  RecordingObserver notes;
+  TransferOutcome sent;
+  std::thread sender;
+  Reader reader{line.B()};
+  Encoder encoder;
+};
+
+// It takes part of the file and then waits for the next one (its ZRINIT):
+// the file did not arrive whole, and the transfer must not end as done.
+TEST_F(PlayedReceiver, AFileItDropsMidwayIsNotReportedDone) {
+  Start(200'000);
+  AwaitHeader(Type::kData);
+  Send({init});
+  Finish();
   EXPECT_EQ(sent.status, TransferStatus::kFileRefused);
   EXPECT_NE(sent.detail.find("a.bin: the receiver stopped taking it at"), std::string::npos)
       << sent.detail;
   EXPECT_EQ(sent.files, 0);
+}
+
+// Asks for the same place that arrive together were all sent before the
+// receiver saw the sender go back: the sender goes back once, and they
+// count as one retry, not as more than the retries allowed.
+TEST_F(PlayedReceiver, AsksThatArriveTogetherAreAnsweredOnce) {
+  Start(8000);
+  AwaitHeader(Type::kEof);
+  Send(std::vector<Header>(kQuick.maxRetries + 2, Header::At(Type::kRPos, 4096)));
+  Finish();
+  EXPECT_EQ(sent.status, TransferStatus::kDone) << sent.detail;
+  EXPECT_EQ(sent.files, 1);
+  EXPECT_LE(sent.retries, 2);
 }
 
 // A sender the test plays: its bytes are encoded here and the receiver's

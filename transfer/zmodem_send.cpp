@@ -189,7 +189,7 @@ Sender::Step Sender::AwaitEofAnswer() {
         TakeReceiverInit(header);
         return Step::kDone;
       case Type::kRPos:
-        return TakeReposition(header);
+        return GoBack(header);
       case Type::kSkip:
         return Step::kSkipped;
       default:

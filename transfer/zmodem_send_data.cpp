@@ -90,7 +90,7 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
         if (!wait || acked_ >= need) return Step::kDone;
         break;
       case Type::kRPos:
-        return TakeReposition(header);
+        return GoBack(header);
       case Type::kSkip:
         return Step::kSkipped;
       case Type::kRInit:
@@ -100,6 +100,33 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
         break;
     }
   }
+}
+
+// The receiver asks for data again from `ask`, while a frame streams or
+// after its end. What
+// it said after that and is here already was said before it could see our
+// answer: of several asks only the last counts, or one cancel counts. Each
+// ask answered on its own would start the stream again while the receiver
+// takes the last start, and it asks again. The frame in flight is ended
+// first, so that a receiver still taking it sees it end instead of our next
+// header inside a subpacket.
+Sender::Step Sender::GoBack(Header ask) {
+  for (;;) {
+    bool more = false;
+    if (Got got = session_.reader().Sample(&more); got != Got::kOk) return FailOn(got);
+    if (!more) break;
+    Header next;
+    Encoding encoding;
+    Got got = session_.reader().ReadHeader(session_.timing().replyTimeoutMs, &next, &encoding);
+    if (got == Got::kTimedOut || got == Got::kGarbled) break;
+    if (got != Got::kOk) return FailOn(got);
+    if (EndsTransfer(next.type)) return ReceiverEnded();
+    if (next.type == Type::kSkip) return Step::kSkipped;
+    if (next.type == Type::kRInit) return Step::kDropped;
+    if (next.type == Type::kRPos) ask = next;
+  }
+  session_.QueueSubpacket({}, End::kCrcE);
+  return TakeReposition(ask);
 }
 
 Sender::Step Sender::TakeReposition(const Header& header) {

@@ -57,6 +57,7 @@ class Sender {
   Step StreamFrom(OutgoingFile& file);
   End EndAt(uint64_t sinceAsked) const;
   Step Listen(bool wait, uint64_t need);
+  Step GoBack(Header ask);
   Step TakeReposition(const Header& header);
   Step Retry();
   Step ReceiverEnded();
