@@ -13,11 +13,13 @@
 // It starts at the least and grows only once 128 KiB have been answered
 // without a loss; from then on each answer widens it by what it answered,
 // so it doubles every round trip. On a slow line the first answer comes
-// late enough to measure the rate, long before the calm is over. A loss drops it to the least and
-// the calm starts over. So on a noisy line it never grows, and what the receiver skips after each
-// loss stays within what lrzsz's rz tolerates while it looks for our next header: about a second of
-// its line's nominal rate (40 kB at 38400 baud, and no more than about 30 kB at rates it does not
-// know, 921600 baud and up), however fast the bytes really come.
+// late enough to measure the rate, long before the calm is over. A loss
+// drops it to the least and the calm starts over. So on a noisy line it
+// never grows, and what the receiver skips after each loss stays within
+// what lrzsz's rz tolerates while it looks for our next header: about a
+// second of its line's nominal rate (40 kB at 38400 baud, and no more than
+// about 30 kB at rates it does not know, 921600 baud and up), however fast
+// the bytes really come.
 #pragma once
 
 #include <cstdint>

@@ -103,13 +103,12 @@ Sender::Step Sender::Listen(bool wait, uint64_t need) {
 }
 
 // The receiver asks for data again from `ask`, while a frame streams or
-// after its end. What
-// it said after that and is here already was said before it could see our
-// answer: of several asks only the last counts, or one cancel counts. Each
-// ask answered on its own would start the stream again while the receiver
-// takes the last start, and it asks again. The frame in flight is ended
-// first, so that a receiver still taking it sees it end instead of our next
-// header inside a subpacket.
+// after its end. What it said after that and is here already was said
+// before it could see our answer: of several asks only the last counts, or
+// one cancel counts. Each ask answered on its own would start the stream
+// again while the receiver takes the last start, and it asks again. The
+// frame in flight is ended first, so that a receiver still taking it sees
+// it end instead of our next header inside a subpacket.
 Sender::Step Sender::GoBack(Header ask) {
   for (;;) {
     bool more = false;
