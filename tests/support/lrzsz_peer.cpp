@@ -129,4 +129,13 @@ void LrzszPeer::Start() {
   if (!process_) process_.emplace(args_, directory_, theirs_.Path());
 }
 
+bool LrzszPeer::AwaitFirstBytes(std::chrono::milliseconds timeout) {
+  int fd = ::open(ours_.Path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  pollfd in = {fd, POLLIN, 0};
+  bool heard = ::poll(&in, 1, static_cast<int>(timeout.count())) > 0 && (in.revents & POLLIN);
+  ::close(fd);
+  return heard;
+}
+
 }  // namespace quorvel::testing

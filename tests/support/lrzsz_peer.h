@@ -66,6 +66,11 @@ class LrzszPeer {
   LrzszPeer(const std::vector<std::string>& args, const std::filesystem::path& directory,
             RelayOptions relay = {}, When when = When::kNow, speed_t speed = B38400);
   void Start();
+  // Waits until what the program says first (a receiver's first request,
+  // sz's call to start) is waiting on our side of the line: a port opened
+  // after that empties it away, so it cannot reach the terminal's receive
+  // box before the transfer runs. False when nothing came within `timeout`.
+  bool AwaitFirstBytes(std::chrono::milliseconds timeout);
 
   // The pseudo-terminal our side opens (raw, by path).
   const std::string& DevicePath() const { return ours_.Path(); }

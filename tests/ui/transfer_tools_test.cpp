@@ -79,6 +79,7 @@ void TransferToolsTest::sendsWithTheProtocolChosenInSendFile() {
   std::vector<std::string> command;
   for (const QString& arg : peer) command.push_back(arg.toStdString());
   LrzszPeer device(command, there.path());
+  QVERIFY(device.AwaitFirstBytes(std::chrono::seconds(10)));  // a receiver asks first
   TerminalHarness harness(PortMap(device.DevicePath()), 0);
   MainWindow& window = harness.Window();
   std::string content = Content(30000);
@@ -105,15 +106,17 @@ void TransferToolsTest::sendsWithTheProtocolChosenInSendFile() {
 void TransferToolsTest::receivesIntoTheChosenFolder_data() {
   QTest::addColumn<QString>("protocol");
   QTest::addColumn<QStringList>("peer");
-  QTest::newRow("ymodem") << "ymodem" << QStringList{"sb", "-q", "-k", "data.bin"};
-  QTest::newRow("xmodem") << "xmodem" << QStringList{"sx", "-q", "data.bin"};
-  QTest::newRow("zmodem") << "zmodem" << QStringList{"sz", "-q", "data.bin"};
+  QTest::addColumn<bool>("talksFirst");  // sz calls the receiver; sx and sb wait to be asked
+  QTest::newRow("ymodem") << "ymodem" << QStringList{"sb", "-q", "-k", "data.bin"} << false;
+  QTest::newRow("xmodem") << "xmodem" << QStringList{"sx", "-q", "data.bin"} << false;
+  QTest::newRow("zmodem") << "zmodem" << QStringList{"sz", "-q", "data.bin"} << true;
 }
 
 void TransferToolsTest::receivesIntoTheChosenFolder() {
   if (!LrzszProcess::Available()) QSKIP(LrzszProcess::kMissing);
   QFETCH(QString, protocol);
   QFETCH(QStringList, peer);
+  QFETCH(bool, talksFirst);
   TempDir there;
   TempDir folder;
   std::string content = Content(20000);
@@ -121,6 +124,7 @@ void TransferToolsTest::receivesIntoTheChosenFolder() {
   std::vector<std::string> command;
   for (const QString& arg : peer) command.push_back(arg.toStdString());
   LrzszPeer device(command, there.path());
+  if (talksFirst) QVERIFY(device.AwaitFirstBytes(std::chrono::seconds(10)));
   TerminalHarness harness(PortMap(device.DevicePath()), 0);
   MainWindow& window = harness.Window();
   ModalWatcher answer(ModalWatcher::Kind::kDialog, [&](QWidget* open) {
