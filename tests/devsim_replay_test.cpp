@@ -93,22 +93,23 @@ std::string Output(Devsim& devsim) {
 const Bytes kModbusRead = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x84, 0x0a};
 const Bytes kModbusReply = {0x01, 0x03, 0x02, 0x00, 0x2a, 0x38, 0x5b};
 
-// The terminal's core logs a session with a scripted device (output of its
-// own, an answer, an answer in two pieces, output after); the simulator
+// The terminal's core logs a session with a scripted device (an answer,
+// output of its own, an answer in two pieces, output after); the simulator
 // replays the log, and the same host sees the same bytes in the same order.
+// The host talks first, so that its open cannot empty what the replay sends.
 TEST(DevsimReplay, PlaysBackWhatTheTerminalLogged) {
   testing::TempDir directory;
   const std::string log = (directory / "session.log").string();
   const std::vector<HostStep> host = {
-      {{}, 6}, {Text("ID?\r\n"), 7}, {kModbusRead, kModbusReply.size()}, {{}, 6}};
+      {Text("ID?\r\n"), 7}, {{}, 6}, {kModbusRead, kModbusReply.size()}, {{}, 6}};
   Bytes seenFirst;
   {
     testing::PtyDevice device;
     Terminal terminal(device.Path());  // its open empties the line: first
     std::thread scripted([&] {
-      device.Send(std::string("BOOT\r\n"));
       EXPECT_EQ(device.Receive(5), Text("ID?\r\n"));
       device.Send(std::string("DEV-1\r\n"));
+      device.Send(std::string("IDLE\r\n"));
       EXPECT_EQ(device.Receive(kModbusRead.size()), kModbusRead);
       device.Send(Bytes(kModbusReply.begin(), kModbusReply.begin() + 3));
       device.Send(Bytes(kModbusReply.begin() + 3, kModbusReply.end()));
@@ -121,7 +122,7 @@ TEST(DevsimReplay, PlaysBackWhatTheTerminalLogged) {
     scripted.join();
     logger.Stop();
   }
-  ASSERT_EQ(seenFirst.size(), 6u + 7 + kModbusReply.size() + 6);
+  ASSERT_EQ(seenFirst.size(), 7u + 6 + kModbusReply.size() + 6);
 
   Devsim devsim({"--replay", log});
   Terminal terminal(devsim.Path());
@@ -262,6 +263,7 @@ TEST(DevsimReplay, WaitsForTheHostWithoutWakingUp) {
   EXPECT_EQ(devsim.ReadLine(milliseconds(300)), std::nullopt);
   EXPECT_LE(VoluntarySwitches(devsim.Pid()) - before, 1) << "wake-ups while no host is there";
   Terminal terminal(path);
+  terminal.Send(Text("."));  // talking first, its open cannot empty the "A"
   EXPECT_EQ(terminal.Receive(1), Text("A"));
 }
 
