@@ -61,7 +61,7 @@ void Rfc2217Session::End() {
 }
 
 size_t Rfc2217Session::Decode(uint8_t* buffer, size_t count) {
-  std::vector<uint8_t> release;
+  bool released = false;
   size_t data;
   {
     std::lock_guard guard(codecMutex_);
@@ -70,17 +70,23 @@ size_t Rfc2217Session::Decode(uint8_t* buffer, size_t count) {
     notices_.clear();
     data = codec_->Decode(buffer, count, buffer, replies_, notices_);
     if (!replies_.empty()) send_(replies_);
-    if (codec_->ComPortAccepted() && !held_.empty()) release.swap(held_);
+    if (codec_->ComPortAccepted() && !held_.empty()) {
+      // Queued before the lock goes: a command given from now on sees the
+      // option accepted and is sent at once, and must not overtake these
+      // (a DTR off ahead of the held DTR on would leave DTR on).
+      send_(held_);
+      held_.clear();
+      released = true;
+    }
   }
   // notices_ belongs to the reading thread, the only one that decodes.
   TakeNotices(notices_);
-  if (!release.empty()) {
+  if (released) {
     {
       std::lock_guard guard(modemMutex_);
       if (lines_ == Lines::kPending) answerDeadline_ = Clock::now() + kAnswerLimit;
     }
     modemChanged_.notify_all();
-    send_(release);
   }
   return data;
 }

@@ -1,13 +1,19 @@
 // The telnet and RFC 2217 codec on its own: escapes both ways, the answers to
-// every negotiation, bounded subnegotiations, the COM-PORT messages; and the
-// network port paths.
+// every negotiation, bounded subnegotiations, the COM-PORT messages; the
+// order of the commands held for the server's agreement; and the network
+// port paths.
 #include "link/telnet_codec.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <mutex>
 #include <numeric>
+#include <thread>
 
+#include "link/modem_control.h"
 #include "link/network_address.h"
+#include "link/rfc2217_session.h"
 
 namespace quorvel {
 namespace {
@@ -127,6 +133,36 @@ TEST(TelnetCodec, LineSettingsBecomeTheirCommands) {
   out.clear();
   AppendLineSettings(out, {{}, {}, kOneAndHalfStopBits, {}, {}});
   EXPECT_EQ(out, (Bytes{kIac, kSb, 44, 4, 3, kIac, kSe}));
+}
+
+// A DTR command given from another thread the moment the server agrees to
+// RFC 2217 goes after the commands held for that agreement, never before.
+TEST(Rfc2217Session, ACommandGivenAsTheServerAgreesFollowsTheHeldOnes) {
+  std::mutex mutex;
+  Bytes sent;
+  std::thread commander;
+  Rfc2217Session* session = nullptr;
+  Rfc2217Session rfc2217([&](const std::vector<uint8_t>& units) {
+    std::lock_guard guard(mutex);
+    // The first reply to the server's negotiation: the option is accepted.
+    if (session && !commander.joinable()) {
+      commander = std::thread([session] { session->Drop(kLineDtr); });
+    }
+    sent.insert(sent.end(), units.begin(), units.end());
+    return true;
+  });
+  rfc2217.Begin(true, {}, {true, true});
+  session = &rfc2217;
+  Bytes server = {kIac, kDo, 99, kIac, kDo, 44, kIac, kSb, 44, 107, 0x90, kIac, kSe};
+  rfc2217.Decode(server.data(), server.size());
+  commander.join();
+  const Bytes dtrOn = {kIac, kSb, 44, 5, kControlDtrOn, kIac, kSe};
+  const Bytes dtrOff = {kIac, kSb, 44, 5, kControlDtrOff, kIac, kSe};
+  auto on = std::search(sent.begin(), sent.end(), dtrOn.begin(), dtrOn.end());
+  auto off = std::search(sent.begin(), sent.end(), dtrOff.begin(), dtrOff.end());
+  ASSERT_NE(on, sent.end());
+  ASSERT_NE(off, sent.end());
+  EXPECT_LT(on, off);
 }
 
 TEST(NetworkAddress, PathsNameTheSchemeHostAndPort) {
