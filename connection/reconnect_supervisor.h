@@ -11,6 +11,7 @@
 // again every 100 ms for a few seconds, then every second.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -43,7 +44,8 @@ class ReconnectSupervisor {
   // opened (the same path unless it is a symbolic link).
   void StartWaiting(const PortTarget& target, const std::string& node);
   void StopWaiting();
-  bool Waiting() const { return waiting_; }
+  // Any thread (a send asks from whichever thread it comes).
+  bool Waiting() const { return waiting_.load(); }
   // The target's text (a device path or a network address).
   const std::string& WaitingFor() const { return path_; }
 
@@ -66,7 +68,9 @@ class ReconnectSupervisor {
   UniqueFd epoll_;
   UniqueFd timer_;
   DirectoryWatch watch_;
-  bool waiting_ = false;
+  // Read by the session's Send and Order, which a script calls from its own
+  // thread; written by the thread that drives the link.
+  std::atomic<bool> waiting_{false};
   bool served_ = false;  // inotify watches every directory the path runs through
   bool retrying_ = false;
   bool network_ = false;  // waiting for a network port

@@ -1,13 +1,11 @@
-// What the core asks of the window that owns the terminal state. The receive
-// worker and the transmit paths call these from their own threads; every call
-// but ReceivedChanged is synchronous: it returns once the window has done
-// what was asked. With no window attached (TerminalState::Window() is null)
-// nothing is called.
+// What the receive worker asks of the window that shows its terminal state.
+// Refresh is synchronous: it returns once the window has done what was asked.
+// The rest only tell. With no window attached (TerminalState::Window() is
+// null) nothing is called. Nothing here may wait for a person: messages and
+// counts reach the window as news (core/link_news.h).
 #pragma once
 
 #include <cstdint>
-
-#include "core/strings.h"
 
 namespace quorvel {
 
@@ -44,12 +42,6 @@ class WindowServices {
   // the line stands now. The worker notices the silence because it waits on
   // the line anyway, so a flood costs no wake-ups for it.
   virtual void ReceivedQuiet() {}
-
-  // Show txCount in the TX box at once, outside any form exchange.
-  virtual void ShowTxCount(uint32_t txCount) = 0;
-
-  // A modal message box with only OK; returns when the user dismissed it.
-  virtual void ShowMessage(StringId text) = 0;
 };
 
 }  // namespace quorvel

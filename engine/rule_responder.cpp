@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
-#include "engine/transmit.h"
-
 namespace quorvel {
+
+std::shared_ptr<const AnswerRuleTable> TerminalAnswers::Rules(uint8_t& endByte) {
+  std::lock_guard guard(state_.lock);
+  endByte = state_.frameEndByte;
+  return state_.answerRules;
+}
 
 // Gathered whether or not rules are on: the table is looked up only on the
 // quiet read, and a table installed just before this burst must see it whole.
@@ -13,13 +17,8 @@ void RuleResponder::Received(const uint8_t* bytes, int count) {
 }
 
 void RuleResponder::Quiet(bool answered) {
-  std::shared_ptr<const AnswerRuleTable> latest;
-  {
-    std::lock_guard guard(state_.lock);
-    latest = state_.answerRules;
-    endByte_ = state_.frameEndByte;
-  }
-  table_.swap(latest);  // a table no longer in use goes with `latest`, outside the lock
+  std::shared_ptr<const AnswerRuleTable> latest = source_.Rules(endByte_);
+  table_.swap(latest);  // a table no longer in use goes with `latest`, outside the source's lock
   if (!table_ || answered) {
     frame_.Clear();
     return;
@@ -34,7 +33,7 @@ void RuleResponder::Quiet(bool answered) {
 void RuleResponder::Answer(const AnswerRuleTable::Answer& answer) {
   const std::vector<uint8_t>& bytes = *answer.bytes;
   if (answer.delayMs <= 0) {
-    SendBytes(state_, bytes.data(), static_cast<int>(bytes.size()));
+    Write(answer.rule, bytes);
     return;
   }
   if (pending_.size() >= kMaxPendingAnswers) return;
@@ -44,7 +43,7 @@ void RuleResponder::Answer(const AnswerRuleTable::Answer& answer) {
   auto place =
       std::upper_bound(pending_.begin(), pending_.end(), due,
                        [](Clock::time_point time, const Pending& p) { return time < p.due; });
-  pending_.insert(place, Pending{due, bytes});
+  pending_.insert(place, Pending{due, bytes, answer.rule});
 }
 
 void RuleResponder::SendDue() {
@@ -53,8 +52,13 @@ void RuleResponder::SendDue() {
   while (!pending_.empty() && pending_.front().due <= now) {
     Pending next = std::move(pending_.front());
     pending_.pop_front();
-    SendBytes(state_, next.bytes.data(), static_cast<int>(next.bytes.size()));
+    Write(next.rule, next.bytes);
   }
+}
+
+void RuleResponder::Write(int rule, const std::vector<uint8_t>& bytes) {
+  door_.Reply(bytes.data(), static_cast<int>(bytes.size()));
+  source_.Answered(rule, bytes.size());
 }
 
 int RuleResponder::RestMs(int wantedMs) const {

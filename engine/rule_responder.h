@@ -9,6 +9,9 @@
 // again by a rule. Delayed answers still waiting when the worker ends are
 // dropped with it (the port is closing); at most kMaxPendingAnswers wait at
 // once, and an answer beyond them is dropped.
+//
+// The table and the frame-end byte come from an AnswerSource: the terminal
+// state for the window's first port, the bridge for each of its sides.
 #pragma once
 
 #include <chrono>
@@ -19,15 +22,41 @@
 
 #include "core/terminal_state.h"
 #include "engine/frame_gatherer.h"
+#include "engine/send_writer.h"
 #include "sending/answer_rules.h"
 
 namespace quorvel {
 
 inline constexpr size_t kMaxPendingAnswers = 256;
 
+// Where a responder finds its rules. Worker thread; it must return quickly
+// (a short lock and a copy).
+class AnswerSource {
+ public:
+  virtual ~AnswerSource() = default;
+  // The table in force (null: rules off) and the frame-end byte.
+  virtual std::shared_ptr<const AnswerRuleTable> Rules(uint8_t& endByte) = 0;
+  // Rule `rule` (its index) has just handed `count` bytes to the door.
+  virtual void Answered(int rule, size_t count) {
+    (void)rule;
+    (void)count;
+  }
+};
+
+// The first port's rules, as the window installs them in its terminal state.
+class TerminalAnswers : public AnswerSource {
+ public:
+  explicit TerminalAnswers(TerminalState& state) : state_(state) {}
+  std::shared_ptr<const AnswerRuleTable> Rules(uint8_t& endByte) override;
+
+ private:
+  TerminalState& state_;
+};
+
 class RuleResponder {
  public:
-  explicit RuleResponder(TerminalState& state) : state_(state) {}
+  // Answers go out through `door`, as replies; `source` outlives this.
+  RuleResponder(AnswerSource& source, SendWriter& door) : source_(source), door_(door) {}
 
   // Bytes just read.
   void Received(const uint8_t* bytes, int count);
@@ -51,11 +80,14 @@ class RuleResponder {
   struct Pending {
     Clock::time_point due;
     std::vector<uint8_t> bytes;
+    int rule;
   };
 
   void Answer(const AnswerRuleTable::Answer& answer);
+  void Write(int rule, const std::vector<uint8_t>& bytes);
 
-  TerminalState& state_;
+  AnswerSource& source_;
+  SendWriter& door_;
   std::shared_ptr<const AnswerRuleTable> table_;  // as of the last quiet read
   uint8_t endByte_ = 0;
   FrameGatherer frame_;

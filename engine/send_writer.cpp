@@ -14,14 +14,7 @@
 namespace quorvel {
 namespace {
 
-// How long one write waits for room before the writer looks at the clock and
-// at cancellation again: the bound of an abort or a cancel.
-constexpr int kSliceMs = 50;
 constexpr size_t kFileBlock = 64 * 1024;
-
-int SliceUntil(int64_t deadline) {
-  return static_cast<int>(std::clamp<int64_t>(deadline - SteadyNowMs(), 0, kSliceMs));
-}
 
 }  // namespace
 
@@ -42,33 +35,42 @@ struct SendWriter::Job {
     return got > 0;
   }
 
+  void Finish() {
+    if (done) done(result);
+  }
+
   std::vector<uint8_t> bytes;
   UniqueFd file;  // a file to send; closed with the job
   int readError = 0;
   std::string name;
   uint64_t total = 0;
   FilePacing pacing;
+  SendDone done;
+  SendResult result;
 };
 
-SendWriter::SendWriter(TerminalState& state) : state_(state) {
+SendWriter::SendWriter(LinkHub& hub) : hub_(hub) {
   thread_ = std::thread([this] { Run(); });
 }
 
 SendWriter::~SendWriter() {
+  std::deque<Job> dropped;
   {
     std::lock_guard guard(mutex_);
-    queue_.clear();
+    dropped.swap(queue_);
     quit_ = true;
   }
   abort_.store(true);
   changed_.notify_all();
   thread_.join();
+  for (Job& job : dropped) job.Finish();
 }
 
-void SendWriter::QueueBytes(std::vector<uint8_t> bytes) {
+void SendWriter::Queue(std::vector<uint8_t> bytes, SendDone done) {
   Job job;
   job.total = bytes.size();
   job.bytes = std::move(bytes);
+  job.done = std::move(done);
   {
     std::lock_guard guard(mutex_);
     queue_.push_back(std::move(job));
@@ -76,17 +78,50 @@ void SendWriter::QueueBytes(std::vector<uint8_t> bytes) {
   changed_.notify_all();
 }
 
-void SendWriter::QueueFile(UniqueFd file, std::string name, uint64_t size, FilePacing pacing) {
+void SendWriter::QueueFile(UniqueFd file, std::string name, uint64_t size, FilePacing pacing,
+                           SendDone done) {
   Job job;
   job.file = std::move(file);
   job.name = std::move(name);
   job.total = size;
   job.pacing = pacing;
+  job.done = std::move(done);
   {
     std::lock_guard guard(mutex_);
     queue_.push_back(std::move(job));
   }
   changed_.notify_all();
+}
+
+void SendWriter::Reply(const uint8_t* bytes, int count) {
+  // While a send holds the wire, it writes this after its own bytes.
+  if (!hub_.wire.TakeOrLeave(bytes, count)) return;
+  hub_.counters.BeginSend(true);
+  std::optional<PortFailure> failed = hub_.port.Write(bytes, count);
+  // Told once, before the count moves; the bytes count all the same.
+  if (failed) hub_.news.PostMessage(LoadString(StringId::kWriteFail));
+  hub_.listeners.Sent(bytes, count);
+  hub_.wire.ReleaseReply();
+  hub_.counters.CountSent(count);
+  hub_.news.CountersMoved();
+}
+
+bool SendWriter::HoldWire(const std::atomic<bool>& abandon) {
+  return hub_.wire.Take(abandon);
+}
+
+WriteEnd SendWriter::WriteHeld(const uint8_t* bytes, int count, const std::atomic<bool>& abandon) {
+  int64_t deadline = SteadyNowMs() + hub_.port.WriteBoundMs(count);
+  return WriteSliced(
+      hub_.port, bytes, static_cast<size_t>(count), deadline, [&] { return abandon.load(); },
+      [&](const uint8_t* piece, int n) {
+        hub_.counters.CountSent(n);
+        hub_.listeners.TransferSent(piece, n);
+      });
+}
+
+void SendWriter::ReleaseWire(bool dropReplies) {
+  WriteLeftReplies(dropReplies);
 }
 
 bool SendWriter::Busy() const {
@@ -101,34 +136,34 @@ bool SendWriter::FilesPending() const {
 }
 
 void SendWriter::CancelFiles() {
+  std::deque<Job> dropped;
   {
     std::lock_guard guard(mutex_);
-    std::erase_if(queue_, [](const Job& job) { return job.IsFile(); });
+    auto files = std::stable_partition(queue_.begin(), queue_.end(),
+                                       [](const Job& job) { return !job.IsFile(); });
+    std::move(files, queue_.end(), std::back_inserter(dropped));
+    queue_.erase(files, queue_.end());
     cancelFile_.store(true);
   }
   changed_.notify_all();
+  for (Job& job : dropped) job.Finish();
 }
 
 void SendWriter::Abort() {
+  std::deque<Job> dropped;
   {
     std::lock_guard guard(mutex_);
-    queue_.clear();
+    dropped.swap(queue_);
     abort_.store(true);
   }
   changed_.notify_all();
-  state_.port.CancelWaits();
-  state_.uiCalls.ServeUntil([this] {
+  for (Job& job : dropped) job.Finish();
+  hub_.port.CancelWaits();
+  hub_.uiCalls.ServeUntil([this] {
     std::lock_guard guard(mutex_);
     return !running_;
   });
   abort_.store(false);
-}
-
-std::vector<std::string> SendWriter::TakeNews() {
-  newsPending_.store(false);
-  news_.Drain();
-  std::lock_guard guard(mutex_);
-  return std::exchange(messages_, {});
 }
 
 FileSendProgress SendWriter::Progress() const {
@@ -161,20 +196,25 @@ void SendWriter::Run() {
       running_ = false;
       progress_.active = false;
     }
-    SignalNews();
-    state_.uiCalls.Notify();  // an Abort may be waiting for this
+    hub_.news.CountersMoved();
+    job.Finish();
+    hub_.uiCalls.Notify();  // an Abort may be waiting for this
   }
 }
 
 void SendWriter::Send(Job& job) {
-  if (!state_.wire.Take(abort_)) return;
+  if (!hub_.wire.Take(abort_)) return;
   Write(job);
   // Echo and auto-reply bytes that came during this send follow it at once.
+  WriteLeftReplies(false);
+}
+
+void SendWriter::WriteLeftReplies(bool drop) {
   for (;;) {
-    std::deque<WireGate::Bytes> left = state_.wire.CollectOrRelease();
+    std::deque<WireGate::Bytes> left = hub_.wire.CollectOrRelease();
     if (left.empty()) return;
     for (WireGate::Bytes& reply : left) {
-      if (abort_.load()) continue;
+      if (drop || abort_.load()) continue;
       Job replyJob;
       replyJob.total = reply.size();
       replyJob.bytes = std::move(reply);
@@ -184,16 +224,12 @@ void SendWriter::Send(Job& job) {
 }
 
 void SendWriter::Write(Job& job) {
-  {
-    std::lock_guard guard(state_.lock);
-    ++state_.sendCount;
-  }
-  int64_t deadline = SteadyNowMs() + state_.port.WriteBoundMs(static_cast<int64_t>(job.total));
+  hub_.counters.BeginSend(false);
+  int64_t deadline = SteadyNowMs() + hub_.port.WriteBoundMs(static_cast<int64_t>(job.total));
   const FilePacing pacing = job.pacing;
-  bool failed = false;
-  bool stopped = false;
+  WriteEnd end = WriteEnd::kWritten;
   size_t at = 0;
-  while (!failed && !(stopped = Stopping(job))) {
+  for (;;) {
     if (at == job.bytes.size()) {
       at = 0;
       if (!job.Refill()) break;
@@ -207,34 +243,35 @@ void SendWriter::Write(Job& job) {
       const void* lineEnd = std::memchr(start, '\n', piece);
       if (lineEnd) piece = static_cast<size_t>(static_cast<const uint8_t*>(lineEnd) - start) + 1;
     }
-    int n =
-        state_.port.WriteSome(job.bytes.data() + at, static_cast<int>(piece), SliceUntil(deadline));
-    if (n > 0) {
-      Count(job, job.bytes.data() + at, n);
-      at += static_cast<size_t>(n);
-      int pause = pacing.byteDelayMs;
-      if (pacing.lineDelayMs > 0 && job.bytes[at - 1] == '\n') pause += pacing.lineDelayMs;
-      if (pause > 0 && static_cast<size_t>(n) == piece) {
-        deadline += pause;
-        Pause(job, pause);  // cut short by a cancel, which the loop then sees
-      }
-    } else if (n < 0 || SteadyNowMs() >= deadline) {
-      failed = true;
+    end = WriteSliced(
+        hub_.port, job.bytes.data() + at, piece, deadline, [&] { return Stopping(job); },
+        [&](const uint8_t* bytes, int n) { Count(job, bytes, n); });
+    if (end != WriteEnd::kWritten) break;
+    at += piece;
+    int pause = pacing.byteDelayMs;
+    if (pacing.lineDelayMs > 0 && job.bytes[at - 1] == '\n') pause += pacing.lineDelayMs;
+    if (pause > 0) {
+      deadline += pause;
+      Pause(job, pause);  // cut short by a cancel, which the next piece then sees
     }
   }
+  bool stopped = end == WriteEnd::kStopped;
+  bool failed = end == WriteEnd::kFailed;
   if (job.readError != 0) {
-    Post("Cannot read " + job.name + ": " + std::strerror(job.readError));
+    job.result.failure = "Cannot read " + job.name + ": " + std::strerror(job.readError);
+    hub_.news.PostMessage(job.result.failure);
     stopped = true;
   }
-  {
-    std::lock_guard guard(state_.lock);
-    state_.lastSendTime = ReadCounter();
-  }
-  while (!failed && !stopped && !state_.port.WaitDrained(SliceUntil(deadline))) {
+  hub_.counters.StampSend();
+  while (!failed && !stopped && !hub_.port.WaitDrained(SliceUntil(deadline))) {
     stopped = Stopping(job);
     failed = !stopped && SteadyNowMs() >= deadline;
   }
-  if (failed && !abort_.load()) Post(LoadString(StringId::kWriteFail));
+  if (failed && !abort_.load()) {
+    job.result.failure = LoadString(StringId::kWriteFail);
+    hub_.news.PostMessage(job.result.failure);
+  }
+  job.result.complete = !failed && !stopped;
 }
 
 bool SendWriter::Stopping(const Job& job) const {
@@ -246,29 +283,15 @@ void SendWriter::Pause(const Job& job, int ms) {
   changed_.wait_for(guard, std::chrono::milliseconds(ms), [&] { return quit_ || Stopping(job); });
 }
 
-void SendWriter::Count(const Job& job, const uint8_t* bytes, int count) {
-  {
-    std::lock_guard guard(state_.lock);
-    state_.txCount += static_cast<uint32_t>(count);
-  }
-  state_.TapSent(bytes, count);
+void SendWriter::Count(Job& job, const uint8_t* bytes, int count) {
+  hub_.counters.CountSent(count);
+  hub_.listeners.Sent(bytes, count);
   if (job.IsFile()) {
     std::lock_guard guard(mutex_);
     progress_.sent += static_cast<uint64_t>(count);
   }
-  SignalNews();
-}
-
-void SendWriter::Post(std::string message) {
-  {
-    std::lock_guard guard(mutex_);
-    messages_.push_back(std::move(message));
-  }
-  SignalNews();
-}
-
-void SendWriter::SignalNews() {
-  if (!newsPending_.exchange(true)) news_.Signal();
+  job.result.written += static_cast<uint64_t>(count);
+  hub_.news.CountersMoved();
 }
 
 }  // namespace quorvel

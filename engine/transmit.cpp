@@ -2,34 +2,7 @@
 
 #include <string>
 
-#include "core/clock.h"
-
 namespace quorvel {
-
-void SendBytes(TerminalState& state, const uint8_t* bytes, int count) {
-  // While a window send holds the wire, it writes this after its own bytes.
-  if (!state.wire.TakeOrLeave(bytes, count)) return;
-  {
-    std::lock_guard guard(state.lock);
-    state.lastSendTime = ReadCounter();
-    ++state.sendCount;
-  }
-  std::optional<PortFailure> failed = state.port.Write(bytes, count);
-  // Told once per send, before anything else of it shows; the bytes count
-  // all the same.
-  if (WindowServices* window = state.Window(); failed && window) {
-    window->ShowMessage(StringId::kWriteFail);
-  }
-  state.TapSent(bytes, count);
-  state.wire.ReleaseReply();
-  uint32_t shown;
-  {
-    std::lock_guard guard(state.lock);
-    state.txCount += static_cast<uint32_t>(count);
-    shown = state.txCount;
-  }
-  if (WindowServices* window = state.Window()) window->ShowTxCount(shown);
-}
 
 namespace {
 
@@ -83,19 +56,10 @@ std::vector<uint8_t> ComposedBytes(TerminalState& state) {
   return ComposeSend(text, asHex, options);
 }
 
-void SendComposedText(TerminalState& state) {
-  if (!state.port.IsOpen()) return;
+void SendComposedText(TerminalState& state, Port& line, SendWriter& door) {
+  if (!line.IsOpen()) return;
   std::vector<uint8_t> bytes = ComposedBytes(state);
-  SendBytes(state, bytes.data(), static_cast<int>(bytes.size()));
-}
-
-void ResetCounters(TerminalState& state) {
-  std::lock_guard guard(state.lock);
-  state.intervalSumMs = 0;
-  state.averageMs = 0;
-  state.rxCount = 0;
-  state.txCount = 0;
-  state.sendCount = 0;
+  door.Reply(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 }  // namespace quorvel

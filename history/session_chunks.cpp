@@ -8,10 +8,14 @@
 namespace quorvel {
 namespace {
 
-// A chunk's pages are filled in one call as it is made, not one page fault
-// per 4 KiB as the line writes into it.
-SessionChunk NewChunk() {
-  return SessionChunk(static_cast<uint8_t*>(MapFilledHugePages(kSessionChunkBytes)),
+constexpr size_t kFirstFillBytes = size_t{64} << 10;
+
+// A chunk's pages are filled in one call as it is made (or, for a history's
+// first chunk, in a few as it fills), not one page fault per 4 KiB as the
+// line writes into it.
+SessionChunk NewChunk(bool whole) {
+  void* pages = whole ? MapFilledHugePages(kSessionChunkBytes) : MapPagesToFill(kSessionChunkBytes);
+  return SessionChunk(static_cast<uint8_t*>(pages),
                       [](uint8_t* chunk) { UnmapPages(chunk, kSessionChunkBytes); });
 }
 
@@ -37,10 +41,18 @@ void ChunkList::Append(uint64_t end, const uint8_t* bytes, size_t count) {
     uint64_t number = end / kSessionChunkBytes;
     if (chunks_.empty()) firstChunk_ = number;
     if (number - firstChunk_ == chunks_.size()) {
-      chunks_.push_back(NewChunk());
+      bool whole = !chunks_.empty();
+      chunks_.push_back(NewChunk(whole));
+      filled_ = whole ? kSessionChunkBytes : 0;
     }
     size_t at = end % kSessionChunkBytes;
     size_t part = std::min(count, kSessionChunkBytes - at);
+    if (at + part > filled_) {
+      size_t want = std::max({at + part, 2 * filled_, kFirstFillBytes});
+      want = std::min((want + 4095) / 4096 * 4096, kSessionChunkBytes);
+      FillPages(chunks_.back().get() + filled_, want - filled_);
+      filled_ = want;
+    }
     std::memcpy(chunks_[number - firstChunk_].get() + at, bytes, part);
     bytes += part;
     end += part;

@@ -53,6 +53,12 @@ class ChunkList {
  private:
   std::deque<SessionChunk> chunks_;
   uint64_t firstChunk_ = 0;
+  // Bytes of the newest chunk whose pages are filled. A history's first chunk
+  // is filled a part at a time, each part twice the last: a line that says
+  // little, or a port just opened with the view on, then holds a few pages
+  // rather than a huge page of them; a flood passes through it in a few
+  // fills and gets whole huge pages after it.
+  size_t filled_ = 0;
 };
 
 }  // namespace quorvel

@@ -8,7 +8,9 @@
 namespace quorvel {
 namespace {
 
-constexpr size_t kFirstSlabBytes = size_t{64} << 10;
+// A page: every index's deque takes two blocks as it is made, and a session
+// store made for a view that stays off holds a handful of them.
+constexpr size_t kFirstSlabBytes = size_t{4} << 10;
 
 }  // namespace
 
@@ -20,6 +22,28 @@ void* MapFilledPages(size_t bytes) {
   void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, flags, -1, 0);
   if (pages == MAP_FAILED) throw std::bad_alloc();
   return pages;
+}
+
+void* MapPagesToFill(size_t bytes) {
+  void* pages = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_NOHUGEPAGE
+  // Where huge pages are the system's default, the first write would bring
+  // in all of them at once, the very memory this mapping exists to spare.
+  madvise(pages, bytes, MADV_NOHUGEPAGE);
+#endif
+  return pages;
+}
+
+void FillPages(void* pages, size_t bytes) {
+  bool filled = false;
+#ifdef MADV_POPULATE_WRITE
+  filled = madvise(pages, bytes, MADV_POPULATE_WRITE) == 0;
+#endif
+  if (!filled) {
+    auto* page = static_cast<volatile char*>(pages);
+    for (size_t at = 0; at < bytes; at += 4096) page[at] = page[at];
+  }
 }
 
 void* MapFilledHugePages(size_t bytes) {
@@ -35,13 +59,7 @@ void* MapFilledHugePages(size_t bytes) {
   auto* pages = reinterpret_cast<char*>(aligned);
   // Both only advise: without them the pages are small, or filled as touched.
   madvise(pages, bytes, MADV_HUGEPAGE);
-  bool filled = false;
-#ifdef MADV_POPULATE_WRITE
-  filled = madvise(pages, bytes, MADV_POPULATE_WRITE) == 0;
-#endif
-  if (!filled) {
-    for (size_t at = 0; at < bytes; at += 4096) static_cast<volatile char*>(pages)[at] = 0;
-  }
+  FillPages(pages, bytes);
   return pages;
 }
 

@@ -38,6 +38,13 @@ inline constexpr size_t kHugePageBytes = size_t{2} << 20;
 // milliseconds, and a flood writes a megabyte every few of them; a huge page
 // is one mapping for 512 of them.
 void* MapFilledHugePages(size_t bytes);
+// `bytes` (a multiple of 4 KiB) of zeroed memory in small pages, none of them
+// filled yet: for memory that may stay mostly unused, filled a part at a time
+// with FillPages as it comes into use. Give back with UnmapPages.
+void* MapPagesToFill(size_t bytes);
+// Fills [pages, pages + bytes) of such a mapping in one call (its contents
+// are kept); `pages` on a 4 KiB boundary.
+void FillPages(void* pages, size_t bytes);
 void UnmapPages(void* pages, size_t bytes);
 
 class SessionPool {

@@ -44,6 +44,8 @@ const char* EventName(SessionEvent event) {
       return "Logging stopped";
     case SessionEvent::kTransfer:
       return "File transfer";
+    case SessionEvent::kNote:
+      return "Note";
     case SessionEvent::kNone:
       break;
   }
@@ -60,9 +62,16 @@ SessionStore::Impl::Impl(uint64_t limitBytes)
 void SessionStore::Impl::Append(SessionKind kind, SessionEvent event, const uint8_t* bytes,
                                 size_t count, int64_t monoNs, int64_t wallMs) {
   if (count == 0) return;
-  monoNs = std::max(monoNs, lastMonoNs);
+  // A run stamped before the last one kept (its thread reached the lock
+  // second) is shown at the last one's moment: its wall time too, or a
+  // saved history would go back a millisecond where the steady one did not.
+  if (monoNs < lastMonoNs) {
+    monoNs = lastMonoNs;
+    wallMs = lastWallMs;
+  }
   if (runs.empty() && end == base) firstMonoNs = monoNs;
   lastMonoNs = monoNs;
+  lastWallMs = wallMs;
   chunks.Append(end, bytes, count);
   RunEntry run{};
   run.offset = end;
@@ -154,6 +163,22 @@ uint64_t SessionStore::Impl::LineAt(SessionDisplay display, uint64_t offset, boo
   return index.UnsentDropped() + shown;
 }
 
+int64_t SessionStore::Impl::SinceOtherSide(size_t runIndex, uint64_t lineStart) const {
+  // A direction only changes where a run starts; a few events may stand
+  // between the two sides' runs (a side that went away and came back).
+  static constexpr size_t kEventsLookedPast = 8;
+  const RunEntry& run = runs[runIndex];
+  auto kind = static_cast<SessionKind>(run.kind);
+  if (kind == SessionKind::kEvent || run.offset != lineStart) return -1;
+  for (size_t back = 1; back <= runIndex && back <= kEventsLookedPast + 1; ++back) {
+    const RunEntry& before = runs[runIndex - back];
+    auto beforeKind = static_cast<SessionKind>(before.kind);
+    if (beforeKind == SessionKind::kEvent) continue;
+    return beforeKind == kind ? -1 : run.monoNs - before.monoNs;
+  }
+  return -1;
+}
+
 bool SessionStore::Impl::SentAt(uint64_t offset) const {
   return offset >= base && offset < end &&
          static_cast<SessionKind>(runs[RunAt(offset)].kind) == SessionKind::kSent;
@@ -190,12 +215,11 @@ void SessionStore::RecordEvent(SessionEvent event, std::string_view text) {
 }
 
 void SessionStore::SignalNews() {
-  if (!newsPending_.exchange(true)) news_.Signal();
+  news_.Raise();
 }
 
 void SessionStore::TakeNews() {
-  newsPending_.store(false);
-  news_.Drain();
+  news_.Take();
 }
 
 void SessionStore::AppendAt(SessionKind kind, SessionEvent event, const uint8_t* bytes,
@@ -339,6 +363,7 @@ bool SessionStore::Line(SessionDisplay display, uint64_t number, SessionLine& li
   line.wallMs = run.wallMs;
   line.sincePreviousNs =
       previous ? run.monoNs - s.runs[s.RunAt(starts[*previous].offset)].monoNs : 0;
+  line.sinceOtherNs = s.SinceOtherSide(s.RunAt(start), start);
   auto open = std::upper_bound(s.opens.begin(), s.opens.end(), start,
                                [](uint64_t o, const Impl::Open& p) { return o < p.offset; });
   line.sinceOpenNs = run.monoNs - (open == s.opens.begin() ? s.firstMonoNs : (open - 1)->monoNs);

@@ -29,8 +29,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/event_fd.h"
-#include "core/line_tap.h"
+#include "core/line_listener.h"
+#include "core/news_flag.h"
 #include "sending/checksum.h"
 
 namespace quorvel {
@@ -68,8 +68,12 @@ struct SessionLine {
   int64_t wallMs = 0;           // time of day then, ms since the epoch
   int64_t sinceOpenNs = 0;      // since the last "link opened" before it (or the start)
   int64_t sincePreviousNs = 0;  // since the previous line's stamp; 0 for the first
-  bool continued = false;       // cut at kSessionMaxLineBytes: the next line goes on
-  bool open = false;            // the last line, which may still grow
+  // A line that changes direction (received after sent, or sent after
+  // received, events between them aside): since the last run of the other
+  // direction, the time the other side last spoke. -1 for every other line.
+  int64_t sinceOtherNs = -1;
+  bool continued = false;                     // cut at kSessionMaxLineBytes: the next line goes on
+  bool open = false;                          // the last line, which may still grow
   FrameCheck check = FrameCheck::kUnchecked;  // hex display, received, complete
   std::vector<uint8_t> bytes;                 // line end included; an event's text
 };
@@ -101,7 +105,7 @@ struct SessionMatch {
   bool wrapped = false;  // found only after going round the end
 };
 
-class SessionStore : public LineTap {
+class SessionStore : public LineListener {
  public:
   explicit SessionStore(uint64_t limitBytes = kSessionLimitDefault);
   ~SessionStore() override;
@@ -125,8 +129,11 @@ class SessionStore : public LineTap {
   void TakeNews();
 
   // Appends a run with the stamps given; the taps and RecordEvent call it with
-  // now. A stamp older than the last run's is taken as the last run's, so
-  // stamps never go back. For tests and replays. Any thread.
+  // now. A stamp older than the last run's is taken as the last run's (both
+  // its steady and its wall time), so stamps never go back: two threads that
+  // stamp before they append (a second reader of a linked pair) and reach
+  // the lock in the other order show their runs in the order they were kept,
+  // at the same moment. For tests and replays. Any thread.
   void AppendAt(SessionKind kind, SessionEvent event, const uint8_t* bytes, size_t count,
                 int64_t monoNs, int64_t wallMs);
 
@@ -188,8 +195,7 @@ class SessionStore : public LineTap {
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
-  EventFd news_;
-  std::atomic<bool> newsPending_{false};
+  NewsFlag news_;
 
   // Kept for ForEachRun: snapshot, then visit run by run.
   struct Snapshot;

@@ -44,6 +44,10 @@ struct SessionStore::Impl {
   }
   uint64_t LineAt(SessionDisplay display, uint64_t offset, bool withSent) const;
   bool SentAt(uint64_t offset) const;  // byte `offset` is a sent one
+  // Since the last run of the other direction before run `runIndex`, when a
+  // line starting at `lineStart` begins that run and changes direction; -1
+  // otherwise.
+  int64_t SinceOtherSide(size_t runIndex, uint64_t lineStart) const;
 
   mutable std::mutex mutex;
   std::mutex splitMutex;  // one re-split at a time; taken before `mutex`
@@ -64,6 +68,7 @@ struct SessionStore::Impl {
   std::deque<Open> opens;  // the "link opened" events kept, oldest first
   int64_t firstMonoNs = 0;
   int64_t lastMonoNs = INT64_MIN;
+  int64_t lastWallMs = INT64_MIN;
   uint64_t droppedBytes = 0;
   uint64_t generation = 0;
   uint64_t clears = 0;

@@ -31,6 +31,9 @@ class LineModem {
   // Sends a break of about a quarter of a second, after what is queued for
   // output; returns once it is over.
   virtual bool SendBreak() = 0;
+  // Starts a break (after what is queued for output) or ends it: a break of
+  // the caller's length, timed by the caller.
+  virtual bool SetBreak(bool on) = 0;
   // Any thread: drops the output still queued, so that a break waiting for
   // it to drain (which it never does while the far side holds the line)
   // goes ahead.

@@ -67,4 +67,16 @@ LineParameters ReadLineSelections(const LineSelection& selection) {
   return line;
 }
 
+LineSelection SelectionShowing(LineSelection shown, const LineParameters& line) {
+  if (line.baudRate) {
+    shown.baudPos = BaudPosition(*line.baudRate);
+    shown.typedBaud = shown.baudPos < 0 ? *line.baudRate : 0;
+  }
+  if (line.dataBits) shown.dataBitsPos = *line.dataBits - 5;
+  if (line.stopBits) shown.stopBitsPos = *line.stopBits;
+  if (line.parity) shown.parityPos = *line.parity;
+  if (line.flow) shown.flowPos = *line.flow;
+  return shown;
+}
+
 }  // namespace quorvel

@@ -55,5 +55,8 @@ int BaudPosition(uint32_t rate);
 // list gives no value, so the device keeps what it has; a typed rate gives
 // the rate. portPos is not used: the port is chosen separately.
 LineParameters ReadLineSelections(const LineSelection& selection);
+// The other way: `shown` with the positions of the parameters that have a
+// value (a rate the list lacks as the typed rate); the port stays as it is.
+LineSelection SelectionShowing(LineSelection shown, const LineParameters& line);
 
 }  // namespace quorvel

@@ -85,6 +85,8 @@ class KernelModem : public ModemControl {
   void InterruptWait(pthread_t waiter) override { pthread_kill(waiter, InterruptSignal()); }
 
   bool SendBreak(int fd) override { return tcsendbreak(fd, 0) == 0; }
+
+  bool SetBreak(int fd, bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
 };
 
 }  // namespace

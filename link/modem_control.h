@@ -58,6 +58,9 @@ class ModemControl {
   // Sends a break of about a quarter of a second, after what is queued for
   // output; returns once it is over.
   virtual bool SendBreak(int fd) = 0;
+  // Starts a break of its caller's length (after what is queued for output)
+  // or ends it; the caller times it, so that a long one can be cut short.
+  virtual bool SetBreak(int fd, bool on) = 0;
 };
 
 // The kernel's modem-control calls; one instance serves every port.

@@ -1,5 +1,7 @@
 #include "link/port_names.h"
 
+#include <cerrno>
+
 namespace quorvel {
 namespace {
 
@@ -15,6 +17,13 @@ std::optional<PortTarget> PortNames::Target(int number) const {
   if (auto target = targets_.find(number); target != targets_.end()) return target->second;
   if (entries_.contains(number)) return std::nullopt;
   return PortTarget::Device(DefaultPath(number));
+}
+
+PortFailure PortNames::WhyNoTarget(int number) const {
+  // An entry that leads nowhere is a network text without a host or a port:
+  // no connection can be made to it.
+  if (number >= 1 && entries_.contains(number)) return {PortFailure::Step::kConnect, EINVAL, {}};
+  return {PortFailure::Step::kOpen, ENOENT, {}};
 }
 
 std::string PortNames::DevicePath(int number) const {

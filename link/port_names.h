@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "core/port.h"
 #include "link/port_target.h"
 
 namespace quorvel {
@@ -18,6 +19,10 @@ class PortNames {
   // and for an entry that names no port (a network text without a host or
   // a port).
   std::optional<PortTarget> Target(int number) const;
+  // Why COM `number` leads nowhere, as an open of it fails: ENOENT for a
+  // number below 1, a failed connection (EINVAL) for an entry that names no
+  // port.
+  PortFailure WhyNoTarget(int number) const;
   // The text of COM `number`: its entry as written, else its default device
   // path; "" for a number below 1.
   std::string DevicePath(int number) const;

@@ -247,4 +247,13 @@ bool Rfc2217Session::SendBreak() {
   return true;
 }
 
+bool Rfc2217Session::SetBreak(bool on) {
+  {
+    std::lock_guard guard(modemMutex_);
+    if (!connected_) return false;
+  }
+  SendControl(on ? telnet::kControlBreakOn : telnet::kControlBreakOff);
+  return true;
+}
+
 }  // namespace quorvel

@@ -71,6 +71,7 @@ class Rfc2217Session : public LineModem {
   ModemWait WaitForChange() override;
   void InterruptWait() override;
   bool SendBreak() override;
+  bool SetBreak(bool on) override;
   // The break is a command in the queue: it waits for no output to drain.
   void DropQueuedOutput() override {}
 

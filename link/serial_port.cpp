@@ -15,17 +15,6 @@ OpenOutcome SerialPort::Open(const PortTarget& target, const LineParameters& lin
   return OpenTarget(target, line);
 }
 
-OpenOutcome SerialPort::Open(int portNumber, const LineParameters& line) {
-  if (std::optional<PortTarget> target = names_.Target(portNumber)) return Open(*target, line);
-  Close();
-  // An entry that leads nowhere is a network text without a host or a port:
-  // no connection can be made to it.
-  if (names_.Entries().contains(portNumber)) {
-    return OpenOutcome::Failed(PortFailure::Step::kConnect, EINVAL);
-  }
-  return OpenOutcome::Failed(PortFailure::Step::kOpen, ENOENT);
-}
-
 OpenOutcome SerialPort::Reopen(const LineParameters& line) {
   Close();  // also what is left of a line that hung up
   if (!target_) return OpenOutcome::Failed(PortFailure::Step::kOpen, ENOENT);

@@ -1,4 +1,4 @@
-// One serial line, opened by COM number or by its target. The receive worker
+// One serial line, opened by its target. The receive worker
 // reads it, the UI thread and the worker write it, the link control opens,
 // configures and closes it; Open, SetConfig and Close run on the UI thread
 // only, and the link control ends the worker before it closes, so no read
@@ -32,7 +32,6 @@
 #include "link/line_signals.h"
 #include "link/modem_control.h"
 #include "link/network_line.h"
-#include "link/port_names.h"
 #include "link/port_target.h"
 #include "link/tty_line.h"
 
@@ -47,9 +46,6 @@ class SerialPort : public Port {
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
 
-  PortNames& Names() { return names_; }
-  const PortNames& Names() const { return names_; }
-
   bool IsOpen() const override { return isOpen_.load(std::memory_order_acquire); }
 
   // Opens `target`: a device exclusively in raw mode, with DTR and RTS as
@@ -57,9 +53,6 @@ class SerialPort : public Port {
   // port starts connecting. A failure leaves the port closed. A device held
   // by another process (EBUSY), or one that is no terminal (ENOTTY), fails.
   OpenOutcome Open(const PortTarget& target, const LineParameters& line);
-  // The same for where COM `portNumber` leads (Names()). A number below 1
-  // fails with ENOENT; an entry that names no port fails to connect (EINVAL).
-  OpenOutcome Open(int portNumber, const LineParameters& line);
 
   // Opens the target of the last Open again, in the same way: ENOENT while
   // the device is away, EACCES or EBUSY while it is not ours yet.
@@ -151,7 +144,6 @@ class SerialPort : public Port {
   // the next Read lets go.
   void DropHungUpLine();
 
-  PortNames names_;
   LinesAtOpen linesAtOpen_;
   std::atomic<bool> isOpen_{false};
   std::optional<PortTarget> target_;

@@ -31,6 +31,7 @@ class TtyModem : public LineModem {
   ModemWait WaitForChange() override;
   void InterruptWait() override;
   bool SendBreak() override { return calls_.SendBreak(fd_.load()); }
+  bool SetBreak(bool on) override { return calls_.SetBreak(fd_.load(), on); }
   void DropQueuedOutput() override;
 
  private:

@@ -36,24 +36,27 @@ LineLogger::~LineLogger() {
   Stop();
 }
 
-bool LineLogger::Start(const LogRequest& request, std::string& error) {
+Done LineLogger::Start(const LogRequest& request) {
+  return Start(request, LogLabels{});
+}
+
+Done LineLogger::Start(const LogRequest& request, const LogLabels& labels) {
   Stop();
   // A file past the process's size limit must end the log with a message,
   // not the process with a signal: the write then fails with EFBIG.
   std::signal(SIGXFSZ, SIG_IGN);
   struct stat info {};
   if (::stat(request.path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    error = request.path + ": not a regular file";
-    return false;
+    return Failure{request.path + ": not a regular file"};
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (request.append ? O_APPEND : O_TRUNC);
   UniqueFd file(::open(request.path.c_str(), flags, 0644));
   if (!file) {
-    error = Describe(request.path, errno);
-    return false;
+    return Failure{Describe(request.path, errno)};
   }
   ::fstat(file.Get(), &info);
   request_ = request;
+  labels_ = labels;
   fileSize_.store(static_cast<uint64_t>(info.st_size));
   failed_.Drain();
   {
@@ -65,7 +68,7 @@ bool LineLogger::Start(const LogRequest& request, std::string& error) {
     active_.store(true);
   }
   thread_ = std::thread([this, file = std::move(file)]() mutable { Run(std::move(file)); });
-  return true;
+  return {};
 }
 
 void LineLogger::Stop() {
@@ -95,7 +98,11 @@ void LineLogger::Sent(const uint8_t* bytes, int count) {
 
 void LineLogger::Add(LogDirection direction, const uint8_t* bytes, int count) {
   if (count <= 0 || !active_.load(std::memory_order_relaxed)) return;
-  int64_t now = UnixMs();
+  Record(direction, UnixMs(), bytes, count);
+}
+
+void LineLogger::Record(LogDirection direction, int64_t now, const uint8_t* bytes, int count) {
+  if (count <= 0 || !active_.load(std::memory_order_relaxed)) return;
   auto length = static_cast<uint32_t>(count);
   bool wake = false;
   {
@@ -121,7 +128,7 @@ void LineLogger::Add(LogDirection direction, const uint8_t* bytes, int count) {
 }
 
 void LineLogger::Run(UniqueFd file) {
-  LogFormatter formatter(request_.format, request_.includeSent);
+  LogFormatter formatter(request_.format, request_.includeSent, labels_);
   std::vector<uint8_t> batch;
   std::string text;
   for (bool last = false; !last;) {

@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "core/event_fd.h"
-#include "core/line_tap.h"
+#include "core/line_listener.h"
+#include "core/result.h"
 #include "core/unique_fd.h"
 #include "logging/log_format.h"
 
@@ -29,7 +30,7 @@ struct LogRequest {
   bool append = true;        // an existing file is added to, else replaced
 };
 
-class LineLogger : public LineTap {
+class LineLogger : public LineListener {
  public:
   static constexpr int kFlushMs = 200;
 
@@ -39,9 +40,11 @@ class LineLogger : public LineTap {
   LineLogger& operator=(const LineLogger&) = delete;
 
   // UI thread: opens the file and starts logging, after stopping a log
-  // already running. False with `error` set when the file cannot be opened;
-  // nothing is logged then.
-  bool Start(const LogRequest& request, std::string& error);
+  // already running. Fails when the file cannot be opened; nothing is
+  // logged then.
+  Done Start(const LogRequest& request);
+  // The same with the directions named by `labels` in the text and hex formats.
+  Done Start(const LogRequest& request, const LogLabels& labels);
   // UI thread: writes what is buffered, closes the file and returns once it is
   // closed. Harmless when nothing is logged.
   void Stop();
@@ -61,6 +64,10 @@ class LineLogger : public LineTap {
   // The tap: any thread.
   void Received(const uint8_t* bytes, int count) override;
   void Sent(const uint8_t* bytes, int count) override;
+  // The same with the moment the caller stamped the bytes with (ms since
+  // the epoch), for a caller that keeps its own order and stamps (a linked
+  // pair's timeline, whose log must read as its view does). Any thread.
+  void Record(LogDirection direction, int64_t unixMs, const uint8_t* bytes, int count);
 
  private:
   void Add(LogDirection direction, const uint8_t* bytes, int count);
@@ -69,6 +76,7 @@ class LineLogger : public LineTap {
   void Fail(const std::string& message);
 
   LogRequest request_;
+  LogLabels labels_;
   std::atomic<bool> active_{false};
   std::atomic<uint64_t> fileSize_{0};
   std::mutex mutex_;

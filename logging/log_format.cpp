@@ -5,8 +5,8 @@
 
 namespace quorvel {
 
-LogFormatter::LogFormatter(LogFormat format, bool bothDirections)
-    : format_(format), bothDirections_(bothDirections) {}
+LogFormatter::LogFormatter(LogFormat format, bool bothDirections, LogLabels labels)
+    : format_(format), bothDirections_(bothDirections), labels_(labels) {}
 
 void LogFormatter::Append(LogDirection direction, int64_t unixMs, const uint8_t* bytes,
                           size_t count, std::string& out) {
@@ -41,7 +41,7 @@ void LogFormatter::AppendStamp(LogDirection direction, int64_t unixMs, std::stri
   out.append(cachedStamp_, cachedStampLength_);
   out.append(stamp, sizeof stamp);
   if (bothDirections_ || format_ == LogFormat::kHex) {
-    out += direction == LogDirection::kReceived ? "RX" : "TX";
+    out += labels_.Of(direction);
     if (format_ == LogFormat::kText) out += ' ';
   }
 }

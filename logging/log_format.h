@@ -8,6 +8,8 @@
 // - hex: each burst (one read, one write) gets a line with its stamp and
 //   direction, then rows of 16 bytes: four spaces, "41 " per byte padded to
 //   48 columns, a space and the bytes as printable ASCII ('.' for others).
+// The directions are named "RX" and "TX" unless the caller names them
+// otherwise (a linked pair's two sides: "A→" and "B→").
 #pragma once
 
 #include <cstddef>
@@ -19,6 +21,16 @@ namespace quorvel {
 enum class LogFormat : int { kRaw = 0, kText = 1, kHex = 2 };
 enum class LogDirection : uint8_t { kReceived = 0, kSent = 1 };
 
+// What a record's direction is called in a file. UTF-8; valid as long as the
+// formatter that uses it (string literals, in practice).
+struct LogLabels {
+  const char* received = "RX";
+  const char* sent = "TX";
+  const char* Of(LogDirection direction) const {
+    return direction == LogDirection::kReceived ? received : sent;
+  }
+};
+
 inline constexpr size_t kHexRowBytes = 16;
 inline constexpr size_t kHexRowIndent = 4;
 inline constexpr size_t kHexRowField = kHexRowBytes * 3;
@@ -27,7 +39,7 @@ inline constexpr size_t kHexRowField = kHexRowBytes * 3;
 // state a line spans (the text format's place in its line). One thread.
 class LogFormatter {
  public:
-  LogFormatter(LogFormat format, bool bothDirections);
+  LogFormatter(LogFormat format, bool bothDirections, LogLabels labels = {});
 
   // Appends the text of `count` bytes that went `direction` at `unixMs`
   // (milliseconds since the epoch) to `out`.
@@ -43,6 +55,7 @@ class LogFormatter {
 
   LogFormat format_;
   bool bothDirections_;
+  LogLabels labels_;
   bool atLineStart_ = true;
   LogDirection lineDirection_ = LogDirection::kReceived;
   int64_t cachedSecond_ = INT64_MIN;

@@ -257,12 +257,11 @@ void PlotFeed::Flush() {
 }
 
 void PlotFeed::SignalNews() {
-  if (!newsPending_.exchange(true, std::memory_order_acq_rel)) news_.Signal();
+  news_.Raise();
 }
 
 void PlotFeed::TakeNews() {
-  news_.Drain();
-  newsPending_.store(false, std::memory_order_release);
+  news_.Take();
 }
 
 double PlotFeed::Seconds(int64_t monoNs) const {

@@ -23,8 +23,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/event_fd.h"
-#include "core/line_tap.h"
+#include "core/line_listener.h"
+#include "core/news_flag.h"
 #include "plot/line_parser.h"
 #include "plot/plot_store.h"
 
@@ -35,7 +35,7 @@ class SessionStore;
 // Steady-clock nanoseconds, as the session history stamps its runs.
 int64_t PlotNowNs();
 
-class PlotFeed : public LineTap {
+class PlotFeed : public LineListener {
  public:
   explicit PlotFeed(PlotStore& store);
   ~PlotFeed() override;  // Stop()
@@ -112,8 +112,7 @@ class PlotFeed : public LineTap {
   std::shared_ptr<const PlotPattern> nextPattern_;
   bool patternChanged_ = false;
   std::thread thread_;
-  EventFd news_;
-  std::atomic<bool> newsPending_{false};
+  NewsFlag news_;
 
   // The plot's thread only.
   int64_t originNs_ = 0;

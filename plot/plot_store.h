@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "core/line_tap.h"
+#include "core/line_listener.h"
 #include "plot/line_parser.h"
 
 namespace quorvel {

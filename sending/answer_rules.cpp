@@ -17,6 +17,11 @@ constexpr struct {
   std::string_view key;
 } kFrameKeys[] = {{FrameBy::kBurst, "burst"}, {FrameBy::kEndByte, "end-byte"}};
 
+constexpr struct {
+  RuleLine line;
+  std::string_view key;
+} kLineKeys[] = {{RuleLine::kPort, "port"}, {RuleLine::kA, "A"}, {RuleLine::kB, "B"}};
+
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -26,41 +31,6 @@ int HexDigit(char c) {
 
 bool IsSeparator(char c) {
   return c == ' ' || c == '\t' || c == ',';
-}
-
-// A hex pattern's bytes and wildcards; a problem for the user when it is not
-// one: every run between separators is pairs of hex digits or "??".
-std::string ParseHexPattern(std::string_view pattern, std::vector<uint8_t>& bytes,
-                            std::vector<bool>& wild) {
-  size_t i = 0;
-  while (i < pattern.size()) {
-    if (IsSeparator(pattern[i])) {
-      ++i;
-      continue;
-    }
-    size_t end = i;
-    while (end < pattern.size() && !IsSeparator(pattern[end])) ++end;
-    std::string_view run = pattern.substr(i, end - i);
-    if (run.size() % 2 != 0)
-      return "\"" + std::string(run) + "\" is not whole bytes (two digits each)";
-    for (size_t pair = 0; pair < run.size(); pair += 2) {
-      if (run[pair] == '?' && run[pair + 1] == '?') {
-        bytes.push_back(0);
-        wild.push_back(true);
-        continue;
-      }
-      int high = HexDigit(run[pair]);
-      int low = HexDigit(run[pair + 1]);
-      if (high < 0 || low < 0) {
-        return "\"" + std::string(run.substr(pair, 2)) + "\" is neither a hex byte nor ??";
-      }
-      bytes.push_back(static_cast<uint8_t>(high * 16 + low));
-      wild.push_back(false);
-    }
-    i = end;
-  }
-  if (bytes.empty()) return "the hex pattern has no bytes";
-  return "";
 }
 
 // libstdc++ reads the numbers of repeats ("{n,m}") and of back-references
@@ -95,16 +65,21 @@ bool HasOverlongNumber(std::string_view pattern) {
 // search by backtracking, tried at every start, can take minutes on a
 // pattern like "(a*)*b", and the worker must not stall on a frame. The price
 // is that back-references are refused.
-std::string RegexProblem(std::string_view pattern, std::regex& regex) {
+std::string CompileWrapped(std::string_view pattern, std::string_view before,
+                           std::string_view after, std::regex& regex) {
   constexpr auto kFlags = std::regex::ECMAScript | std::regex_constants::__polynomial;
   if (HasOverlongNumber(pattern)) return "the regular expression holds a number too long to use";
   try {
     std::regex alone(pattern.begin(), pattern.end(), kFlags);
-    regex = std::regex("[\\s\\S]*(?:" + std::string(pattern) + ")[\\s\\S]*", kFlags);
+    regex = std::regex(std::string(before) + std::string(pattern) + std::string(after), kFlags);
   } catch (const std::regex_error& error) {
     return std::string("the regular expression is not valid: ") + error.what();
   }
   return "";
+}
+
+std::string RegexProblem(std::string_view pattern, std::regex& regex) {
+  return CompileWrapped(pattern, "[\\s\\S]*(?:", ")[\\s\\S]*", regex);
 }
 
 // Compiles `pattern` into `rule`; the problem when it cannot be used.
@@ -126,6 +101,46 @@ std::string CompilePattern(MatchKind kind, std::string_view pattern, std::vector
 }
 
 }  // namespace
+
+std::string ParseHexPattern(std::string_view pattern, std::vector<uint8_t>& bytes,
+                            std::vector<bool>& wild) {
+  size_t i = 0;
+  while (i < pattern.size()) {
+    if (IsSeparator(pattern[i])) {
+      ++i;
+      continue;
+    }
+    size_t end = i;
+    while (end < pattern.size() && !IsSeparator(pattern[end])) ++end;
+    std::string_view run = pattern.substr(i, end - i);
+    if (run.size() % 2 != 0)
+      return "\"" + std::string(run) + "\" is not whole bytes (two digits each)";
+    for (size_t pair = 0; pair < run.size(); pair += 2) {
+      if (run[pair] == '?' && run[pair + 1] == '?') {
+        bytes.push_back(0);
+        wild.push_back(true);
+        continue;
+      }
+      int high = HexDigit(run[pair]);
+      int low = HexDigit(run[pair + 1]);
+      if (high < 0 || low < 0) {
+        return "\"" + std::string(run.substr(pair, 2)) + "\" is neither a hex byte nor ??";
+      }
+      bytes.push_back(static_cast<uint8_t>(high * 16 + low));
+      wild.push_back(false);
+    }
+    i = end;
+  }
+  if (bytes.empty()) return "the hex pattern has no bytes";
+  return "";
+}
+
+std::string CompileRegexSearch(std::string_view pattern, std::regex& regex) {
+  // The lazy start makes the first place the pattern matches the one the
+  // sub-match reports; the pattern compiled alone first keeps it inside its
+  // group, as for a rule.
+  return CompileWrapped(pattern, "[\\s\\S]*?(", ")[\\s\\S]*", regex);
+}
 
 std::string_view MatchKindKey(MatchKind kind) {
   for (const auto& entry : kMatchKeys) {
@@ -155,6 +170,20 @@ std::optional<FrameBy> FrameByFromKey(std::string_view key) {
   return std::nullopt;
 }
 
+std::string_view RuleLineKey(RuleLine line) {
+  for (const auto& entry : kLineKeys) {
+    if (entry.line == line) return entry.key;
+  }
+  return kLineKeys[0].key;
+}
+
+std::optional<RuleLine> RuleLineFromKey(std::string_view key) {
+  for (const auto& entry : kLineKeys) {
+    if (entry.key == key) return entry.line;
+  }
+  return std::nullopt;
+}
+
 std::string PatternProblem(MatchKind kind, std::string_view pattern) {
   std::vector<uint8_t> bytes;
   std::vector<bool> wild;
@@ -164,7 +193,8 @@ std::string PatternProblem(MatchKind kind, std::string_view pattern) {
 
 std::shared_ptr<const AnswerRuleTable> AnswerRuleTable::Build(const AnswerRules& rules,
                                                               const EntryLookup& lookup,
-                                                              std::vector<std::string>* problems) {
+                                                              std::vector<std::string>* problems,
+                                                              RuleLine line) {
   if (!rules.enabled) return nullptr;
   auto table = std::make_shared<AnswerRuleTable>();
   table->frames_ = rules.frames;
@@ -173,7 +203,7 @@ std::shared_ptr<const AnswerRuleTable> AnswerRuleTable::Build(const AnswerRules&
   };
   for (size_t i = 0; i < rules.rules.size() && i < static_cast<size_t>(kMaxAnswerRules); ++i) {
     const AnswerRule& rule = rules.rules[i];
-    if (!rule.enabled) continue;
+    if (!rule.enabled || rule.line != line) continue;
     Compiled compiled{static_cast<int>(i),
                       rule.match,
                       {},

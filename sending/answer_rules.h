@@ -13,6 +13,10 @@
 // An answer is a send-list entry (by name, composed when the table is built)
 // or content of its own with its options, sent after an optional delay.
 //
+// A rule answers one line: the window's first port, or one direction of a
+// bridge (what side A read, answered on A; or the same for B). Each line's
+// worker gets a table of its own rules only.
+//
 // The worker sees the rules only as an immutable AnswerRuleTable that the UI
 // thread builds and swaps in whole (InstallAnswerRules), so matching never
 // waits for the window.
@@ -45,8 +49,16 @@ enum class FrameBy : int {
   kEndByte,    // up to the window's frame-end byte, as the auto-reply does
 };
 
+// Which line a rule hears and answers.
+enum class RuleLine : int {
+  kPort = 0,  // the window's first port
+  kA,         // what a bridge's side A read, answered on A
+  kB,         // the same for side B
+};
+
 struct AnswerRule {
   bool enabled = true;
+  RuleLine line = RuleLine::kPort;
   MatchKind match = MatchKind::kText;
   std::string pattern;
   std::string entry;    // a send-list entry's name; "" to send `content`
@@ -69,9 +81,26 @@ std::string_view MatchKindKey(MatchKind kind);
 std::optional<MatchKind> MatchKindFromKey(std::string_view key);
 std::string_view FrameByKey(FrameBy frames);
 std::optional<FrameBy> FrameByFromKey(std::string_view key);
+std::string_view RuleLineKey(RuleLine line);
+std::optional<RuleLine> RuleLineFromKey(std::string_view key);
 
 // What is wrong with a pattern, for the user; "" when it is usable.
 std::string PatternProblem(MatchKind kind, std::string_view pattern);
+
+// A hex pattern's bytes, with `wild` true where it says "??"; what is wrong
+// with it, for the user, when it is no pattern (then the vectors hold what
+// was read before the fault). Pairs of hex digits or "??", spaces, tabs and
+// commas between runs.
+std::string ParseHexPattern(std::string_view pattern, std::vector<uint8_t>& bytes,
+                            std::vector<bool>& wild);
+
+// `pattern` compiled for std::regex_match with the checks and on the
+// polynomial-time matcher the rules use, so that another matcher of
+// received bytes (a script's expect) finds what a rule would; what is wrong
+// with it when it cannot be used. `regex` matches "anything, then the
+// pattern as sub-match 1, then anything", the pattern's own groups from 2
+// on, and the leftmost start wins as in a search.
+std::string CompileRegexSearch(std::string_view pattern, std::regex& regex);
 
 // The bytes of a send-list entry by its name, or nothing when there is none.
 using EntryLookup = std::function<std::optional<std::vector<uint8_t>>(std::string_view name)>;
@@ -84,12 +113,14 @@ class AnswerRuleTable {
     int delayMs;
   };
 
-  // The table of `rules`; null when they are off. Rules switched off, with an
-  // unusable pattern or naming an entry `lookup` does not know are left out;
-  // `problems` (when given) gets a line for each of the last two kinds.
+  // The table of the rules of `rules` that answer `line`; null when they are
+  // off. Rules switched off, with an unusable pattern or naming an entry
+  // `lookup` does not know are left out; `problems` (when given) gets a line
+  // for each of the last two kinds among the rules of `line`.
   static std::shared_ptr<const AnswerRuleTable> Build(const AnswerRules& rules,
                                                       const EntryLookup& lookup = {},
-                                                      std::vector<std::string>* problems = nullptr);
+                                                      std::vector<std::string>* problems = nullptr,
+                                                      RuleLine line = RuleLine::kPort);
 
   // The first rule that matches `frame`. Any thread.
   std::optional<Answer> Match(std::span<const uint8_t> frame) const;

@@ -5,7 +5,7 @@
 namespace quorvel {
 namespace {
 
-bool IsHexDigit(char c) {
+bool IsListHexDigit(char c) {
   return std::isxdigit(static_cast<unsigned char>(c)) != 0;
 }
 
@@ -13,10 +13,12 @@ bool IsHexSeparator(char c) {
   return c == ' ' || c == '\t' || c == ',' || c == '\r' || c == '\n';
 }
 
-bool IsHexBytes(const std::string& text) {
+}  // namespace
+
+bool IsHexBytes(std::string_view text) {
   std::size_t run = 0;
   for (char c : text) {
-    if (IsHexDigit(c)) {
+    if (IsListHexDigit(c)) {
       if (++run > 2) return false;
     } else if (IsHexSeparator(c)) {
       run = 0;
@@ -26,8 +28,6 @@ bool IsHexBytes(const std::string& text) {
   }
   return true;
 }
-
-}  // namespace
 
 std::string EntryProblem(const SendListEntry& entry) {
   if (entry.name.empty()) return "The entry has no name.";

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sending/send_composer.h"
@@ -29,6 +30,11 @@ struct SendListEntry {
   int delayMs = 0;  // the pause after it when the list is sent in order
   bool operator==(const SendListEntry&) const = default;
 };
+
+// Whether `text` is hex bytes as a stored hex send takes them: runs of one
+// or two hex digits between spaces, tabs, commas and line ends. An empty
+// text passes: it is no bytes.
+bool IsHexBytes(std::string_view text);
 
 // Why `entry` cannot be kept, in a sentence for the user; "" when it can:
 // a name that is empty, too long or holds a control character, content text

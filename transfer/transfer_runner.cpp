@@ -44,31 +44,21 @@ std::string TransferSummary(uint64_t bytes, double seconds, int retries) {
          (retries == 1 ? " retry" : " retries");
 }
 
-bool TransferRunner::Start(TransferRequest request, std::string* reason) {
-  if (Running()) {
-    *reason = "a file transfer is running";
-    return false;
-  }
+Done TransferRunner::Start(TransferRequest request) {
+  if (Running()) return Failure{"a file transfer is running"};
   if (thread_.joinable()) thread_.join();
-  if (!state_.port.IsOpen()) {
-    *reason = "the port is not open";
-    return false;
-  }
+  if (!hub_.port.IsOpen()) return Failure{"the port is not open"};
   std::vector<std::unique_ptr<OutgoingFile>> files;
   if (request.send) {
     bool single = request.protocol == TransferProtocol::kXmodem ||
                   request.protocol == TransferProtocol::kXmodem1k;
     if (request.paths.empty() || (single && request.paths.size() > 1)) {
-      *reason = single ? "XMODEM sends one file" : "no file was chosen";
-      return false;
+      return Failure{single ? "XMODEM sends one file" : "no file was chosen"};
     }
     for (const std::string& path : request.paths) {
       std::string why;
       std::unique_ptr<LocalFile> file = LocalFile::Open(path, &why);
-      if (!file) {
-        *reason = "cannot read " + path + ": " + why;
-        return false;
-      }
+      if (!file) return Failure{"cannot read " + path + ": " + why};
       files.push_back(std::move(file));
     }
     sink_.reset();
@@ -87,7 +77,7 @@ bool TransferRunner::Start(TransferRequest request, std::string* reason) {
   }
   startedMs_ = SteadyNowMs();
   thread_ = std::thread(&TransferRunner::Run, this, std::move(request), std::move(files));
-  return true;
+  return {};
 }
 
 void TransferRunner::KeepPartial(bool keep) {
@@ -114,8 +104,7 @@ bool TransferRunner::Running() const {
 }
 
 TransferState TransferRunner::TakeNews() {
-  signalled_.store(false);
-  news_.Drain();
+  news_.Take();
   std::lock_guard guard(mutex_);
   TransferState state = now_;
   if (state.running) state.seconds = static_cast<double>(SteadyNowMs() - startedMs_) / 1000.0;
@@ -130,7 +119,7 @@ void TransferRunner::Run(TransferRequest request,
   std::string title = TransferTitle(request.protocol, request.send, NameList(names));
   TransferOutcome outcome;
   if (channel_.Attach()) {
-    state_.TapEvent(LineEvent::kTransfer, title + ": started");
+    hub_.Note(LineEvent::kTransfer, title + ": started");
     outcome = Dispatch(request, files);
     channel_.Detach();
   } else {
@@ -149,7 +138,7 @@ void TransferRunner::Run(TransferRequest request,
                         ? TransferSummary(outcome.bytes, seconds, outcome.retries)
                         : std::string(StatusText(outcome.status)) +
                               (outcome.detail.empty() ? "" : " (" + outcome.detail + ")");
-  state_.TapEvent(LineEvent::kTransfer, title + ": " + end);
+  hub_.Note(LineEvent::kTransfer, title + ": " + end);
   {
     std::lock_guard guard(mutex_);
     now_.running = false;
@@ -157,7 +146,7 @@ void TransferRunner::Run(TransferRequest request,
     now_.outcome = outcome;
     now_.saved = std::move(saved);
   }
-  Signal();
+  news_.Raise();
 }
 
 TransferOutcome TransferRunner::Dispatch(const TransferRequest& request,
@@ -189,15 +178,11 @@ void TransferRunner::Progressed(const TransferProgress& progress) {
     std::lock_guard guard(mutex_);
     now_.progress = std::move(shown);
   }
-  Signal();
+  news_.Raise();
 }
 
 void TransferRunner::Noted(std::string_view text) {
-  state_.TapEvent(LineEvent::kTransfer, text);
-}
-
-void TransferRunner::Signal() {
-  if (!signalled_.exchange(true)) news_.Signal();
+  hub_.Note(LineEvent::kTransfer, text);
 }
 
 }  // namespace quorvel

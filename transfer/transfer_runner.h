@@ -6,12 +6,12 @@
 // progress under a short lock, and NewsDescriptor() turns readable when the
 // progress moved or the transfer ended; the window reads it at its pace.
 // The session view gets event lines ("YMODEM send firmware.bin: started",
-// "...: 262,144 bytes in 3.1 s, 2 retries") through the state's taps.
+// "...: 262,144 bytes in 3.1 s, 2 retries") through the link's listeners.
 //
 // Threads: Start, Stop and TakeNews on the UI thread; Cancel and
 // KeepPartial from any. The runner outlives every receive worker of the
-// state (the worker may hold its channel for a moment); Stop before the
-// link closes.
+// link (the worker may hold its channel for a moment); Stop before the link
+// closes.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/event_fd.h"
-#include "core/terminal_state.h"
+#include "core/link_hub.h"
+#include "core/news_flag.h"
+#include "core/result.h"
+#include "engine/send_writer.h"
 #include "transfer/folder_sink.h"
 #include "transfer/link_channel.h"
 #include "transfer/transfer_report.h"
@@ -57,15 +59,15 @@ std::string TransferSummary(uint64_t bytes, double seconds, int retries);
 
 class TransferRunner : private TransferObserver {
  public:
-  explicit TransferRunner(TerminalState& state) : state_(state), channel_(state) {}
+  TransferRunner(LinkHub& hub, SendWriter& door) : hub_(hub), channel_(hub, door) {}
   ~TransferRunner() override { Stop(); }
   TransferRunner(const TransferRunner&) = delete;
   TransferRunner& operator=(const TransferRunner&) = delete;
 
-  // Starts `request`. False, with why in *reason and nothing started, when a
-  // transfer runs already, the link is not open, the protocol is not built
-  // in, or a file to send cannot be opened.
-  bool Start(TransferRequest request, std::string* reason);
+  // Starts `request`. Fails, with nothing started, when a transfer runs
+  // already, the link is not open, the protocol is not built in, or a file
+  // to send cannot be opened.
+  Done Start(TransferRequest request);
   // The protocol's cancel goes out and the transfer ends.
   void Cancel() { channel_.Cancel(); }
   // A received file cut short is kept (under a free name) instead of deleted.
@@ -86,17 +88,14 @@ class TransferRunner : private TransferObserver {
                            std::vector<std::unique_ptr<OutgoingFile>>& files);
   void Progressed(const TransferProgress& progress) override;
   void Noted(std::string_view text) override;
-  void Signal();
-
-  TerminalState& state_;
+  LinkHub& hub_;
   LinkChannel channel_;
   std::unique_ptr<FolderSink> sink_;  // the transfer's, while it runs
   mutable std::mutex mutex_;
   TransferState now_;
   int64_t startedMs_ = 0;
   std::atomic<bool> keepPartial_{false};
-  std::atomic<bool> signalled_{false};
-  EventFd news_;
+  NewsFlag news_;
   std::thread thread_;
 };
 

@@ -1,22 +1,21 @@
 // A device starting a ZMODEM send to us, seen in what the line brings while
-// no transfer has it: the receive worker hands every burst to this tap
-// (TerminalState::startTap), and the window's event loop watches
-// Descriptor() and starts the receive. Our own sends are not watched.
+// no transfer has it: a listener of the link that hears each run early, and
+// the window's event loop watches Descriptor() and starts the receive. Our
+// own sends are not watched.
 //
 // Threads: Received on the receive worker's; Descriptor and TakeStart on
 // the window's.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-#include "core/event_fd.h"
-#include "core/line_tap.h"
+#include "core/line_listener.h"
+#include "core/news_flag.h"
 #include "transfer/zmodem_autostart.h"
 
 namespace quorvel {
 
-class ZmodemStartTap : public LineTap {
+class ZmodemStartWatch : public LineListener {
  public:
   void Received(const uint8_t* bytes, int count) override;
   void Sent(const uint8_t* bytes, int count) override {
@@ -25,14 +24,13 @@ class ZmodemStartTap : public LineTap {
   }
 
   // Readable once a start was seen, until TakeStart.
-  int Descriptor() const { return wake_.Descriptor(); }
+  int Descriptor() const { return started_.Descriptor(); }
   // Whether a start was seen since the last call.
-  bool TakeStart();
+  bool TakeStart() { return started_.Take(); }
 
  private:
   ZmodemStartDetector detector_;  // the receive worker's alone
-  std::atomic<bool> started_{false};
-  EventFd wake_;
+  NewsFlag started_;
 };
 
 }  // namespace quorvel

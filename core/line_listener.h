@@ -1,7 +1,9 @@
-// Who else wants to see the bytes the line carries (the log file, the session
-// view's history), beside the receive box. The receive worker reports what it
-// reads, the senders what they wrote, each on its own thread, so a tap must
-// return quickly: it may take a short lock and copy, never wait for a file.
+// Whoever wants to hear what one line carries (the log file, the session
+// view's history, the plot, ZMODEM's start watch, a console, a script)
+// implements this and joins the link's listener list (core/line_listeners.h).
+// The receive worker reports what it reads, the senders what they wrote,
+// each on its own thread, so a listener must return quickly: it may take a
+// short lock and copy, never wait for a file, a person or another thread.
 #pragma once
 
 #include <cstdint>
@@ -22,15 +24,16 @@ enum class LineEvent : uint8_t {
   kLoggingStarted,
   kLoggingStopped,
   kTransfer,  // a file transfer started, ended or failed
+  kNote,      // a line of a script's or the user's own
 };
 
-class LineTap {
+class LineListener {
  public:
-  virtual ~LineTap() = default;
+  virtual ~LineListener() = default;
   virtual void Received(const uint8_t* bytes, int count) = 0;
   virtual void Sent(const uint8_t* bytes, int count) = 0;
-  // An event of the line, `text` its details on one line; a tap that keeps
-  // only bytes ignores it.
+  // An event of the line, `text` its details on one line; a listener that
+  // keeps only bytes ignores it.
   virtual void Noted(LineEvent event, std::string_view text) {
     (void)event;
     (void)text;

@@ -1,9 +1,10 @@
-#include "connection/link_control.h"
+#include "connection/link_session.h"
 
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
 
+#include "core/strings.h"
 #include "link/modem_control.h"
 
 namespace quorvel {
@@ -25,8 +26,12 @@ std::string LineText(const std::string& path, const LineParameters& line) {
   return flow == "-" ? text : text + flow;
 }
 
-std::string RequestText(LineActions::Kind kind, unsigned lines) {
-  if (kind == LineActions::Kind::kBreak) return "Break";
+std::string RequestText(LineActions::Kind kind, unsigned lines,
+                        std::chrono::milliseconds breakLength = {}) {
+  if (kind == LineActions::Kind::kBreak) {
+    return breakLength.count() > 0 ? "Break of " + std::to_string(breakLength.count()) + " ms"
+                                   : "Break";
+  }
   std::string names = (lines & kLineDtr) ? "DTR" : "";
   if (lines & kLineRts) names += names.empty() ? "RTS" : ", RTS";
   if (kind == LineActions::Kind::kPulse) return names + " pulsed";
@@ -37,19 +42,40 @@ std::string RequestText(LineActions::Kind kind, unsigned lines) {
 // ended by then, or is given up.
 constexpr std::chrono::milliseconds kConnectSlack{100};
 
+constexpr char kNotOpen[] = "the port is not open";
+constexpr char kNoModemLines[] = "lines: not available on this port";
+
 }  // namespace
 
-LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
-  line_ = ReadLineSelections(selection);
-  if (Wanted()) {
-    Shutdown();
-    state_.TapEvent(LineEvent::kLinkClosed, port_.Path());
-    return Status();
-  }
-  OpenOutcome outcome = port_.Open(selection.portPos + 1, line_);
+LinkSession::LinkSession(ModemControl& modem)
+    : port_(modem), supervisor_(port_.HangupDescriptor(), port_.ConnectDescriptor()) {}
+
+void LinkSession::AttachTerminal(TerminalState* terminal) {
+  if (terminal_) terminal_->AttachLine(nullptr);
+  terminal_ = terminal;
+  if (terminal_) terminal_->AttachLine(&port_);
+}
+
+LinkStatus LinkSession::Close() {
+  if (!Wanted()) return Status();
+  Shutdown();
+  hub_.Note(LineEvent::kLinkClosed, port_.Path());
+  return Status();
+}
+
+LinkStatus LinkSession::Refuse(const PortFailure& failure) {
+  Close();
+  OpenFailed(failure);
+  return Status();
+}
+
+LinkStatus LinkSession::Open(const PortTarget& target, const LineParameters& line) {
+  Close();
+  line_ = line;
+  OpenOutcome outcome = port_.Open(target, line_);
   failure_.reset();
   if (outcome) {
-    state_.TapEvent(LineEvent::kLinkOpened, LineText(port_.Path(), line_));
+    hub_.Note(LineEvent::kLinkOpened, LineText(port_.Path(), line_));
     Started();
   } else if (outcome.InProgress()) {
     connecting_ = true;
@@ -61,7 +87,7 @@ LinkStatus LinkControl::ToggleLink(const LineSelection& selection) {
   return Status();
 }
 
-void LinkControl::StartLineWork() {
+void LinkSession::StartLineWork() {
   // A driver without modem lines answers no look: then there is nothing to
   // watch or command, and that is no fault of the link.
   if (!board_.Look(port_.Modem())) return;
@@ -69,52 +95,45 @@ void LinkControl::StartLineWork() {
   actions_.Start(port_.Modem());
 }
 
-bool LinkControl::ApplyLineSettings(const LineSelection& selection) {
+bool LinkSession::ApplyLineSettings(const LineParameters& wanted) {
   if (!Wanted()) return true;
-  LineParameters wanted = ReadLineSelections(selection);
-  if (!state_.port.IsOpen()) {
+  if (!port_.IsOpen()) {
     line_ = wanted;  // a device that is away gets them when it returns
-    state_.TapEvent(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
+    hub_.Note(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
     return true;
   }
   ConfigOutcome outcome = port_.SetConfig(wanted);
   if (!outcome.applied) return false;
   line_ = wanted;
   rateInForce_ = outcome.rate;
-  state_.TapEvent(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
+  hub_.Note(LineEvent::kSettingsChanged, LineText(port_.Path(), line_));
   return true;
 }
 
-std::optional<LinkStatus> LinkControl::ReopenOnPortChange(const LineSelection& selection) {
-  if (!Wanted()) return std::nullopt;
-  ToggleLink(selection);
-  return ToggleLink(selection);
-}
-
-void LinkControl::Shutdown() {
+void LinkSession::Shutdown() {
   held_ = false;
   connecting_ = false;
   supervisor_.StopWaiting();
   StopLine();
 }
 
-void LinkControl::StopLine() {
-  writer_.Abort();
+void LinkSession::StopLine() {
+  door_.Abort();
   // The worker ends before the close, so it never reads a closed (or reused)
   // descriptor and no second worker can start beside it.
   worker_.StopAndWait();
   actions_.Stop();
   watcher_.Stop();
-  state_.port.Close();
+  port_.Close();
   board_.Clear();
 }
 
-LinkStatus LinkControl::Status() const {
-  if (!Wanted()) return {false, StringId::kOpenCaption, false};
-  return {true, StringId::kCloseCaption, supervisor_.Waiting(), connecting_};
+LinkStatus LinkSession::Status() const {
+  if (!Wanted()) return {};
+  return {true, supervisor_.Waiting(), connecting_};
 }
 
-void LinkControl::Started() {
+void LinkSession::Started() {
   held_ = true;
   rateInForce_ = port_.RateInForce();
   std::error_code error;
@@ -122,22 +141,22 @@ void LinkControl::Started() {
   if (!port_.IsNetwork()) node = std::filesystem::canonical(port_.Path(), error);
   node_ = error || port_.IsNetwork() ? port_.Path() : node.string();
   StartLineWork();
-  worker_.Start(state_);
+  worker_.Start({hub_, door_, terminal_, answers_});
 }
 
-bool LinkControl::Service() {
+bool LinkSession::Service() {
   LinkStatus before = Status();
   bool lookDue = supervisor_.TakeLookDue();
   if (port_.Connecting()) {
     FinishConnect();
     lookDue = false;  // the attempt in progress is the look
   }
-  if (port_.TakeHangup() && held_ && !state_.port.IsOpen() && !supervisor_.Waiting()) {
+  if (port_.TakeHangup() && held_ && !port_.IsOpen() && !supervisor_.Waiting()) {
     // The worker let go of the dead line and ended (or ends at its next
     // look); the line's own threads end now, before the descriptor goes.
     StopLine();
     supervisor_.StartWaiting(*port_.Target(), node_);
-    state_.TapEvent(LineEvent::kDeviceAway, port_.Path());
+    hub_.Note(LineEvent::kDeviceAway, port_.Path());
     // A device may be back at once; a server is tried after the first backoff.
     lookDue = !port_.IsNetwork();
   }
@@ -147,23 +166,23 @@ bool LinkControl::Service() {
          after.connecting != before.connecting;
 }
 
-void LinkControl::OpenFailed(const PortFailure& failure) {
+void LinkSession::OpenFailed(const PortFailure& failure) {
   failure_ = failure;
-  if (WindowServices* window = state_.Window()) window->ShowMessage(StringId::kOpenFail);
+  hub_.news.PostMessage(LoadString(StringId::kOpenFail));
 }
 
-std::string LinkControl::ConnectFailure() const {
+std::string LinkSession::ConnectFailure() const {
   bool connecting = failure_ && failure_->step == PortFailure::Step::kConnect;
   return connecting ? failure_->Reason() : std::string();
 }
 
-void LinkControl::FinishConnect() {
+void LinkSession::FinishConnect() {
   OpenOutcome outcome = port_.FinishConnect();
   if (outcome.InProgress()) return;
   if (outcome) {
     failure_.reset();
-    state_.TapEvent(connecting_ ? LineEvent::kLinkOpened : LineEvent::kDeviceBack,
-                    LineText(port_.Path(), line_));
+    hub_.Note(connecting_ ? LineEvent::kLinkOpened : LineEvent::kDeviceBack,
+              LineText(port_.Path(), line_));
     connecting_ = false;
     if (supervisor_.Waiting()) supervisor_.StopWaiting();
     Started();  // the settings of the link went with the connection
@@ -181,7 +200,7 @@ void LinkControl::FinishConnect() {
   supervisor_.LookFailed(outcome.failure.error);
 }
 
-void LinkControl::Look() {
+void LinkSession::Look() {
   OpenOutcome outcome = port_.Reopen(line_);
   if (outcome.InProgress()) {
     supervisor_.WakeAfter(NetworkLine::kConnectLimit + kConnectSlack);
@@ -192,16 +211,46 @@ void LinkControl::Look() {
     return;
   }
   supervisor_.StopWaiting();
-  state_.TapEvent(LineEvent::kDeviceBack, LineText(port_.Path(), line_));
+  hub_.Note(LineEvent::kDeviceBack, LineText(port_.Path(), line_));
   Started();
 }
 
-void LinkControl::Request(LineActions::Kind kind, unsigned lines) {
+void LinkSession::Request(LineActions::Kind kind, unsigned lines) {
   actions_.Request(kind, lines);
   if (!board_.Latest().available) return;  // nothing carries it out
   LineEvent event =
       kind == LineActions::Kind::kBreak ? LineEvent::kBreakSent : LineEvent::kModemLinesChanged;
-  state_.TapEvent(event, RequestText(kind, lines));
+  hub_.Note(event, RequestText(kind, lines));
+}
+
+void LinkSession::Order(LineActions::Kind kind, unsigned lines,
+                        std::chrono::milliseconds breakLength, LineActions::Finished done) {
+  auto refuse = [&](const char* why) {
+    if (done) done(Failure{why});
+  };
+  if (supervisor_.Waiting()) return refuse(LoadString(StringId::kWriteFail));
+  if (!port_.IsOpen()) return refuse(kNotOpen);
+  if (!board_.Latest().available) return refuse(kNoModemLines);
+  actions_.Order(kind, lines, breakLength, std::move(done));
+  LineEvent event =
+      kind == LineActions::Kind::kBreak ? LineEvent::kBreakSent : LineEvent::kModemLinesChanged;
+  hub_.Note(event, RequestText(kind, lines, breakLength));
+}
+
+Done LinkSession::Send(std::vector<uint8_t> bytes, SendDone done) {
+  // Nothing can reach a device that is away: it fails as a write would.
+  if (supervisor_.Waiting()) return Failure{LoadString(StringId::kWriteFail)};
+  if (!port_.IsOpen()) return Failure{kNotOpen};
+  door_.Queue(std::move(bytes), std::move(done));
+  return {};
+}
+
+Done LinkSession::SendFile(UniqueFd file, std::string name, uint64_t size, FilePacing pacing,
+                           SendDone done) {
+  if (supervisor_.Waiting()) return Failure{LoadString(StringId::kWriteFail)};
+  if (!port_.IsOpen()) return Failure{kNotOpen};
+  door_.QueueFile(std::move(file), std::move(name), size, pacing, std::move(done));
+  return {};
 }
 
 }  // namespace quorvel
