@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "sending/checksum.h"
+#include "sim/demo_shell.h"
 #include "sim/replay_player.h"
 #include "sim/wave_source.h"
 
@@ -126,75 +127,145 @@ std::string DemoResponder::Answer(const uint8_t* bytes, size_t count) {
   return answer;
 }
 
-bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
-                   const std::function<void(const std::string&)>& report, int waveRate) {
-  DemoResponder responder;
-  std::optional<WaveSource> wave;
-  if (waveRate > 0) wave.emplace(waveRate, Clock::now());
-  std::string burst;
-  std::string pending;
-  Clock::time_point lastByte;
-  Clock::time_point nextReading = Clock::now() + kReadingEvery;
-  auto queue = [&](const std::string& bytes) {
+namespace {
+
+// One run of the device on its line: the burst coming in, the bytes owed to
+// the line, the waves, the readings, and the shell while it runs.
+class DemoRun {
+ public:
+  DemoRun(int master, LineRecorder* recorder, const std::function<void(const std::string&)>& report,
+          int waveRate)
+      : master_(master), recorder_(recorder), report_(report), booted_(Clock::now()) {
+    if (waveRate > 0) wave_.emplace(waveRate, booted_);
+    nextReading_ = booted_ + kReadingEvery;
+  }
+
+  // When Step has something to do next, at the latest.
+  Clock::time_point Wake() const {
+    Clock::time_point wake = nextReading_;
+    if (!burst_.empty()) wake = std::min(wake, lastByte_ + kBurstGap);
+    if (wave_) wake = std::min(wake, wave_->NextDue());
+    if (shell_ && shell_->NextDue()) wake = std::min(wake, *shell_->NextDue());
+    return wake;
+  }
+  bool Owes() const { return !pending_.empty(); }
+
+  // What the line has; false when it failed.
+  bool Read() {
+    uint8_t buffer[4096];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) return n == 0 || errno == EAGAIN || errno == EINTR;
+    auto count = static_cast<size_t>(n);
+    if (recorder_) recorder_->DeviceReceived(buffer, count);
+    if (report_) report_("rx " + HexLine(buffer, count));
+    std::string_view bytes(reinterpret_cast<const char*>(buffer), count);
+    lastByte_ = Clock::now();
+    // The shell takes keys as they come; the plain device takes bursts.
+    if (shell_) {
+      ShellKeys(bytes, lastByte_);
+    } else {
+      burst_ += bytes;
+    }
+    return true;
+  }
+
+  // Answers a burst that is over, and sends what is due by `now`.
+  void Step(Clock::time_point now) {
+    if (!burst_.empty() && (now - lastByte_ >= kBurstGap || burst_.size() >= kBurstLimit)) {
+      AnswerBurst(now);
+    }
+    if (wave_ && now >= wave_->NextDue()) {
+      wave_->AppendDue(now, pending_, kPendingLimit - std::min(pending_.size(), kPendingLimit));
+    }
+    if (shell_) Queue(shell_->Tick(now));
+    if (now >= nextReading_) {
+      // No readings in the shell: they would tear the line being edited.
+      if (!shell_ && pending_.empty()) Queue(responder_.Reading());
+      nextReading_ += kReadingEvery;
+      if (nextReading_ <= now) nextReading_ = now + kReadingEvery;
+    }
+  }
+
+  // Writes what the line takes; false when it failed.
+  bool Write() {
+    while (!pending_.empty()) {
+      ssize_t n = write(master_, pending_.data(), pending_.size());
+      if (n < 0) return errno == EAGAIN || errno == EINTR;
+      if (recorder_) {
+        recorder_->DeviceSent(reinterpret_cast<const uint8_t*>(pending_.data()),
+                              static_cast<size_t>(n));
+      }
+      pending_.erase(0, static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+ private:
+  void Queue(const std::string& bytes) {
     if (bytes.empty()) return;
     // Nobody reads the line (the terminal closed its port): the device talks
     // on, and what the line has no room for is dropped.
-    if (pending.size() + bytes.size() > kPendingLimit) return;
-    if (report)
-      report("tx " + HexLine(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-    pending += bytes;
-  };
+    if (pending_.size() + bytes.size() > kPendingLimit) return;
+    if (report_)
+      report_("tx " + HexLine(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+    pending_ += bytes;
+  }
+
+  void AnswerBurst(Clock::time_point now) {
+    if (IsLoneEnter(burst_)) {
+      shell_.emplace(responder_, booted_, wave_ ? wave_->Rate() : 0);
+      Queue(shell_->Start());
+    } else {
+      Queue(responder_.Answer(reinterpret_cast<const uint8_t*>(burst_.data()), burst_.size()));
+      PlayWaves(responder_.TakeWaveRequest(), now);
+    }
+    burst_.clear();
+  }
+
+  void ShellKeys(std::string_view keys, Clock::time_point now) {
+    size_t used = 0;
+    Queue(shell_->Feed(keys, now, used));
+    PlayWaves(shell_->TakeWaveRequest(), now);
+    if (shell_->Running()) return;
+    // After exit: what came behind it is the plain device's first burst.
+    shell_.reset();
+    burst_ = keys.substr(used);
+  }
+
+  void PlayWaves(std::optional<int> rate, Clock::time_point now) {
+    if (!rate) return;
+    wave_.reset();
+    if (*rate > 0) wave_.emplace(*rate, now);
+  }
+
+  int master_;
+  LineRecorder* recorder_;
+  const std::function<void(const std::string&)>& report_;
+  Clock::time_point booted_;
+  DemoResponder responder_;
+  std::optional<DemoShell> shell_;  // after responder_, which it refers to
+  std::optional<WaveSource> wave_;
+  std::string burst_;
+  std::string pending_;
+  Clock::time_point lastByte_;
+  Clock::time_point nextReading_;
+};
+
+}  // namespace
+
+bool RunDemoDevice(int master, int stopFd, LineRecorder* recorder,
+                   const std::function<void(const std::string&)>& report, int waveRate) {
+  DemoRun run(master, recorder, report, waveRate);
   for (;;) {
-    Clock::time_point wake = nextReading;
-    if (!burst.empty()) wake = std::min(wake, lastByte + kBurstGap);
-    if (wave) wake = std::min(wake, wave->NextDue());
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now()).count();
-    pollfd fds[2] = {{master, static_cast<short>(POLLIN | (pending.empty() ? 0 : POLLOUT)), 0},
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(run.Wake() - Clock::now()).count();
+    pollfd fds[2] = {{master, static_cast<short>(POLLIN | (run.Owes() ? POLLOUT : 0)), 0},
                      {stopFd, POLLIN, 0}};
     int ready = poll(fds, 2, static_cast<int>(std::max<int64_t>(left, 0)));
     if (ready < 0 && errno != EINTR) return false;
     if (fds[1].revents & POLLIN) return true;
-    if (fds[0].revents & POLLIN) {
-      uint8_t buffer[4096];
-      ssize_t n = read(master, buffer, sizeof buffer);
-      if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-      if (n > 0) {
-        auto count = static_cast<size_t>(n);
-        if (recorder) recorder->DeviceReceived(buffer, count);
-        if (report) report("rx " + HexLine(buffer, count));
-        burst.append(reinterpret_cast<const char*>(buffer), count);
-        lastByte = Clock::now();
-      }
-    }
-    Clock::time_point now = Clock::now();
-    if (!burst.empty() && (now - lastByte >= kBurstGap || burst.size() >= kBurstLimit)) {
-      queue(responder.Answer(reinterpret_cast<const uint8_t*>(burst.data()), burst.size()));
-      burst.clear();
-      if (std::optional<int> rate = responder.TakeWaveRequest()) {
-        wave.reset();
-        if (*rate > 0) wave.emplace(*rate, now);
-      }
-    }
-    if (wave && now >= wave->NextDue()) {
-      wave->AppendDue(now, pending, kPendingLimit - std::min(pending.size(), kPendingLimit));
-    }
-    if (now >= nextReading) {
-      if (pending.empty()) queue(responder.Reading());
-      nextReading += kReadingEvery;
-      if (nextReading <= now) nextReading = now + kReadingEvery;
-    }
-    while (!pending.empty()) {
-      ssize_t n = write(master, pending.data(), pending.size());
-      if (n < 0) {
-        if (errno == EAGAIN || errno == EINTR) break;
-        return false;
-      }
-      if (recorder) {
-        recorder->DeviceSent(reinterpret_cast<const uint8_t*>(pending.data()),
-                             static_cast<size_t>(n));
-      }
-      pending.erase(0, static_cast<size_t>(n));
-    }
+    if ((fds[0].revents & POLLIN) && !run.Read()) return false;
+    run.Step(Clock::now());
+    if (!run.Write()) return false;
   }
 }
 

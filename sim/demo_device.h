@@ -15,6 +15,11 @@
 //             WAVE OFF stops them; a rate it cannot use gets
 //             "ERR WAVE takes a rate in lines a second"
 //   anything else comes back as it was sent.
+// A lone Enter (a burst of only CR, LF or CR LF) starts the demo's shell
+// (sim/demo_shell.h), for the console view: a `demo> ` prompt and a line
+// editor taking keys one by one, commands (help lists them; top draws a full
+// screen), until `exit`. The readings pause while it runs; WAVE's lines do
+// not. Everything above holds again after `exit`.
 #pragma once
 
 #include <chrono>
