@@ -31,6 +31,12 @@ class RuleReader {
   AnswerRule Read() {
     AnswerRule rule;
     rule.enabled = Integer("On", 1) != 0;
+    // Rules stored before a rule could answer a bridge have no line: the port.
+    std::string line = Text("Line");
+    rule.line = RuleLineFromKey(line).value_or(RuleLine::kPort);
+    if (!line.empty() && !RuleLineFromKey(line)) {
+      Problem("unknown line \"" + line + "\", the rule answers the port");
+    }
     rule.pattern = Text("Pattern");
     std::string match = Text("Match");
     if (auto kind = MatchKindFromKey(match.empty() ? "text" : match)) {
@@ -84,6 +90,7 @@ void AddRule(std::vector<ProfileValue>& values, size_t index, const AnswerRule& 
   add("Escapes", rule.options.escapes ? "1" : "0");
   add("Checksum", std::string(InfoOf(rule.options.checksum).key));
   add("DelayMs", std::to_string(rule.delayMs));
+  add("Line", std::string(RuleLineKey(rule.line)));
 }
 
 bool HasLineBreak(const std::string& text) {

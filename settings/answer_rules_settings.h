@@ -4,7 +4,8 @@
 //   and for each rule n from 1: Rule<n>On (0|1), Rule<n>Match (text, hex,
 //   regex), Rule<n>Pattern, Rule<n>Entry (a send-list entry's name),
 //   Rule<n>Content, Rule<n>Hex (0|1), Rule<n>LineEnding, Rule<n>Escapes,
-//   Rule<n>Checksum (as in [SendOptions]), Rule<n>DelayMs.
+//   Rule<n>Checksum (as in [SendOptions]), Rule<n>DelayMs, Rule<n>Line
+//   (port, A, B: the line it answers; missing or unknown reads as port).
 // Loading keeps what it can and says what it could not: a rule with an
 // unusable pattern is loaded as written (it just never matches) and named in
 // the problems; an unknown match kind turns its rule off; values out of range

@@ -11,7 +11,7 @@
 namespace quorvel {
 namespace {
 
-constexpr char kSection[] = "Plot";
+constexpr char kPlotSection[] = "Plot";
 constexpr double kMostWindow = 1e9;
 constexpr double kMostLimit = 1e300;
 
@@ -46,7 +46,7 @@ PlotSettings LoadPlotSettings(const std::filesystem::path& file) {
   ReadProfileFile(file, text);
   ProfileDocument document(text);
   PlotSettings settings;
-  auto get = [&](const char* key) { return document.Get(kSection, key); };
+  auto get = [&](const char* key) { return document.Get(kPlotSection, key); };
   settings.shown = ProfileInteger(get("Shown"), 0) != 0;
   auto size = [&](const char* key, int fallback, uint64_t least, uint64_t most) {
     return static_cast<int>(std::clamp<uint64_t>(Count(get(key)).value_or(fallback), least, most));
@@ -73,16 +73,16 @@ PlotSettings LoadPlotSettings(const std::filesystem::path& file) {
 bool SavePlotSettings(const PlotSettings& settings, const std::filesystem::path& file) {
   auto flag = [](bool on) { return on ? "1" : "0"; };
   std::vector<ProfileValue> values = {
-      {kSection, "Shown", flag(settings.shown)},
-      {kSection, "Width", std::to_string(settings.width)},
-      {kSection, "Height", std::to_string(settings.height)},
-      {kSection, "XAxis", settings.sampleAxis ? "sample" : "time"},
-      {kSection, "Window", Text(settings.window)},
-      {kSection, "AutoY", flag(settings.autoY)},
-      {kSection, "YMin", Text(settings.yMin)},
-      {kSection, "YMax", Text(settings.yMax)},
-      {kSection, "Regex", settings.regex},
-      {kSection, "MaxPoints", std::to_string(settings.maxPoints)},
+      {kPlotSection, "Shown", flag(settings.shown)},
+      {kPlotSection, "Width", std::to_string(settings.width)},
+      {kPlotSection, "Height", std::to_string(settings.height)},
+      {kPlotSection, "XAxis", settings.sampleAxis ? "sample" : "time"},
+      {kPlotSection, "Window", Text(settings.window)},
+      {kPlotSection, "AutoY", flag(settings.autoY)},
+      {kPlotSection, "YMin", Text(settings.yMin)},
+      {kPlotSection, "YMax", Text(settings.yMax)},
+      {kPlotSection, "Regex", settings.regex},
+      {kPlotSection, "MaxPoints", std::to_string(settings.maxPoints)},
   };
   return EditProfileFile(file, [&](ProfileDocument& document) { return document.SetAll(values); });
 }

@@ -21,7 +21,7 @@ constexpr struct {
     {LogFormat::kHex, "hex"},
 };
 
-ProfileDocument ReadDocument(const std::filesystem::path& file) {
+ProfileDocument ReadToolDocument(const std::filesystem::path& file) {
   std::string text;
   ReadProfileFile(file, text);
   return ProfileDocument(text);
@@ -56,7 +56,7 @@ LogFormat LogFormatNamed(const std::string& name) {
 }
 
 FileSendSettings LoadFileSendSettings(const std::filesystem::path& file) {
-  ProfileDocument document = ReadDocument(file);
+  ProfileDocument document = ReadToolDocument(file);
   FileSendSettings settings;
   settings.pacing.lineDelayMs = DelayFrom(document, "LineDelayMs");
   settings.pacing.byteDelayMs = DelayFrom(document, "ByteDelayMs");
@@ -71,7 +71,7 @@ bool SaveFileSendSettings(const FileSendSettings& settings, const std::filesyste
 }
 
 LogSettings LoadLogSettings(const std::filesystem::path& file) {
-  ProfileDocument document = ReadDocument(file);
+  ProfileDocument document = ReadToolDocument(file);
   LogSettings settings;
   settings.format = LogFormatNamed(document.Get(kLogSection, "Format").value_or(""));
   settings.includeSent = ProfileInteger(document.Get(kLogSection, "IncludeSent"), 0) != 0;

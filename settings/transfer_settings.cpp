@@ -8,7 +8,7 @@
 namespace quorvel {
 namespace {
 
-constexpr char kSection[] = "Transfer";
+constexpr char kTransferSection[] = "Transfer";
 constexpr std::array<const char*, 5> kSendProtocols = {"raw", "xmodem", "xmodem-1k", "ymodem",
                                                        "zmodem"};
 constexpr std::array<const char*, 3> kReceiveProtocols = {"xmodem", "ymodem", "zmodem"};
@@ -28,22 +28,24 @@ TransferSettings LoadTransferSettings(const std::filesystem::path& file) {
   ReadProfileFile(file, text);
   ProfileDocument document(text);
   TransferSettings settings;
-  settings.sendProtocol = Known(document.Get(kSection, "SendProtocol"), kSendProtocols, "raw");
+  settings.sendProtocol =
+      Known(document.Get(kTransferSection, "SendProtocol"), kSendProtocols, "raw");
   settings.receiveProtocol =
-      Known(document.Get(kSection, "ReceiveProtocol"), kReceiveProtocols, "ymodem");
-  settings.receiveDirectory = document.Get(kSection, "ReceiveDirectory").value_or("");
-  settings.replaceExisting = ProfileInteger(document.Get(kSection, "ReplaceExisting"), 0) != 0;
-  settings.dropPadding = ProfileInteger(document.Get(kSection, "DropPadding"), 1) != 0;
+      Known(document.Get(kTransferSection, "ReceiveProtocol"), kReceiveProtocols, "ymodem");
+  settings.receiveDirectory = document.Get(kTransferSection, "ReceiveDirectory").value_or("");
+  settings.replaceExisting =
+      ProfileInteger(document.Get(kTransferSection, "ReplaceExisting"), 0) != 0;
+  settings.dropPadding = ProfileInteger(document.Get(kTransferSection, "DropPadding"), 1) != 0;
   return settings;
 }
 
 bool SaveTransferSettings(const TransferSettings& settings, const std::filesystem::path& file) {
   return EditProfileFile(file, [&](ProfileDocument& document) {
-    document.SetAll({{kSection, "SendProtocol", settings.sendProtocol},
-                     {kSection, "ReceiveProtocol", settings.receiveProtocol},
-                     {kSection, "ReceiveDirectory", settings.receiveDirectory},
-                     {kSection, "ReplaceExisting", settings.replaceExisting ? "1" : "0"},
-                     {kSection, "DropPadding", settings.dropPadding ? "1" : "0"}});
+    document.SetAll({{kTransferSection, "SendProtocol", settings.sendProtocol},
+                     {kTransferSection, "ReceiveProtocol", settings.receiveProtocol},
+                     {kTransferSection, "ReceiveDirectory", settings.receiveDirectory},
+                     {kTransferSection, "ReplaceExisting", settings.replaceExisting ? "1" : "0"},
+                     {kTransferSection, "DropPadding", settings.dropPadding ? "1" : "0"}});
     return true;
   });
 }

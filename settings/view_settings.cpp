@@ -9,7 +9,7 @@
 namespace quorvel {
 namespace {
 
-constexpr char kSection[] = "View";
+constexpr char kViewSection[] = "View";
 
 constexpr struct {
   StampKind kind;
@@ -58,7 +58,7 @@ const char* EncodingName(DisplayEncoding encoding) {
 }
 
 bool Flag(const ProfileDocument& document, const char* key, bool fallback) {
-  return ProfileInteger(document.Get(kSection, key), fallback ? 1 : 0) != 0;
+  return ProfileInteger(document.Get(kViewSection, key), fallback ? 1 : 0) != 0;
 }
 
 }  // namespace
@@ -69,17 +69,17 @@ ViewSettings LoadViewSettings(const std::filesystem::path& file) {
   ProfileDocument document(text);
   ViewSettings settings;
   settings.sessionView = Flag(document, "SessionView", settings.sessionView);
-  settings.stamps = StampNamed(document.Get(kSection, "Stamps"), settings.stamps);
+  settings.stamps = StampNamed(document.Get(kViewSection, "Stamps"), settings.stamps);
   settings.showTx = Flag(document, "ShowTx", settings.showTx);
   settings.silenceMs =
-      std::clamp(ProfileInteger(document.Get(kSection, "SilenceMs"), 0), 0, kMaxSilenceMs);
-  settings.encoding = EncodingNamed(document.Get(kSection, "Encoding"), settings.encoding);
+      std::clamp(ProfileInteger(document.Get(kViewSection, "SilenceMs"), 0), 0, kMaxSilenceMs);
+  settings.encoding = EncodingNamed(document.Get(kViewSection, "Encoding"), settings.encoding);
   settings.controlSymbols = Flag(document, "ControlSymbols", settings.controlSymbols);
   settings.hideAnsi = Flag(document, "HideAnsi", settings.hideAnsi);
-  if (std::optional<std::string> check = document.Get(kSection, "Check")) {
+  if (std::optional<std::string> check = document.Get(kViewSection, "Check")) {
     settings.check = ChecksumFromKey(*check).value_or(ChecksumKind::kNone);
   }
-  settings.historyMiB = std::clamp(ProfileInteger(document.Get(kSection, "HistoryMiB"), 64),
+  settings.historyMiB = std::clamp(ProfileInteger(document.Get(kViewSection, "HistoryMiB"), 64),
                                    kMinHistoryMiB, kMaxHistoryMiB);
   settings.zmodemAutoStart = Flag(document, "ZmodemAutoStart", settings.zmodemAutoStart);
   return settings;
@@ -88,16 +88,16 @@ ViewSettings LoadViewSettings(const std::filesystem::path& file) {
 bool SaveViewSettings(const ViewSettings& settings, const std::filesystem::path& file) {
   auto flag = [](bool on) { return on ? "1" : "0"; };
   std::vector<ProfileValue> values = {
-      {kSection, "SessionView", flag(settings.sessionView)},
-      {kSection, "Stamps", StampName(settings.stamps)},
-      {kSection, "ShowTx", flag(settings.showTx)},
-      {kSection, "SilenceMs", std::to_string(settings.silenceMs)},
-      {kSection, "Encoding", EncodingName(settings.encoding)},
-      {kSection, "ControlSymbols", flag(settings.controlSymbols)},
-      {kSection, "HideAnsi", flag(settings.hideAnsi)},
-      {kSection, "Check", std::string(InfoOf(settings.check).key)},
-      {kSection, "HistoryMiB", std::to_string(settings.historyMiB)},
-      {kSection, "ZmodemAutoStart", flag(settings.zmodemAutoStart)},
+      {kViewSection, "SessionView", flag(settings.sessionView)},
+      {kViewSection, "Stamps", StampName(settings.stamps)},
+      {kViewSection, "ShowTx", flag(settings.showTx)},
+      {kViewSection, "SilenceMs", std::to_string(settings.silenceMs)},
+      {kViewSection, "Encoding", EncodingName(settings.encoding)},
+      {kViewSection, "ControlSymbols", flag(settings.controlSymbols)},
+      {kViewSection, "HideAnsi", flag(settings.hideAnsi)},
+      {kViewSection, "Check", std::string(InfoOf(settings.check).key)},
+      {kViewSection, "HistoryMiB", std::to_string(settings.historyMiB)},
+      {kViewSection, "ZmodemAutoStart", flag(settings.zmodemAutoStart)},
   };
   return EditProfileFile(file, [&](ProfileDocument& document) { return document.SetAll(values); });
 }
