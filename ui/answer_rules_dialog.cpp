@@ -26,6 +26,13 @@ namespace {
 
 constexpr const char* kMatchLabels[] = {"Text", "Hex bytes (?? any)", "Regular expression"};
 constexpr const char* kFrameLabels[] = {"Each burst", "Up to the frame-end byte"};
+// By RuleLine.
+constexpr const char* kLineLabels[] = {"First port", "Bridge A\u2192 (answered on A)",
+                                       "Bridge B\u2192 (answered on B)"};
+constexpr const char* kLineTip =
+    "Which line the rule hears and answers: the first port, or what a bridge's side A or B "
+    "read, answered on that side while the other side still gets every byte. A monitor never "
+    "writes, so rules for A\u2192 and B\u2192 stay silent in a monitor.";
 
 QString Q(const std::string& text) {
   return QString::fromStdString(text);
@@ -63,6 +70,7 @@ class RulesDialog : public QDialog {
     setWindowTitle(QStringLiteral("Answer rules"));
     auto* layout = new QVBoxLayout(this);
     enabled_ = new QCheckBox(QStringLiteral("Answer rules on"), this);
+    enabled_->setObjectName(QStringLiteral("enabled"));
     enabled_->setChecked(rules.enabled);
     layout->addWidget(enabled_);
     auto* framesRow = new QHBoxLayout;
@@ -80,9 +88,11 @@ class RulesDialog : public QDialog {
     problems_->setText(lines.join(QLatin1Char('\n')));
     problems_->setVisible(!problems.empty());
     layout->addWidget(problems_);
-    table_ = new QTableWidget(0, 4, this);
+    table_ = new QTableWidget(0, 5, this);
     table_->setHorizontalHeaderLabels({QStringLiteral("On"), QStringLiteral("When a frame matches"),
-                                       QStringLiteral("Send"), QStringLiteral("Delay ms")});
+                                       QStringLiteral("Send"), QStringLiteral("Delay ms"),
+                                       QStringLiteral("Answers")});
+    table_->horizontalHeaderItem(4)->setToolTip(QString::fromUtf8(kLineTip));
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -97,6 +107,7 @@ class RulesDialog : public QDialog {
     });
     AddButtons(layout);
     Fill(0);
+    enabled_->setFocus(Qt::OtherFocusReason);
   }
 
   AnswerRules Rules() {
@@ -144,6 +155,9 @@ class RulesDialog : public QDialog {
           new QTableWidgetItem(match + QStringLiteral(": ") + ShownText(rule.pattern, encoding_)));
       table_->setItem(row, 2, new QTableWidgetItem(AnswerText(rule, encoding_)));
       table_->setItem(row, 3, new QTableWidgetItem(QString::number(rule.delayMs)));
+      table_->setItem(
+          row, 4,
+          new QTableWidgetItem(QString::fromUtf8(kLineLabels[static_cast<int>(rule.line)])));
     }
     if (current >= 0 && current < table_->rowCount()) table_->selectRow(current);
   }
@@ -208,6 +222,7 @@ class RuleDialog : public QDialog {
     setWindowTitle(QStringLiteral("Answer rule"));
     auto* form = new QFormLayout(this);
     enabled_ = new QCheckBox(QStringLiteral("On"), this);
+    enabled_->setObjectName(QStringLiteral("enabled"));
     enabled_->setChecked(rule.enabled);
     form->addRow(enabled_);
     match_ = new QComboBox(this);
@@ -236,10 +251,17 @@ class RuleDialog : public QDialog {
     delay_->setSuffix(QStringLiteral(" ms"));
     delay_->setValue(rule.delayMs);
     form->addRow(QStringLiteral("&Delay:"), delay_);
+    line_ = new QComboBox(this);
+    for (const char* label : kLineLabels) line_->addItem(QString::fromUtf8(label));
+    line_->setCurrentIndex(static_cast<int>(rule.line));
+    line_->setObjectName(QStringLiteral("line"));
+    line_->setToolTip(QString::fromUtf8(kLineTip));
+    form->addRow(QStringLiteral("Ans&wers:"), line_);
     auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(box, &QDialogButtonBox::accepted, this, &RuleDialog::Check);
     connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
     form->addRow(box);
+    enabled_->setFocus(Qt::OtherFocusReason);
   }
 
   AnswerRule Rule() const {
@@ -253,6 +275,7 @@ class RuleDialog : public QDialog {
     rule.options = {static_cast<LineEnding>(ending_->currentIndex()), escapes_->isChecked(),
                     static_cast<ChecksumKind>(checksum_->currentIndex())};
     rule.delayMs = delay_->value();
+    rule.line = static_cast<RuleLine>(line_->currentIndex());
     return rule;
   }
 
@@ -296,6 +319,7 @@ class RuleDialog : public QDialog {
   QComboBox* ending_;
   QComboBox* checksum_;
   QSpinBox* delay_;
+  QComboBox* line_;
 };
 
 }  // namespace
@@ -335,6 +359,11 @@ void AnswerRulesControl::BindCommands(WindowCommands& commands) {
   onAction_->setChecked(rules_.enabled);
 }
 
+void AnswerRulesControl::WatchBridgeRules(std::function<void()> changed) {
+  bridgeChanged_ = std::move(changed);
+  if (bridgeChanged_) bridgeChanged_();
+}
+
 void AnswerRulesControl::SetEntryLookup(EntryLookup lookup) {
   lookup_ = std::move(lookup);
   Install();
@@ -364,10 +393,16 @@ void AnswerRulesControl::Save() {
 void AnswerRulesControl::Install() {
   problems_ = loadProblems_;
   std::vector<std::string> built;
-  // Built even when off, for its problems; the worker gets it only when on.
+  // Built even when off, for their problems; the workers get them only when on.
   AnswerRules all = rules_;
   all.enabled = true;
-  auto table = AnswerRuleTable::Build(all, lookup_, &built);
+  auto table = AnswerRuleTable::Build(all, lookup_, &built, RuleLine::kPort);
+  for (PairSide side : {PairSide::kA, PairSide::kB}) {
+    auto& bridge = bridge_[static_cast<size_t>(side)];
+    bridge = AnswerRuleTable::Build(all, lookup_, &built,
+                                    side == PairSide::kA ? RuleLine::kA : RuleLine::kB);
+    if (!rules_.enabled) bridge.reset();
+  }
   size_t unusable = built.size();
   for (std::string& line : built) {
     if (std::find(problems_.begin(), problems_.end(), line) == problems_.end()) {
@@ -376,10 +411,15 @@ void AnswerRulesControl::Install() {
   }
   size_t answering = table->Size();
   InstallAnswerRules(state_, rules_.enabled ? std::move(table) : nullptr);
+  if (bridgeChanged_) bridgeChanged_();
   if (onAction_) onAction_->setChecked(rules_.enabled);
   QString text;
   if (rules_.enabled) {
     text = QStringLiteral("answer rules: %1").arg(answering);
+    size_t onA = bridge_[0]->Size(), onB = bridge_[1]->Size();
+    if (onA + onB > 0) {
+      text += QStringLiteral(", bridge A\u2192 %1, B\u2192 %2").arg(onA).arg(onB);
+    }
     if (unusable > 0) text += QStringLiteral(" (%1 unusable)").arg(unusable);
   }
   status_.SetText(StatusLine::Field::kRules, text);

@@ -1,7 +1,8 @@
 // The answer rules in the window: "Answer rules…" (Ctrl+Shift+A) opens their
 // table to add, edit, delete, move and switch rules; "Answer rules on"
 // (Ctrl+Shift+O) switches the whole table. Both in the Send menu; while
-// the rules are on the status line says how many answer. The
+// the rules are on the status line says how many answer the first port
+// (and, when there are any, how many each direction of a bridge). The
 // rules are loaded from the settings file when the window starts, saved there
 // when the table is accepted or switched, and handed to the receive worker
 // as a new table each time. UI thread.
@@ -9,12 +10,16 @@
 
 #include <QDialog>
 #include <QObject>
+#include <array>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/terminal_state.h"
+#include "pairing/pair_timeline.h"
 #include "sending/answer_rules.h"
 #include "sending/text_encoding.h"
 
@@ -54,6 +59,13 @@ class AnswerRulesControl : public QObject {
   // How rules that name a send-list entry get its bytes; the table is built
   // again with it. Call again when the list changes.
   void SetEntryLookup(EntryLookup lookup);
+  // `changed` is told now and whenever the bridge's rules change (edited,
+  // switched on or off, built again).
+  void WatchBridgeRules(std::function<void()> changed);
+  // The rules of what a bridge's `side` reads; null while rules are off.
+  std::shared_ptr<const AnswerRuleTable> BridgeRules(PairSide side) const {
+    return bridge_[static_cast<size_t>(side)];
+  }
 
   void Edit();
   void SetEnabled(bool on);
@@ -74,6 +86,8 @@ class AnswerRulesControl : public QObject {
   std::vector<std::string> loadProblems_;
   std::vector<std::string> problems_;
   QAction* onAction_ = nullptr;
+  std::array<std::shared_ptr<const AnswerRuleTable>, 2> bridge_;  // by PairSide
+  std::function<void()> bridgeChanged_;
 };
 
 }  // namespace quorvel

@@ -21,7 +21,11 @@ constexpr char kProgramName[] = "quorvel";
 QString UsageLine() {
   return QStringLiteral(
              "Usage: %1 [--baud RATE] [--settings FILE | --user-config] [DEVICE]\n"
-             "       %1 --list [--settings FILE | --user-config]\n")
+             "       %1 --monitor A B | --bridge A B [--baud RATE | --baud-a RATE --baud-b RATE]\n"
+             "          [--settings FILE | --user-config]\n"
+             "       %1 --list [--settings FILE | --user-config]\n"
+             "       %1 --script FILE [--report FILE.xml] [--tap] [--timeout S] [--baud RATE]\n"
+             "               [--settings FILE | --user-config] [DEVICE]\n")
       .arg(QLatin1String(kProgramName));
 }
 
@@ -88,6 +92,52 @@ bool TakeDeviceArgument(const QString& argument, StartupOptions& options) {
   return options.device.has_value();
 }
 
+// A or B of --monitor and --bridge, as DEVICE is taken: a COM name as it is
+// (COM1 to COM255), a network address as written, a path made absolute.
+// Empty when it names no port.
+std::string PortArgument(const QString& argument) {
+  StartupOptions taken;
+  if (!TakeDeviceArgument(argument, taken)) return {};
+  if (taken.comNumber != 0) return PortMapKey(taken.comNumber);
+  return taken.device->Text();
+}
+
+// Takes "--monitor A B" and "--bridge A B" out of `arguments` (each option
+// has two values, which the parser cannot take), into `link`. Returns the
+// problem, or "".
+QString TakeLinkArguments(QStringList& arguments, std::optional<StartupOptions::LinkStart>& link) {
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const QString& word = arguments[i];
+    if (word == QLatin1String("--")) break;
+    bool monitor = word == QLatin1String("--monitor");
+    if (!monitor && word != QLatin1String("--bridge")) continue;
+    if (link) return QStringLiteral("give one --monitor or --bridge.");
+    if (i + 2 >= arguments.size() || arguments[i + 1].startsWith(QLatin1Char('-')) ||
+        arguments[i + 2].startsWith(QLatin1Char('-'))) {
+      return QStringLiteral("%1 needs two ports, A and B.").arg(word);
+    }
+    StartupOptions::LinkStart start;
+    start.mode = monitor ? PairMode::kMonitor : PairMode::kBridge;
+    for (int side = 0; side < 2; ++side) {
+      const QString& given = arguments[i + 1 + side];
+      std::string port = PortArgument(given);
+      if (port.empty()) {
+        return QStringLiteral(
+                   "%1 '%2' names no port: give a path, COM1 to COM%3, "
+                   "rfc2217://HOST:PORT or tcp://HOST:PORT.")
+            .arg(side == 0 ? QStringLiteral("A") : QStringLiteral("B"), given)
+            .arg(kPortCount);
+      }
+      (side == 0 ? start.a : start.b) = port;
+    }
+    if (start.a == start.b) return QStringLiteral("A and B are the same port: give two.");
+    link = start;
+    arguments.remove(i, 3);
+    --i;
+  }
+  return {};
+}
+
 // `quorvel --list`: the port list on standard output, what keeps it short on
 // standard error; it ends the program with 0 either way.
 CommandLine PortList(const std::filesystem::path& settingsFile) {
@@ -142,12 +192,49 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
                      "ID? (ended by CR or LF) and a Modbus RTU read of holding registers "
                      "(01 03 00 00 00 02 C4 0B), and echoes anything else."));
   parser.addOption(demo);
+  QCommandLineOption monitor(
+      QStringLiteral("monitor"),
+      QStringLiteral("Monitor two ports as one link: A and B (each as DEVICE) are only read, "
+                     "and what each reads shows in one view, stamped and in the order read, as "
+                     "the link's two directions A→ and B→. The first port stays "
+                     "closed."),
+      QStringLiteral("A B"));
+  QCommandLineOption bridge(
+      QStringLiteral("bridge"),
+      QStringLiteral("Bridge two ports: what A reads goes out on B at once and what B reads on "
+                     "A, shown as --monitor shows it. The first port stays closed."),
+      QStringLiteral("A B"));
+  QCommandLineOption baudA(QStringLiteral("baud-a"),
+                           QStringLiteral("A's baud rate, with --monitor or --bridge (--baud "
+                                          "sets both)."),
+                           QStringLiteral("RATE"));
+  QCommandLineOption baudB(QStringLiteral("baud-b"), QStringLiteral("B's baud rate, likewise."),
+                           QStringLiteral("RATE"));
+  parser.addOptions({monitor, bridge, baudA, baudB});
   QCommandLineOption list(
       QStringLiteral("list"),
       QStringLiteral("Print the port list and exit: each port present or in [PortMap], one line "
                      "each, its COM number, the device or address it reaches and what the system "
                      "says of it (\"absent\" when it is not there), separated by tabs."));
   parser.addOption(list);
+  // Read by the headless run (scripting/script_command.h) before this parser
+  // sees a command line with --script; here for --help and for a mistake.
+  QCommandLineOption script(
+      QStringLiteral("script"),
+      QStringLiteral("Run the Lua script FILE against DEVICE without a window and exit: 0 when "
+                     "every check passed, 1 when one failed or the run was stopped or timed "
+                     "out, 2 for a script error, a usage error or a port that did not open."),
+      QStringLiteral("FILE"));
+  QCommandLineOption report(QStringLiteral("report"),
+                            QStringLiteral("With --script: write a JUnit XML report to FILE."),
+                            QStringLiteral("FILE"));
+  QCommandLineOption tap(QStringLiteral("tap"),
+                         QStringLiteral("With --script: write the steps as TAP (version 13)."));
+  QCommandLineOption timeout(
+      QStringLiteral("timeout"),
+      QStringLiteral("With --script: stop the script after S seconds (a failed step)."),
+      QStringLiteral("S"));
+  parser.addOptions({script, report, tap, timeout});
   parser.addPositionalArgument(
       QStringLiteral("DEVICE"),
       QStringLiteral("The port to open: a device path such as /dev/ttyUSB0 or "
@@ -156,7 +243,12 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
                      "reach the far port) or tcp://HOST:PORT (raw bytes)."),
       QStringLiteral("[DEVICE]"));
 
-  if (!parser.parse(arguments)) return UsageError(parser.errorText());
+  QStringList words = arguments;
+  std::optional<StartupOptions::LinkStart> link;
+  if (QString problem = TakeLinkArguments(words, link); !problem.isEmpty()) {
+    return UsageError(problem);
+  }
+  if (!parser.parse(words)) return UsageError(parser.errorText());
   if (parser.isSet(help)) {
     QString text = parser.helpText();
     // The parser's own first line names the program as it was started.
@@ -169,6 +261,9 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   }
 
   CommandLine outcome;
+  if (parser.isSet(script) || parser.isSet(report) || parser.isSet(tap) || parser.isSet(timeout)) {
+    return UsageError(QStringLiteral("--report, --tap and --timeout go with --script FILE."));
+  }
   if (parser.isSet(settings) && parser.isSet(userConfig)) {
     return UsageError(QStringLiteral("--settings and --user-config exclude each other."));
   }
@@ -179,29 +274,58 @@ CommandLine ParseCommandLine(const QStringList& arguments, const ConfigHome& con
   } else if (parser.isSet(userConfig)) {
     outcome.options.settingsFile = UserSettingsFile(configHome).toLocal8Bit().toStdString();
   }
-  if (parser.isSet(baud)) {
-    std::optional<uint32_t> rate = ParseBaudRate(parser.value(baud).toStdString());
-    if (!rate) {
-      return UsageError(QStringLiteral("baud rate '%1' is not a whole number from 1 to %2.")
-                            .arg(parser.value(baud))
-                            .arg(kHighestBaudRate));
+  auto rateOf = [&](const QCommandLineOption& option, uint32_t& rate) -> QString {
+    std::optional<uint32_t> parsed = ParseBaudRate(parser.value(option).toStdString());
+    if (!parsed) {
+      return QStringLiteral("baud rate '%1' is not a whole number from 1 to %2.")
+          .arg(parser.value(option))
+          .arg(kHighestBaudRate);
     }
-    outcome.options.baudPos = BaudPosition(*rate);
-    if (outcome.options.baudPos < 0) outcome.options.typedBaud = *rate;
+    rate = *parsed;
+    return {};
+  };
+  uint32_t rate = 0;
+  if (parser.isSet(baud)) {
+    if (QString problem = rateOf(baud, rate); !problem.isEmpty()) return UsageError(problem);
+    if (!link) {
+      outcome.options.baudPos = BaudPosition(rate);
+      if (outcome.options.baudPos < 0) outcome.options.typedBaud = rate;
+    }
+  }
+  if ((parser.isSet(baudA) || parser.isSet(baudB)) && !link) {
+    return UsageError(QStringLiteral("--baud-a and --baud-b are for --monitor and --bridge."));
+  }
+  if (link) {
+    link->baudA = link->baudB = rate;
+    if (parser.isSet(baudA)) {
+      if (QString problem = rateOf(baudA, link->baudA); !problem.isEmpty()) {
+        return UsageError(problem);
+      }
+    }
+    if (parser.isSet(baudB)) {
+      if (QString problem = rateOf(baudB, link->baudB); !problem.isEmpty()) {
+        return UsageError(problem);
+      }
+    }
   }
   const QStringList devices = parser.positionalArguments();
+  if (link && (!devices.isEmpty() || parser.isSet(demo))) {
+    return UsageError(
+        QStringLiteral("--monitor and --bridge open A and B: give them no DEVICE or --demo."));
+  }
   if (devices.size() > 1) return UsageError(QStringLiteral("only one DEVICE can be opened."));
   if (parser.isSet(demo) && !devices.isEmpty()) {
     return UsageError(QStringLiteral("--demo opens the demo device: give it no DEVICE."));
   }
   if (parser.isSet(list)) {
-    if (!devices.isEmpty() || parser.isSet(demo) || parser.isSet(baud)) {
-      return UsageError(
-          QStringLiteral("--list opens no port: give it no DEVICE, --demo or --baud."));
+    if (!devices.isEmpty() || parser.isSet(demo) || parser.isSet(baud) || link) {
+      return UsageError(QStringLiteral(
+          "--list opens no port: give it no DEVICE, --demo, --baud, --monitor or --bridge."));
     }
     return PortList(outcome.options.settingsFile);
   }
   outcome.options.demo = parser.isSet(demo);
+  outcome.options.link = link;
   if (!devices.isEmpty() && !TakeDeviceArgument(devices.front(), outcome.options)) {
     return UsageError(QStringLiteral("'%1' names no device: give a path, COM1 to COM%2, "
                                      "rfc2217://HOST:PORT or tcp://HOST:PORT.")

@@ -21,6 +21,12 @@ std::array<CommandRow, kCommandCount> MakeTable() {
       // The button's caption, which the entry follows.
       {kOpenClose, port, LoadString(StringId::kOpenCaption)},
       {kAddNetworkPort, port, "Add &network port…"},
+      // Two ports at once: a second pane, or two ports as one link.
+      {kOpenSecondPort, port, "Open &second port…", kCtrlShift | Qt::Key_N, RowKind::kAction, true},
+      {kCloseSecondPort, port, "Close second port", kCtrlShift | Qt::Key_W},
+      {kMonitorLink, port, "&Monitor two ports as one link…", kCtrlShift | Qt::Key_M},
+      {kBridgeLink, port, "&Bridge two ports…", kCtrlShift | Qt::Key_J},
+      {kStopLink, port, "Stop monitor or bridge", kCtrlShift | Qt::Key_K},
       {kDtr, port, "DTR", kCtrlShift | Qt::Key_D, check, true},
       {kRts, port, "RTS", kCtrlShift | Qt::Key_R, check},
       {kPulseDtr, port, "Pulse DTR", kCtrlShift | Qt::Key_T},
@@ -44,15 +50,24 @@ std::array<CommandRow, kCommandCount> MakeTable() {
       {kCancelFileSend, send, "Cancel file send", kCtrlShift | Qt::Key_X},
       {kAnswerRules, send, "Answer &rules…", kCtrlShift | Qt::Key_A, RowKind::kAction, true},
       {kAnswerRulesOn, send, "Answer rules &on", kCtrlShift | Qt::Key_O, check},
+      // The Script pane's text, against this line.
+      {kRunScript, send, "Run scrip&t", Qt::Key_F5, RowKind::kAction, true},
+      {kStopScript, send, "Stop script", Qt::SHIFT | Qt::Key_F5},
 
       {kSessionView, view, "Session &view", kCtrlShift | Qt::Key_V, check},
+      {kConsole, view, "Con&sole", kCtrlShift | Qt::Key_F7, check},
       {kPlot, view, "&Plot", kCtrlShift | Qt::Key_P, check},
+      {kScriptPane, view, "Scrip&t", kCtrlShift | Qt::Key_U, check},
       // The template's check box and button, which the entries click.
       {kHexDisplay, view, "&Hex display", none, check},
       {kFind, view, "&Find in session…", Qt::CTRL | Qt::Key_F, RowKind::kAction, true},
       {kCopyAsHex, view, "Copy selection as he&x"},
       {kClearReceive, view, "&Clear receive"},
       {kViewSettings, view, "View settings…", none, RowKind::kAction, true},
+      {kConsoleSettings, view, "Console se&ttings…", kCtrlShift | Qt::Key_F8},
+      // A serial line carries no window size: the device's programs learn it
+      // from stty.
+      {kSendTerminalSize, view, "Send terminal si&ze", kCtrlShift | Qt::Key_F9},
       // The text of the view and the boxes.
       {kZoomIn, view, "Zoom &in", Qt::CTRL | Qt::Key_Plus, RowKind::kAction, true},
       {kZoomOut, view, "Zoom &out", Qt::CTRL | Qt::Key_Minus},

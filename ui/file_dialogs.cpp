@@ -1,8 +1,13 @@
 #include "ui/file_dialogs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -13,6 +18,8 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 #include "ui/message_box.h"
@@ -84,14 +91,92 @@ QComboBox* AddFormatRow(QDialog* dialog, QFormLayout* form, LogFormat stored) {
   return format;
 }
 
-// OK (named `accept`) and Cancel; true when the user accepted with a file named.
-bool RunDialog(QDialog* dialog, QFormLayout* form, const QString& accept, QLineEdit* path) {
+// What keeps the file box's text from being used: a message naming the
+// file, or "" when it can be.
+using PathCheck = std::function<QString(const QString& text)>;
+
+// OK (named `accept`) and Cancel, with the file box focused so that a name
+// typed at once lands in it. A choice `check` refuses keeps the dialog
+// open, the message shown over it and the box focused again; true once
+// the user accepted one it takes.
+bool RunDialog(QDialog* dialog, QFormLayout* form, const QString& accept, QLineEdit* path,
+               const PathCheck& check) {
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, dialog);
   buttons->button(QDialogButtonBox::Ok)->setText(accept);
   form->addRow(buttons);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, [=] {
+    QString problem = check(path->text());
+    if (problem.isEmpty()) return dialog->accept();
+    ShowWarning(dialog, problem);
+    path->setFocus(Qt::OtherFocusReason);
+    path->selectAll();
+  });
   QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-  return dialog->exec() == QDialog::Accepted && !path->text().isEmpty();
+  path->setFocus(Qt::OtherFocusReason);
+  return dialog->exec() == QDialog::Accepted;
+}
+
+QString SystemReason(int error) {
+  return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Why `path` cannot be read as a file to send; "" when it can. Only a
+// regular file is opened: opening a device or a pipe to look could already
+// act on it. A file sent as it is must hold something, or nothing would go.
+QString UnreadableReason(const QString& path, bool mustHoldBytes) {
+  QByteArray name = QFile::encodeName(path);
+  struct stat info {};
+  if (::stat(name.constData(), &info) != 0) return SystemReason(errno);
+  if (S_ISDIR(info.st_mode)) return QStringLiteral("it is a folder");
+  if (!S_ISREG(info.st_mode)) return QStringLiteral("not a regular file");
+  int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return SystemReason(errno);
+  ::close(fd);
+  if (mustHoldBytes && info.st_size == 0) return QStringLiteral("the file is empty");
+  return {};
+}
+
+// Why a file cannot be written at `path` (a log appended to or replaced, a
+// session saved); "" when it can. It is opened as the writer will open it;
+// a file made only to find out is removed again, so a refused or cancelled
+// choice leaves the folder as it was.
+QString UnwritableReason(const QString& path) {
+  QByteArray name = QFile::encodeName(path);
+  struct stat info {};
+  if (::stat(name.constData(), &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return QStringLiteral("it is a folder");
+    if (!S_ISREG(info.st_mode)) return QStringLiteral("not a regular file");
+    int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0) return SystemReason(errno);
+    ::close(fd);
+    return {};
+  }
+  int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // EEXIST: a link to nowhere, or a file made meanwhile; the writer sees which.
+  if (fd < 0) return errno == EEXIST ? QString() : SystemReason(errno);
+  ::close(fd);
+  ::unlink(name.constData());
+  return {};
+}
+
+// The files named in the box: several, separated by ';', for a protocol
+// that carries several; else the whole text, which may hold a ';'.
+QStringList NamedFiles(const QString& text, bool several) {
+  if (!several) return text.trimmed().isEmpty() ? QStringList() : QStringList{text};
+  QStringList named;
+  for (const QString& part : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+    if (!part.trimmed().isEmpty()) named.push_back(part.trimmed());
+  }
+  return named;
+}
+
+// A log or a saved session: the file named, and one that can be written.
+PathCheck WritableCheck(const QString& nothingNamed, const QString& refused) {
+  return [=](const QString& text) {
+    if (text.trimmed().isEmpty()) return nothingNamed;
+    QString reason = UnwritableReason(text);
+    return reason.isEmpty() ? QString() : refused.arg(text, reason);
+  };
 }
 
 QString DirectoryOf(const QString& path) {
@@ -140,14 +225,23 @@ std::optional<FileSendChoice> AskFileSend(QWidget* parent, const FileSendSetting
   };
   QObject::connect(protocol, &QComboBox::currentIndexChanged, &dialog, follow);
   follow();
-  if (!RunDialog(&dialog, form, QStringLiteral("&Send"), path)) return std::nullopt;
+  auto check = [=](const QString& text) {
+    QStringList named = NamedFiles(text, batch());
+    if (named.isEmpty()) return QStringLiteral("Name the file to send.");
+    // A protocol carries an empty file as one; sent as it is, nothing would go.
+    bool raw = protocol->currentData().toString() == QLatin1String("raw");
+    for (const QString& file : named) {
+      if (QString reason = UnreadableReason(file, raw); !reason.isEmpty()) {
+        return QStringLiteral("Cannot send %1: %2.").arg(file, reason);
+      }
+    }
+    return QString();
+  };
+  if (!RunDialog(&dialog, form, QStringLiteral("&Send"), path, check)) return std::nullopt;
   FileSendChoice choice;
   choice.protocol = protocol->currentData().toString();
-  for (const QString& named : path->text().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-    if (!named.trimmed().isEmpty()) choice.paths.push_back(named.trimmed());
-  }
+  choice.paths = NamedFiles(path->text(), batch());
   if (choice.paths.isEmpty()) return std::nullopt;
-  if (!batch()) choice.paths = QStringList{path->text()};
   choice.path = choice.paths.front();
   choice.settings = stored;
   choice.settings.pacing = {line->value(), byte->value()};
@@ -171,7 +265,9 @@ std::optional<LogChoice> AskLogFile(QWidget* parent, const LogSettings& stored) 
   sent->setObjectName(QStringLiteral("includeSent"));
   sent->setChecked(stored.includeSent);
   form->addRow(sent);
-  if (!RunDialog(&dialog, form, QStringLiteral("&Start"), path)) return std::nullopt;
+  PathCheck check =
+      WritableCheck(QStringLiteral("Name the log file."), QStringLiteral("Cannot log to %1: %2."));
+  if (!RunDialog(&dialog, form, QStringLiteral("&Start"), path, check)) return std::nullopt;
   LogChoice choice{path->text(), stored};
   choice.settings.format = static_cast<LogFormat>(format->currentData().toInt());
   choice.settings.includeSent = sent->isChecked();
@@ -189,8 +285,17 @@ std::optional<SaveSessionChoice> AskSaveSession(QWidget* parent, const LogSettin
                                      owner, QStringLiteral("Save session"), start);
                                });
   QComboBox* format = AddFormatRow(&dialog, form, stored.format);
-  if (!RunDialog(&dialog, form, QStringLiteral("&Save"), path)) return std::nullopt;
-  return SaveSessionChoice{path->text(), static_cast<LogFormat>(format->currentData().toInt())};
+  // The session's own format: a row per run with its time and direction.
+  constexpr int kCsvItem = -1;
+  format->addItem(QStringLiteral("CSV, a row per burst with its time and direction"), kCsvItem);
+  PathCheck check = WritableCheck(QStringLiteral("Name the file to save the session in."),
+                                  QStringLiteral("Cannot save the session in %1: %2."));
+  if (!RunDialog(&dialog, form, QStringLiteral("&Save"), path, check)) return std::nullopt;
+  int chosen = format->currentData().toInt();
+  SaveSessionChoice choice{path->text(), LogFormat::kText};
+  choice.csv = chosen == kCsvItem;
+  if (!choice.csv) choice.format = static_cast<LogFormat>(chosen);
+  return choice;
 }
 
 std::optional<bool> AskAppend(QWidget* parent, const QString& path) {

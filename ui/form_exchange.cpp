@@ -34,8 +34,9 @@ void SetLineText(QLineEdit* edit, const QString& text, RepaintPacer* pacer = nul
 
 }  // namespace
 
-FormExchange::FormExchange(TerminalState& state, const FormControls& controls)
-    : state_(state), controls_(controls) {
+FormExchange::FormExchange(TerminalState& state, LinkCounters& counters,
+                           const FormControls& controls)
+    : state_(state), counters_(counters), controls_(controls) {
   WatchEdits();
 }
 
@@ -113,22 +114,22 @@ bool FormExchange::Capture() {
       }
       state_.timerSend = timerSend;
 
-      if (state_.lastIntervalMs == shown_.interval) {
-        if (!interval) return fail(controls_.interval, kNotNumberMessage);
-        state_.lastIntervalMs = shown_.interval = *interval;
-      }
-      if (state_.rxCount == shown_.rxCount) {
-        if (!rxCount) return fail(controls_.rxCount, kNotNumberMessage);
-        state_.rxCount = shown_.rxCount = *rxCount;
-      }
-      if (state_.txCount == shown_.txCount) {
-        if (!txCount) return fail(controls_.txCount, kNotNumberMessage);
-        state_.txCount = shown_.txCount = *txCount;
-      }
-      if (state_.averageMs == shown_.average) {
-        if (!average) return fail(controls_.average, kNotNumberMessage);
-        state_.averageMs = shown_.average = *average;
-      }
+      QWidget* badCounter = nullptr;
+      counters_.Update([&](CounterValues& values) {
+        auto take = [&](auto& field, auto& shown, const auto& parsed, QWidget* box) {
+          if (badCounter || field != shown) return;
+          if (!parsed) {
+            badCounter = box;
+            return;
+          }
+          field = shown = *parsed;
+        };
+        take(values.lastIntervalMs, shown_.interval, interval, controls_.interval);
+        take(values.rxCount, shown_.rxCount, rxCount, controls_.rxCount);
+        take(values.txCount, shown_.txCount, txCount, controls_.txCount);
+        take(values.averageMs, shown_.average, average, controls_.average);
+      });
+      if (badCounter) return fail(badCounter, kNotNumberMessage);
 
       state_.frameEndText = frameEnd;
       if (frameEnd.size() > kMaxFrameEndLength) {
@@ -169,7 +170,8 @@ void FormExchange::Publish() {
     sendAsHex = state_.sendAsHex != 0;
     period = state_.timerIntervalMs;
     timerSend = state_.timerSend != 0;
-    shown = {state_.lastIntervalMs, state_.rxCount, state_.txCount, state_.averageMs};
+    CounterValues counters = counters_.Read();
+    shown = {counters.lastIntervalMs, counters.rxCount, counters.txCount, counters.averageMs};
     frameEnd = state_.frameEndText;
     replyAfterFrame = state_.replyAfterFrame != 0;
     const FrameRules rulesBefore = state_.CurrentFrameRules();

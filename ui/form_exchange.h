@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 
+#include "core/link_counters.h"
 #include "core/terminal_state.h"
 #include "ui/repaint_pacer.h"
 #include "ui/send_box.h"
@@ -65,7 +66,8 @@ extern const char kFrameEndLengthMessage[];
 
 class FormExchange : public SendBox {
  public:
-  FormExchange(TerminalState& state, const FormControls& controls);
+  // `counters` are the counters of the state's line.
+  FormExchange(TerminalState& state, LinkCounters& counters, const FormControls& controls);
 
   // Controls to fields; false when a check failed (its message was shown).
   bool Capture();
@@ -111,6 +113,7 @@ class FormExchange : public SendBox {
   void WatchEdits();
 
   TerminalState& state_;
+  LinkCounters& counters_;
   FormControls controls_;
   RepaintPacer counterPacer_{nullptr};  // the counters change with every burst
   Shown shown_;

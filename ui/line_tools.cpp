@@ -37,22 +37,19 @@ QString ReadError(const QString& path, const QString& reason) {
 
 }  // namespace
 
-LineTools::LineTools(QWidget* window, WindowServices& services, TerminalState& state,
-                     SendWriter& writer, StatusLine& status, std::filesystem::path settingsFile)
+LineTools::LineTools(QWidget* window, LinkSession& link, StatusLine& status,
+                     std::filesystem::path settingsFile)
     : QObject(window),
       window_(window),
-      services_(services),
-      state_(state),
-      writer_(writer),
+      link_(link),
+      writer_(link.Door()),
       status_(status),
       settingsFile_(std::move(settingsFile)) {
-  writerNews_ = new QSocketNotifier(writer_.NewsDescriptor(), QSocketNotifier::Read, this);
-  connect(writerNews_, &QSocketNotifier::activated, this, &LineTools::TakeWriterNews);
   logFailure_ = new QSocketNotifier(logger_.FailureDescriptor(), QSocketNotifier::Read, this);
   connect(logFailure_, &QSocketNotifier::activated, this, &LineTools::TakeLogFailure);
   statusTimer_ = new QTimer(this);
   connect(statusTimer_, &QTimer::timeout, this, &LineTools::UpdateStatus);
-  state_.tap.store(&logger_);
+  link_.Hub().listeners.Add(logger_, {.transfers = true});
 }
 
 LineTools::~LineTools() {
@@ -93,14 +90,14 @@ bool LineTools::SendFile(const QString& path, FilePacing pacing) {
     Warn(ReadError(path, reason));
     return false;
   }
-  if (!state_.port.IsOpen()) {
+  if (!link_.Port().IsOpen()) {
     Warn(QStringLiteral("The port is not open. Nothing was sent."));
     return false;
   }
-  writer_.QueueFile(std::move(file), QFileInfo(path).fileName().toStdString(),
-                    static_cast<uint64_t>(info.st_size), pacing);
+  Done queued = link_.SendFile(std::move(file), QFileInfo(path).fileName().toStdString(),
+                               static_cast<uint64_t>(info.st_size), pacing);
   UpdateStatus();
-  return true;
+  return queued.Ok();
 }
 
 void LineTools::CancelFileSend() {
@@ -123,10 +120,9 @@ void LineTools::AskAndStartLog() {
 }
 
 bool LineTools::StartLog(const LogRequest& request) {
-  std::string error;
-  if (!logger_.Start(request, error)) {
+  if (Done started = logger_.Start(request); !started) {
     UpdateStatus();
-    Warn(QStringLiteral("Cannot log to %1").arg(QString::fromStdString(error)));
+    Warn(QStringLiteral("Cannot log to %1").arg(QString::fromStdString(started.Reason())));
     return false;
   }
   UpdateStatus();
@@ -139,20 +135,8 @@ void LineTools::StopLog() {
 }
 
 void LineTools::Shutdown() {
-  state_.tap.store(nullptr);
+  link_.Hub().listeners.Remove(logger_);
   logger_.Stop();
-}
-
-void LineTools::TakeWriterNews() {
-  std::vector<std::string> messages = writer_.TakeNews();
-  uint32_t txCount;
-  {
-    std::lock_guard guard(state_.lock);
-    txCount = state_.txCount;
-  }
-  services_.ShowTxCount(txCount);
-  UpdateStatus();
-  for (const std::string& message : messages) Warn(QString::fromStdString(message));
 }
 
 void LineTools::TakeLogFailure() {

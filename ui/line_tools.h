@@ -1,7 +1,7 @@
 // The window's file tools: "Send file…" and its cancel, "Log to file…" and
 // "Stop logging", in the menus and on Ctrl+Shift+F, X, L and S; their
-// fields of the status line; the TX count and the messages the send writer
-// posts. UI thread.
+// fields of the status line. The log file is a listener of the link that
+// hears transfers too. UI thread.
 #pragma once
 
 #include <QObject>
@@ -9,8 +9,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "core/terminal_state.h"
-#include "engine/send_writer.h"
+#include "connection/link_session.h"
 #include "logging/line_logger.h"
 
 class QAction;
@@ -27,10 +26,10 @@ class WindowCommands;
 class LineTools : public QObject {
  public:
   // `settingsFile` is where the file send's and the log's choices are kept.
-  // Everything given outlives this object; call Shutdown before the state
-  // or the writer go.
-  LineTools(QWidget* window, WindowServices& services, TerminalState& state, SendWriter& writer,
-            StatusLine& status, std::filesystem::path settingsFile);
+  // Everything given outlives this object; call Shutdown before the link
+  // goes.
+  LineTools(QWidget* window, LinkSession& link, StatusLine& status,
+            std::filesystem::path settingsFile);
   ~LineTools() override;
 
   // Takes the file commands of the window's command table.
@@ -48,8 +47,8 @@ class LineTools : public QObject {
   // False, with a message, when the file cannot be opened.
   bool StartLog(const LogRequest& request);
 
-  // Ends logging (the file is written and closed) and detaches the tap;
-  // call after the link is shut down, so no thread still taps.
+  // Ends logging (the file is written and closed) and leaves the link's
+  // listeners; call after the link is shut down.
   void Shutdown();
 
   const LineLogger& Logger() const { return logger_; }
@@ -67,19 +66,16 @@ class LineTools : public QObject {
   void SetStatusHook(std::function<void()> hook) { statusHook_ = std::move(hook); }
 
  private:
-  void TakeWriterNews();
   void TakeLogFailure();
   void UpdateStatus();
   void Warn(const QString& text);
 
   QWidget* window_;
-  WindowServices& services_;
-  TerminalState& state_;
-  SendWriter& writer_;
+  LinkSession& link_;
+  SendWriter& writer_;  // the link's door
   StatusLine& status_;
   std::filesystem::path settingsFile_;  // where the choices are kept
   LineLogger logger_;
-  QSocketNotifier* writerNews_;
   QSocketNotifier* logFailure_;
   std::function<void()> statusHook_;
   QTimer* statusTimer_;            // runs while a file goes out or a log is written

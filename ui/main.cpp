@@ -1,8 +1,10 @@
 // The application shell: reads the command line, starts the terminal, runs
-// its window modally and ends when the window has ended.
+// its window modally and ends when the window has ended. A script run
+// (--script) needs no window: it is handed on before any Qt object exists.
 #include <QApplication>
 #include <cstdio>
 
+#include "scripting/script_command.h"
 #include "ui/app_icon.h"
 #include "ui/command_line.h"
 #include "ui/main_window.h"
@@ -18,6 +20,7 @@ QStringList ArgumentsOf(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (std::optional<int> code = quorvel::ScriptMain(argc, argv)) return *code;
   // Before the application object: --help and --version need no display.
   quorvel::CommandLine command =
       quorvel::ParseCommandLine(ArgumentsOf(argc, argv), quorvel::ConfigHomeFromEnvironment());

@@ -9,12 +9,14 @@
 #include <limits>
 
 #include "core/clock.h"
+#include "core/strings.h"
 #include "settings/settings.h"
 #include "settings/window_settings.h"
 #include "ui/answer_rules_dialog.h"
 #include "ui/app_icon.h"
 #include "ui/branding.h"
 #include "ui/byte_text_box.h"
+#include "ui/console_viewer.h"
 #include "ui/demo_session.h"
 #include "ui/form_exchange.h"
 #include "ui/line_tools.h"
@@ -24,12 +26,14 @@
 #include "ui/port_list.h"
 #include "ui/publish_pacer.h"
 #include "ui/receive_box.h"
+#include "ui/script_viewer.h"
 #include "ui/send_list_panel.h"
 #include "ui/send_tools.h"
 #include "ui/session_viewer.h"
 #include "ui/settings_file_notice.h"
 #include "ui/status_line.h"
 #include "ui/transfer_tools.h"
+#include "ui/two_ports.h"
 #include "ui/window_commands.h"
 #include "ui/window_layout.h"
 
@@ -50,20 +54,29 @@ int PlatformTimerPeriod(int32_t requestedMs) {
 }
 
 MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
-    : QDialog(nullptr), options_(options), port_(modem), link_(state_, port_) {
+    : QDialog(nullptr), options_(options), link_(modem) {
+  link_.AttachTerminal(&state_);
+  // Nothing the start finds wrong asks anything before the window is up and
+  // its port open: an unattended start opens its port whatever it found.
+  startHold_ = std::make_unique<MessageHold>();
   state_.AttachWindow(this);
-  // The worker's calls wait in state.uiCalls until the UI thread serves them;
-  // the queue's descriptor turns readable and the event loop notices. Not a
-  // blocking queued call: that would deadlock while the UI thread waits for
-  // the worker to stop. Nor a posted event: that hands the toolkit's objects
-  // between threads behind synchronisation ThreadSanitizer cannot see.
-  callsWaiting_ = new QSocketNotifier(state_.uiCalls.WakeDescriptor(), QSocketNotifier::Read, this);
-  connect(callsWaiting_, &QSocketNotifier::activated, this, [this] { state_.uiCalls.Serve(); });
+  UiCallQueue& calls = link_.Hub().uiCalls;
+  // The worker's calls wait in the hub's uiCalls until the UI thread serves
+  // them; the queue's descriptor turns readable and the event loop notices.
+  // Not a blocking queued call: that would deadlock while the UI thread
+  // waits for the worker to stop. Nor a posted event: that hands the
+  // toolkit's objects between threads behind synchronisation
+  // ThreadSanitizer cannot see.
+  callsWaiting_ = new QSocketNotifier(calls.WakeDescriptor(), QSocketNotifier::Read, this);
+  connect(callsWaiting_, &QSocketNotifier::activated, this, [&calls] { calls.Serve(); });
   // A device that hangs up, returns or is looked for again wakes the link.
   linkWaiting_ = new QSocketNotifier(link_.WakeDescriptor(), QSocketNotifier::Read, this);
   connect(linkWaiting_, &QSocketNotifier::activated, this, [this] {
     if (link_.Service()) ShowLinkStatus(link_.Status());
+    TakeLinkNews();
   });
+  linkNews_ = new QSocketNotifier(link_.Hub().news.Descriptor(), QSocketNotifier::Read, this);
+  connect(linkNews_, &QSocketNotifier::activated, this, &MainWindow::TakeLinkNews);
 
   baseTitle_ =
       QStringLiteral("%1 serial debug tool  %2")
@@ -86,8 +99,8 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   //    first publish.
   controls_ = BuildControls(layout_->Form(), MainDialogTemplate(), units);
   layout_->Arrange(controls_);
-  exchange_ =
-      std::make_unique<FormExchange>(state_, FormControls{
+  exchange_ = std::make_unique<FormExchange>(state_, link_.Hub().counters,
+                                             FormControls{
                                                  static_cast<ReceiveBox*>(Control(kReceiveBox)),
                                                  static_cast<ByteTextBox*>(Control(kSendBox)),
                                                  static_cast<QCheckBox*>(Control(kSendAsHexCheck)),
@@ -109,17 +122,17 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
 
   // The tools beside the template: file send and logging, the answer rules,
   // the send history, options and list.
-  tools_ = new LineTools(this, *this, state_, link_.Writer(), *statusLine_, options_.settingsFile);
-  transfers_ = new TransferTools(this, state_, *statusLine_, options_.settingsFile, [this] {
+  tools_ = new LineTools(this, link_, *statusLine_, options_.settingsFile);
+  transfers_ = new TransferTools(this, link_, *statusLine_, options_.settingsFile, [this] {
     publisher_->Request();  // the counters move while the transfer has the line
     tools_->Refresh();
   });
   tools_->SetTransfers(transfers_);
   answerRules_ = new AnswerRulesControl(this, state_, *statusLine_, options_.settingsFile);
-  sendTools_ = new SendTools({*this, state_, *exchange_, sender_, link_.Writer(), *statusLine_,
-                              options_.settingsFile, *layout_});
+  sendTools_ = new SendTools(
+      {*this, state_, *exchange_, link_, *statusLine_, options_.settingsFile, *layout_});
   sendTools_->WatchList([this] { answerRules_->SetEntryLookup(sendTools_->EntryByName()); });
-  sendTools_->Panel()->HoldRunWhile([this] { return transfers_->Running(); });
+  sendTools_->HoldRunWhile([this] { return transfers_->Running(); });
   // 2. The commands of the window and its tools, the About entry among them
   //    (Help menu, the context menu's end, the help key), and the text size.
   BindCommands();
@@ -132,30 +145,59 @@ MainWindow::MainWindow(const StartupOptions& options, ModemControl& modem)
   if (options_.demo) demo_ = std::make_unique<DemoSession>();
   ApplyStoredSettings();
   if (demo_) baseTitle_ += demo_->TitleNote();
-  portList_ = new PortList(Selector(kPortSelector), port_.Names(), this);
+  portList_ = new PortList(Selector(kPortSelector), names_, this);
   // The session view, in the receive box's place while its mode is on.
-  session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); }, state_,
-                                tools_->Logger(), options_.settingsFile,
-                                [this] { publisher_->Request(); }});
+  session_ = new SessionViewer({this, [this](ControlId id) { return Control(id); },
+                                link_.Hub().listeners, &state_, tools_->Logger(),
+                                options_.settingsFile, [this] { publisher_->Request(); }});
   session_->BindCommands(*commands_);
   session_->WatchSettings(
       [this](const ViewSettings& settings) { transfers_->SetAutoStart(settings.zmodemAutoStart); });
   tools_->SetStatusHook([this] { session_->Publish(); });
   // The plot, in a pane beside the view while shown.
-  plot_ = new PlotViewer(*layout_, state_, *session_, options_.settingsFile);
+  plot_ = new PlotViewer(*layout_, link_.Hub().listeners, *session_, options_.settingsFile);
   plot_->BindCommands(*commands_);
+  // A script's line settings show in the selectors, as the user's own do.
+  script_ = new ScriptViewer(*this, *layout_, link_, *statusLine_, options_.settingsFile,
+                             [this](const LineParameters& line) {
+                               if (!link_.ApplyLineSettings(line)) return false;
+                               ShowSelection(SelectionShowing(CurrentSelection(), line));
+                               applied_ = CurrentSelection();
+                               ShowLinkStatus(link_.Status());
+                               return true;
+                             });
+  script_->BindCommands(*commands_);
+  // The second port and a monitored or bridged link, in panes beside it.
+  twoPorts_ = new TwoPorts(
+      {this, *layout_, *commands_, *statusLine_, names_, options_.settingsFile, modem});
+  // A bridge answers by the rules of its directions, framed as the window's.
+  answerRules_->WatchBridgeRules([this] {
+    twoPorts_->SetAnswerRules(answerRules_->BridgeRules(PairSide::kA),
+                              answerRules_->BridgeRules(PairSide::kB), &state_);
+  });
+  twoPorts_->Prepare(options_);
+  // The console, over the receive area while shown; a listener of the link.
+  console_ =
+      new ConsoleViewer({this, *layout_, link_, *session_, *statusLine_, options_.settingsFile});
+  console_->BindCommands(*commands_);
   // The size, place and panes the window had when it was last closed.
   layout_->Restore(LoadWindowSettings(options_.settingsFile));
   // 6. The counter and the first transmission timestamp.
-  {
-    std::lock_guard guard(state_.lock);
-    state_.counterFrequency = CounterFrequency();
-    state_.lastSendTime = ReadCounter();
-  }
-  // 7. The link opens on the loaded settings.
-  ShowLinkStatus(link_.ToggleLink(CurrentSelection()));
+  link_.Hub().counters.Update([](CounterValues& values) {
+    values.counterFrequency = CounterFrequency();
+    values.lastSendTime = ReadCounter();
+  });
+  // 7. The link opens on the loaded settings. What it has to say (a port
+  //    that would not open) is told with the start's notices. A start into
+  //    a monitored or bridged link leaves it closed: it may be A or B.
+  ShowLinkStatus(options_.link ? link_.Status() : OpenSelected());
+  twoPorts_->Start(options_);
   // 8. The focus starts on "Send", so Enter at once clicks it.
   Control(kSendButton)->setFocus(Qt::OtherFocusReason);
+  console_->FocusIfShown();  // a shown console has the keys
+  TakeLinkNews();            // held with the start's other notices
+  startNotices_ = startHold_->Release();
+  startHold_.reset();
 }
 
 MainWindow::~MainWindow() {
@@ -163,12 +205,17 @@ MainWindow::~MainWindow() {
   // the controls go, after this part of the window is gone.
   Selector(kBaudSelector)->lineEdit()->disconnect(this);
   Shutdown();
+  answerRules_->WatchBridgeRules({});
+  delete twoPorts_;  // its panes' links, before the window's parts they use
+  twoPorts_ = nullptr;
   state_.AttachWindow(nullptr);
   // Before the queue closes its descriptor with the state, the board its own
   // with the link, and the state and the writer the tools use go.
   delete callsWaiting_;
   tools_->SetStatusHook(nullptr);
-  delete plot_;  // it may start from the session's history
+  delete console_;  // it covers the session view and sends through the link
+  delete plot_;     // it may start from the session's history
+  delete script_;
   delete session_;
   delete modemMenu_;
   tools_->SetTransfers(nullptr);
@@ -179,6 +226,8 @@ MainWindow::~MainWindow() {
 
 void MainWindow::Shutdown() {
   sendTimer_->stop();
+  script_->Shutdown();  // its sends and transfers end before the line's
+  twoPorts_->Shutdown();
   transfers_->Shutdown();  // the transfer's cancel, before the port closes
   link_.Shutdown();
   tools_->Shutdown();  // the log is complete once nothing reads or writes the line
@@ -241,16 +290,15 @@ void MainWindow::FillSelectors() {
 void MainWindow::ApplyStoredSettings() {
   Settings settings = LoadSettingsFile(options_.settingsFile);
   AssignDetectedPorts(settings.portMap);
-  for (const auto& [number, path] : settings.portMap) port_.Names().Set(number, path);
+  for (const auto& [number, path] : settings.portMap) names_.Set(number, path);
   LineSelection stored = settings.selection;
   // Said before the window shows, as a port that fails to open is.
-  if (std::string refusal = ApplyStartupOptions(options_, port_.Names(), stored);
-      !refusal.empty()) {
+  if (std::string refusal = ApplyStartupOptions(options_, names_, stored); !refusal.empty()) {
     ShowWarning(this, QStringLiteral("%1 cannot be opened: %2.")
                           .arg(TextFromBytes(options_.device->Text()), TextFromBytes(refusal)));
   }
-  if (demo_) demo_->Place(port_.Names(), stored);
-  port_.SetLinesAtOpen(settings.linesAtOpen);
+  if (demo_) demo_->Place(names_, stored);
+  link_.Port().SetLinesAtOpen(settings.linesAtOpen);
 
   ShowSelection(stored);
   applied_ = CurrentSelection();
@@ -278,9 +326,9 @@ void MainWindow::SaveSettingsOnClose() {
     settings.frameEndText = state_.frameEndText;
     settings.frameEndByte = state_.frameEndByte;
   }
-  settings.portMap = port_.Names().Entries();
+  settings.portMap = names_.Entries();
   if (demo_) demo_->Unplace(settings);
-  settings.linesAtOpen = port_.GetLinesAtOpen();
+  settings.linesAtOpen = link_.Port().GetLinesAtOpen();
   EnsureSettingsDirectory();
   SaveSettingsFile(settings, options_.settingsFile);
   SaveWindowSettings(layout_->Stored(), options_.settingsFile);
@@ -352,12 +400,38 @@ void MainWindow::Enable(ControlId id, bool enabled) {
   Control(id)->setEnabled(enabled);
 }
 
+LinkStatus MainWindow::OpenSelected() {
+  LineSelection selection = CurrentSelection();
+  int number = selection.portPos + 1;
+  std::optional<PortTarget> target = names_.Target(number);
+  if (!target) return link_.Refuse(names_.WhyNoTarget(number));
+  return link_.Open(*target, ReadLineSelections(selection));
+}
+
+void MainWindow::TakeLinkNews() {
+  LinkNews& news = link_.Hub().news;
+  for (std::string& text : news.Take()) messagesDue_.push_back(std::move(text));
+  exchange_->ShowTxCount(link_.Hub().counters.Read().txCount);
+  tools_->Refresh();
+  // A box's own event loop may bring more news: it waits for the box before.
+  if (showingMessages_) return;
+  showingMessages_ = true;
+  while (!messagesDue_.empty()) {
+    std::string text = std::move(messagesDue_.front());
+    messagesDue_.pop_front();
+    ShowWarning(this, QString::fromStdString(text));
+    news.Dismissed(text);
+  }
+  showingMessages_ = false;
+}
+
 void MainWindow::ShowLinkStatus(const LinkStatus& status) {
-  QString caption = QString::fromLatin1(LoadString(status.caption));
+  QString caption = QString::fromLatin1(
+      LoadString(status.open ? StringId::kCloseCaption : StringId::kOpenCaption));
   static_cast<QPushButton*>(Control(kOpenCloseButton))->setText(caption);
   commands_->Action(Command::kOpenClose)->setText(caption);
   int position = Selector(kPortSelector)->currentIndex();
-  std::string path = position >= 0 ? port_.Names().DevicePath(position + 1) : std::string();
+  std::string path = position >= 0 ? names_.DevicePath(position + 1) : std::string();
   if (status.waiting) path = link_.WaitingFor();
   QString state = status.connecting ? QStringLiteral("connecting")
                   : status.waiting  ? QStringLiteral("waiting")
@@ -384,6 +458,7 @@ void MainWindow::ShowLinkStatus(const LinkStatus& status) {
                                       .arg(TextFromBytes(path))
                                 : baseTitle_);
   modemMenu_->Refresh();
+  if (script_) script_->LinkChanged(status);
 }
 
 }  // namespace quorvel

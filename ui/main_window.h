@@ -1,26 +1,28 @@
-// The terminal's only working window (template 102). It owns the terminal
-// state and the link, lays out the controls from the template table below
-// its menu bar, runs the form exchange, turns control events and the
-// window's commands into link, transmit and log operations, keeps the three
-// automatic send modes exclusive, and saves the settings when it is asked to
-// close.
+// The terminal's working window (template 102). It holds the link session it
+// shows and the terminal state of that line, lays out the controls from the
+// template table below its menu bar, runs the form exchange, turns control
+// events and the window's commands into link, transmit and log operations,
+// keeps the three automatic send modes exclusive, and saves the settings
+// when it is asked to close. Each tool is handed the session it acts on.
 //
-// The receive worker reaches it through WindowServices: every call is handed
-// to the UI thread through state.uiCalls and returns once it has run there,
-// except the news of a burst, which the window publishes at its own pace
+// The receive worker reaches it through WindowServices: a refresh is handed
+// to the UI thread through the hub's uiCalls and returns once it has run
+// there; the news of a burst the window publishes at its own pace
 // (PublishPacer). The worker captures before a burst only after a bound
-// control changed.
+// control changed. What the link's threads have to say (messages, the TX
+// count) comes as the hub's news, which the window takes on its own thread.
 #pragma once
 
 #include <QDialog>
 #include <QPoint>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 
-#include "connection/link_control.h"
-#include "connection/link_sender.h"
+#include "connection/link_session.h"
 #include "core/terminal_state.h"
 #include "core/window_services.h"
 #include "ui/dialog_template.h"
@@ -34,6 +36,8 @@ class QTimer;
 namespace quorvel {
 
 class AnswerRulesControl;
+class ConsoleViewer;
+class MessageHold;
 class DemoSession;
 class WindowCommands;
 class WindowContextMenu;
@@ -41,6 +45,7 @@ class FormExchange;
 class LineTools;
 class ModemMenu;
 class PlotViewer;
+class ScriptViewer;
 class PortList;
 class PublishPacer;
 class SessionViewer;
@@ -48,6 +53,7 @@ class SendTools;
 class StatusLine;
 class WindowLayout;
 class TransferTools;
+class TwoPorts;
 
 // The period a send timer really runs with for a requested period: below
 // 10 ms it runs every 10 ms, and a negative period never fires in practice.
@@ -71,8 +77,6 @@ class MainWindow : public QDialog, public WindowServices {
   bool CaptureDue() override;
   void ReceivedChanged() override;
   void ReceivedQuiet() override;
-  void ShowTxCount(uint32_t txCount) override;
-  void ShowMessage(StringId text) override;
 
   // For after the modal run: stops the timer, stops and waits for the worker
   // and closes the port. Also done on destruction.
@@ -119,11 +123,18 @@ class MainWindow : public QDialog, public WindowServices {
   SessionViewer& Session() const { return *session_; }
   // The plot pane and its "Plot" entry.
   PlotViewer& Plot() const { return *plot_; }
+  // The Script pane, its commands and the script running on this line.
+  ScriptViewer& Script() const { return *script_; }
+  // The console mode, its commands and the console itself.
+  ConsoleViewer& ConsoleMode() const { return *console_; }
   // The send history, the send options and the send list.
   SendTools& Sending() const { return *sendTools_; }
+  // The second port and a monitored or bridged link, in panes of their own.
+  TwoPorts& Panes() const { return *twoPorts_; }
   TerminalState& State() { return state_; }
-  SerialPort& Device() { return port_; }
-  LinkControl& Link() { return link_; }
+  // The line this window shows, and where each COM number leads.
+  LinkSession& Link() { return link_; }
+  PortNames& Names() { return names_; }
   // The selectors' positions now, -1 for a selector with nothing selected.
   LineSelection CurrentSelection() const;
   // The send timer (id 1) and the period it runs with, for inspection.
@@ -137,6 +148,7 @@ class MainWindow : public QDialog, public WindowServices {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
@@ -155,11 +167,20 @@ class MainWindow : public QDialog, public WindowServices {
   void BindCommands();
   void FillSelectors();
   void ApplyStoredSettings();
+  // What the start had to tell (a settings file not read, stored entries
+  // that cannot be used, a refused device, a port that did not open): in the
+  // status line, then each in its message, once the window is up.
+  void TellStartNotices();
   void SaveSettingsOnClose();
   void EnsureSettingsDirectory() const;
   void HandleRefresh(RefreshPhase phase);
   void PublishReceived();
   void ShowLinkStatus(const LinkStatus& status);
+  // Opens the selected port with the selected line settings.
+  LinkStatus OpenSelected();
+  // Shows what the link's threads posted: messages, each once, then the
+  // TX count.
+  void TakeLinkNews();
   void Enable(ControlId id, bool enabled);
   QComboBox* Selector(ControlId id) const;
 
@@ -183,10 +204,9 @@ class MainWindow : public QDialog, public WindowServices {
   void OnTimer();
 
   StartupOptions options_;
-  SerialPort port_;
-  TerminalState state_{port_};
-  LinkControl link_;
-  LinkSender sender_{link_, state_, *this};  // the Send button's and the send tools' door
+  PortNames names_;
+  LinkSession link_;
+  TerminalState state_;
   ModemMenu* modemMenu_ = nullptr;
   std::map<int, QWidget*> controls_;
   std::unique_ptr<FormExchange> exchange_;
@@ -202,13 +222,21 @@ class MainWindow : public QDialog, public WindowServices {
   PortList* portList_ = nullptr;
   SessionViewer* session_ = nullptr;
   PlotViewer* plot_ = nullptr;
+  ScriptViewer* script_ = nullptr;
+  TwoPorts* twoPorts_ = nullptr;
+  ConsoleViewer* console_ = nullptr;
   QTimer* sendTimer_ = nullptr;
   QSocketNotifier* callsWaiting_ = nullptr;  // the worker's calls wait for the UI thread
   QSocketNotifier* linkWaiting_ = nullptr;   // the link has something to look at
+  QSocketNotifier* linkNews_ = nullptr;      // the link's threads posted news
   QString baseTitle_;
-  std::unique_ptr<DemoSession> demo_;  // --demo: the device this run plays
-  uint32_t typedBaud_ = 0;             // a rate typed into the baud selector that its list lacks
-  LineSelection applied_;              // the line settings the driver took last
+  std::unique_ptr<DemoSession> demo_;    // --demo: the device this run plays
+  uint32_t typedBaud_ = 0;               // a rate typed into the baud selector that its list lacks
+  std::deque<std::string> messagesDue_;  // the link's messages, shown one after the other
+  bool showingMessages_ = false;
+  LineSelection applied_;                   // the line settings the driver took last
+  std::unique_ptr<MessageHold> startHold_;  // the start's messages, while it runs
+  QStringList startNotices_;                // and once it ran, until told
 };
 
 }  // namespace quorvel

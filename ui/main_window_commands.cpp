@@ -60,7 +60,7 @@ void MainWindow::BindCommands() {
   commands_->Bind(Command::kKeyboardShortcuts, this, [this] { ShowKeyboardShortcuts(this); });
   commands_->Bind(Command::kAbout, this, &MainWindow::ShowAbout);
 
-  modemMenu_ = new ModemMenu(this, *commands_, link_, port_, statusLine_);
+  modemMenu_ = new ModemMenu(this, *commands_, link_, statusLine_);
   tools_->BindCommands(*commands_);
   transfers_->BindCommands(*commands_);
   answerRules_->BindCommands(*commands_);
@@ -83,7 +83,7 @@ void MainWindow::AddNetworkPort() {
   // The same rule as a newly plugged adapter: the number [PortMap] gives the
   // address already, or the lowest free one.
   std::optional<PortTarget> target = PortTarget::Parse(path);
-  PortNumberGrant grant = target ? GrantPortNumber(port_.Names(), *target)
+  PortNumberGrant grant = target ? GrantPortNumber(names_, *target)
                                  : PortNumberGrant{0, path + " is no network address."};
   if (grant.number == 0) {
     ShowWarning(this,
@@ -99,8 +99,9 @@ void MainWindow::AddNetworkPort() {
   portList_->Refresh();
   Selector(kPortSelector)->setCurrentIndex(number - 1);
   // An open link moves to it; a closed one opens on it.
-  std::optional<LinkStatus> moved = link_.ReopenOnPortChange(CurrentSelection());
-  ShowLinkStatus(moved ? *moved : link_.ToggleLink(CurrentSelection()));
+  if (link_.Wanted()) transfers_->StopForLinkChange();
+  ShowLinkStatus(OpenSelected());
+  TakeLinkNews();
 }
 
 }  // namespace quorvel

@@ -6,7 +6,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QTimer>
 
 #include "engine/render.h"
@@ -14,19 +16,22 @@
 #include "sending/hex.h"
 #include "ui/about_dialog.h"
 #include "ui/form_exchange.h"
+#include "ui/link_sends.h"
 #include "ui/message_box.h"
 #include "ui/modem_menu.h"
 #include "ui/publish_pacer.h"
 #include "ui/send_tools.h"
 #include "ui/session_viewer.h"
+#include "ui/status_line.h"
 #include "ui/transfer_tools.h"
+#include "ui/two_ports.h"
 
 namespace quorvel {
 
 // WindowServices
 
 void MainWindow::Refresh(RefreshPhase phase) {
-  state_.uiCalls.Run([this, phase] { HandleRefresh(phase); });
+  link_.Hub().uiCalls.Run([this, phase] { HandleRefresh(phase); });
 }
 
 bool MainWindow::CaptureDue() {
@@ -53,14 +58,6 @@ bool MainWindow::PublishSettled() const {
   return !publisher_->Busy();
 }
 
-void MainWindow::ShowTxCount(uint32_t txCount) {
-  state_.uiCalls.Run([this, txCount] { exchange_->ShowTxCount(txCount); });
-}
-
-void MainWindow::ShowMessage(StringId text) {
-  state_.uiCalls.Run([this, text] { ShowWarning(this, QString::fromLatin1(LoadString(text))); });
-}
-
 void MainWindow::HandleRefresh(RefreshPhase phase) {
   {
     std::lock_guard guard(state_.lock);
@@ -80,13 +77,14 @@ void MainWindow::HandleRefresh(RefreshPhase phase) {
 
 void MainWindow::OnSend() {
   exchange_->Capture();
-  // The writer sends it in turn, and the window stays the user's meanwhile.
-  if (sender_.Send(ComposedBytes(state_))) sendTools_->RecordSendBox();
+  // The door sends it in turn, and the window stays the user's meanwhile.
+  if (SendOrTell(this, link_, ComposedBytes(state_))) sendTools_->RecordSendBox();
 }
 
 void MainWindow::OnOpenClose() {
   transfers_->StopForLinkChange();
-  ShowLinkStatus(link_.ToggleLink(CurrentSelection()));
+  ShowLinkStatus(link_.Wanted() ? link_.Close() : OpenSelected());
+  TakeLinkNews();
 }
 
 void MainWindow::OnClearReceive() {
@@ -167,8 +165,8 @@ void MainWindow::OnHexDisplayToggled() {
 
 void MainWindow::OnLineSettingChanged() {
   LineSelection selection = CurrentSelection();
-  if (!link_.ApplyLineSettings(selection)) {
-    LineParameters asked = ReadLineSelections(selection);
+  LineParameters asked = ReadLineSelections(selection);
+  if (!link_.ApplyLineSettings(asked)) {
     ShowWarning(this, QStringLiteral("The driver refused these line settings (%1 baud); "
                                      "the line keeps the ones it had.")
                           .arg(asked.baudRate.value_or(0)));
@@ -209,10 +207,11 @@ void MainWindow::OnBaudTyped() {
 }
 
 void MainWindow::OnPortChanged() {
-  if (state_.port.IsOpen()) transfers_->StopForLinkChange();
-  if (std::optional<LinkStatus> status = link_.ReopenOnPortChange(CurrentSelection())) {
-    ShowLinkStatus(*status);
-  }
+  // A closed link stays closed: the new port opens with the next "Open com".
+  if (!link_.Wanted()) return;
+  transfers_->StopForLinkChange();
+  ShowLinkStatus(OpenSelected());
+  TakeLinkNews();
 }
 
 void MainWindow::OnFlowControlChanged() {
@@ -221,15 +220,16 @@ void MainWindow::OnFlowControlChanged() {
 
 void MainWindow::OnResetCounters() {
   exchange_->Capture();
-  ResetCounters(state_);
+  link_.Hub().counters.Reset();
   exchange_->Publish();
 }
 
 void MainWindow::OnTimer() {
   // A tick whose previous send still goes is skipped: sends never pile up.
   // A file transfer has the line meanwhile: the timer holds.
-  if (state_.port.IsOpen() && !link_.Writer().Busy() && !transfers_->Running()) {
-    link_.Writer().QueueBytes(ComposedBytes(state_));
+  // A device that is away makes no tick fail: the port reads closed.
+  if (link_.Port().IsOpen() && !link_.Door().Busy() && !transfers_->Running()) {
+    (void)link_.Send(ComposedBytes(state_));
   }
 }
 
@@ -245,7 +245,37 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   event->ignore();
   SaveSettingsOnClose();
   // A failed capture shows its message a second time and keeps the window open.
-  if (exchange_->Capture()) QDialog::done(QDialog::Accepted);
+  if (!exchange_->Capture()) return;
+  // A transfer still running, or whose end the window has not taken yet,
+  // ends with the window: nothing of it stays on screen or asks anything.
+  transfers_->EndForClose();
+  twoPorts_->EndForClose();
+  QDialog::done(QDialog::Accepted);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // From the event loop: the window is on screen first, and its link runs
+  // while a message waits to be dismissed.
+  if (!startNotices_.isEmpty()) QTimer::singleShot(0, this, &MainWindow::TellStartNotices);
+}
+
+void MainWindow::TellStartNotices() {
+  QStringList notices = std::move(startNotices_);
+  startNotices_.clear();
+  if (notices.isEmpty()) return;
+  constexpr int kStatusWidth = 100;
+  QString text =
+      QStringLiteral("start: %1")
+          .arg(ElideMiddle(notices.front().section(QLatin1Char('\n'), 0, 0), kStatusWidth));
+  if (notices.size() > 1) text += QStringLiteral(" (and %1 more)").arg(notices.size() - 1);
+  statusLine_->SetText(StatusLine::Field::kNotices, text);
+  // Names from outside are shown as they are, never as markup.
+  QString tip = ShownMessageText(notices.join(QStringLiteral("\n\n"))).toHtmlEscaped();
+  statusLine_->Label(StatusLine::Field::kNotices)
+      ->setToolTip(QStringLiteral("<qt>%1</qt>")
+                       .arg(tip.replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
+  for (const QString& notice : notices) ShowWarning(this, notice);
 }
 
 void MainWindow::keyPressEvent(QKeyEvent* event) {

@@ -32,9 +32,9 @@ QString FlowText(const LineSnapshot& line) {
 
 }  // namespace
 
-ModemMenu::ModemMenu(QWidget* window, WindowCommands& commands, LinkControl& link, SerialPort& port,
+ModemMenu::ModemMenu(QWidget* window, WindowCommands& commands, LinkSession& link,
                      StatusLine* status)
-    : QObject(window), link_(link), port_(port), status_(status), commands_(commands) {
+    : QObject(window), link_(link), port_(link.Port()), status_(status), commands_(commands) {
   // The "Lines at open" choices are for the next open: always available,
   // also while closed.
   for (int i = 0; i < static_cast<int>(std::size(kCommands)); ++i) {

@@ -8,8 +8,7 @@
 
 #include <QObject>
 
-#include "connection/link_control.h"
-#include "link/serial_port.h"
+#include "connection/link_session.h"
 
 class QAction;
 class QSocketNotifier;
@@ -23,8 +22,7 @@ class WindowCommands;
 class ModemMenu : public QObject {
  public:
   // Takes the line commands of the window's command table.
-  ModemMenu(QWidget* window, WindowCommands& commands, LinkControl& link, SerialPort& port,
-            StatusLine* status);
+  ModemMenu(QWidget* window, WindowCommands& commands, LinkSession& link, StatusLine* status);
 
   // Shows the link's lines, flow control and which entries apply now; the
   // window calls it whenever the link opens, closes or changes its settings.
@@ -38,8 +36,8 @@ class ModemMenu : public QObject {
   void ShowLines(bool open, const LineReport& report);
   void ShowFlow(bool open);
 
-  LinkControl& link_;
-  SerialPort& port_;
+  LinkSession& link_;
+  SerialPort& port_;  // the link's
   StatusLine* status_;
   QSocketNotifier* boardReady_;
   WindowCommands& commands_;

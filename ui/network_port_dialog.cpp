@@ -124,6 +124,7 @@ std::optional<NetworkAddress> AskNetworkPort(QWidget* parent) {
     bool hostWrong = !HostProblem(Trimmed(host->text().toStdString())).empty();
     (hostWrong ? host : port)->setFocus(Qt::OtherFocusReason);
   });
+  host->setFocus(Qt::OtherFocusReason);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   NetworkAddress address;
   address.kind = static_cast<NetworkKind>(kind->currentData().toInt());

@@ -32,9 +32,9 @@ std::shared_ptr<const PlotPattern> PatternOf(const std::string& regex) {
 
 }  // namespace
 
-PlotPane::PlotPane(TerminalState& state, const SessionStore* history,
+PlotPane::PlotPane(LineListeners& listeners, const SessionStore* history,
                    std::filesystem::path settingsFile, QWidget* parent)
-    : QWidget(parent), state_(state), settingsFile_(std::move(settingsFile)) {
+    : QWidget(parent), listeners_(listeners), settingsFile_(std::move(settingsFile)) {
   settings_ = LoadPlotSettings(settingsFile_);
   chart_ = new PlotChart(this);
   tally_ = new QLabel(this);
@@ -73,15 +73,15 @@ PlotPane::PlotPane(TerminalState& state, const SessionStore* history,
   store_.SetLimit(settings_.maxPoints);
   feed_.SetPattern(PatternOf(settings_.regex));
   chart_->SetOptions(ViewOptionsOf(settings_));
-  // The tap first: a run the history has not taken yet is then one the
-  // tap has (the feed tells the two apart by their stamps).
-  state_.plotTap.store(&feed_);
+  // The feed listens first: a run the history has not taken yet is then one
+  // the feed hears too (it tells the two apart by their stamps).
+  listeners_.Add(feed_, {.early = true});
   feed_.Start(history);
   Refresh();
 }
 
 PlotPane::~PlotPane() {
-  state_.plotTap.store(nullptr);
+  listeners_.Remove(feed_);
   feed_.Stop();
   if (exporter_.joinable()) {
     stopExport_.store(true);

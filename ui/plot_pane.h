@@ -4,7 +4,7 @@
 // zoom", "Clear plot", "Export CSV…", "Save image…" and "Plot settings…",
 // and a line that counts the lines plotted and skipped.
 //
-// Owns the plot's store and feed; the feed taps the line while the pane
+// Owns the plot's store and feed; the feed listens to the line while the pane
 // lives, hidden or not, so hiding it loses nothing. The chart is refreshed
 // when the feed has news, at most once per display frame. An export runs on
 // a thread of its own; the pane waits for it when it goes. UI thread.
@@ -16,7 +16,7 @@
 #include <memory>
 #include <thread>
 
-#include "core/terminal_state.h"
+#include "core/line_listeners.h"
 #include "plot/plot_feed.h"
 #include "plot/plot_store.h"
 #include "settings/plot_settings.h"
@@ -36,10 +36,10 @@ class PlotPane : public QWidget {
 
  public:
   // Starts the feed (after `history`, which may be null and must outlive the
-  // pane) and sets the state's plot tap.
-  PlotPane(TerminalState& state, const SessionStore* history, std::filesystem::path settingsFile,
-           QWidget* parent);
-  // Unsets the tap, stops the feed, waits for an export.
+  // pane) and joins the line's listeners, early.
+  PlotPane(LineListeners& listeners, const SessionStore* history,
+           std::filesystem::path settingsFile, QWidget* parent);
+  // Leaves the listeners, stops the feed, waits for an export.
   ~PlotPane() override;
 
   const PlotSettings& Settings() const { return settings_; }
@@ -67,7 +67,7 @@ class PlotPane : public QWidget {
   void ShowState();
   void FinishExport(bool written, const std::string& error);
 
-  TerminalState& state_;
+  LineListeners& listeners_;
   std::filesystem::path settingsFile_;
   PlotSettings settings_;
   PlotStore store_;

@@ -31,6 +31,7 @@ std::optional<PlotSettings> AskPlotSettings(QWidget* parent, const PlotSettings&
   dialog.setWindowTitle(QStringLiteral("Plot settings"));
   auto* form = new QFormLayout(&dialog);
   auto* axis = new QComboBox(&dialog);
+  axis->setObjectName(QStringLiteral("xAxis"));
   axis->addItems({QStringLiteral("time of arrival (s)"), QStringLiteral("sample number")});
   axis->setCurrentIndex(current.sampleAxis ? 1 : 0);
   form->addRow(QStringLiteral("&X axis:"), axis);
@@ -80,6 +81,7 @@ std::optional<PlotSettings> AskPlotSettings(QWidget* parent, const PlotSettings&
     }
     dialog.accept();
   });
+  axis->setFocus(Qt::OtherFocusReason);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   PlotSettings chosen = current;
   chosen.sampleAxis = axis->currentIndex() == 1;

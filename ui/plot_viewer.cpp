@@ -11,11 +11,11 @@
 
 namespace quorvel {
 
-PlotViewer::PlotViewer(WindowLayout& layout, TerminalState& state, SessionViewer& session,
+PlotViewer::PlotViewer(WindowLayout& layout, LineListeners& listeners, SessionViewer& session,
                        std::filesystem::path settingsFile)
     : QObject(&layout),
       layout_(layout),
-      state_(state),
+      listeners_(listeners),
       session_(session),
       settingsFile_(std::move(settingsFile)) {
   // Taps the line now, so the link's opening is its first marker.
@@ -24,7 +24,7 @@ PlotViewer::PlotViewer(WindowLayout& layout, TerminalState& state, SessionViewer
 
 PlotViewer::~PlotViewer() {
   if (pane_) KeepSize();
-  delete pane_;  // stops its tap: the link is shut down by now
+  delete pane_;  // its feed leaves the line: the link is shut down by now
 }
 
 void PlotViewer::BindCommands(WindowCommands& commands) {
@@ -42,7 +42,7 @@ bool PlotViewer::Shown() const {
 void PlotViewer::EnsurePane() {
   if (pane_) return;
   const SessionStore* history = session_.On() ? &session_.Store() : nullptr;
-  pane_ = new PlotPane(state_, history, settingsFile_, nullptr);
+  pane_ = new PlotPane(listeners_, history, settingsFile_, nullptr);
   pane_->hide();
   layout_.AddBesideView(pane_, pane_->Settings().width);
 }

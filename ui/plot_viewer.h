@@ -9,7 +9,7 @@
 #include <QObject>
 #include <filesystem>
 
-#include "core/terminal_state.h"
+#include "core/line_listeners.h"
 
 class QAction;
 
@@ -24,7 +24,7 @@ class PlotViewer : public QObject {
  public:
   // Shows the pane at once when [Plot] says so: call before the link first
   // opens, so its opening is the plot's first marker.
-  PlotViewer(WindowLayout& layout, TerminalState& state, SessionViewer& session,
+  PlotViewer(WindowLayout& layout, LineListeners& listeners, SessionViewer& session,
              std::filesystem::path settingsFile);
   ~PlotViewer() override;
 
@@ -41,7 +41,7 @@ class PlotViewer : public QObject {
   void KeepSize();
 
   WindowLayout& layout_;
-  TerminalState& state_;
+  LineListeners& listeners_;
   SessionViewer& session_;
   std::filesystem::path settingsFile_;
   PlotPane* pane_ = nullptr;

@@ -25,6 +25,8 @@ SendEntryDialog::SendEntryDialog(QWidget* parent, const QString& title, const Se
       checksum_(new QComboBox(this)),
       delay_(new QSpinBox(this)) {
   setWindowTitle(title);
+  name_->setObjectName(QStringLiteral("name"));
+  content_->setObjectName(QStringLiteral("content"));
   name_->setMaxLength(static_cast<int>(kMaxEntryNameLength));
   name_->setText(ShownText(entry.name, encoding));
   content_->SetTypedEncoding(encoding, "The content takes no");
@@ -58,6 +60,7 @@ SendEntryDialog::SendEntryDialog(QWidget* parent, const QString& title, const Se
   form->addRow(buttons);
   connect(buttons, &QDialogButtonBox::accepted, this, &SendEntryDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &SendEntryDialog::reject);
+  name_->setFocus(Qt::OtherFocusReason);
 }
 
 SendListEntry SendEntryDialog::Entry() const {

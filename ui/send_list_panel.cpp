@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
-#include <QShortcut>
 #include <QVBoxLayout>
 
 #include "settings/send_store.h"
@@ -18,29 +17,31 @@
 namespace quorvel {
 namespace {
 
-constexpr int kKeyedEntries = 9;
 constexpr char kFileFilter[] = "Send lists (*.ini *.txt);;All files (*)";
 
 QString EntryLabel(const SendListEntry& entry, int index, TextEncoding encoding) {
   QString name = ShownText(entry.name, encoding);
-  return index < kKeyedEntries ? QStringLiteral("%1  %2").arg(index + 1).arg(name) : name;
+  return index < SendListPanel::kKeyedEntries ? QStringLiteral("%1  %2").arg(index + 1).arg(name)
+                                              : name;
 }
 
 }  // namespace
 
-SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter& writer, Send send,
-                             std::filesystem::path settingsFile)
+SendListPanel::SendListPanel(QWidget* parent, QWidget* dialogHost, Send send,
+                             std::filesystem::path settingsFile, StoredSendList stored)
     : QWidget(parent),
-      host_(shortcutHost),
+      host_(dialogHost),
       settingsFile_(std::move(settingsFile)),
       send_(std::move(send)),
-      stored_(LoadSendList(settingsFile_)),
+      stored_(std::move(stored)),
       entries_(std::move(stored_.entries)),
       list_(new QListWidget(this)),
       sendAll_(new QPushButton(QStringLiteral("Send all in order"), this)),
       repeat_(new QCheckBox(QStringLiteral("Repeat"), this)) {
   sequence_ = new SendSequence(
-      writer, [this](const SendListEntry& entry) { return send_(EntryBytes(entry)); },
+      [this](const SendListEntry& entry, SendDone written) {
+        return send_(EntryBytes(entry), std::move(written));
+      },
       [this](bool running, std::size_t index, std::size_t round) {
         runText_ = running ? QStringLiteral("list: %1/%2, round %3")
                                  .arg(index + 1)
@@ -67,8 +68,11 @@ SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter&
     const char* label;
     std::function<void()> run;
     bool needsEntry;
+    // What a screen reader says, where the label alone would be taken for
+    // another button: the send box's is "Send" too.
+    const char* name = nullptr;
   } buttons[] = {
-      {"Send", [this] { SendEntry(Current()); }, true},
+      {"Send", [this] { SendEntry(Current()); }, true, "Send entry"},
       {"Add…", [this] { AskAdd(); }, false},
       {"Edit…", [this] { AskEdit(); }, true},
       {"Duplicate", [this] { Duplicate(); }, true},
@@ -83,6 +87,7 @@ SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter&
   for (const auto& entry : buttons) {
     auto* button = new QPushButton(QString::fromUtf8(entry.label), this);
     button->setAutoDefault(false);
+    if (entry.name) button->setAccessibleName(QString::fromUtf8(entry.name));
     connect(button, &QPushButton::clicked, this, entry.run);
     if (entry.needsEntry) entryButtons_.push_back(button);
     grid->addWidget(button, cell / 3, cell % 3);
@@ -107,16 +112,7 @@ SendListPanel::SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter&
     SaveSendListPanel(stored, settingsFile_);
   });
   repeat_->setChecked(LoadSendListPanel(settingsFile_).repeat);
-
-  // The keys work on the whole window, with the panel shown or not.
-  for (int i = 0; i < kKeyedEntries; ++i) {
-    auto* key = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + i)), shortcutHost);
-    connect(key, &QShortcut::activated, this, [this, i] { SendEntry(i); });
-  }
   Show(entries_.empty() ? -1 : 0);
-  if (std::string kept = KeptEntriesMessage(stored_.kept, settingsFile_); !kept.empty()) {
-    Warn(QString::fromStdString(kept));
-  }
 }
 
 int SendListPanel::Current() const {
@@ -129,7 +125,7 @@ void SendListPanel::SetCurrent(int index) {
 
 bool SendListPanel::SendEntry(int index) {
   if (index < 0 || index >= static_cast<int>(entries_.size())) return false;
-  return send_(EntryBytes(entries_[static_cast<std::size_t>(index)]));
+  return send_(EntryBytes(entries_[static_cast<std::size_t>(index)]), {});
 }
 
 void SendListPanel::AddEntry(const SendListEntry& entry) {

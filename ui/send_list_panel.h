@@ -13,6 +13,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/send_writer.h"
 #include "sending/text_encoding.h"
 #include "settings/send_store.h"
 
@@ -23,18 +24,22 @@ class QPushButton;
 namespace quorvel {
 
 class SendSequence;
-class SendWriter;
 
 class SendListPanel : public QWidget {
  public:
-  // Queues an entry's bytes as the Send button would; false when nothing
-  // could go (the link is closed or away).
-  using Send = std::function<bool(const std::vector<uint8_t>& bytes)>;
-  // `shortcutHost` gets the Alt+digit keys. Loads the list from `settingsFile`.
-  SendListPanel(QWidget* parent, QWidget* shortcutHost, SendWriter& writer, Send send,
-                std::filesystem::path settingsFile);
+  // Queues an entry's bytes as the Send button would, `written` (may be
+  // empty) told when they went; false when nothing could go (the link is
+  // closed or away).
+  using Send = std::function<bool(std::vector<uint8_t> bytes, SendDone written)>;
+  // `dialogHost` parents the panel's dialogs and messages. Shows `stored`, the
+  // list as loaded from `settingsFile`, and saves its changes there; the
+  // message about kept entries is the loader's to give.
+  SendListPanel(QWidget* parent, QWidget* dialogHost, Send send, std::filesystem::path settingsFile,
+                StoredSendList stored);
 
   static constexpr int kWidth = 260;
+  // Alt+1 … Alt+9 send the first entries; their labels show the digit.
+  static constexpr int kKeyedEntries = 9;
 
   const std::vector<SendListEntry>& Entries() const { return entries_; }
   int Current() const;

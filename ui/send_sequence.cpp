@@ -1,27 +1,45 @@
 #include "ui/send_sequence.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
+#include <atomic>
 
-#include "engine/send_writer.h"
+#include "core/news_flag.h"
 
 namespace quorvel {
 namespace {
 
-constexpr int kDrainPollMs = 1;
 constexpr int kHeldPollMs = 100;
 
 }  // namespace
 
-SendSequence::SendSequence(SendWriter& writer, Send send, Progress progress, QObject* parent)
+// Entries handed to the door and entries it told of; the run goes on when
+// both are equal.
+struct SendSequence::Flights {
+  std::atomic<uint64_t> sent{0};
+  std::atomic<uint64_t> written{0};
+  NewsFlag landed;
+
+  bool AllWritten() const { return written.load() == sent.load(); }
+};
+
+SendSequence::SendSequence(Send send, Progress progress, QObject* parent)
     : QObject(parent),
-      writer_(writer),
       send_(std::move(send)),
       progress_(std::move(progress)),
-      timer_(new QTimer(this)) {
+      timer_(new QTimer(this)),
+      flights_(std::make_shared<Flights>()) {
   timer_->setSingleShot(true);
   timer_->setTimerType(Qt::PreciseTimer);
-  connect(timer_, &QTimer::timeout, this, &SendSequence::Tick);
+  connect(timer_, &QTimer::timeout, this, &SendSequence::DelayOver);
+  written_ = new QSocketNotifier(flights_->landed.Descriptor(), QSocketNotifier::Read, this);
+  connect(written_, &QSocketNotifier::activated, this, [this] {
+    flights_->landed.Take();
+    GoOnWhenWritten();
+  });
 }
+
+SendSequence::~SendSequence() = default;
 
 void SendSequence::Start(std::vector<SendListEntry> entries, bool repeat) {
   Stop();
@@ -50,26 +68,35 @@ void SendSequence::SendNext() {
     next_ = 0;
     ++round_;
   }
-  if (!send_(entries_[next_])) {
+  std::shared_ptr<Flights> flights = flights_;
+  flights->sent.fetch_add(1);
+  bool queued = send_(entries_[next_], [flights](const SendResult&) {
+    flights->written.fetch_add(1);
+    flights->landed.Raise();
+  });
+  if (!queued) {
+    flights->sent.fetch_sub(1);
     Stop();
     return;
   }
   ++next_;
   progress_(true, next_ - 1, round_);
+  delayOver_ = false;
   timer_->start(entries_[next_ - 1].delayMs);
 }
 
-void SendSequence::Tick() {
+void SendSequence::DelayOver() {
   if (!running_) return;
   if (held_ && held_()) {
     timer_->start(kHeldPollMs);
     return;
   }
-  if (writer_.Busy()) {
-    timer_->start(kDrainPollMs);
-    return;
-  }
-  SendNext();
+  delayOver_ = true;
+  GoOnWhenWritten();
+}
+
+void SendSequence::GoOnWhenWritten() {
+  if (running_ && delayOver_ && flights_->AllWritten()) SendNext();
 }
 
 }  // namespace quorvel

@@ -2,12 +2,14 @@
 
 #include <QKeyEvent>
 #include <QMenu>
+#include <QShortcut>
 
-#include "connection/link_sender.h"
+#include "connection/link_session.h"
 #include "engine/transmit.h"
 #include "settings/send_options_settings.h"
 #include "settings/send_store.h"
 #include "ui/byte_text_box.h"
+#include "ui/link_sends.h"
 #include "ui/message_box.h"
 #include "ui/send_box.h"
 #include "ui/send_list_panel.h"
@@ -43,22 +45,60 @@ SendTools::SendTools(Parts parts)
       state_(parts.state),
       sendBox_(parts.sendBox),
       status_(parts.status),
+      link_(parts.link),
       settingsFile_(std::move(parts.settingsFile)) {
   history_.Assign(LoadSendHistory(settingsFile_));
   SetSendOptions(state_, LoadSendOptions(settingsFile_));
-  TextEncoding encoding = LoadSendEncoding(settingsFile_);
-  SetSendEncoding(state_, encoding);
-  TypedBox()->SetTypedEncoding(encoding, kSendBoxRefusal);
-  LinkSender& sender = parts.sender;
-  panel_ = new SendListPanel(
-      &window_, &window_, parts.writer,
-      [&sender](const std::vector<uint8_t>& bytes) { return sender.Send(bytes); }, settingsFile_);
-  panel_->SetEncoding(encoding);
-  layout_.SetSendList(panel_, SendListPanel::kWidth);
-  panel_->SetRunWatcher([this] { UpdateStatus(); });
-  panel_->hide();
+  encoding_ = LoadSendEncoding(settingsFile_);
+  SetSendEncoding(state_, encoding_);
+  TypedBox()->SetTypedEncoding(encoding_, kSendBoxRefusal);
+  // The list is read now, for the answer rules, the Alt+digit keys and the
+  // message about entries it cannot take; its panel is made when first wanted.
+  list_ = LoadSendList(settingsFile_);
+  if (std::string kept = KeptEntriesMessage(list_.kept, settingsFile_); !kept.empty()) {
+    ShowWarning(&window_, QString::fromStdString(kept));
+  }
+  // The keys work on the whole window, with the panel shown or not.
+  for (int i = 0; i < SendListPanel::kKeyedEntries; ++i) {
+    auto* key = new QShortcut(QKeySequence(Qt::ALT | (Qt::Key_1 + i)), &window_);
+    connect(key, &QShortcut::activated, this, [this, i] { SendEntry(i); });
+  }
   sendBox_.Widget()->installEventFilter(this);
   ShowPanel(LoadSendListPanel(settingsFile_).shown);
+}
+
+SendListPanel* SendTools::Panel() {
+  if (panel_) return panel_;
+  LinkSession& link = link_;
+  panel_ = new SendListPanel(
+      &window_, &window_,
+      [this, &link](std::vector<uint8_t> bytes, SendDone written) {
+        return SendOrTell(&window_, link, std::move(bytes), std::move(written));
+      },
+      settingsFile_, std::move(list_));
+  list_ = {};
+  panel_->SetEncoding(encoding_);
+  panel_->hide();
+  layout_.SetSendList(panel_, SendListPanel::kWidth);
+  panel_->SetRunWatcher([this] { UpdateStatus(); });
+  if (holdRun_) panel_->HoldRunWhile(holdRun_);
+  if (listWatcher_) panel_->SetListWatcher(listWatcher_);
+  return panel_;
+}
+
+const std::vector<SendListEntry>& SendTools::Entries() const {
+  return panel_ ? panel_->Entries() : list_.entries;
+}
+
+void SendTools::SendEntry(int index) {
+  // An entry the list does not have sends nothing, as the panel's own Send.
+  if (index < 0 || index >= static_cast<int>(Entries().size())) return;
+  Panel()->SendEntry(index);
+}
+
+void SendTools::HoldRunWhile(std::function<bool()> held) {
+  holdRun_ = std::move(held);
+  if (panel_) panel_->HoldRunWhile(holdRun_);
 }
 
 void SendTools::BindCommands(WindowCommands& commands) {
@@ -70,8 +110,10 @@ void SendTools::BindCommands(WindowCommands& commands) {
   panelAction_ = commands.Action(Command::kSendList);
   panelAction_->setChecked(PanelShown());
   commands.Bind(Command::kSendList, this, [this](bool on) { ShowPanel(on); });
-  commands.Bind(Command::kSendAll, this, [this] { panel_->SendAll(panel_->Repeat()); });
-  commands.Bind(Command::kStopSendAll, this, [this] { panel_->StopSending(); });
+  commands.Bind(Command::kSendAll, this, [this] { Panel()->SendAll(Panel()->Repeat()); });
+  commands.Bind(Command::kStopSendAll, this, [this] {
+    if (panel_) panel_->StopSending();
+  });
   stopAction_ = commands.Action(Command::kStopSendAll);
   UpdateStatus();
 }
@@ -96,7 +138,8 @@ bool SendTools::UseEncoding(TextEncoding encoding) {
   }
   SetSendEncoding(state_, encoding);
   SaveSendEncoding(encoding, settingsFile_);
-  panel_->SetEncoding(encoding);
+  encoding_ = encoding;
+  if (panel_) panel_->SetEncoding(encoding);
   // The box's text stands for other bytes now: the state takes them at once,
   // before a publish could show the old bytes read in the new encoding.
   sendBox_.Put(sendBox_.Contents());
@@ -118,6 +161,7 @@ void SendTools::RecallNewer() {
 }
 
 void SendTools::ShowPanel(bool shown) {
+  if (shown) Panel();
   layout_.ShowSendList(shown);
   if (panelAction_) panelAction_->setChecked(shown);
   if (shown != LoadSendListPanel(settingsFile_).shown) {
@@ -128,12 +172,12 @@ void SendTools::ShowPanel(bool shown) {
 }
 
 bool SendTools::PanelShown() const {
-  return !panel_->isHidden();
+  return panel_ && !panel_->isHidden();
 }
 
 EntryLookup SendTools::EntryByName() const {
-  return [panel = panel_](std::string_view name) -> std::optional<std::vector<uint8_t>> {
-    for (const SendListEntry& entry : panel->Entries()) {
+  return [this](std::string_view name) -> std::optional<std::vector<uint8_t>> {
+    for (const SendListEntry& entry : Entries()) {
       if (entry.name == name) return EntryBytes(entry);
     }
     return std::nullopt;
@@ -141,7 +185,8 @@ EntryLookup SendTools::EntryByName() const {
 }
 
 void SendTools::WatchList(std::function<void()> watcher) {
-  panel_->SetListWatcher(watcher);
+  listWatcher_ = watcher;
+  if (panel_) panel_->SetListWatcher(watcher);
   watcher();
 }
 
@@ -178,9 +223,9 @@ void SendTools::FillHistoryMenu() {
 }
 
 void SendTools::UpdateStatus() {
-  if (stopAction_) stopAction_->setEnabled(panel_->SendingAll());
+  if (stopAction_) stopAction_->setEnabled(panel_ && panel_->SendingAll());
   QString options = SendOptionsMenu::Summary(SendOptionsOf(state_), SendEncodingOf(state_));
-  QString run = panel_->RunText();
+  QString run = panel_ ? panel_->RunText() : QString();
   QString text = options.isEmpty() ? QString() : QStringLiteral("send: ") + options;
   if (!run.isEmpty()) text = text.isEmpty() ? run : text + QStringLiteral("  ") + run;
   status_.SetText(StatusLine::Field::kSend, text);

@@ -3,14 +3,15 @@
 // the send options ("Send options"), and the send list panel at the right of
 // the window ("Send list", Ctrl+Shift+E), which the window grows by while it
 // shows. Its field of the status line says the options in force and the
-// list's run. Every send it makes goes through the window's LinkSender, as
-// the Send button's does. It keeps the encoding of typed text (in "Send
+// list's run. Every send it makes goes through the link's door, as the Send
+// button's does. It keeps the encoding of typed text (in "Send
 // options") in force in the send box, the list and the history. UI thread.
 #pragma once
 
 #include <QObject>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "sending/answer_rules.h"
 #include "sending/send_history.h"
 #include "sending/text_encoding.h"
+#include "settings/send_store.h"
 
 class QAction;
 class QMenu;
@@ -26,11 +28,10 @@ class QWidget;
 namespace quorvel {
 
 class ByteTextBox;
-class LinkSender;
+class LinkSession;
 class SendBox;
 class SendListPanel;
 class SendOptionsMenu;
-class SendWriter;
 class StatusLine;
 class WindowCommands;
 class WindowLayout;
@@ -42,8 +43,7 @@ class SendTools : public QObject {
     QWidget& window;  // the panel's parent
     TerminalState& state;
     SendBox& sendBox;
-    LinkSender& sender;
-    SendWriter& writer;  // for the list's run, which waits for it
+    LinkSession& link;
     StatusLine& status;
     std::filesystem::path settingsFile;
     WindowLayout& layout;  // where the panel is shown
@@ -66,7 +66,10 @@ class SendTools : public QObject {
 
   void ShowPanel(bool shown);
   bool PanelShown() const;
-  SendListPanel* Panel() const { return panel_; }
+  // The panel, made on first use: shown, asked for, or an Alt+digit key.
+  SendListPanel* Panel();
+  // "Send all in order" waits while `held` answers true (a file transfer).
+  void HoldRunWhile(std::function<bool()> held);
   SendOptionsMenu* Options() const { return options_; }
   // The bytes of the list's entry named `name` (the first of that name), for
   // answer rules; valid while the window is.
@@ -87,16 +90,24 @@ class SendTools : public QObject {
   // message, when the send box holds a character it cannot carry.
   bool UseEncoding(TextEncoding encoding);
   ByteTextBox* TypedBox() const;
+  // The panel's entries, or the stored ones while it has not been made.
+  const std::vector<SendListEntry>& Entries() const;
+  void SendEntry(int index);  // Alt+digit
 
   QWidget& window_;
   WindowLayout& layout_;
   TerminalState& state_;
   SendBox& sendBox_;
   StatusLine& status_;
+  LinkSession& link_;
   std::filesystem::path settingsFile_;
   SendHistory history_;
   HistoryEntry draft_;  // the box before a walk through the history began
-  SendListPanel* panel_;
+  TextEncoding encoding_ = TextEncoding::kLatin1;
+  StoredSendList list_;  // as loaded, until the panel takes it
+  SendListPanel* panel_ = nullptr;
+  std::function<bool()> holdRun_;
+  std::function<void()> listWatcher_;
   SendOptionsMenu* options_ = nullptr;
   QMenu* historyMenu_ = nullptr;
   QAction* panelAction_ = nullptr;

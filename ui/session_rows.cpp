@@ -9,12 +9,12 @@ namespace {
 
 constexpr int kStampWidths[] = {0, 12, 10, 9};  // none, hh:mm:ss.mmm, s.mmm, +ms
 
-QString Mark(const SessionLine& line) {
+QString Mark(const SessionLine& line, const DirectionMarks& marks) {
   switch (line.kind) {
     case SessionKind::kReceived:
-      return QStringLiteral("RX");
+      return marks.received;
     case SessionKind::kSent:
-      return QStringLiteral("TX");
+      return marks.sent;
     case SessionKind::kEvent:
       return QStringLiteral("--");
   }
@@ -43,7 +43,7 @@ constexpr struct {
     {SessionEvent::kDeviceAway, "Away"},          {SessionEvent::kDeviceBack, "Back"},
     {SessionEvent::kSettingsChanged, "Settings"}, {SessionEvent::kBreakSent, "Break"},
     {SessionEvent::kLoggingStarted, "Logging"},   {SessionEvent::kLoggingStopped, "Logging"},
-    {SessionEvent::kTransfer, "Transfer"},
+    {SessionEvent::kTransfer, "Transfer"},        {SessionEvent::kNote, "Note"},
 };
 
 QString EventLabel(SessionEvent event) {
@@ -108,6 +108,19 @@ int PrefixWidth(StampKind stamps) {
   return (stamp > 0 ? stamp + 1 : 0) + 4;
 }
 
+int PrefixWidth(StampKind stamps, bool gaps) {
+  return PrefixWidth(stamps) + (gaps ? kGapColumns : 0);
+}
+
+QString GapText(const SessionLine& line) {
+  constexpr int kWidth = kGapColumns - 1;
+  if (line.sinceOtherNs < 0) return QString(kWidth, QLatin1Char(' '));
+  double ms = static_cast<double>(line.sinceOtherNs) / 1e6;
+  QString text = ms < 1000 ? QStringLiteral("+%1ms").arg(ms, 0, 'f', 3)
+                           : QStringLiteral("+%1s").arg(ms / 1000, 0, 'f', 3);
+  return text.rightJustified(kWidth, QLatin1Char(' '), true);
+}
+
 QString StampText(StampKind stamps, const SessionLine& line) {
   int width = kStampWidths[static_cast<int>(stamps)];
   switch (stamps) {
@@ -129,7 +142,8 @@ ShownLine ShapeLine(const SessionLine& line, const RowOptions& options) {
   ShownLine shown;
   QString stamp = StampText(options.stamps, line);
   if (!stamp.isEmpty()) shown.prefix = stamp + QLatin1Char(' ');
-  shown.prefix += Mark(line) + CheckMark(line.check) + QLatin1Char(' ');
+  if (options.gaps) shown.prefix += GapText(line) + QLatin1Char(' ');
+  shown.prefix += Mark(line, options.marks) + CheckMark(line.check) + QLatin1Char(' ');
   if (line.kind == SessionKind::kEvent || options.display == SessionDisplay::kText) {
     DecodeOptions decode = options.decode;
     if (line.kind == SessionKind::kEvent) decode = {};
@@ -143,7 +157,7 @@ ShownLine ShapeLine(const SessionLine& line, const RowOptions& options) {
     shown.rows.push_back(std::move(row));
     return shown;
   }
-  int indent = PrefixWidth(options.stamps);
+  int indent = PrefixWidth(options.stamps, options.gaps);
   HexRows hex = WrapHex(line.bytes, options.widthChars, indent);
   uint32_t first = 0;
   for (const std::string& text : hex.rows) {

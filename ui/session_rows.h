@@ -14,12 +14,26 @@
 
 namespace quorvel {
 
+// The two-letter marks of the directions: "RX" and "TX" for a line and the
+// terminal, "A→" and "B→" for the two sides of a linked pair.
+struct DirectionMarks {
+  QString received = QStringLiteral("RX");
+  QString sent = QStringLiteral("TX");
+};
+
 struct RowOptions {
   StampKind stamps = StampKind::kTimeOfDay;
   DecodeOptions decode;
   SessionDisplay display = SessionDisplay::kText;
   int widthChars = 80;  // the view's width in columns, for wrapping hex frames
+  DirectionMarks marks;
+  // A column after the stamp with, on each line that changes direction, the
+  // time since the other side last spoke ("+1.250ms").
+  bool gaps = false;
 };
+
+// Columns the gap column takes, its space included.
+inline constexpr int kGapColumns = 12;
 
 struct ShownRow {
   QString text;
@@ -34,8 +48,13 @@ struct ShownLine {
 };
 
 // Columns the prefix takes: the stamp, a space, the two-letter mark, the
-// check mark and a space.
+// check mark and a space (and the gap column after the stamp when shown).
 int PrefixWidth(StampKind stamps);
+// The same with the gap column when `gaps`.
+int PrefixWidth(StampKind stamps, bool gaps);
+
+// The gap column's text for a line (blank unless it changes direction).
+QString GapText(const SessionLine& line);
 
 // The stamp alone, as wide for every line of the same kind.
 QString StampText(StampKind stamps, const SessionLine& line);

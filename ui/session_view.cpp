@@ -92,8 +92,15 @@ void SessionView::SetDisplay(SessionDisplay display) {
 }
 
 RowOptions SessionView::Options() const {
-  return {stamps_, decode_, display_,
-          std::max(1, static_cast<int>(viewport()->width() / CharWidth()))};
+  return {stamps_,  decode_,
+          display_, std::max(1, static_cast<int>(viewport()->width() / CharWidth())),
+          marks_,   gaps_};
+}
+
+void SessionView::SetMarks(const DirectionMarks& marks, bool gaps) {
+  marks_ = marks;
+  gaps_ = gaps;
+  viewport()->update();
 }
 
 qreal SessionView::CharWidth() const {
@@ -308,14 +315,14 @@ void SessionView::paintEvent(QPaintEvent*) {
   QFontMetrics metrics = fontMetrics();
   int lineHeight = metrics.lineSpacing();
   qreal charWidth = CharWidth();
-  qreal contentX = PrefixWidth(stamps_) * charWidth;
+  qreal contentX = PrefixColumns() * charWidth;
   uint64_t selectFrom = std::min(selectFrom_, selectTo_);
   uint64_t selectTo = std::max(selectFrom_, selectTo_);
   for (const Placed& placed : placed_) {
     PaintRange(painter, placed, matchFrom_, matchTo_, colours_.match);
     PaintRange(painter, placed, selectFrom, selectTo, colours_.selection);
     int y = placed.row * lineHeight + metrics.ascent();
-    QString stamp = placed.shown.prefix.left(PrefixWidth(stamps_) - 4);
+    QString stamp = placed.shown.prefix.left(PrefixColumns() - 4);
     painter.setPen(colours_.stamp);
     painter.drawText(0, y, stamp);
     QColor colour = KindColour(placed.line, colours_);

@@ -35,6 +35,8 @@ class SessionView : public QAbstractScrollArea {
 
   // How lines are shown; a change repaints.
   void SetOptions(StampKind stamps, bool showTx, const DecodeOptions& decode);
+  // The directions' marks and the gap column (a linked pair's view).
+  void SetMarks(const DirectionMarks& marks, bool gaps);
   void SetDisplay(SessionDisplay display);
   SessionDisplay Display() const { return display_; }
 
@@ -96,6 +98,8 @@ class SessionView : public QAbstractScrollArea {
   };
 
   RowOptions Options() const;
+  // Columns before a line's bytes: the prefix.
+  int PrefixColumns() const { return PrefixWidth(stamps_, gaps_); }
   qreal CharWidth() const;
   int RowsFit() const;
   // The lines on screen from `top` down, or ending at the last line when
@@ -120,6 +124,8 @@ class SessionView : public QAbstractScrollArea {
   StampKind stamps_ = StampKind::kTimeOfDay;
   bool showTx_ = true;
   DecodeOptions decode_;
+  DirectionMarks marks_;
+  bool gaps_ = false;
   SessionCounts counts_;
   uint64_t top_ = 0;
   int topRow_ = 0;          // rows of the top line above the screen

@@ -24,7 +24,7 @@ void SessionView::PaintRange(QPainter& painter, const Placed& placed, uint64_t f
   if (from >= to || to <= start || from >= end) return;
   int lineHeight = fontMetrics().lineSpacing();
   qreal charWidth = CharWidth();
-  qreal contentX = PrefixWidth(stamps_) * charWidth;
+  qreal contentX = PrefixColumns() * charWidth;
   auto inLine = [&](uint64_t offset) {
     return static_cast<uint32_t>(std::clamp(offset, start, end) - start);
   };
@@ -51,7 +51,7 @@ std::optional<uint64_t> SessionView::OffsetAt(QPoint point) const {
     int rows = static_cast<int>(placed.shown.rows.size());
     if (screenRow >= placed.row + rows) continue;
     const ShownRow& row = placed.shown.rows[static_cast<size_t>(screenRow - placed.row)];
-    int column = static_cast<int>((point.x() - PrefixWidth(stamps_) * charWidth) / charWidth + 0.5);
+    int column = static_cast<int>((point.x() - PrefixColumns() * charWidth) / charWidth + 0.5);
     column = std::clamp(column, 0, static_cast<int>(row.byteAt.size()) - 1);
     return placed.line.offset + row.byteAt[static_cast<size_t>(column)];
   }

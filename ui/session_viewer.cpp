@@ -96,7 +96,7 @@ SessionFindBar* SessionViewer::FindBar() {
 }
 
 void SessionViewer::Shutdown() {
-  parts_.state.sessionTap.store(nullptr);
+  parts_.listeners.Remove(store_);
 }
 
 void SessionViewer::BindCommands(WindowCommands& commands) {
@@ -112,38 +112,66 @@ void SessionViewer::BindCommands(WindowCommands& commands) {
   commands.Bind(Command::kFind, this, &SessionViewer::OpenFind);
   commands.Bind(Command::kCopyAsHex, this, &SessionViewer::CopyAsHex);
   commands.Bind(Command::kSaveSession, this, &SessionViewer::AskAndSave);
-  viewActions_ = {commands.Action(Command::kFind), commands.Action(Command::kCopyAsHex),
-                  commands.Action(Command::kSaveSession)};
+  viewActions_ = {commands.Action(Command::kCopyAsHex), commands.Action(Command::kSaveSession)};
   save_ = commands.Action(Command::kSaveSession);
+  find_ = commands.Action(Command::kFind);
   for (QAction* action : viewActions_) action->setEnabled(On());
+  find_->setEnabled(On() || covered_);
   ShowSaving();
 }
 
 void SessionViewer::SetOn(bool on) {
   settings_.sessionView = on;
   QWidget* receiveBox = parts_.control(kReceiveBox);
-  // The tap before the view shows, so nothing the line carries from now on
-  // is missed; the receive box keeps the receive text while hidden, and
-  // shows it when shown again.
-  parts_.state.sessionTap.store(on ? &store_ : nullptr);
+  // The history listens before the view shows, so nothing the line carries
+  // from now on is missed; the receive box keeps the receive text while
+  // hidden, and shows it when shown again.
+  if (on) {
+    parts_.listeners.Add(store_);
+  } else {
+    parts_.listeners.Remove(store_);
+  }
   if (on) {
     EnsureView();
-    // The box first: a view shown beside it would share the pane for a
-    // moment, and the hidden box would keep half of it.
-    receiveBox->hide();
-    view_->show();
-    Place();
+    if (!covered_) {
+      // The box first: a view shown beside it would share the pane for a
+      // moment, and the hidden box would keep half of it.
+      receiveBox->hide();
+      view_->show();
+      Place();
+    }
     Tick();
   } else {
     if (view_) {
       findBar_->hide();
       view_->hide();
     }
-    receiveBox->show();
+    if (!covered_) receiveBox->show();
   }
   if (mode_) mode_->setChecked(on);
   for (QAction* action : viewActions_) action->setEnabled(on);
+  if (find_) find_->setEnabled(on || covered_);
   ShowSaving();
+}
+
+void SessionViewer::SetCovered(bool covered) {
+  if (covered == covered_) return;
+  covered_ = covered;
+  QWidget* receiveBox = parts_.control(kReceiveBox);
+  if (covered) {
+    receiveBox->hide();
+    if (view_) {
+      findBar_->hide();
+      view_->hide();
+    }
+  } else if (On()) {
+    view_->show();
+    Place();
+    Tick();
+  } else {
+    receiveBox->show();
+  }
+  if (find_) find_->setEnabled(On() || covered_);
 }
 
 void SessionViewer::Apply(const ViewSettings& settings) {
@@ -186,12 +214,12 @@ void SessionViewer::Publish() {
 
 void SessionViewer::Tick() {
   if (!On()) return;
-  bool hex;
-  int frameEnd;
-  {
-    std::lock_guard guard(parts_.state.lock);
-    hex = parts_.state.hexDisplay != 0;
-    frameEnd = parts_.state.frameEndText.empty() ? -1 : parts_.state.frameEndByte;
+  bool hex = false;
+  int frameEnd = -1;
+  if (TerminalState* state = parts_.state) {
+    std::lock_guard guard(state->lock);
+    hex = state->hexDisplay != 0;
+    frameEnd = state->frameEndText.empty() ? -1 : state->frameEndByte;
   }
   SessionSplit split = store_.Split();
   if (split.frameEndByte != frameEnd) {
@@ -223,7 +251,7 @@ void SessionViewer::AskSettings() {
 }
 
 void SessionViewer::OpenFind() {
-  if (!On()) return;
+  if (!On() || covered_) return;
   findBar_->show();
   Place();
   findBar_->Open();
@@ -239,14 +267,16 @@ void SessionViewer::AskAndSave() {
   std::optional<SaveSessionChoice> choice = AskSaveSession(parts_.window, stored);
   if (!choice) return;
   stopSaving_.store(false);
-  saver_ = std::thread([this, path = choice->path.toStdString(), format = choice->format] {
-    std::string error;
-    bool saved = SaveSession(store_, path, format, error, &stopSaving_);
-    // Posted to this object: dropped with it if the window goes first (its
-    // destructor waits for this thread).
-    QMetaObject::invokeMethod(
-        this, [this, saved, error] { FinishSave(saved, error); }, Qt::QueuedConnection);
-  });
+  saver_ = std::thread(
+      [this, path = choice->path.toStdString(), format = choice->format, csv = choice->csv] {
+        std::string error;
+        bool saved = csv ? SaveSessionCsv(store_, path, LogLabels{}, error, &stopSaving_)
+                         : SaveSession(store_, path, format, error, &stopSaving_);
+        // Posted to this object: dropped with it if the window goes first (its
+        // destructor waits for this thread).
+        QMetaObject::invokeMethod(
+            this, [this, saved, error] { FinishSave(saved, error); }, Qt::QueuedConnection);
+      });
   ShowSaving();
 }
 

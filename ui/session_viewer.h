@@ -22,6 +22,7 @@
 #include <string>
 #include <thread>
 
+#include "core/line_listeners.h"
 #include "core/terminal_state.h"
 #include "history/session_store.h"
 #include "logging/line_logger.h"
@@ -43,7 +44,8 @@ class SessionViewer : public QObject {
   struct Parts {
     QWidget* window;
     std::function<QWidget*(ControlId)> control;  // the template's controls
-    TerminalState& state;
+    LineListeners& listeners;                    // of the line shown
+    TerminalState* state;  // its hex display and frame end; null: text, no frame end
     const LineLogger& logger;
     std::filesystem::path settingsFile;
     // Asks the window to publish at its pace; it then calls Publish.
@@ -65,6 +67,12 @@ class SessionViewer : public QObject {
 
   bool On() const { return settings_.sessionView; }
   void SetOn(bool on);
+  // Another view holds the pane (the console): while covered, the session
+  // view and the receive box stay hidden, the history goes on as the mode
+  // says, and Find is the cover's. Uncovered, the pane shows what the mode
+  // says again.
+  void SetCovered(bool covered);
+  bool Covered() const { return covered_; }
   const ViewSettings& Settings() const { return settings_; }
   // Applies and stores `settings` (the mode included).
   void Apply(const ViewSettings& settings);
@@ -106,6 +114,8 @@ class SessionViewer : public QObject {
   QAction* mode_ = nullptr;
   QList<QAction*> viewActions_;  // usable only while the mode is on
   QAction* save_ = nullptr;
+  QAction* find_ = nullptr;
+  bool covered_ = false;
   bool wasLogging_ = false;
   std::thread saver_;
   std::atomic<bool> stopSaving_{false};

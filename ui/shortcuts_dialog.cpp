@@ -57,6 +57,19 @@ QList<ShortcutLine> OtherKeys() {
            QStringLiteral("Zoom in (Ctrl+Plus without Shift)")),
       Line({QKeySequence(Qt::Key_Tab), QKeySequence(Qt::SHIFT | Qt::Key_Tab)},
            QStringLiteral("The next or the previous control")),
+      // The console sends every other key to the device, Ctrl+Q and Ctrl+F
+      // among them; Ctrl+Shift with a letter stays the window's.
+      Line({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C)},
+           QStringLiteral("Console: copies the selection")),
+      Line({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_V),
+            QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
+           QStringLiteral("Console: pastes (the middle button the selection)")),
+      Line({QKeySequence(Qt::SHIFT | Qt::Key_PageUp), QKeySequence(Qt::SHIFT | Qt::Key_PageDown)},
+           QStringLiteral("Console: a page back into the scrollback, or forward")),
+      Line({QKeySequence(Qt::SHIFT | Qt::Key_Home), QKeySequence(Qt::SHIFT | Qt::Key_End)},
+           QStringLiteral("Console: the oldest row kept; the screen again")),
+      Line({QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Q)},
+           QStringLiteral("Quit (in the console too, where Ctrl+Q goes to the device)")),
   };
 }
 

@@ -9,6 +9,7 @@
 #include "link/line_settings.h"
 #include "link/port_names.h"
 #include "link/port_target.h"
+#include "pairing/link_pair.h"
 #include "settings/settings.h"
 
 namespace quorvel {
@@ -30,6 +31,18 @@ struct StartupOptions {
   // A demo device played inside the program, selected and opened instead of
   // the stored port for this run only (see DemoSession).
   bool demo = false;
+
+  // --monitor A B or --bridge A B: the window starts into the link; its
+  // first port stays closed then (it may be one of A and B), "Open com"
+  // opens it.
+  struct LinkStart {
+    PairMode mode = PairMode::kMonitor;
+    std::string a;       // as DEVICE is given: a COM name, an absolute path, a
+    std::string b;       // network address
+    uint32_t baudA = 0;  // 0: [Pair]'s rate for the side
+    uint32_t baudB = 0;
+  };
+  std::optional<LinkStart> link;
 };
 
 // Puts the port and baud rate asked for into the stored selection: a port

@@ -13,6 +13,8 @@ const char* AccessibleNameOf(StatusLine::Field field) {
   switch (field) {
     case StatusLine::Field::kLink:
       return "Link";
+    case StatusLine::Field::kConsole:
+      return "Console";
     case StatusLine::Field::kLines:
       return "Modem lines";
     case StatusLine::Field::kFlow:
@@ -29,6 +31,16 @@ const char* AccessibleNameOf(StatusLine::Field field) {
       return "Settings file";
     case StatusLine::Field::kFileTransfer:
       return "File transfer";
+    case StatusLine::Field::kNotices:
+      return "Start notices";
+    case StatusLine::Field::kScript:
+      return "Script";
+    case StatusLine::Field::kPane:
+      return "Commands act on";
+    case StatusLine::Field::kLinkPair:
+      return "Linked ports";
+    case StatusLine::Field::kPort2Transfer:
+      return "Port 2 file transfer";
   }
   return "";
 }

@@ -1,8 +1,10 @@
 // The one line across the bottom of the window that tells what the line is
-// doing: the device and its state, the modem lines, the flow control in
-// force, a file being sent and the log being written, and where the
-// settings go when the settings file could not be used. Each field is a label
-// of its own; a field with no text takes no room.
+// doing: the device and its state, the console's grid while it shows, the
+// modem lines, the flow control in force, a file being sent and the log being
+// written, where the settings go when the settings file could not be used,
+// what the start had to tell, which pane the port's commands act on, a
+// monitored or bridged link and the second port's file transfer. Each field is a label of its own;
+// a field with no text takes no room.
 #pragma once
 
 #include <QFrame>
@@ -17,6 +19,7 @@ class StatusLine : public QFrame {
  public:
   enum class Field {
     kLink,
+    kConsole,
     kLines,
     kFlow,
     kTransfer,
@@ -24,9 +27,14 @@ class StatusLine : public QFrame {
     kRules,
     kSend,
     kSettings,
-    kFileTransfer
+    kFileTransfer,
+    kNotices,
+    kScript,
+    kPane,          // which port the port's commands act on, once there are two
+    kLinkPair,      // a monitored or bridged link and its two sides
+    kPort2Transfer  // the second port's file transfer
   };
-  static constexpr int kFieldCount = 9;
+  static constexpr int kFieldCount = 15;
 
   explicit StatusLine(QWidget* parent);
 

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -12,6 +13,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <filesystem>
+#include <system_error>
+
+#include "ui/message_box.h"
 
 namespace quorvel {
 namespace {
@@ -47,6 +52,37 @@ QLineEdit* AddFolderRow(QDialog* dialog, QFormLayout* form, const QString& folde
     if (!chosen.isEmpty()) path->setText(chosen);
   });
   return path;
+}
+
+// XMODEM carries no name: the file is saved in the folder under the one
+// typed, which must be a name, not a path.
+QString XmodemNameProblem(const QString& name) {
+  if (name.isEmpty()) {
+    return QStringLiteral("XMODEM carries no file name: type the name to save the file under.");
+  }
+  if (name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+      name == QLatin1String("..")) {
+    return QStringLiteral(
+               "\"%1\" is no file name: the file goes into the folder above, "
+               "under a name without '/'.")
+        .arg(name);
+  }
+  return {};
+}
+
+// The folder files are received into exists as a folder or is made now;
+// "" when it is there (empty: the working folder, as ever).
+QString ReceiveFolderProblem(const QString& text) {
+  if (text.isEmpty()) return {};
+  std::filesystem::path folder(QFile::encodeName(text).toStdString());
+  std::error_code error;
+  if (std::filesystem::is_directory(folder, error)) return {};
+  if (std::filesystem::exists(folder, error)) {
+    return QStringLiteral("Cannot receive into %1: it is not a folder.").arg(text);
+  }
+  if (std::filesystem::create_directories(folder, error) || !error) return {};
+  return QStringLiteral("Cannot make the folder %1: %2.")
+      .arg(text, QString::fromLocal8Bit(error.message()));
 }
 
 }  // namespace
@@ -89,8 +125,23 @@ std::optional<ReceiveChoice> AskReceiveFile(QWidget* parent, const TransferSetti
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
   buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("&Receive"));
   form->addRow(buttons);
-  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+    bool xmodem = protocol->currentData().toString() == QLatin1String("xmodem");
+    // The name first: a refused choice makes no folder.
+    QString problem = xmodem ? XmodemNameProblem(name->text().trimmed()) : QString();
+    QLineEdit* wrong = name;
+    if (problem.isEmpty()) {
+      problem = ReceiveFolderProblem(folder->text());
+      wrong = folder;
+    }
+    if (problem.isEmpty()) return dialog.accept();
+    ShowWarning(&dialog, problem);
+    wrong->setFocus(Qt::OtherFocusReason);
+    wrong->selectAll();
+  });
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  // What is typed at once chooses the protocol, the first question.
+  protocol->setFocus(Qt::OtherFocusReason);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   ReceiveChoice choice{stored, name->text().trimmed()};
   choice.settings.receiveProtocol = protocol->currentData().toString().toStdString();

@@ -23,8 +23,10 @@ struct ReceiveChoice {
 };
 
 // "Receive file": the protocol, the folder, XMODEM's file name, what to do
-// with a name that is taken. nullopt when cancelled, or without a file name
-// for XMODEM.
+// with a name that is taken. The protocol has the focus. A folder that is
+// not there is made on Enter; one that is no folder or cannot be made, and
+// XMODEM without a file name, keep the dialog open with a message naming
+// it. nullopt when cancelled.
 std::optional<ReceiveChoice> AskReceiveFile(QWidget* parent, const TransferSettings& stored);
 
 // What the window shows of a transfer now: "120 KB of 256 KB", and so on.

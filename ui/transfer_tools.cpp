@@ -46,20 +46,18 @@ QString Text(const std::string& text) {
 
 }  // namespace
 
-TransferTools::TransferTools(QWidget* window, TerminalState& state, StatusLine& status,
+TransferTools::TransferTools(QWidget* window, LinkSession& link, StatusLine& status,
                              std::filesystem::path settingsFile, std::function<void()> changed)
     : QObject(window),
       window_(window),
-      state_(state),
+      link_(link),
       status_(status),
       settingsFile_(std::move(settingsFile)),
       changed_(std::move(changed)),
-      runner_(state) {
-  dialog_ = new TransferProgressDialog(
-      window, [this] { Cancel(); }, [this](bool keep) { runner_.KeepPartial(keep); });
+      runner_(link.Hub(), link.Door()) {
   news_ = new QSocketNotifier(runner_.NewsDescriptor(), QSocketNotifier::Read, this);
   connect(news_, &QSocketNotifier::activated, this, &TransferTools::TakeNews);
-  started_ = new QSocketNotifier(startTap_.Descriptor(), QSocketNotifier::Read, this);
+  started_ = new QSocketNotifier(startWatch_.Descriptor(), QSocketNotifier::Read, this);
   connect(started_, &QSocketNotifier::activated, this, &TransferTools::DeviceStarted);
 }
 
@@ -69,6 +67,23 @@ TransferTools::~TransferTools() {
 
 void TransferTools::BindCommands(WindowCommands& commands) {
   commands.Bind(Command::kReceiveFile, this, &TransferTools::AskAndReceive);
+}
+
+void TransferTools::SetPane(Pane pane) {
+  pane_ = std::move(pane);
+  if (dialog_) dialog_->setWindowTitle(Named(QStringLiteral("File transfer")));
+}
+
+QString TransferTools::Named(const QString& text) const {
+  return pane_.name.isEmpty() ? text : QStringLiteral("%1: %2").arg(pane_.name, text);
+}
+
+void TransferTools::Tell(const QString& text) {
+  if (pane_.tell) {
+    pane_.tell(text);
+  } else {
+    ShowWarning(window_, text);
+  }
 }
 
 QString TransferTools::StoredSendProtocol() const {
@@ -122,14 +137,25 @@ bool TransferTools::Receive(const ReceiveChoice& choice) {
 bool TransferTools::Start(TransferRequest request) {
   request.timing = timing_;
   bool receiving = !request.send;
-  std::string reason;
-  if (!runner_.Start(std::move(request), &reason)) {
-    ShowWarning(window_, QStringLiteral("The file transfer cannot start: %1.").arg(Text(reason)));
+  if (Done started = runner_.Start(std::move(request)); !started) {
+    Tell(Named(QStringLiteral("The file transfer cannot start: %1.").arg(Text(started.Reason()))));
     return false;
   }
-  dialog_->Begin(receiving);
+  Dialog().Begin(receiving);
   TakeNews();
   return true;
+}
+
+TransferProgressDialog& TransferTools::Dialog() {
+  // Made as the first transfer starts: its buttons look up the icon theme,
+  // most of what the window's start would otherwise allocate, for a dialog
+  // most sessions never show.
+  if (!dialog_) {
+    dialog_ = new TransferProgressDialog(
+        window_, [this] { Cancel(); }, [this](bool keep) { runner_.KeepPartial(keep); });
+    dialog_->setWindowTitle(Named(QStringLiteral("File transfer")));
+  }
+  return *dialog_;
 }
 
 void TransferTools::Cancel() {
@@ -142,11 +168,19 @@ void TransferTools::StopForLinkChange() {
 }
 
 void TransferTools::SetAutoStart(bool on) {
-  state_.startTap.store(on ? &startTap_ : nullptr);
+  LineListeners& listeners = link_.Hub().listeners;
+  if (on) {
+    listeners.Add(startWatch_, {.early = true});
+  } else {
+    listeners.Remove(startWatch_);
+  }
 }
 
 void TransferTools::DeviceStarted() {
-  if (!startTap_.TakeStart() || state_.startTap.load() == nullptr || runner_.Running()) return;
+  if (!startWatch_.TakeStart() || !link_.Hub().listeners.Contains(startWatch_) ||
+      runner_.Running()) {
+    return;
+  }
   // No dialog: the stored folder and naming choices, the sender's names.
   ReceiveChoice choice{LoadTransferSettings(settingsFile_), QString()};
   choice.settings.receiveProtocol = "zmodem";
@@ -156,8 +190,15 @@ void TransferTools::DeviceStarted() {
   Receive(choice);
 }
 
+void TransferTools::EndForClose() {
+  if (runner_.Running()) runner_.Stop(kCancelGraceMs);
+  TransferState now = runner_.TakeNews();
+  if (now.outcome) Finished(now, false);
+  if (dialog_) dialog_->hide();
+}
+
 void TransferTools::Shutdown() {
-  state_.startTap.store(nullptr);
+  link_.Hub().listeners.Remove(startWatch_);
   runner_.Stop(kCancelGraceMs);
 }
 
@@ -170,31 +211,31 @@ void TransferTools::TakeNews() {
     // second, and the notifier wakes it again after that.
     news_->setEnabled(false);
     QTimer::singleShot(kLookEveryMs, this, [this] { news_->setEnabled(true); });
-    dialog_->Show(now);
+    Dialog().Show(now);
     TransferLines lines = DescribeTransfer(now);
     QString pace = lines.pace.isEmpty() ? QString() : QStringLiteral(" · %1").arg(lines.pace);
-    status_.SetText(
-        StatusLine::Field::kFileTransfer,
-        QStringLiteral("%1: %2%3 (Ctrl+Shift+X cancels)").arg(lines.title, lines.detail, pace));
+    status_.SetText(pane_.field, Named(QStringLiteral("%1: %2%3 (Ctrl+Shift+X cancels)")
+                                           .arg(lines.title, lines.detail, pace)));
   }
   if (changed_) changed_();
 }
 
-void TransferTools::Finished(const TransferState& state) {
-  dialog_->hide();
+void TransferTools::Finished(const TransferState& state, bool tell) {
+  if (dialog_) dialog_->hide();
   const TransferOutcome& outcome = *state.outcome;
   QString title = Text(TransferTitle(state.protocol, state.send, state.progress.file));
   QString summary = Text(TransferSummary(outcome.bytes, state.seconds, outcome.retries));
   bool done = outcome.status == TransferStatus::kDone;
-  QString result = done ? QStringLiteral("%1: done, %2").arg(title, summary)
-                        : QStringLiteral("%1: %2").arg(title, Text(StatusText(outcome.status)));
-  status_.SetText(StatusLine::Field::kFileTransfer, result);
-  QTimer::singleShot(kResultShownMs, this, [this, result] {
-    if (status_.Text(StatusLine::Field::kFileTransfer) == result) {
-      status_.SetText(StatusLine::Field::kFileTransfer, QString());
-    }
+  QString result =
+      Named(done ? QStringLiteral("%1: done, %2").arg(title, summary)
+                 : QStringLiteral("%1: %2").arg(title, Text(StatusText(outcome.status))));
+  status_.SetText(pane_.field, result);
+  // Timed by the status line: a pane's tools may go with their pane (its
+  // transfer ended by the close) before the result has been shown.
+  QTimer::singleShot(kResultShownMs, &status_, [status = &status_, field = pane_.field, result] {
+    if (status->Text(field) == result) status->SetText(field, QString());
   });
-  if (done) return;
+  if (done || !tell) return;
   QString message = result + QLatin1Char('.');
   if (!outcome.detail.empty()) message += QStringLiteral("\n%1").arg(Text(outcome.detail));
   for (const FolderSink::Saved& file : state.saved) {
@@ -203,7 +244,7 @@ void TransferTools::Finished(const TransferState& state) {
           QStringLiteral("\nKept, cut short: %1 (%2 bytes)").arg(Text(file.path)).arg(file.bytes);
     }
   }
-  ShowWarning(window_, message);
+  Tell(message);
 }
 
 }  // namespace quorvel

@@ -14,17 +14,17 @@
 #include <filesystem>
 #include <functional>
 
-#include "core/terminal_state.h"
+#include "connection/link_session.h"
 #include "settings/transfer_settings.h"
 #include "transfer/transfer_runner.h"
-#include "transfer/zmodem_start_tap.h"
+#include "transfer/zmodem_start_watch.h"
+#include "ui/status_line.h"
 
 class QSocketNotifier;
 class QWidget;
 
 namespace quorvel {
 
-class StatusLine;
 class TransferProgressDialog;
 class WindowCommands;
 struct ReceiveChoice;
@@ -32,14 +32,25 @@ struct ReceiveChoice;
 class TransferTools : public QObject {
  public:
   // `changed` runs after the transfer moved (the window shows its counters).
-  // Everything given outlives this object; the state's worker must have
+  // Everything given outlives this object; the link's worker must have
   // ended before this object goes (Shutdown first).
-  TransferTools(QWidget* window, TerminalState& state, StatusLine& status,
+  TransferTools(QWidget* window, LinkSession& link, StatusLine& status,
                 std::filesystem::path settingsFile, std::function<void()> changed);
   ~TransferTools() override;
 
   // Takes "Receive file…" of the command table.
   void BindCommands(WindowCommands& commands);
+
+  // For a port other than the window's own: `name` ("Port 2") heads its
+  // status text, its progress dialog's title and what it tells; the status
+  // goes in `field`; `tell` says a failure instead of a message box (the
+  // first port's window is never stopped by another port's transfer).
+  struct Pane {
+    QString name;
+    StatusLine::Field field;
+    std::function<void(const QString&)> tell;
+  };
+  void SetPane(Pane pane);
 
   // "Send file…" with a protocol ("xmodem", "xmodem-1k", "ymodem"): starts
   // it, or says why not. The choice is kept.
@@ -60,26 +71,38 @@ class TransferTools : public QObject {
   void StopForLinkChange();
   // ZMODEM's auto-start: watch the line for a device starting a send.
   void SetAutoStart(bool on);
+  // The window is closing: a transfer running ends now, its cancel sent, and
+  // its end goes to the status line only (a message box here would run a
+  // modal loop inside the close, where the window system drops a second
+  // close); its dialog goes with the window.
+  void EndForClose();
   // Ends a transfer at once; call before the link shuts down.
   void Shutdown();
 
  private:
   bool Start(TransferRequest request);
+  TransferProgressDialog& Dialog();
   void TakeNews();
-  void Finished(const TransferState& state);
+  // `tell`: a failure is also told in a message.
+  void Finished(const TransferState& state, bool tell = true);
   // The device started a ZMODEM send: receive it, unless a transfer runs.
   void DeviceStarted();
+  // A failure or a transfer that cannot start: a message, or the pane's `tell`.
+  void Tell(const QString& text);
+  // "Port 2: " before `text` for a pane's transfer.
+  QString Named(const QString& text) const;
 
   QWidget* window_;
-  TerminalState& state_;
+  LinkSession& link_;
   StatusLine& status_;
   std::filesystem::path settingsFile_;
   std::function<void()> changed_;
   TransferRunner runner_;
   TransferTiming timing_;
-  TransferProgressDialog* dialog_;
+  TransferProgressDialog* dialog_ = nullptr;
+  Pane pane_{QString(), StatusLine::Field::kFileTransfer, {}};
   QSocketNotifier* news_;
-  ZmodemStartTap startTap_;
+  ZmodemStartWatch startWatch_;
   QSocketNotifier* started_;
 };
 

@@ -89,6 +89,7 @@ std::optional<ViewSettings> AskViewSettings(QWidget* parent, const ViewSettings&
   form->addRow(buttons);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  stamps->setFocus(Qt::OtherFocusReason);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
 
   ViewSettings chosen = current;

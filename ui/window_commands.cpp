@@ -4,6 +4,8 @@
 #include <QMenuBar>
 #include <QWidget>
 
+#include "ui/menu_mirror.h"
+
 namespace quorvel {
 
 WindowCommands::WindowCommands(QWidget* window) : QObject(window), window_(window) {
@@ -37,7 +39,11 @@ void WindowCommands::FillGroup(QMenu* menu, MenuGroup group, bool context) const
     if (row.group != group || row.parent != Command::kCount) continue;
     if (context && row.context == ContextPlace::kAtEnd) continue;
     if (row.separatorBefore && !menu->isEmpty()) menu->addSeparator();
-    menu->addAction(Action(row.command));
+    if (context) {
+      AddMirroredEntry(menu, Action(row.command));
+    } else {
+      menu->addAction(Action(row.command));
+    }
   }
 }
 
@@ -58,7 +64,7 @@ void WindowCommands::FillContextMenu(QMenu* menu) const {
     menu->addSeparator();
     QAction* action = Action(row.command);
     if (row.contextText == nullptr) {
-      menu->addAction(action);
+      AddMirroredEntry(menu, action);
       continue;
     }
     // The entry this menu always had: its own text and the key shown beside

@@ -157,7 +157,8 @@ void WindowLayout::ShowBesideView(QWidget* pane, bool shown) {
 
 void WindowLayout::SetSendList(QWidget* panel, int width) {
   sendList_ = panel;
-  sendListWidth_ = width;
+  // A panel made after the window's sizes were restored keeps the stored width.
+  if (sendListWidth_ <= 0) sendListWidth_ = width;
   sideSplit_->addWidget(panel);
   sideSplit_->setStretchFactor(1, 0);
   connect(sideSplit_, &QSplitter::splitterMoved, this,
