@@ -1,8 +1,10 @@
-// The headless terminal: TerminalState and LinkControl with a stand-in window
-// that does on the UI thread what the real window's refresh does (render the
-// whole log into receiveText under state.lock, then copy the bound fields from
-// or to its "controls"), without any widget, layout or painting. Its numbers
-// are what the core costs on its own, a floor for the window's.
+// The headless terminal: TerminalState and LinkSession with a stand-in window
+// that does on the UI thread what the real window does (its refresh renders
+// the whole log into receiveText under state.lock, then copies the bound
+// fields and the counters from or to its "controls"; the link's news moves
+// the TX box and counts the messages it would show), without any widget,
+// layout or painting. Its numbers are what the core costs on its own, a
+// floor for the window's.
 #include <poll.h>
 
 #include <atomic>
@@ -12,7 +14,7 @@
 #include <thread>
 
 #include "bench_support.h"
-#include "connection/link_control.h"
+#include "connection/link_session.h"
 #include "core/event_fd.h"
 #include "engine/render.h"
 #include "history/session_store.h"
@@ -47,11 +49,13 @@ std::string Decimal(double value) {
 
 class StandInWindow : public WindowServices {
  public:
-  explicit StandInWindow(TerminalState& state) : state_(state) { state_.AttachWindow(this); }
+  StandInWindow(TerminalState& state, LinkHub& hub) : state_(state), hub_(hub) {
+    state_.AttachWindow(this);
+  }
   ~StandInWindow() override { state_.AttachWindow(nullptr); }
 
   void Refresh(RefreshPhase phase) override {
-    state_.uiCalls.Run([&] {
+    hub_.uiCalls.Run([&] {
       std::lock_guard guard(state_.lock);
       state_.receiveText =
           RenderReceiveText(state_.rxBuffer.data(), state_.rxLength, state_.hexDisplay != 0);
@@ -63,11 +67,15 @@ class StandInWindow : public WindowServices {
     });
   }
 
-  void ShowTxCount(uint32_t txCount) override {
-    state_.uiCalls.Run([&] { controls_.txBox = std::to_string(txCount); });
+  // UI thread, when the link's news is readable: the TX box follows the
+  // count, and each message is shown and dismissed.
+  void TakeNews() {
+    for (const std::string& text : hub_.news.Take()) {
+      messages_.fetch_add(1);
+      hub_.news.Dismissed(text);
+    }
+    controls_.txBox = std::to_string(hub_.counters.Read().txCount);
   }
-
-  void ShowMessage(StringId) override { messages_.fetch_add(1); }
 
   // UI thread, with state.lock held: controls to fields.
   void Capture() {
@@ -84,22 +92,23 @@ class StandInWindow : public WindowServices {
 
   // UI thread, with state.lock held: fields to controls.
   void Publish() {
+    CounterValues counters = hub_.counters.Read();
     controls_.receiveBox = state_.receiveText;
     controls_.sendBox = state_.sendText;
     controls_.sendAsHex = state_.sendAsHex != 0;
     controls_.hexDisplay = state_.hexDisplay != 0;
     controls_.timerBox = std::to_string(state_.timerIntervalMs);
     controls_.timerSend = state_.timerSend != 0;
-    controls_.lastIntervalBox = Decimal(state_.lastIntervalMs);
-    controls_.rxBox = std::to_string(state_.rxCount);
-    controls_.txBox = std::to_string(state_.txCount);
-    controls_.averageBox = Decimal(state_.averageMs);
+    controls_.lastIntervalBox = Decimal(counters.lastIntervalMs);
+    controls_.rxBox = std::to_string(counters.rxCount);
+    controls_.txBox = std::to_string(counters.txCount);
+    controls_.averageBox = Decimal(counters.averageMs);
     controls_.frameEndBox = state_.frameEndText;
     controls_.replyAfterFrame = state_.replyAfterFrame != 0;
     state_.frameEndByte = FrameEndByteOf(state_.frameEndText);
     {
       std::lock_guard guard(shownMutex_);
-      shownRx_ = state_.rxCount;
+      shownRx_ = counters.rxCount;
     }
     shownChanged_.notify_all();
   }
@@ -115,6 +124,7 @@ class StandInWindow : public WindowServices {
 
  private:
   TerminalState& state_;
+  LinkHub& hub_;
   Controls controls_;
   std::atomic<int> messages_{0};
   std::mutex shownMutex_;
@@ -124,29 +134,30 @@ class StandInWindow : public WindowServices {
 
 class CoreHost : public TerminalHost {
  public:
-  CoreHost() : window_(state_), link_(state_, port_) {}
+  CoreHost() : window_(state_, link_.Hub()) { link_.AttachTerminal(&state_); }
   ~CoreHost() override {
     link_.Shutdown();
-    state_.sessionTap.store(nullptr);
-    state_.plotTap.store(nullptr);
+    link_.Hub().listeners.Remove(session_);
+    link_.Hub().listeners.Remove(plotFeed_);
   }
 
   std::string Name() const override { return "headless core"; }
 
   bool Run(const std::string& devicePath, const std::function<void()>& scenario) override {
-    port_.Names().Set(kBenchPort, devicePath);
+    // A device path or a network address, as the port map would hold it.
+    std::optional<PortTarget> target = PortTarget::Parse(devicePath);
+    if (!target) return false;
     // 115200 baud, 8 data bits, 1 stop bit, no parity; a pseudo-terminal
     // ignores the speed anyway.
-    LineSelection selection{kBenchPort - 1, 15, 3, 0, 0, 0};
     std::vector<pid_t> before = Tasks();
-    if (!link_.ToggleLink(selection).open) return false;
+    if (!link_.Open(*target, {115200, 8, kOneStopBit, kParityNone}).open) return false;
     // A network port connects in the background: served until it is open.
     auto connectBy = std::chrono::steady_clock::now() + std::chrono::seconds(6);
     while (link_.Status().connecting && std::chrono::steady_clock::now() < connectBy) {
       pollfd wake = {link_.WakeDescriptor(), POLLIN, 0};
       if (::poll(&wake, 1, 50) > 0) link_.Service();
     }
-    if (!state_.port.IsOpen()) return false;
+    if (!link_.Port().IsOpen()) return false;
     for (pid_t tid : Tasks()) {
       if (std::find(before.begin(), before.end(), tid) == before.end()) workerTid_ = tid;
     }
@@ -158,14 +169,17 @@ class CoreHost : public TerminalHost {
       finished.Signal();
     });
     // The UI thread's loop as the window's event loop runs it: the worker's
-    // calls and the link's wake-ups, each when its descriptor says so.
+    // calls, the link's wake-ups and its news, each when its descriptor says so.
+    LinkHub& hub = link_.Hub();
     while (!done.load()) {
-      pollfd fds[3] = {{state_.uiCalls.WakeDescriptor(), POLLIN, 0},
+      pollfd fds[4] = {{hub.uiCalls.WakeDescriptor(), POLLIN, 0},
                        {link_.WakeDescriptor(), POLLIN, 0},
+                       {hub.news.Descriptor(), POLLIN, 0},
                        {finished.Descriptor(), POLLIN, 0}};
-      if (::poll(fds, 3, -1) <= 0) continue;
-      if (fds[0].revents & POLLIN) state_.uiCalls.Serve();
+      if (::poll(fds, 4, -1) <= 0) continue;
+      if (fds[0].revents & POLLIN) hub.uiCalls.Serve();
       if (fds[1].revents & POLLIN) link_.Service();
+      if (fds[2].revents & POLLIN) window_.TakeNews();
     }
     device.join();
     link_.Shutdown();
@@ -173,10 +187,11 @@ class CoreHost : public TerminalHost {
   }
 
   TerminalState& State() override { return state_; }
+  LinkHub& Hub() override { return link_.Hub(); }
   WindowServices& Window() override { return window_; }
   pid_t WorkerTid() const override { return workerTid_; }
 
-  void OnUi(const std::function<void()>& call) override { state_.uiCalls.Run(call); }
+  void OnUi(const std::function<void()>& call) override { link_.Hub().uiCalls.Run(call); }
 
   bool LinkWaiting() override {
     bool waiting = false;
@@ -216,10 +231,10 @@ class CoreHost : public TerminalHost {
     });
   }
 
-  void ShowSessionView() override { state_.sessionTap.store(&session_); }
+  void ShowSessionView() override { link_.Hub().listeners.Add(session_); }
 
   PlotStore& ShowPlot() override {
-    state_.plotTap.store(&plotFeed_);
+    link_.Hub().listeners.Add(plotFeed_, {.early = true});
     plotFeed_.Start(nullptr);
     return plotStore_;
   }
@@ -246,14 +261,14 @@ class CoreHost : public TerminalHost {
   int MessagesShown() const override { return window_.Messages(); }
 
  private:
-  SerialPort port_;
-  TerminalState state_{port_};
-  StandInWindow window_;
-  LinkControl link_;
-  pid_t workerTid_ = 0;
-  SessionStore session_{kSessionLimitDefault};  // outlives the worker: Shutdown joins it
+  // The listeners outlive the link's threads: the destructor ends them first.
+  SessionStore session_{kSessionLimitDefault};
   PlotStore plotStore_;
-  PlotFeed plotFeed_{plotStore_};  // likewise
+  PlotFeed plotFeed_{plotStore_};
+  TerminalState state_;
+  LinkSession link_;
+  StandInWindow window_;
+  pid_t workerTid_ = 0;
 };
 
 }  // namespace

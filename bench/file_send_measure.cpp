@@ -53,14 +53,14 @@ Row FileSend(size_t bytes, size_t lineLength, FilePacing pacing) {
   }
   PtyLine line;
   SerialPort port;
-  port.Names().Set(kBenchPort, line.Path());
-  if (!written || !line.Ok() || !port.Open(kBenchPort, {115200, 8, kOneStopBit, kParityNone})) {
+  if (!written || !line.Ok() ||
+      !port.Open(PortTarget::Device(line.Path()), {115200, 8, kOneStopBit, kParityNone})) {
     row.verdict = "failed";
     row.notes = "no file or no line";
     return row;
   }
-  TerminalState state{port};
-  SendWriter writer{state};
+  LinkHub hub{port};
+  SendWriter writer{hub};
   auto start = Clock::now();
   writer.QueueFile(UniqueFd(::open(scratch.File().c_str(), O_RDONLY | O_CLOEXEC)), "file.bin",
                    bytes, pacing);

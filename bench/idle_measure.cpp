@@ -10,17 +10,6 @@
 #include "measures.h"
 
 namespace quorvel::bench {
-namespace {
-
-struct IdleFigures {
-  double cpuPercent = 0;
-  double workerWakeups = 0;
-  double workerInvoluntary = 0;
-  double processWakeups = 0;
-};
-
-// Sleeps through `seconds` on the calling (device) thread and reports what the
-// rest of the process did meanwhile; `worker` (0 for none) also on its own.
 IdleFigures SampleIdle(int seconds, pid_t worker) {
   pid_t self = static_cast<pid_t>(gettid());
   // Per thread: one that ends meanwhile (a network port's modem watch once
@@ -58,8 +47,6 @@ IdleFigures SampleIdle(int seconds, pid_t worker) {
   figures.processWakeups = static_cast<double>(all1) / elapsed;
   return figures;
 }
-
-}  // namespace
 
 // The link open and no traffic. With `frameWaiting`, auto-reply is on and an
 // unfinished frame (no frame end yet) waits in the worker.

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-#include "connection/link_control.h"
+#include "connection/link_session.h"
 #include "core/terminal_state.h"
 
 namespace quorvel::bench {
@@ -25,6 +25,7 @@ class QuietLines : public ModemControl {
   bool Raise(int, unsigned) override { return true; }
   bool Drop(int, unsigned) override { return true; }
   bool SendBreak(int) override { return true; }
+  bool SetBreak(int, bool) override { return true; }
 
   ModemWait WaitForChange(int) override {
     if (!driverWaits_) return ModemWait::kUnsupported;
@@ -50,8 +51,6 @@ class QuietLines : public ModemControl {
 class NoWindow : public WindowServices {
  public:
   void Refresh(RefreshPhase) override {}
-  void ShowTxCount(uint32_t) override {}
-  void ShowMessage(StringId) override {}
 };
 
 uint64_t OtherThreadsWakeups() {
@@ -76,13 +75,14 @@ Row MeasureLineWatchIdle(const BenchOptions& options, bool driverWaits) {
   row.samples = std::to_string(options.idleSeconds) + " s";
   PtyLine line;
   QuietLines lines(driverWaits);
-  SerialPort port(lines);
-  TerminalState state(port);
+  TerminalState state;
   NoWindow window;
   state.AttachWindow(&window);
-  port.Names().Set(1, line.Path());
-  LinkControl link(state, port);
-  if (!line.Ok() || !link.ToggleLink({0, 7, 3, 0, 0, 0}).open) {
+  LinkSession link(lines);
+  link.AttachTerminal(&state);
+  // 9600 baud, 8 data bits, 1 stop bit, no parity.
+  if (!line.Ok() ||
+      !link.Open(PortTarget::Device(line.Path()), {9600, 8, kOneStopBit, kParityNone}).open) {
     row.verdict = "failed";
     row.notes = "the link did not open";
     return row;

@@ -6,16 +6,17 @@
 
 namespace quorvel::bench {
 
-LoggingTap::LoggingTap(TerminalState& state, LogFormat format) : state_(state) {
+LoggingTap::LoggingTap(LineListeners& listeners, LogFormat format) : listeners_(listeners) {
   char pattern[] = "/tmp/quorvel-bench-XXXXXX";
   if (!mkdtemp(pattern)) return;
   directory_ = pattern;
-  std::string error;
-  ok_ = logger_.Start({directory_ + "/line.log", format, true, false}, error);
-  if (ok_) state_.tap.store(&logger_);
+  ok_ = logger_.Start({directory_ + "/line.log", format, true, false}).Ok();
+  if (ok_) listeners_.Add(logger_, {.transfers = true});
+  listening_ = ok_;
 }
 
 LoggingTap::~LoggingTap() {
+  if (listening_) listeners_.Remove(logger_);
   logger_.Stop();
   if (directory_.empty()) return;
   ::unlink((directory_ + "/line.log").c_str());
@@ -23,7 +24,8 @@ LoggingTap::~LoggingTap() {
 }
 
 uint64_t LoggingTap::Finish() {
-  state_.tap.store(nullptr);
+  listeners_.Remove(logger_);
+  listening_ = false;
   logger_.Stop();
   return logger_.FileSize();
 }

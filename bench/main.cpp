@@ -129,7 +129,15 @@ int Main(int argc, char** argv) {
   }
   if (selected(kReplayName) && !windowOnly) rows.push_back(ReplayReplyDelay(200, 5));
   if (selected(kSendListName) && !windowOnly) rows.push_back(SendListDelays(options));
+  if (selected(kScriptName) && !windowOnly) {
+    rows.push_back(ScriptExpectLatency(options));
+    rows.push_back(ScriptRoundTrips(options));
+    rows.push_back(ScriptHeadlessStart(options));
+  }
   if (selected(kPlotParseName) && !windowOnly) rows.push_back(PlotParse());
+  if ((selected(kPairName) || selected("Monitor") || selected("Bridge")) && !windowOnly) {
+    for (Row& row : PairMeasures(options)) rows.push_back(std::move(row));
+  }
   if (selected(kZmodemName) && !windowOnly) {
     for (Row& row : ZmodemTransfers()) rows.push_back(std::move(row));
   }
@@ -146,6 +154,9 @@ int Main(int argc, char** argv) {
   if (selected(kSessionScrollName) && !windowOnly) {
     for (Row& row : MeasureSessionScroll(options)) rows.push_back(std::move(row));
   }
+  // On either platform: the X server takes the console's paints too. Each
+  // row is selected by its own name.
+  for (Row& row : MeasureConsole(options, selected)) rows.push_back(std::move(row));
   // On either platform: the X server's share of a frame is what it measures.
   if (selected(kPlotFrameName)) {
     for (Row& row : MeasurePlotFrames(options)) rows.push_back(std::move(row));

@@ -40,7 +40,7 @@ Row Refresh(const HostFactory& make, const BenchOptions& options, bool hex) {
       {
         std::lock_guard guard(state.lock);
         state.AppendReceived(text.data() + kFullLog - 1, 1);
-        state.rxCount += 1;
+        host->Hub().counters.CountReceived(1);
       }
       window.Refresh(RefreshPhase::kPublish);
       auto end = Clock::now();

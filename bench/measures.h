@@ -85,8 +85,21 @@ inline constexpr char kSendListName[] = "Send all in order";
 // "Send all in order" with a delay after each entry: how far each pause is off.
 Row SendListDelays(const BenchOptions& options);
 
+// Two ports as one link: the monitor's stamps, the bridge's transit and its
+// processor time at 1 MB/s each way (pair_measure.cpp).
+inline constexpr char kPairName[] = "Two ports";
+std::vector<Row> PairMeasures(const BenchOptions& options);
+
 inline constexpr char kZmodemName[] = "ZMODEM 4 MiB over a pseudo-terminal";
 // ZMODEM against lrzsz: sz to rz, ours to rz and sz to ours (zmodem_measure.cpp).
 std::vector<Row> ZmodemTransfers();
+
+inline constexpr char kScriptName[] = "Script";
+// A script on a link session against a pseudo-terminal (script_measure.cpp):
+// expect's return after the last byte, send/expect round trips against an
+// echo, and the real `quorvel --script` from its start to its first byte.
+Row ScriptExpectLatency(const BenchOptions& options);
+Row ScriptRoundTrips(const BenchOptions& options);
+Row ScriptHeadlessStart(const BenchOptions& options);
 
 }  // namespace quorvel::bench

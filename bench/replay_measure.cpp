@@ -84,10 +84,9 @@ Row ReplayReplyDelay(int exchanges, int delayMs) {
   std::thread device([&] {
     if (WaitForHost(line)) RunReplay(line, player, nullptr);
   });
-  port.Names().Set(kBenchPort, path);
   std::vector<double> errors;
   double signedSum = 0;
-  if (port.Open(kBenchPort, {115200, 8, kOneStopBit, kParityNone})) {
+  if (port.Open(PortTarget::Device(path), {115200, 8, kOneStopBit, kParityNone})) {
     for (int i = 0; i < exchanges; ++i) {
       std::vector<uint8_t> ask = Frame(i, 'Q');
       size_t want = Frame(i, 'A').size();

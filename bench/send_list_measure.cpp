@@ -48,14 +48,14 @@ Row SendListDelays([[maybe_unused]] const BenchOptions& options) {
   size_t wanted = static_cast<size_t>(std::clamp(options.samples, 50, 400)) + 1;
   PtyLine line;
   SerialPort port;
-  port.Names().Set(kBenchPort, line.Path());
-  if (!line.Ok() || !port.Open(kBenchPort, {115200, 8, kOneStopBit, kParityNone})) {
+  if (!line.Ok() ||
+      !port.Open(PortTarget::Device(line.Path()), {115200, 8, kOneStopBit, kParityNone})) {
     row.verdict = "failed";
     row.notes = "no line";
     return row;
   }
-  TerminalState state{port};
-  SendWriter writer{state};
+  LinkHub hub{port};
+  SendWriter writer{hub};
   std::vector<std::pair<uint8_t, Clock::time_point> > arrivals;
   std::atomic<bool> done{false};
   std::thread device([&] {
@@ -69,9 +69,8 @@ Row SendListDelays([[maybe_unused]] const BenchOptions& options) {
     done = true;
   });
   SendSequence sequence(
-      writer,
-      [&](const SendListEntry& entry) {
-        writer.QueueBytes(EntryBytes(entry));
+      [&](const SendListEntry& entry, SendDone written) {
+        writer.Queue(EntryBytes(entry), std::move(written));
         return true;
       },
       [](bool, size_t, size_t) {}, nullptr);

@@ -114,8 +114,8 @@ Row ThroughputWithSessionStore(const HostFactory& make, const BenchOptions& opti
     std::string failure = line.Ok() ? "" : "no pseudo-terminal";
     double seconds = 0;
     bool ran = line.Ok() && host->Run(line.Path(), [&] {
-      TerminalState& state = host->State();
-      state.sessionTap.store(&store);
+      LineListeners& listeners = host->Hub().listeners;
+      listeners.Add(store);
       auto start = Clock::now();
       if (!line.WriteAll(text, DeadlineIn(std::chrono::minutes(5))) ||
           !host->WaitShownRxCount(static_cast<uint32_t>(text.size()), std::chrono::minutes(2))) {
@@ -127,7 +127,7 @@ Row ThroughputWithSessionStore(const HostFactory& make, const BenchOptions& opti
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
       seconds = MsSince(start) / 1e3;
-      state.sessionTap.store(nullptr);
+      listeners.Remove(store);
     });
     if (failure.empty() && !ran) failure = "the link did not open";
     if (failure.empty() && store.Counts(SessionDisplay::kText).keptBytes != text.size()) {
@@ -163,7 +163,7 @@ Row SessionStoreFigure(StoreFigure figure) {
       row.median = Format(f.appendMbPerS, 0) + " MB/s";
       row.goal = "> 60 MB/s";
       row.verdict = f.appendMbPerS > 60 ? "met" : "missed";
-      row.notes = "through the tap, reads of 2,000 bytes, both displays indexed; " +
+      row.notes = "through its listener calls, reads of 2,000 bytes, both displays indexed; " +
                   Format(f.appendMbPerCpuS, 0) + " MB per CPU second";
       break;
     case StoreFigure::kResident:

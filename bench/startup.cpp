@@ -152,7 +152,7 @@ int StartupProbe(const char* startNs) {
   uint64_t residentKb = 0;
   bool painted = false;
   MainWindow window;
-  bool open = window.State().port.IsOpen();
+  bool open = window.Link().Port().IsOpen();
   FirstPaint firstPaint([&] {
     ms = static_cast<double>(MonotonicNs() - start) / 1e6;
     residentKb = ResidentKb();

@@ -33,7 +33,7 @@ Row Throughput(const HostFactory& make, const BenchOptions& options,
     if (path.empty()) return Failed(measure, terminal, "the server did not start");
     bool ran = host->Run(path, [&] {
       TerminalState& state = host->State();
-      if (logging) log.emplace(state, *logging);
+      if (logging) log.emplace(host->Hub().listeners, *logging);
       host->SetHexDisplay(false);
       auto start = Clock::now();
       if (!line.WriteAll(text, DeadlineIn(std::chrono::minutes(5)))) {
@@ -73,9 +73,9 @@ Row Throughput(const HostFactory& make, const BenchOptions& options,
       seconds = MillisecondsBetween(start, Clock::now()) / 1e3;
       // Nothing more may arrive: every byte is counted exactly once.
       std::this_thread::sleep_for(milliseconds(50));
-      std::lock_guard guard(state.lock);
-      if (state.rxCount != total) {
-        failure = "RX count " + std::to_string(state.rxCount) + ", sent " + std::to_string(total);
+      uint32_t counted = host->Hub().counters.Read().rxCount;
+      if (counted != total) {
+        failure = "RX count " + std::to_string(counted) + ", sent " + std::to_string(total);
       }
     });
     if (!ran) return Failed(measure, terminal, "the link did not open");

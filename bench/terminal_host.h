@@ -1,6 +1,6 @@
 // The terminal under measurement, seen from the device's side.
 //
-// A host owns one terminal (its state, its link control and a window: the
+// A host owns one terminal (its state, its link session and a window: the
 // real one or a stand-in) and runs its UI thread. Measurements run on a
 // device thread of their own, play the device on a pseudo-terminal, and work
 // the terminal only as a user or the receive worker would: through the
@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "core/link_hub.h"
 #include "core/terminal_state.h"
 #include "core/window_services.h"
 #include "plot/plot_store.h"
@@ -31,13 +32,15 @@ class TerminalHost {
   // "headless core" or "window", as the table names it.
   virtual std::string Name() const = 0;
 
-  // Maps kBenchPort to `devicePath`, opens the link as the terminal does at
-  // start, then runs `scenario` on a new (device) thread while the calling
-  // thread serves the UI; returns once the scenario has ended and the link is
-  // closed again. False when the link did not open (the scenario never ran).
+  // Opens the link on `devicePath` as the terminal does at start (the window
+  // through kBenchPort mapped to it), then runs `scenario` on a new (device) thread while the
+  // calling thread serves the UI; returns once the scenario has ended and the link is closed again.
+  // False when the link did not open (the scenario never ran).
   virtual bool Run(const std::string& devicePath, const std::function<void()>& scenario) = 0;
 
   virtual TerminalState& State() = 0;
+  // What the link's parts share: its counters and its listeners.
+  virtual LinkHub& Hub() = 0;
 
   // What the receive worker calls; callable from any thread.
   virtual WindowServices& Window() = 0;
@@ -58,12 +61,12 @@ class TerminalHost {
   virtual void EnableEcho(const std::string& frameEndText) = 0;
   virtual void ClearReceive() = 0;
   // Keeps the session from now on: the window shows its session view (stamps
-  // with the time of day, sent bytes shown); the headless core taps a
-  // session store.
+  // with the time of day, sent bytes shown); the headless core adds a
+  // session store to the link's listeners.
   virtual void ShowSessionView() = 0;
   // Plots what the line carries from now on: the window shows its plot pane
-  // (which follows the newest data); the headless core taps a plot feed of
-  // its own. Returns the plot's store, which any thread may read.
+  // (which follows the newest data); the headless core adds a plot feed of
+  // its own to the link's listeners. Returns the plot's store, which any thread may read.
   virtual PlotStore& ShowPlot() = 0;
 
   // Device thread: waits until the RX box shows at least `count`; false when

@@ -16,8 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/receive_worker.h"
-#include "link/serial_port.h"
+#include "support/line_rig.h"
 #include "support/lrzsz_peer.h"
 #include "support/seeded_bytes.h"
 #include "support/temp_files.h"
@@ -48,18 +47,18 @@ double CpuSeconds(int who) {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-struct Result {
+struct RunResult {
   double seconds = 0;
   double ourCpu = 0;   // this process (lrzsz's run: the relay alone)
   double peerCpu = 0;  // lrzsz's processes
   bool ok = false;
 };
 
-Result Ours(const Case& c, const std::string& content, const RelayOptions& relay) {
+RunResult Ours(const Case& c, const std::string& content, const RelayOptions& relay) {
   TempDir here;
   TempDir there;
   testing::WriteFile((c.send ? here : there) / "data.bin", content);
-  Result result;
+  RunResult result;
   double childBefore = CpuSeconds(RUSAGE_CHILDREN);
   // A receiver asks at once and then only every ten seconds: it waits a
   // second here so that its first request finds the transfer started, as
@@ -73,13 +72,10 @@ Result Ours(const Case& c, const std::string& content, const RelayOptions& relay
   if (delayed) command.insert(command.begin() + 1, {"--delay-startup", "1"});
   LrzszPeer peer(command, there.path(), relay,
                  zmodem && c.send ? LrzszPeer::When::kLater : LrzszPeer::When::kNow);
-  SerialPort port;
-  port.Names().Set(7, peer.DevicePath());
-  if (!port.Open(7, LineParameters{})) return result;
-  TerminalState state(port);
-  WorkerThread worker;
-  worker.Start(state);
-  TransferRunner runner(state);
+  testing::LineRig rig;
+  if (!rig.Open(peer.DevicePath())) return result;
+  rig.StartWorker();
+  TransferRunner runner(rig.hub, rig.door);
   TransferRequest request;
   request.protocol = c.protocol;
   request.send = c.send;
@@ -90,8 +86,7 @@ Result Ours(const Case& c, const std::string& content, const RelayOptions& relay
   request.sink = {here.path().string(), ExistingFiles::kNumber, named ? "data.bin" : ""};
   double cpuBefore = CpuSeconds(RUSAGE_SELF);
   auto start = Clock::now();
-  std::string reason;
-  if (!runner.Start(request, &reason)) return result;
+  if (!runner.Start(request)) return result;
   peer.Start();
   TransferState now = runner.TakeNews();
   while (now.running) {
@@ -104,16 +99,16 @@ Result Ours(const Case& c, const std::string& content, const RelayOptions& relay
   peer.WaitExit(std::chrono::seconds(10));
   result.peerCpu = CpuSeconds(RUSAGE_CHILDREN) - childBefore;
   runner.Stop();
-  worker.StopAndWait();
-  port.Close();
+  rig.worker.StopAndWait();
+  rig.port.Close();
   return result;
 }
 
-Result Theirs(const Case& c, const std::string& content, const RelayOptions& relay) {
+RunResult Theirs(const Case& c, const std::string& content, const RelayOptions& relay) {
   TempDir from;
   TempDir to;
   testing::WriteFile(from / "data.bin", content);
-  Result result;
+  RunResult result;
   double childBefore = CpuSeconds(RUSAGE_CHILDREN);
   double relayBefore = CpuSeconds(RUSAGE_SELF);  // only the relay works here meanwhile
   auto start = Clock::now();
@@ -129,11 +124,11 @@ Result Theirs(const Case& c, const std::string& content, const RelayOptions& rel
 }
 
 // The run of median time; failed when any run failed.
-Result Median(std::vector<Result> runs) {
-  bool allOk = std::all_of(runs.begin(), runs.end(), [](const Result& r) { return r.ok; });
+RunResult Median(std::vector<RunResult> runs) {
+  bool allOk = std::all_of(runs.begin(), runs.end(), [](const RunResult& r) { return r.ok; });
   std::sort(runs.begin(), runs.end(),
-            [](const Result& a, const Result& b) { return a.seconds < b.seconds; });
-  Result middle = runs[runs.size() / 2];
+            [](const RunResult& a, const RunResult& b) { return a.seconds < b.seconds; });
+  RunResult middle = runs[runs.size() / 2];
   middle.ok = allOk;
   return middle;
 }
@@ -214,13 +209,13 @@ int main(int argc, char** argv) {
     // ZMODEM takes a fraction of a second, where one scheduling hiccup
     // shows: the median of several runs, each side's alternating.
     const int runs = c.protocol == TransferProtocol::kZmodem ? 5 : 1;
-    std::vector<Result> oursRuns, theirsRuns;
+    std::vector<RunResult> oursRuns, theirsRuns;
     for (int i = 0; i < runs; ++i) {
       oursRuns.push_back(Ours(c, content, relay));
       theirsRuns.push_back(Theirs(c, content, relay));
     }
-    Result ours = Median(oursRuns);
-    Result theirs = Median(theirsRuns);
+    RunResult ours = Median(oursRuns);
+    RunResult theirs = Median(theirsRuns);
     double kb = static_cast<double>(content.size()) / 1024.0;
     std::printf("| %s | %.0f%s | %.0f%s | %.2f | %.2f | %.2f | %.2f / %.2f |\n", c.name,
                 kb / ours.seconds, ours.ok ? "" : " (failed)", kb / theirs.seconds,

@@ -16,9 +16,8 @@ constexpr uint8_t kFrameEnd = 0x0d;
 const std::vector<uint8_t> kFrame = {0x01, 0x02, 0x03, kFrameEnd};
 const std::vector<uint8_t> kReply = {0x06};
 
-uint32_t TxCount(TerminalState& state) {
-  std::lock_guard guard(state.lock);
-  return state.txCount;
+uint32_t TxCount(LinkHub& hub) {
+  return hub.counters.Read().txCount;
 }
 
 int LogLength(TerminalState& state) {
@@ -28,11 +27,10 @@ int LogLength(TerminalState& state) {
 
 // Reads the whole of the terminal's answer to one frame: the bytes its
 // transmission counted. False when no answer came in time.
-bool DrainAnswer(PtyLine& line, TerminalState& state, uint32_t txBefore,
-                 std::vector<uint8_t>& answer) {
+bool DrainAnswer(PtyLine& line, LinkHub& hub, uint32_t txBefore, std::vector<uint8_t>& answer) {
   auto deadline = Clock::now() + kAnswerTimeout;
   for (;;) {
-    uint32_t sent = TxCount(state) - txBefore;
+    uint32_t sent = TxCount(hub) - txBefore;
     if (sent != 0 && answer.size() >= sent) return answer.size() == sent;
     if (Clock::now() > deadline) return false;
     uint8_t buffer[4096];
@@ -79,7 +77,8 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
   if (path.empty()) return Failed(measure, host->Name(), "the server did not start");
   bool ran = host->Run(path, [&] {
     TerminalState& state = host->State();
-    if (logging) log.emplace(state, *logging);
+    LinkHub& hub = host->Hub();
+    if (logging) log.emplace(hub.listeners, *logging);
     struct Finish {
       std::optional<LoggingTap>& log;
       ~Finish() {
@@ -100,17 +99,17 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
                  length + static_cast<int>(kFrame.size()) > kFullLog ||
                  length < static_cast<int>(filler.size())) {
         host->ClearReceive();
-        uint32_t before = TxCount(state);
+        uint32_t before = TxCount(hub);
         std::vector<uint8_t> ignored;
         if (!line.WriteAll(filler, DeadlineIn(kAnswerTimeout)) ||
-            !DrainAnswer(line, state, before, ignored)) {
+            !DrainAnswer(line, hub, before, ignored)) {
           failure = "the filler frame was not answered";
           return;
         }
       }
       // Let the worker settle into its wait, as between a real device's frames.
       std::this_thread::sleep_for(milliseconds(1));
-      uint32_t before = TxCount(state);
+      uint32_t before = TxCount(hub);
       auto start = Clock::now();
       if (!line.WriteAll(kFrame, DeadlineIn(kAnswerTimeout))) {
         failure = "the line did not take the frame";
@@ -123,7 +122,7 @@ Row Turnaround(const HostFactory& make, const BenchOptions& options, Answer answ
       }
       auto end = Clock::now();
       std::vector<uint8_t> got = {first};
-      if (!DrainAnswer(line, state, before, got)) {
+      if (!DrainAnswer(line, hub, before, got)) {
         failure = "the answer was not counted";
         return;
       }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,20 @@ std::vector<Row> MeasureSessionScroll(const BenchOptions& options);
 // (plot_frame.cpp).
 inline constexpr char kPlotFrameName[] = "Plot frame, 8 × 1,000,000 points";
 std::vector<Row> MeasurePlotFrames(const BenchOptions& options);
+
+// "window" or "window, X server": the platform the window's rows ran on.
+std::string WindowTerminalName();
+
+// The console shown in the window: a coloured flood to quiet, idle
+// wake-ups, a key's way to the line (console_measure.cpp) and a full
+// screen's paint (console_paint.cpp): the rows whose names `selected`
+// takes, every name starting with "Console: ".
+std::vector<Row> MeasureConsole(const BenchOptions& options,
+                                const std::function<bool(const std::string&)>& selected);
+
+inline constexpr char kConsolePaintName[] =
+    "Console: paint of a full 200 × 60 screen of coloured text";
+Row MeasureConsolePaint();
 
 // The child's side of MeasureStartup (quorvel_bench --startup-probe T0): starts
 // as the application shell does and prints "<ms> <resident kB> <link open>".

@@ -2,7 +2,7 @@
 // starts as the application shell starts it: from ./Quorvel.ini (in a
 // directory of its own, mapping the benchmark's pseudo-terminal), which also
 // opens the link. The device thread works its controls on the UI thread
-// through state.uiCalls, as the receive worker reaches the window.
+// through the link's uiCalls, as the receive worker reaches the window.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -49,9 +49,7 @@ class WindowHost : public TerminalHost {
   }
 
   // Offscreen unless run on an X server (bench/run.sh uses Xvfb for that).
-  std::string Name() const override {
-    return QGuiApplication::platformName() == QStringLiteral("xcb") ? "window, X server" : "window";
-  }
+  std::string Name() const override { return WindowTerminalName(); }
 
   // A network port connects in the background: the events are served until
   // it is open (or the attempt is over).
@@ -79,7 +77,7 @@ class WindowHost : public TerminalHost {
       std::filesystem::current_path(previous);
     }
     WaitForConnection();
-    if (!window_->State().port.IsOpen()) return false;
+    if (!window_->Link().Port().IsOpen()) return false;
     // The worker is the one thread that a close and reopen of the link
     // replaces; no other thread of the process comes or goes then.
     auto* openClose = static_cast<QAbstractButton*>(window_->Control(kOpenCloseButton));
@@ -93,7 +91,7 @@ class WindowHost : public TerminalHost {
     for (pid_t tid : Tasks()) {
       if (std::find(before.begin(), before.end(), tid) == before.end()) workerTid_ = tid;
     }
-    if (!window_->State().port.IsOpen()) return false;
+    if (!window_->Link().Port().IsOpen()) return false;
     window_->show();
 
     auto* rxBox = static_cast<QLineEdit*>(window_->Control(kRxBox));
@@ -118,10 +116,11 @@ class WindowHost : public TerminalHost {
   }
 
   TerminalState& State() override { return window_->State(); }
+  LinkHub& Hub() override { return window_->Link().Hub(); }
   WindowServices& Window() override { return *window_; }
   pid_t WorkerTid() const override { return workerTid_; }
 
-  void OnUi(const std::function<void()>& call) override { window_->State().uiCalls.Run(call); }
+  void OnUi(const std::function<void()>& call) override { window_->Link().Hub().uiCalls.Run(call); }
 
   void SetHexDisplay(bool on) override {
     OnUi([&] { SetCheck(kHexDisplayCheck, on); });
@@ -204,6 +203,10 @@ class WindowHost : public TerminalHost {
 };
 
 }  // namespace
+
+std::string WindowTerminalName() {
+  return QGuiApplication::platformName() == QStringLiteral("xcb") ? "window, X server" : "window";
+}
 
 void EnsureApplication() {
   static int argc = 1;
