@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "engine/receive_worker.h"
-#include "link/serial_port.h"
 #include "sending/answer_rules.h"
 #include "sending/hex.h"
 #include "settings/answer_rules_settings.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -172,6 +172,32 @@ TEST(AnswerRuleTableTest, AnswersAreComposedOnceWithTheirOptions) {
   EXPECT_NE(problems[0].find("\"Nowhere\""), std::string::npos);
 }
 
+// Each line's table holds only the rules of that line, in their order.
+TEST(AnswerRuleTableTest, EachLineGetsOnlyItsOwnRules) {
+  AnswerRules rules = On({Rule(kText, "X", "port"), Rule(kText, "X", "A"), Rule(kText, "X", "B"),
+                          Rule(kText, "Y", "A too")});
+  rules.rules[1].line = RuleLine::kA;
+  rules.rules[2].line = RuleLine::kB;
+  rules.rules[3].line = RuleLine::kA;
+  const struct {
+    RuleLine line;
+    size_t size;
+    int rule;
+    std::string answer;
+  } kCases[] = {
+      {RuleLine::kPort, 1, 0, "port"}, {RuleLine::kA, 2, 1, "A"}, {RuleLine::kB, 1, 2, "B"}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(RuleLineKey(c.line)));
+    auto table = AnswerRuleTable::Build(rules, {}, nullptr, c.line);
+    ASSERT_TRUE(table);
+    EXPECT_EQ(table->Size(), c.size);
+    auto answer = table->Match(B("X"));
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->rule, c.rule);
+    EXPECT_EQ(*answer->bytes, B(c.answer));
+  }
+}
+
 class AnswerRulesFileTest : public ::testing::Test {
  protected:
   testing::TempDir dir;
@@ -231,25 +257,61 @@ TEST_F(AnswerRulesFileTest, HostileValuesReadAsUsableOnesAndAreNamed) {
       << "a refused save leaves the file as it was";
 }
 
+// Rule<n>Line as stored, and the line its rule answers; a rule stored before
+// it existed answers the port, as it always did.
+TEST_F(AnswerRulesFileTest, EachRuleKeepsTheLineItAnswers) {
+  const struct {
+    const char* stored;  // null: no key
+    RuleLine line;
+    bool named;  // as a problem
+  } kCases[] = {{nullptr, RuleLine::kPort, false},   {"port", RuleLine::kPort, false},
+                {"A", RuleLine::kA, false},          {"B", RuleLine::kB, false},
+                {"sideways", RuleLine::kPort, true}, {"a", RuleLine::kPort, true}};
+  std::string text = "[AnswerRules]\nEnabled=1\nCount=" + std::to_string(std::size(kCases)) + "\n";
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    std::string n = std::to_string(i + 1);
+    text += "Rule" + n + "Pattern=x\nRule" + n + "Content=y\n";
+    if (kCases[i].stored) text += "Rule" + n + "Line=" + kCases[i].stored + "\n";
+  }
+  testing::WriteFile(file, text);
+  LoadedAnswerRules loaded = LoadAnswerRules(file);
+  ASSERT_EQ(loaded.rules.rules.size(), std::size(kCases));
+  size_t named = 0;
+  for (size_t i = 0; i < std::size(kCases); ++i) {
+    SCOPED_TRACE(kCases[i].stored ? kCases[i].stored : "(none)");
+    EXPECT_EQ(loaded.rules.rules[i].line, kCases[i].line);
+    EXPECT_TRUE(loaded.rules.rules[i].enabled) << "an unknown line does not turn a rule off";
+    if (!kCases[i].named) continue;
+    ASSERT_LT(named, loaded.problems.size());
+    EXPECT_EQ(loaded.problems[named++].rfind("Rule " + std::to_string(i + 1) + ": unknown line", 0),
+              0u);
+  }
+  EXPECT_EQ(loaded.problems.size(), named);
+
+  ASSERT_TRUE(SaveAnswerRules(loaded.rules, file));
+  EXPECT_EQ(LoadAnswerRules(file).rules, loaded.rules);
+  std::string saved = testing::ReadAll(file);
+  EXPECT_NE(saved.find("Rule3Line=A\n"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("Rule5Line=port\n"), std::string::npos) << saved;
+}
+
 // The worker answering a device on a pseudo-terminal.
 class RulesOnWorkerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial.Names().Set(1, device.Path());
-    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
-    worker.Start(state);
+    ASSERT_TRUE(rig.Open(device.Path(), {9600, 8, kOneStopBit, kParityNone}));
+    rig.StartWorker();
   }
-  void TearDown() override { worker.StopAndWait(); }
+  void TearDown() override { rig.worker.StopAndWait(); }
 
   void Install(const AnswerRules& rules) {
     InstallAnswerRules(state, AnswerRuleTable::Build(rules));
   }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  testing::RecordingWindow window{state};
-  WorkerThread worker;
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
+  testing::RecordingWindow window{rig.state, rig.hub};
 };
 
 TEST_F(RulesOnWorkerTest, MatchingFrameGetsItsAnswerAndOthersNone) {
@@ -257,7 +319,7 @@ TEST_F(RulesOnWorkerTest, MatchingFrameGetsItsAnswerAndOthersNone) {
   device.Send(Bytes{0x01, 0x03, 0x00, 0x10});
   EXPECT_EQ(device.Receive(12), B("\\x01\\x03\\x02")) << "escapes are off for this answer";
   device.Send(B("nothing"));
-  ASSERT_TRUE(testing::WaitForRx(state, 11));
+  ASSERT_TRUE(testing::WaitForRx(rig.hub.counters, 11));
   device.Send(B("AT\r"));
   EXPECT_EQ(device.Receive(2), B("OK"));
   EXPECT_EQ(device.Drain(), Bytes{});
@@ -266,9 +328,9 @@ TEST_F(RulesOnWorkerTest, MatchingFrameGetsItsAnswerAndOthersNone) {
 TEST_F(RulesOnWorkerTest, DelayedAnswerWaitsWhileTheWorkerKeepsReading) {
   Install(On({Rule(kText, "slow", "S", 400), Rule(kText, "fast", "F")}));
   device.Send(B("slow"));
-  ASSERT_TRUE(testing::WaitForRx(state, 4));
+  ASSERT_TRUE(testing::WaitForRx(rig.hub.counters, 4));
   device.Send(B("fast"));
-  ASSERT_TRUE(testing::WaitForRx(state, 8)) << "read during the delay";
+  ASSERT_TRUE(testing::WaitForRx(rig.hub.counters, 8)) << "read during the delay";
   EXPECT_EQ(device.Receive(2), B("FS")) << "the undelayed answer goes first";
 }
 
@@ -280,7 +342,7 @@ TEST_F(RulesOnWorkerTest, EndByteFramesGatherAcrossBursts) {
   }
   Install(On({Rule(kRegex, "^AB+C\\r$", "yes")}, FrameBy::kEndByte));
   device.Send(B("AB"));
-  ASSERT_TRUE(testing::WaitForRx(state, 2));
+  ASSERT_TRUE(testing::WaitForRx(rig.hub.counters, 2));
   device.Send(B("BC\r"));
   EXPECT_EQ(device.Receive(3), B("yes"));
 }

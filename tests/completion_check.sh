@@ -14,6 +14,7 @@ cd "$work" || exit 1
 printf '[COMConfig]\nCOM=0\n[PortMap]\nCOM5=/dev/ttyUSB0\ncom12 = /dev/pts/3\n[View]\nCOM9=x\n' \
   >Quorvel.ini
 printf 'x\n' >rx.log
+printf 'check(true)\n' >selftest.lua
 failures=0
 
 # check FUNCTION "WORDS..." EXPECTED...: each expected answer is among them.
@@ -56,9 +57,22 @@ check _quorvel "quorvel --l" --list
 check _quorvel "quorvel --baud 92" 921600
 check _quorvel "quorvel --baud 1" 110 115200 1000000
 check _quorvel "quorvel --settings Quo" Quorvel.ini
+check _quorvel "quorvel --sc" --script
+check _quorvel "quorvel --script s" selftest.lua
+refuse _quorvel "quorvel --script r" rx.log
+check _quorvel "quorvel --script s.lua --ta" --tap
+check _quorvel "quorvel --script s.lua --t" --tap --timeout
+check _quorvel "quorvel --script s.lua --report r" rx.log
+check _quorvel "quorvel --script s.lua CO" COM5
 check _quorvel "quorvel rf" rfc2217://
 check _quorvel "quorvel t" tcp://
 check _quorvel "quorvel CO" COM5 COM12
+check _quorvel "quorvel --mo" --monitor
+check _quorvel "quorvel --br" --bridge
+check _quorvel "quorvel --baud-" --baud-a --baud-b
+check _quorvel "quorvel --baud-b 92" 921600
+check _quorvel "quorvel --monitor CO" COM5 COM12
+check _quorvel "quorvel --bridge COM5 t" tcp://
 refuse _quorvel "quorvel CO" COM9
 [[ -e /dev/ttyS0 ]] && check _quorvel "quorvel /dev/ttyS" /dev/ttyS0
 check _quorvel_devsim "quorvel-devsim --rep" --replay --reply

@@ -42,17 +42,18 @@ struct HostStep {
 };
 
 // Runs the host's side on an open port; returns every byte it received, in
-// order. Each write and read also goes to `tap` when there is one.
-Bytes RunHost(Terminal& host, const std::vector<HostStep>& steps, LineTap* tap = nullptr) {
+// order. Each write and read is also told to `listener` when there is one.
+Bytes RunHost(Terminal& host, const std::vector<HostStep>& steps,
+              LineListener* listener = nullptr) {
   Bytes seen;
   for (const HostStep& step : steps) {
     if (!step.send.empty()) {
       host.Send(step.send);
-      if (tap) tap->Sent(step.send.data(), static_cast<int>(step.send.size()));
+      if (listener) listener->Sent(step.send.data(), static_cast<int>(step.send.size()));
     }
     if (step.receive > 0) {
       Bytes got = host.Receive(step.receive);
-      if (tap) tap->Received(got.data(), static_cast<int>(got.size()));
+      if (listener) listener->Received(got.data(), static_cast<int>(got.size()));
       seen.insert(seen.end(), got.begin(), got.end());
       if (got.size() < step.receive) break;
     }
@@ -77,7 +78,16 @@ std::string Recording(const std::vector<Burst>& bursts) {
   return text;
 }
 
+// Asks a simulator that runs until told to end. One that never started has
+// no process id, and a signal sent to none would reach every process the
+// user may signal: the test fails instead.
+void Terminate(Devsim& devsim) {
+  ASSERT_GT(devsim.Pid(), 0) << "the simulator never started";
+  devsim.Signal(SIGTERM);
+}
+
 int ExitCode(Devsim& devsim) {
+  if (devsim.Pid() <= 0) return -1;
   std::optional<int> status = devsim.WaitExit();
   if (!status) return -1;
   return WIFEXITED(*status) ? WEXITSTATUS(*status) : 128 + WTERMSIG(*status);
@@ -116,8 +126,8 @@ TEST(DevsimReplay, PlaysBackWhatTheTerminalLogged) {
       device.Send(std::string("TICK\r\n"));
     });
     LineLogger logger;
-    std::string error;
-    ASSERT_TRUE(logger.Start({log, LogFormat::kHex, true, false}, error)) << error;
+    Done started = logger.Start({log, LogFormat::kHex, true, false});
+    ASSERT_TRUE(started) << started.Reason();
     seenFirst = RunHost(terminal, host, &logger);
     scripted.join();
     logger.Stop();
@@ -176,6 +186,11 @@ std::string RunReader(std::vector<std::string> argv, size_t count) {
   for (std::string& arg : argv) pointers.push_back(arg.data());
   pointers.push_back(nullptr);
   pid_t pid = fork();
+  if (pid < 0) {
+    close(out[0]);
+    close(out[1]);
+    return "";
+  }
   if (pid == 0) {
     dup2(out[1], STDOUT_FILENO);
     execv(pointers[0], pointers.data());
@@ -367,7 +382,7 @@ TEST(DevsimReplay, LoopStartsOverAtTheEnd) {
     terminal.Send(Text("?"));
     EXPECT_EQ(terminal.Receive(1), Text("!")) << round;
   }
-  devsim.Signal(SIGTERM);
+  Terminate(devsim);
   EXPECT_EQ(ExitCode(devsim), 0);
 }
 
@@ -388,7 +403,7 @@ TEST(DevsimReplay, LoopOfOutputAloneGoesAtTheLinesPace) {
   size_t start = round.find(static_cast<char>(got[0]));
   ASSERT_NE(start, std::string::npos) << int{got[0]};
   for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], round[(start + i) % 3]) << i;
-  devsim.Signal(SIGTERM);
+  Terminate(devsim);
   EXPECT_EQ(ExitCode(devsim), 0);
 }
 
@@ -451,7 +466,7 @@ TEST(DevsimRecord, WhatItRecordsReplaysTheSameWay) {
     EXPECT_EQ(terminal.Receive(3), Text("abc"));
     terminal.Send(Text("de"));
     EXPECT_EQ(terminal.Receive(2), Text("de"));
-    devsim.Signal(SIGTERM);
+    Terminate(devsim);
     EXPECT_EQ(ExitCode(devsim), 0);
   }
   std::vector<RecordedBurst> bursts;

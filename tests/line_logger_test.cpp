@@ -10,12 +10,11 @@
 #include <thread>
 
 #include "engine/receive_worker.h"
-#include "link/serial_port.h"
 #include "logging/line_logger.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/seeded_bytes.h"
-#include "support/state_access.h"
 #include "support/temp_files.h"
 
 namespace quorvel {
@@ -39,31 +38,27 @@ std::string Text(const Bytes& bytes) {
 
 TEST(LineLoggerTest, RawLogOfA20MegabyteStreamIsByteIdentical) {
   testing::PtyDevice device;
-  SerialPort serial;
-  serial.Names().Set(1, device.Path());
-  ASSERT_TRUE(serial.Open(1, {115200, 8, kOneStopBit, kParityNone}));
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  LineLogger logger;
+  LineLogger logger;  // outlives the worker that hands it the line
+  testing::LineRig rig;
+  ASSERT_TRUE(rig.Open(device.Path(), {115200, 8, kOneStopBit, kParityNone}));
+  RecordingWindow window{rig.state, rig.hub};
   testing::TempDir directory;
   std::string path = directory / "line.log";
-  std::string error;
-  ASSERT_TRUE(logger.Start({path, LogFormat::kRaw, false, true}, error)) << error;
-  state.tap.store(&logger);
-  WorkerThread worker;
-  worker.Start(state);
+  Done started = logger.Start({path, LogFormat::kRaw, false, true});
+  ASSERT_TRUE(started) << started.Reason();
+  rig.hub.listeners.Add(logger, {.transfers = true});
+  rig.StartWorker();
 
   const Bytes stream = Seeded(20'000'000, 7);
   std::thread sender([&] { device.Send(stream); });
-  EXPECT_TRUE(RecordingWindow::WaitFor(
-      [&] { return testing::Locked(state, [&] { return state.rxCount >= stream.size(); }); },
-      std::chrono::seconds(120)));
+  EXPECT_TRUE(RecordingWindow::WaitFor([&] { return rig.Counters().rxCount >= stream.size(); },
+                                       std::chrono::seconds(120)));
   sender.join();
   // Written out while logging goes on, without a stop.
   EXPECT_TRUE(RecordingWindow::WaitFor([&] { return logger.FileSize() == stream.size(); },
                                        std::chrono::seconds(10)));
-  worker.StopAndWait();
-  state.tap.store(nullptr);
+  rig.worker.StopAndWait();
+  rig.hub.listeners.Remove(logger);
   logger.Stop();
   EXPECT_TRUE(testing::ReadAll(path) == Text(stream));
   EXPECT_TRUE(logger.TakeFailure().empty());
@@ -136,8 +131,8 @@ TEST_P(LogFormatTest, ReadsBackToTheBytesOfEachDirection) {
   testing::TempDir directory;
   std::string path = directory / "line.log";
   LineLogger logger;
-  std::string error;
-  ASSERT_TRUE(logger.Start({path, c.format, c.includeSent, true}, error)) << error;
+  Done started = logger.Start({path, c.format, c.includeSent, true});
+  ASSERT_TRUE(started) << started.Reason();
   Bytes received = Seeded(300'000, 8, 80);
   Bytes sent = Seeded(20'000, 9, 40);
   // Sent bytes come as whole lines, as a reply does; received ones in bursts
@@ -180,14 +175,13 @@ TEST(LineLoggerTest, AFullFileEndsLoggingWithOneMessage) {
   small.rlim_cur = 64 * 1024;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   LineLogger logger;
-  std::string error;
-  bool started = logger.Start({path, LogFormat::kRaw, false, false}, error);
+  Done started = logger.Start({path, LogFormat::kRaw, false, false});
   Bytes chunk = Seeded(4096, 11);
   for (int i = 0; started && i < 256; ++i) logger.Received(chunk.data(), 4096);
   pollfd failed = {logger.FailureDescriptor(), POLLIN, 0};
   bool signalled = ::poll(&failed, 1, 20'000) == 1;
   setrlimit(RLIMIT_FSIZE, &before);
-  ASSERT_TRUE(started) << error;
+  ASSERT_TRUE(started) << started.Reason();
   EXPECT_TRUE(signalled);
   EXPECT_FALSE(logger.Active());
   std::string message = logger.TakeFailure();
@@ -205,9 +199,9 @@ TEST(LineLoggerTest, AFileThatCannotBeOpenedIsRefused) {
   for (std::string path :
        {(directory / "plain").string() + "/line.log", directory.path().string()}) {
     LineLogger logger;
-    std::string error;
-    EXPECT_FALSE(logger.Start({path, LogFormat::kRaw, false, true}, error));
-    EXPECT_EQ(error.rfind(path, 0), 0u) << error;
+    Done refused = logger.Start({path, LogFormat::kRaw, false, true});
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(refused.Reason().rfind(path, 0), 0u) << refused.Reason();
     EXPECT_FALSE(logger.Active());
   }
 }

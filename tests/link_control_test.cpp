@@ -1,4 +1,5 @@
-// The selector lists and the link operations driven by positions alone, on
+// The selector lists and the link operations driven by positions alone, as
+// the window turns them into a target and line parameters, on
 // pseudo-terminals: what reaches the line, opening and closing with one
 // worker at a time, and moving the link to another port.
 #include <gtest/gtest.h>
@@ -9,8 +10,9 @@
 #include <chrono>
 #include <thread>
 
-#include "connection/link_control.h"
+#include "connection/link_session.h"
 #include "link/line_settings.h"
+#include "link/port_names.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -25,6 +27,22 @@ using testing::WindowEvent;
 // The defaults of the settings file: COM1, 7200 baud, 8 data bits, 1 stop
 // bit, even parity, no flow control.
 constexpr LineSelection kDefaults{0, 6, 3, 0, 2, 0};
+
+// What the window does with its selectors: the port position names a COM
+// number, whose target the link opens with the selected line; a number that
+// leads nowhere is refused as a failed open.
+LinkStatus OpenSelected(LinkSession& link, const PortNames& names, const LineSelection& selection) {
+  int number = selection.portPos + 1;
+  if (std::optional<PortTarget> target = names.Target(number)) {
+    return link.Open(*target, ReadLineSelections(selection));
+  }
+  return link.Refuse(names.WhyNoTarget(number));
+}
+
+// The Open/Close button.
+LinkStatus ToggleLink(LinkSession& link, const PortNames& names, const LineSelection& selection) {
+  return link.Wanted() ? link.Close() : OpenSelected(link, names, selection);
+}
 
 TEST(LineListsTest, EntriesAreThoseOfTheSelectorsInTheirOrder) {
   std::vector<std::string> ports = PortEntries();
@@ -104,7 +122,23 @@ TEST(LineListsTest, PositionsOutsideTheirListGiveNoValue) {
 
 class LinkTest : public ::testing::Test {
  protected:
-  LinkTest() { serial.Names().Set(1, device.Path()); }
+  LinkTest() {
+    names.Set(1, device.Path());
+    link.AttachTerminal(&state);
+  }
+  // The worker may be inside a call to the window: it ends before the window goes.
+  ~LinkTest() override { link.Shutdown(); }
+
+  LinkStatus Toggle(const LineSelection& selection) { return ToggleLink(link, names, selection); }
+  // The port selector moved: an open or waiting link follows it.
+  std::optional<LinkStatus> ReopenOnPortChange(const LineSelection& selection) {
+    if (!link.Wanted()) return std::nullopt;
+    return OpenSelected(link, names, selection);
+  }
+  bool Apply(const LineSelection& selection) {
+    return link.ApplyLineSettings(ReadLineSelections(selection));
+  }
+  CounterValues Counters() const { return link.Hub().counters.Read(); }
 
   template <typename F>
   auto Locked(F read) {
@@ -113,20 +147,21 @@ class LinkTest : public ::testing::Test {
 
   Bytes Log() { return testing::LogOf(state); }
 
-  bool WaitForRx(uint32_t count) { return testing::WaitForRx(state, count); }
+  bool WaitForRx(uint32_t count) { return testing::WaitForRx(link.Hub().counters, count); }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  LinkControl link{state, serial};
+  PortNames names;
+  TerminalState state;
+  LinkSession link;
+  SerialPort& serial = link.Port();
+  RecordingWindow window{state, link.Hub()};
 };
 
 TEST_F(LinkTest, DefaultsOpenCom1At7200Baud8DataBits1StopBitEvenParity) {
-  LinkStatus status = link.ToggleLink(kDefaults);
-  EXPECT_TRUE(status.open);
-  EXPECT_EQ(std::string(LoadString(status.caption)), "Close com");
-  EXPECT_TRUE(state.port.IsOpen());
+  LinkStatus status = Toggle(kDefaults);
+  EXPECT_TRUE(status.open) << "the button says \"Close com\"";
+  EXPECT_FALSE(status.waiting);
+  EXPECT_TRUE(serial.IsOpen());
   EXPECT_TRUE(link.WorkerRunning());
   LineSnapshot line = device.Line();
   EXPECT_EQ(line.outputSpeed, 7200u);
@@ -145,15 +180,15 @@ TEST_F(LinkTest, DefaultsOpenCom1At7200Baud8DataBits1StopBitEvenParity) {
 }
 
 TEST_F(LinkTest, BaudPositionsSevenAndSixApply9600And7200) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
   EXPECT_EQ(device.Line().outputSpeed, 9600u);
-  link.ApplyLineSettings({0, 6, 3, 0, 0, 0});
+  Apply({0, 6, 3, 0, 0, 0});
   EXPECT_EQ(device.Line().outputSpeed, 7200u);
   EXPECT_EQ(device.Line().inputSpeed, 7200u);
 }
 
 TEST_F(LinkTest, EveryParityPositionReachesTheOpenLineAtOnce) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
   struct {
     int pos;
     bool odd, markSpace, checked;
@@ -163,7 +198,7 @@ TEST_F(LinkTest, EveryParityPositionReachesTheOpenLineAtOnce) {
                      {4, false, true, true},
                      {0, false, false, false}};
   for (const auto& want : cases) {
-    link.ApplyLineSettings({0, 7, 3, 0, want.pos, 0});
+    Apply({0, 7, 3, 0, want.pos, 0});
     LineSnapshot line = device.Line();
     EXPECT_EQ(line.parityOdd, want.odd) << "position " << want.pos;
     EXPECT_EQ(line.parityMarkSpace, want.markSpace) << "position " << want.pos;
@@ -172,10 +207,10 @@ TEST_F(LinkTest, EveryParityPositionReachesTheOpenLineAtOnce) {
 }
 
 TEST_F(LinkTest, StopBitsPositionsReachTheOpenLine) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
-  link.ApplyLineSettings({0, 7, 3, 2, 0, 0});
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
+  Apply({0, 7, 3, 2, 0, 0});
   EXPECT_TRUE(device.Line().twoStopBits);
-  link.ApplyLineSettings({0, 7, 3, 0, 0, 0});
+  Apply({0, 7, 3, 0, 0, 0});
   EXPECT_FALSE(device.Line().twoStopBits);
 }
 
@@ -194,95 +229,95 @@ TEST_F(LinkTest, FlowControlReachesTheLineOnOpenOnChangeAndOnReopen) {
     }
   };
   for (const auto& want : cases) {
-    ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, want.flow}).open);
+    ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, want.flow}).open);
     expectFlow(want, "open");
-    ASSERT_TRUE(link.ReopenOnPortChange({0, 7, 3, 0, 0, want.flow})->open);
+    ASSERT_TRUE(ReopenOnPortChange({0, 7, 3, 0, 0, want.flow})->open);
     expectFlow(want, "reopen");
-    ASSERT_FALSE(link.ToggleLink({}).open);
+    ASSERT_FALSE(Toggle({}).open);
   }
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
   for (const auto& want : cases) {
-    link.ApplyLineSettings({0, 7, 3, 0, 0, want.flow});
+    Apply({0, 7, 3, 0, 0, want.flow});
     expectFlow(want, "change");
   }
   // A position outside the list leaves the flow control as it is.
-  link.ApplyLineSettings({0, 7, 3, 0, 0, 3});
+  Apply({0, 7, 3, 0, 0, 3});
   expectFlow(cases[2], "out of list");
 }
 
 TEST_F(LinkTest, PositionsOutsideTheirListsLeaveTheLineAsTheDeviceHasIt) {
-  ASSERT_TRUE(link.ToggleLink({0, 13, 3, 2, 1, 0}).open);
+  ASSERT_TRUE(Toggle({0, 13, 3, 2, 1, 0}).open);
   LineSnapshot before = device.Line();
   EXPECT_EQ(before.outputSpeed, 57600u);
-  link.ApplyLineSettings({0, -1, -1, -1, -1, -1});
+  Apply({0, -1, -1, -1, -1, -1});
   EXPECT_EQ(device.Line(), before);
-  link.ApplyLineSettings({0, 26, 4, 3, 5, 3});
+  Apply({0, 26, 4, 3, 5, 3});
   EXPECT_EQ(device.Line(), before);
 
   // Opening with nothing selected but the port keeps the device's own line.
-  ASSERT_FALSE(link.ToggleLink({0, -1, -1, -1, -1, -1}).open);
-  ASSERT_TRUE(link.ToggleLink({0, -1, -1, -1, -1, -1}).open);
+  ASSERT_FALSE(Toggle({0, -1, -1, -1, -1, -1}).open);
+  ASSERT_TRUE(Toggle({0, -1, -1, -1, -1, -1}).open);
   EXPECT_EQ(device.Line(), before);
 }
 
 TEST_F(LinkTest, ApplyLineSettingsOnAClosedLinkDoesNothing) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
-  ASSERT_FALSE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
-  link.ApplyLineSettings({0, 15, 3, 2, 3, 0});
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
+  ASSERT_FALSE(Toggle({0, 7, 3, 0, 0, 0}).open);
+  Apply({0, 15, 3, 2, 3, 0});
   EXPECT_EQ(device.Line().outputSpeed, 9600u);
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(serial.IsOpen());
   EXPECT_TRUE(window.Messages().empty());
 }
 
 TEST_F(LinkTest, ToggleClosesAndReportsTheOpenCaption) {
-  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
-  LinkStatus status = link.ToggleLink(kDefaults);
-  EXPECT_FALSE(status.open);
-  EXPECT_EQ(std::string(LoadString(status.caption)), "Open com");
-  EXPECT_FALSE(state.port.IsOpen());
+  ASSERT_TRUE(Toggle(kDefaults).open);
+  LinkStatus status = Toggle(kDefaults);
+  EXPECT_FALSE(status.open) << "the button says \"Open com\"";
+  EXPECT_EQ(status, LinkStatus{});
+  EXPECT_FALSE(serial.IsOpen());
   EXPECT_FALSE(link.WorkerRunning());
-  EXPECT_EQ(state.runningWorkers.load(), 0);
+  EXPECT_EQ(link.Hub().runningWorkers.load(), 0);
 }
 
 TEST_F(LinkTest, FailedOpenReportsClosedAndStartsNoWorker) {
   for (LineSelection selection : {LineSelection{-1, 7, 3, 0, 0, 0},    // nothing selected: COM0
                                   LineSelection{4, 7, 3, 0, 0, 0}}) {  // COM5, no such device
     window.Clear();
-    serial.Names().Set(5, "/dev/quorvel-no-such-device");
-    LinkStatus status = link.ToggleLink(selection);
+    names.Set(5, "/dev/quorvel-no-such-device");
+    LinkStatus status = Toggle(selection);
     EXPECT_FALSE(status.open);
-    EXPECT_EQ(std::string(LoadString(status.caption)), "Open com");
-    EXPECT_FALSE(state.port.IsOpen());
+    EXPECT_FALSE(serial.IsOpen());
     EXPECT_FALSE(link.WorkerRunning());
-    EXPECT_EQ(state.runningWorkers.load(), 0);
+    EXPECT_EQ(link.Hub().runningWorkers.load(), 0);
     EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
   }
 }
 
 TEST_F(LinkTest, PortChangeWhileClosedOpensNothing) {
   testing::PtyDevice other;
-  serial.Names().Set(2, other.Path());
-  EXPECT_FALSE(link.ReopenOnPortChange({1, 7, 3, 0, 0, 0}).has_value());
-  EXPECT_FALSE(state.port.IsOpen());
+  names.Set(2, other.Path());
+  EXPECT_FALSE(ReopenOnPortChange({1, 7, 3, 0, 0, 0}).has_value());
+  EXPECT_FALSE(serial.IsOpen());
   EXPECT_FALSE(link.WorkerRunning());
   EXPECT_TRUE(window.Events().empty());
+  EXPECT_TRUE(window.Messages().empty());
   // The new choice is used at the next open.
-  ASSERT_TRUE(link.ToggleLink({1, 7, 3, 0, 0, 0}).open);
+  ASSERT_TRUE(Toggle({1, 7, 3, 0, 0, 0}).open);
   other.Send("x");
   ASSERT_TRUE(WaitForRx(1));
 }
 
 TEST_F(LinkTest, PortChangeWhileOpenMovesTheLinkAndItsWorker) {
   testing::PtyDevice other;
-  serial.Names().Set(2, other.Path());
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  names.Set(2, other.Path());
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
   device.Send("A1");
   ASSERT_TRUE(WaitForRx(2));
 
-  std::optional<LinkStatus> status = link.ReopenOnPortChange({1, 13, 3, 0, 1, 0});
+  std::optional<LinkStatus> status = ReopenOnPortChange({1, 13, 3, 0, 1, 0});
   ASSERT_TRUE(status.has_value());
   EXPECT_TRUE(status->open);
-  EXPECT_EQ(std::string(LoadString(status->caption)), "Close com");
+  EXPECT_EQ(link.Path(), other.Path());
   EXPECT_EQ(other.Line().outputSpeed, 57600u) << "the new port has the selected line";
   EXPECT_TRUE(other.Line().parityOdd);
 
@@ -292,11 +327,12 @@ TEST_F(LinkTest, PortChangeWhileOpenMovesTheLinkAndItsWorker) {
   other.Send("B2");
   ASSERT_TRUE(WaitForRx(6));
   EXPECT_EQ(Log(), (Bytes{'A', '1', 'B', '1', 'B', '2'}));
-  EXPECT_FALSE(state.workersOverlapped.load()) << "the old worker ended before the new one read";
-  EXPECT_EQ(state.runningWorkers.load(), 1);
+  EXPECT_FALSE(link.Hub().workersOverlapped.load())
+      << "the old worker ended before the new one read";
+  EXPECT_EQ(link.Hub().runningWorkers.load(), 1);
 
   // The old device is free again: the link moves back to it.
-  status = link.ReopenOnPortChange({0, 7, 3, 0, 0, 0});
+  status = ReopenOnPortChange({0, 7, 3, 0, 0, 0});
   ASSERT_TRUE(status.has_value() && status->open);
   device.Send("A3");
   ASSERT_TRUE(WaitForRx(8));
@@ -304,36 +340,35 @@ TEST_F(LinkTest, PortChangeWhileOpenMovesTheLinkAndItsWorker) {
 }
 
 TEST_F(LinkTest, PortChangeToAPortThatFailsLeavesTheLinkClosed) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
-  serial.Names().Set(9, "/dev/quorvel-no-such-device");
-  std::optional<LinkStatus> status = link.ReopenOnPortChange({8, 7, 3, 0, 0, 0});
+  ASSERT_TRUE(Toggle({0, 7, 3, 0, 0, 0}).open);
+  names.Set(9, "/dev/quorvel-no-such-device");
+  std::optional<LinkStatus> status = ReopenOnPortChange({8, 7, 3, 0, 0, 0});
   ASSERT_TRUE(status.has_value());
   EXPECT_FALSE(status->open);
-  EXPECT_EQ(std::string(LoadString(status->caption)), "Open com");
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(serial.IsOpen());
   EXPECT_FALSE(link.WorkerRunning());
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
 }
 
 TEST_F(LinkTest, ShutdownStopsTheWorkerAndClosesThePortAndIsHarmlessTwice) {
-  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  ASSERT_TRUE(Toggle(kDefaults).open);
   link.Shutdown();
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(serial.IsOpen());
   EXPECT_FALSE(link.WorkerRunning());
-  EXPECT_EQ(state.runningWorkers.load(), 0);
+  EXPECT_EQ(link.Hub().runningWorkers.load(), 0);
   link.Shutdown();
-  EXPECT_FALSE(state.port.IsOpen());
-  ASSERT_TRUE(link.ToggleLink(kDefaults).open) << "the device was released";
+  EXPECT_FALSE(serial.IsOpen());
+  ASSERT_TRUE(Toggle(kDefaults).open) << "the device was released";
 }
 
 TEST_F(LinkTest, ClosingCutsShortAnEchoStuckOnADeviceThatNeverReads) {
-  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  ASSERT_TRUE(Toggle(kDefaults).open);
   // Fill the line towards the device, which never reads, then give writes a
   // bound far longer than the test may take.
-  state.port.SetWriteTimeouts(0, 100);
+  serial.SetWriteTimeouts(0, 100);
   Bytes filler(100000, 0x55);
-  state.port.Write(filler.data(), static_cast<int>(filler.size()));
-  state.port.SetWriteTimeouts(1000, 60000);
+  serial.Write(filler.data(), static_cast<int>(filler.size()));
+  serial.SetWriteTimeouts(1000, 60000);
   {
     std::lock_guard guard(state.lock);
     state.echoFrame = true;
@@ -341,27 +376,26 @@ TEST_F(LinkTest, ClosingCutsShortAnEchoStuckOnADeviceThatNeverReads) {
   }
   state.FrameRulesChanged();
   device.Send(Bytes{0x01, 0x0D});
-  ASSERT_TRUE(RecordingWindow::WaitFor([&] {
-    return Locked([&] { return state.sendCount == 1; });
-  })) << "the echo has started to write";
+  ASSERT_TRUE(RecordingWindow::WaitFor([&] { return Counters().sendCount == 1; }))
+      << "the echo has started to write";
 
   auto start = std::chrono::steady_clock::now();
-  LinkStatus status = link.ToggleLink(kDefaults);
+  LinkStatus status = Toggle(kDefaults);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30))
       << "the stop does not wait out the write's bound";
   EXPECT_FALSE(status.open);
   EXPECT_FALSE(link.WorkerRunning());
-  Locked([&] { EXPECT_EQ(state.txCount, 2u) << "the cut transmission still counts"; });
+  EXPECT_EQ(Counters().txCount, 2u) << "the cut transmission still counts";
   EXPECT_TRUE(window.Messages().empty());
 }
 
 TEST_F(LinkTest, WithoutAWindowTheLinkStillRunsAndCounts) {
   state.AttachWindow(nullptr);
-  ASSERT_TRUE(link.ToggleLink(kDefaults).open);
+  ASSERT_TRUE(Toggle(kDefaults).open);
   device.Send("abc");
   ASSERT_TRUE(WaitForRx(3));
   EXPECT_EQ(Log(), (Bytes{'a', 'b', 'c'}));
-  EXPECT_FALSE(link.ToggleLink(kDefaults).open);
+  EXPECT_FALSE(Toggle(kDefaults).open);
   EXPECT_TRUE(window.Events().empty());
   state.AttachWindow(&window);
 }
@@ -370,11 +404,12 @@ TEST_F(LinkTest, WithoutAWindowTheLinkStillRunsAndCounts) {
 // for the UI thread: never two workers, never a deadlock, no byte twice.
 TEST(LinkToggleTest, ManyQuickTogglesLeaveAtMostOneWorker) {
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  testing::UiThreadWindow window(state);
-  serial.Names().Set(1, device.Path());
-  LinkControl link(state, serial);
+  PortNames names;
+  names.Set(1, device.Path());
+  TerminalState state;
+  LinkSession link;
+  link.AttachTerminal(&state);
+  testing::UiThreadWindow window(state, link.Hub());
   {
     std::lock_guard guard(state.lock);
     state.echoFrame = true;  // the worker writes too
@@ -399,26 +434,26 @@ TEST(LinkToggleTest, ManyQuickTogglesLeaveAtMostOneWorker) {
 
   bool open = false;
   for (int toggle = 0; toggle < 100; ++toggle) {
-    LinkStatus status = link.ToggleLink(kDefaults);
+    LinkStatus status = ToggleLink(link, names, kDefaults);
     open = !open;
     if (status.open != open) {
       ADD_FAILURE() << "toggle " << toggle << " left the link " << status.open;
       break;
     }
     EXPECT_EQ(link.WorkerRunning(), open);
-    EXPECT_LE(state.runningWorkers.load(), 1);
+    EXPECT_LE(link.Hub().runningWorkers.load(), 1);
     // Now and then close while the worker waits for the UI thread, and now
     // and then let its refreshes through, as an idle window would.
     if (open && toggle % 4 == 0) {
       EXPECT_TRUE(window.WaitForPendingCall());
     }
-    if (toggle % 3 == 0) state.uiCalls.Serve();
+    if (toggle % 3 == 0) link.Hub().uiCalls.Serve();
   }
   talking.store(false);
   source.join();
   link.Shutdown();
-  EXPECT_FALSE(state.workersOverlapped.load());
-  EXPECT_EQ(state.runningWorkers.load(), 0);
+  EXPECT_FALSE(link.Hub().workersOverlapped.load());
+  EXPECT_EQ(link.Hub().runningWorkers.load(), 0);
   EXPECT_GE(window.Count(WindowEvent::kRefreshPublish), 25u) << "the worker did flush bursts";
   std::lock_guard guard(state.lock);
   EXPECT_LE(state.rxLength, TerminalState::kLogCapacity - 1);

@@ -17,7 +17,8 @@
 #include <functional>
 #include <memory>
 
-#include "connection/link_control.h"
+#include "connection/link_session.h"
+#include "link/line_settings.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -52,7 +53,15 @@ class ReconnectTest : public ::testing::Test {
  protected:
   ReconnectTest() {
     Plug(*device);
-    serial.Names().Set(1, linkPath.string());
+    link.AttachTerminal(&state);
+  }
+  // The worker may be inside a call to the window: it ends before the window goes.
+  ~ReconnectTest() override { link.Shutdown(); }
+
+  // The Open/Close button, with the adapter's path chosen.
+  LinkStatus Toggle(const LineSelection& selection) {
+    if (link.Wanted()) return link.Close();
+    return link.Open(PortTarget::Device(linkPath.string()), ReadLineSelections(selection));
   }
 
   void Plug(const PtyDevice& target) { std::filesystem::create_symlink(target.Path(), linkPath); }
@@ -78,21 +87,20 @@ class ReconnectTest : public ::testing::Test {
     return Pump([&] { return link.Waiting(); });
   }
   bool PumpUntilOpen() {
-    return Pump([&] { return state.port.IsOpen(); });
+    return Pump([&] { return link.Port().IsOpen(); });
   }
 
   testing::TempDir dir;
   std::filesystem::path linkPath = dir / "ttyUSB0";
   std::unique_ptr<PtyDevice> device = std::make_unique<PtyDevice>();
-  SerialPort serial;
-  TerminalState state{serial};
-  testing::RecordingWindow window{state};
-  LinkControl link{state, serial};
+  TerminalState state;
+  LinkSession link;
+  testing::RecordingWindow window{state, link.Hub()};
   int services = 0;
 };
 
 TEST_F(ReconnectTest, HangupClosesOurDescriptorAtOnceAndTheLinkWaits) {
-  ASSERT_TRUE(link.ToggleLink(k9600Odd).open);
+  ASSERT_TRUE(Toggle(k9600Odd).open);
   std::string path = device->Path();
   ASSERT_EQ(DescriptorsOn(path), 2) << "ours and the device's own";
 
@@ -105,18 +113,29 @@ TEST_F(ReconnectTest, HangupClosesOurDescriptorAtOnceAndTheLinkWaits) {
 
   ASSERT_TRUE(PumpUntilWaiting());
   LinkStatus status = link.Status();
-  EXPECT_TRUE(status.open) << "the link stays wanted";
+  EXPECT_TRUE(status.open) << "the link stays wanted: the button says \"Close com\"";
   EXPECT_TRUE(status.waiting);
-  EXPECT_EQ(std::string(LoadString(status.caption)), "Close com");
+  EXPECT_TRUE(link.Wanted());
   EXPECT_EQ(link.WaitingFor(), linkPath.string());
   EXPECT_FALSE(link.WorkerRunning());
   EXPECT_TRUE(window.Messages().empty());
+
+  // Nothing reaches a device that is away: a send fails as a write would.
+  bool told = false;
+  Done sent = link.Send(Bytes{'x'}, [&](const SendResult&) { told = true; });
+  EXPECT_FALSE(sent);
+  EXPECT_EQ(sent.Reason(), "Write com fail!");
+  Done file = link.SendFile(UniqueFd(), "none", 0, {});
+  EXPECT_FALSE(file);
+  EXPECT_EQ(file.Reason(), "Write com fail!");
+  EXPECT_FALSE(told) << "a send never queued is not told";
+  EXPECT_FALSE(link.Door().Busy());
 }
 
 TEST_F(ReconnectTest, ReplugReopensWithTheSameLineAndKeepsTheState) {
-  ASSERT_TRUE(link.ToggleLink(k9600Odd).open);
+  ASSERT_TRUE(Toggle(k9600Odd).open);
   device->Send(Bytes{'a', 'b'});
-  ASSERT_TRUE(testing::WaitForRx(state, 2));
+  ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, 2));
 
   Unplug(device);
   ASSERT_TRUE(PumpUntilWaiting());
@@ -132,9 +151,9 @@ TEST_F(ReconnectTest, ReplugReopensWithTheSameLineAndKeepsTheState) {
   EXPECT_EQ(line.outputSpeed, 9600u);
   EXPECT_TRUE(line.parityOdd);
   device->Send(Bytes{'c'});
-  ASSERT_TRUE(testing::WaitForRx(state, 3));
+  ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, 3));
   EXPECT_EQ(testing::LogOf(state), (Bytes{'a', 'b', 'c'}));
-  EXPECT_FALSE(state.workersOverlapped.load());
+  EXPECT_FALSE(link.Hub().workersOverlapped.load());
 }
 
 // Drops this thread's power to open what its mode forbids, so that a mode of
@@ -177,7 +196,7 @@ TEST_F(ReconnectTest, ANodeNotOursYetIsTriedAgainUntilItOpens) {
        }},
   };
   NoFileOverride asAUser;
-  ASSERT_TRUE(link.ToggleLink(k9600Odd).open);
+  ASSERT_TRUE(Toggle(k9600Odd).open);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     Unplug(device);
@@ -187,8 +206,8 @@ TEST_F(ReconnectTest, ANodeNotOursYetIsTriedAgainUntilItOpens) {
     Plug(*device);
     int before = services;
     // Two looks at least find the node and fail; then it becomes ours.
-    ASSERT_TRUE(Pump([&] { return services >= before + 3 || state.port.IsOpen(); }));
-    EXPECT_FALSE(state.port.IsOpen());
+    ASSERT_TRUE(Pump([&] { return services >= before + 3 || link.Port().IsOpen(); }));
+    EXPECT_FALSE(link.Port().IsOpen());
     EXPECT_TRUE(link.Waiting());
     release();
     ASSERT_TRUE(PumpUntilOpen());
@@ -197,25 +216,24 @@ TEST_F(ReconnectTest, ANodeNotOursYetIsTriedAgainUntilItOpens) {
 }
 
 TEST_F(ReconnectTest, CloseComWhileWaitingEndsTheWaitAtOnce) {
-  ASSERT_TRUE(link.ToggleLink(k9600Odd).open);
+  ASSERT_TRUE(Toggle(k9600Odd).open);
   Unplug(device);
   ASSERT_TRUE(PumpUntilWaiting());
 
-  LinkStatus status = link.ToggleLink(k9600Odd);
-  EXPECT_FALSE(status.open);
+  LinkStatus status = Toggle(k9600Odd);
+  EXPECT_FALSE(status.open) << "the button says \"Open com\"";
   EXPECT_FALSE(status.waiting);
-  EXPECT_EQ(std::string(LoadString(status.caption)), "Open com");
   // A device that returns now is left alone.
   device = std::make_unique<PtyDevice>();
   Plug(*device);
   pollfd wake = {link.WakeDescriptor(), POLLIN, 0};
   if (::poll(&wake, 1, 200) > 0) link.Service();
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(link.Port().IsOpen());
   EXPECT_FALSE(link.Waiting());
 }
 
 TEST_F(ReconnectTest, TwoHundredUnplugsLeakNoDescriptorOrThread) {
-  ASSERT_TRUE(link.ToggleLink(k9600Odd).open);
+  ASSERT_TRUE(Toggle(k9600Odd).open);
   // One round first, so that everything made once and kept is there already.
   Unplug(device);
   ASSERT_TRUE(PumpUntilWaiting());
@@ -227,7 +245,7 @@ TEST_F(ReconnectTest, TwoHundredUnplugsLeakNoDescriptorOrThread) {
 
   for (int cycle = 0; cycle < 200; ++cycle) {
     device->Send(Bytes{static_cast<uint8_t>(cycle)});
-    ASSERT_TRUE(testing::WaitForRx(state, static_cast<uint32_t>(cycle + 1))) << cycle;
+    ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, static_cast<uint32_t>(cycle + 1))) << cycle;
     Unplug(device);
     ASSERT_TRUE(PumpUntilWaiting()) << cycle;
     device = std::make_unique<PtyDevice>();
@@ -236,7 +254,7 @@ TEST_F(ReconnectTest, TwoHundredUnplugsLeakNoDescriptorOrThread) {
   }
   EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
   EXPECT_EQ(CountEntries("/proc/self/task"), threads);
-  EXPECT_FALSE(state.workersOverlapped.load());
+  EXPECT_FALSE(link.Hub().workersOverlapped.load());
 }
 
 }  // namespace

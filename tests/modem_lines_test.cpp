@@ -6,7 +6,8 @@
 
 #include <chrono>
 
-#include "connection/link_control.h"
+#include "connection/link_session.h"
+#include "link/line_settings.h"
 #include "support/fake_modem.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
@@ -21,6 +22,13 @@ using Kind = FakeModem::Kind;
 using Action = LineActions::Kind;
 
 constexpr LineSelection kLine{0, 7, 3, 0, 0, 0};
+
+// The Open/Close button, with the device's port chosen.
+LinkStatus ToggleLink(LinkSession& link, const testing::PtyDevice& device,
+                      const LineSelection& selection) {
+  if (link.Wanted()) return link.Close();
+  return link.Open(PortTarget::Device(device.Path()), ReadLineSelections(selection));
+}
 
 struct ExpectedCall {
   Kind kind;
@@ -37,8 +45,17 @@ std::vector<ExpectedCall> KindsOf(const std::vector<FakeModem::Call>& calls) {
 class ModemLinesTest : public ::testing::Test {
  protected:
   explicit ModemLinesTest(bool driverWaits = true) : modem(driverWaits) {
-    serial.Names().Set(1, device.Path());
-    modem.SetProbe([this] { return state.runningWorkers.load(); });
+    link.AttachTerminal(&state);
+    modem.SetProbe([this] { return link.Hub().runningWorkers.load(); });
+  }
+  // The worker may be inside a call to the window: it ends before the window goes.
+  ~ModemLinesTest() override { link.Shutdown(); }
+
+  LinkStatus Toggle(const LineSelection& selection) { return ToggleLink(link, device, selection); }
+  // The port selector moved to the same port: the open link opens it again.
+  std::optional<LinkStatus> ReopenOnPortChange(const LineSelection& selection) {
+    if (!link.Wanted()) return std::nullopt;
+    return link.Open(PortTarget::Device(device.Path()), ReadLineSelections(selection));
   }
 
   bool BoardShows(unsigned mask, unsigned lines) {
@@ -53,10 +70,10 @@ class ModemLinesTest : public ::testing::Test {
 
   FakeModem modem;
   testing::PtyDevice device;
-  SerialPort serial{modem};
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  LinkControl link{state, serial};
+  TerminalState state;
+  LinkSession link{modem};
+  SerialPort& serial = link.Port();
+  RecordingWindow window{state, link.Hub()};
 };
 
 TEST_F(ModemLinesTest, LinesAtOpenAreSetBeforeTheWorkerReadsOnOpenAndReopen) {
@@ -73,8 +90,8 @@ TEST_F(ModemLinesTest, LinesAtOpenAreSetBeforeTheWorkerReadsOnOpenAndReopen) {
   for (const auto& want : cases) {
     serial.SetLinesAtOpen(want.atOpen);
     modem.ClearCalls();
-    ASSERT_TRUE(link.ToggleLink(kLine).open);
-    ASSERT_TRUE(link.ReopenOnPortChange(kLine)->open);
+    ASSERT_TRUE(Toggle(kLine).open);
+    ASSERT_TRUE(ReopenOnPortChange(kLine)->open);
     std::vector<FakeModem::Call> calls = modem.Calls();
     std::vector<ExpectedCall> twice = want.calls;
     twice.insert(twice.end(), want.calls.begin(), want.calls.end());
@@ -83,12 +100,12 @@ TEST_F(ModemLinesTest, LinesAtOpenAreSetBeforeTheWorkerReadsOnOpenAndReopen) {
     EXPECT_EQ(device.Line().hangUpOnClose, want.hangUpOnClose);
     EXPECT_TRUE(BoardShows(kOutputLines, (want.atOpen.dtrActive ? kLineDtr : 0u) |
                                              (want.atOpen.rtsActive ? kLineRts : 0u)));
-    ASSERT_FALSE(link.ToggleLink(kLine).open);
+    ASSERT_FALSE(Toggle(kLine).open);
   }
 }
 
 TEST_F(ModemLinesTest, CommandsReachTheLinesInOrderAndAPulseHoldsItsLevel) {
-  ASSERT_TRUE(link.ToggleLink(kLine).open);
+  ASSERT_TRUE(Toggle(kLine).open);
   modem.ClearCalls();
   link.Request(Action::kDrop, kLineDtr);
   link.Request(Action::kPulse, kLineRts);  // active: dropped, then raised
@@ -111,12 +128,12 @@ TEST_F(ModemLinesTest, CommandsReachTheLinesInOrderAndAPulseHoldsItsLevel) {
 }
 
 TEST_F(ModemLinesTest, ClosingDuringAPulseRestoresTheLineAndDropsLaterCommands) {
-  ASSERT_TRUE(link.ToggleLink(kLine).open);
+  ASSERT_TRUE(Toggle(kLine).open);
   modem.ClearCalls();
   link.Request(Action::kPulse, kLineDtr);
   link.Request(Action::kBreak);
   ASSERT_TRUE(CallsReach(1));
-  ASSERT_FALSE(link.ToggleLink(kLine).open);
+  ASSERT_FALSE(Toggle(kLine).open);
   EXPECT_EQ(KindsOf(modem.Calls()),
             (std::vector<ExpectedCall>{{Kind::kDrop, kLineDtr}, {Kind::kRaise, kLineDtr}}));
   link.Request(Action::kBreak);  // closed: ignored
@@ -130,7 +147,7 @@ class ModemWatchTest : public ModemLinesTest, public ::testing::WithParamInterfa
 };
 
 TEST_P(ModemWatchTest, InputLinesFollowTheDeviceUntilItStopsAnswering) {
-  ASSERT_TRUE(link.ToggleLink(kLine).open);
+  ASSERT_TRUE(Toggle(kLine).open);
   for (unsigned inputs : {kLineCts, kLineCts | kLineDsr, kLineDcd | kLineRi, 0u, kInputLines}) {
     // The driver's wait sees changes from when it began, like the kernel's.
     if (GetParam()) {
@@ -142,7 +159,7 @@ TEST_P(ModemWatchTest, InputLinesFollowTheDeviceUntilItStopsAnswering) {
   modem.SetAvailable(false);
   EXPECT_TRUE(RecordingWindow::WaitFor([&] { return !link.Watcher().Watching(); }));
   EXPECT_FALSE(link.Lines().Latest().available);
-  EXPECT_TRUE(state.port.IsOpen()) << "the link is the supervisor's to close";
+  EXPECT_TRUE(serial.IsOpen()) << "the link is the supervisor's to close";
   int looks = modem.Looks();
   modem.SetInputs(kLineCts);
   EXPECT_EQ(modem.Looks(), looks) << "no looks after the driver stopped answering";
@@ -150,11 +167,11 @@ TEST_P(ModemWatchTest, InputLinesFollowTheDeviceUntilItStopsAnswering) {
 
 TEST_P(ModemWatchTest, ClosingEndsTheWatchWhereverItIs) {
   for (int round = 0; round < 20; ++round) {
-    ASSERT_TRUE(link.ToggleLink(kLine).open);
+    ASSERT_TRUE(Toggle(kLine).open);
     if (GetParam() && round % 2 == 0) {
       ASSERT_TRUE(RecordingWindow::WaitFor([&] { return modem.Waiting(); }));
     }
-    ASSERT_FALSE(link.ToggleLink(kLine).open);
+    ASSERT_FALSE(Toggle(kLine).open);
     EXPECT_FALSE(link.Watcher().Watching());
   }
 }
@@ -163,22 +180,22 @@ INSTANTIATE_TEST_SUITE_P(DriverWaitsOrIsLookedAt, ModemWatchTest, ::testing::Boo
 
 TEST(ModemOnPseudoTerminalTest, NoModemLinesKeepTheLinkOpenWithoutAMessageOrAWatch) {
   testing::PtyDevice device;
-  SerialPort serial;  // the kernel's calls, which a pseudo-terminal refuses
-  serial.SetLinesAtOpen({false, false});
-  serial.Names().Set(1, device.Path());
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  LinkControl link{state, serial};
-  ASSERT_TRUE(link.ToggleLink(kLine).open);
+  TerminalState state;
+  LinkSession link;  // the kernel's calls, which a pseudo-terminal refuses
+  link.Port().SetLinesAtOpen({false, false});
+  link.AttachTerminal(&state);
+  RecordingWindow window{state, link.Hub()};
+  ASSERT_TRUE(ToggleLink(link, device, kLine).open);
   EXPECT_FALSE(link.Lines().Latest().available);
   EXPECT_FALSE(link.Watcher().Watching());
   EXPECT_FALSE(device.Line().hangUpOnClose);
   link.Request(Action::kPulse, kLineDtr);
   link.Request(Action::kBreak);
   device.Send("ok");
-  EXPECT_TRUE(testing::WaitForRx(state, 2));
-  EXPECT_TRUE(state.port.IsOpen());
+  EXPECT_TRUE(testing::WaitForRx(link.Hub().counters, 2));
+  EXPECT_TRUE(link.Port().IsOpen());
   EXPECT_TRUE(window.Messages().empty());
+  link.Shutdown();
 }
 
 }  // namespace

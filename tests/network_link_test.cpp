@@ -19,7 +19,9 @@
 #include <numeric>
 #include <thread>
 
-#include "connection/link_control.h"
+#include "connection/link_session.h"
+#include "link/line_settings.h"
+#include "link/port_names.h"
 #include "support/recording_window.h"
 #include "support/ser2net_server.h"
 #include "support/state_access.h"
@@ -80,7 +82,24 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 class NetworkLinkTest : public ::testing::Test {
  protected:
-  void Name(const std::string& url) { serial.Names().Set(1, url); }
+  NetworkLinkTest() { link.AttachTerminal(&state); }
+  // The worker may be inside a call to the window: it ends before the window goes.
+  ~NetworkLinkTest() override { link.Shutdown(); }
+
+  void Name(const std::string& url) { names.Set(1, url); }
+
+  // The Open/Close button with COM1 chosen, as the window turns its
+  // selectors into a target and line parameters.
+  LinkStatus Toggle(const LineSelection& selection) {
+    if (link.Wanted()) return link.Close();
+    if (std::optional<PortTarget> target = names.Target(1)) {
+      return link.Open(*target, ReadLineSelections(selection));
+    }
+    return link.Refuse(names.WhyNoTarget(1));
+  }
+  bool Apply(const LineSelection& selection) {
+    return link.ApplyLineSettings(ReadLineSelections(selection));
+  }
 
   // Serves the link as the window's event loop would, until `done` holds.
   bool Pump(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
@@ -93,16 +112,17 @@ class NetworkLinkTest : public ::testing::Test {
     return true;
   }
   bool PumpUntilOpen() {
-    return Pump([&] { return state.port.IsOpen() && !link.Status().waiting; });
+    return Pump([&] { return serial.IsOpen() && !link.Status().waiting; });
   }
   bool PumpUntilClosed() {
     return Pump([&] { return !link.Status().open; });
   }
 
-  SerialPort serial;
-  TerminalState state{serial};
-  testing::RecordingWindow window{state};
-  LinkControl link{state, serial};
+  PortNames names;
+  TerminalState state;
+  LinkSession link;
+  SerialPort& serial = link.Port();
+  testing::RecordingWindow window{state, link.Hub()};
 };
 
 class EveryByteTest : public NetworkLinkTest, public ::testing::WithParamInterface<bool> {};
@@ -112,7 +132,7 @@ TEST_P(EveryByteTest, EveryByteValueGoesBothWaysIntact) {
   Ser2NetServer server(GetParam());
   ASSERT_TRUE(server.Start());
   Name(server.Url());
-  LinkStatus status = link.ToggleLink(k9600None);
+  LinkStatus status = Toggle(k9600None);
   EXPECT_TRUE(status.open);
   EXPECT_TRUE(status.connecting);
   ASSERT_TRUE(PumpUntilOpen());
@@ -126,7 +146,7 @@ TEST_P(EveryByteTest, EveryByteValueGoesBothWaysIntact) {
   EXPECT_EQ(server.Device().Receive(sent.size()), sent);
 
   server.Device().Send(sent);
-  ASSERT_TRUE(testing::WaitForRx(state, static_cast<uint32_t>(sent.size())));
+  ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, static_cast<uint32_t>(sent.size())));
   EXPECT_EQ(testing::LogOf(state), sent);
   link.Shutdown();
 }
@@ -140,7 +160,7 @@ TEST_F(NetworkLinkTest, LineSettingsReachTheFarPortOnOpenAndOnEveryChange) {
   ASSERT_TRUE(server.Start());
   Name(server.Url());
   // A typed rate, odd parity, two stop bits at open.
-  link.ToggleLink({0, -1, 3, 2, 1, 0, 74880});
+  Toggle({0, -1, 3, 2, 1, 0, 74880});
   ASSERT_TRUE(PumpUntilOpen());
   testing::PtyDevice& far = server.Device();
   // The server sets the rate, the size, the parity and the stop bits one by
@@ -153,7 +173,7 @@ TEST_F(NetworkLinkTest, LineSettingsReachTheFarPortOnOpenAndOnEveryChange) {
   // Each change while open. (A pseudo-terminal forces 8 data bits and hides
   // whether parity is on; the kind of parity and the stop bits show.)
   for (uint32_t rate : {230400u, 921600u, 250000u, 4000000u}) {
-    ASSERT_TRUE(link.ApplyLineSettings({0, -1, 2, 0, 3, 0, rate}));
+    ASSERT_TRUE(Apply({0, -1, 2, 0, 3, 0, rate}));
     EXPECT_TRUE(Eventually([&] { return far.Line().outputSpeed == rate; }))
         << rate << " asked, " << far.Line().outputSpeed << " on the far line";
   }
@@ -171,10 +191,10 @@ TEST_F(NetworkLinkTest, RawTcpKeepsTheLineSettingsHere) {
   Ser2NetServer server(false);
   ASSERT_TRUE(server.Start());
   Name(server.Url());
-  link.ToggleLink({0, 20, 3, 0, 1, 0});
+  Toggle({0, 20, 3, 0, 1, 0});
   ASSERT_TRUE(PumpUntilOpen());
   EXPECT_EQ(serial.NetworkType(), NetworkKind::kTcp);
-  EXPECT_TRUE(link.ApplyLineSettings({0, 16, 3, 0, 0, 0}));
+  EXPECT_TRUE(Apply({0, 16, 3, 0, 0, 0}));
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(server.Device().Line().outputSpeed, 9600u) << "the server's own setting";
   link.Shutdown();
@@ -185,10 +205,10 @@ TEST_F(NetworkLinkTest, ARestartedServerIsWaitedForAndGetsTheCurrentSettings) {
   Ser2NetServer server;
   ASSERT_TRUE(server.Start());
   Name(server.Url());
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   ASSERT_TRUE(PumpUntilOpen());
   server.Device().Send(Bytes{'a'});
-  ASSERT_TRUE(testing::WaitForRx(state, 1));
+  ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, 1));
 
   server.Stop();
   ASSERT_TRUE(Pump([&] { return link.Waiting(); }));
@@ -197,7 +217,7 @@ TEST_F(NetworkLinkTest, ARestartedServerIsWaitedForAndGetsTheCurrentSettings) {
   EXPECT_TRUE(status.waiting);
   EXPECT_FALSE(link.WorkerRunning());
   // Settings changed while the server is away go with the reconnection.
-  link.ApplyLineSettings({0, -1, 3, 0, 1, 0, 250000});
+  Apply({0, -1, 3, 0, 1, 0, 250000});
   // A few attempts fail meanwhile (0.5 s, then 1 s later): the link waits on.
   Pump([] { return false; }, 1800ms);
   EXPECT_TRUE(link.Waiting());
@@ -214,10 +234,10 @@ TEST_F(NetworkLinkTest, ARestartedServerIsWaitedForAndGetsTheCurrentSettings) {
     return line.outputSpeed == 250000u && line.parityOdd;
   }));
   server.Device().Send(Bytes{'b'});
-  ASSERT_TRUE(testing::WaitForRx(state, 2));
+  ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, 2));
   EXPECT_EQ(testing::LogOf(state), (Bytes{'a', 'b'}));
   EXPECT_TRUE(window.Messages().empty());
-  EXPECT_FALSE(state.workersOverlapped.load());
+  EXPECT_FALSE(link.Hub().workersOverlapped.load());
   link.Shutdown();
 }
 
@@ -226,18 +246,18 @@ TEST_F(NetworkLinkTest, CloseEndsTheWaitForAServerThatIsAway) {
   Ser2NetServer server;
   ASSERT_TRUE(server.Start());
   Name(server.Url());
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   ASSERT_TRUE(PumpUntilOpen());
   server.Stop();
   ASSERT_TRUE(Pump([&] { return link.Waiting(); }));
-  EXPECT_FALSE(link.ToggleLink(k9600None).open);
+  EXPECT_FALSE(Toggle(k9600None).open);
   EXPECT_FALSE(link.Waiting());
   // Nothing tries again once closed.
   ASSERT_TRUE(server.Start());
   std::this_thread::sleep_for(700ms);
   pollfd wake = {link.WakeDescriptor(), POLLIN, 0};
   if (::poll(&wake, 1, 0) > 0) link.Service();
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(serial.IsOpen());
 }
 
 struct FailingAddress {
@@ -251,7 +271,7 @@ class ConnectFailureTest : public NetworkLinkTest {};
 TEST_F(ConnectFailureTest, ARefusedConnectionFailsAtOnceWithItsReason) {
   Name("rfc2217://127.0.0.1:" + std::to_string(Ser2NetServer::FreePort()));
   auto started = std::chrono::steady_clock::now();
-  EXPECT_TRUE(link.ToggleLink(k9600None).connecting);
+  EXPECT_TRUE(Toggle(k9600None).connecting);
   ASSERT_TRUE(PumpUntilClosed());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
@@ -262,7 +282,7 @@ TEST_F(ConnectFailureTest, ARefusedConnectionFailsAtOnceWithItsReason) {
 TEST_F(ConnectFailureTest, ANameThatDoesNotResolveFailsWithItsReason) {
   Name("tcp://lab-pi.invalid:7001");
   auto started = std::chrono::steady_clock::now();
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   ASSERT_TRUE(PumpUntilClosed());
   EXPECT_LT(std::chrono::steady_clock::now() - started, 5500ms);
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Open com fail!"});
@@ -303,7 +323,7 @@ TEST_F(ConnectFailureTest, AHostThatNeverAnswersFailsWithinFiveSeconds) {
   ASSERT_TRUE(host.Ok());
   Name(host.Url());
   auto started = std::chrono::steady_clock::now();
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   bool closed = PumpUntilClosed();
   auto took = std::chrono::steady_clock::now() - started;
   host.Close();
@@ -320,8 +340,8 @@ TEST_F(ConnectFailureTest, AnAttemptEndedByCloseWakesNobodyWhenItRunsOut) {
   SilentHost host;
   ASSERT_TRUE(host.Ok());
   Name(host.Url());
-  ASSERT_TRUE(link.ToggleLink(k9600None).connecting);
-  EXPECT_FALSE(link.ToggleLink(k9600None).open);
+  ASSERT_TRUE(Toggle(k9600None).connecting);
+  EXPECT_FALSE(Toggle(k9600None).open);
   // The abandoned attempt ends on its own at its limit; the link, closed,
   // has nothing to be woken for (a wake nobody takes would spin its owner).
   pollfd wake = {link.WakeDescriptor(), POLLIN, 0};
@@ -336,7 +356,7 @@ TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {
   ASSERT_GE(listening.fd, 0);
   int listener = listening.fd;
   Name("rfc2217://127.0.0.1:" + std::to_string(listening.Port()));
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   ASSERT_TRUE(PumpUntilOpen());
   int far = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
   ASSERT_GE(far, 0);
@@ -358,7 +378,7 @@ TEST_F(ConnectFailureTest, ASilentServerLeavesTheLinkUsableWithoutLines) {
   // The client's own negotiation first, then the data with IAC doubled.
   const Bytes tail = {'o', 'k', 0xff, 0xff};
   EXPECT_TRUE(std::equal(tail.begin(), tail.end(), got.end() - 4));
-  EXPECT_TRUE(state.port.IsOpen());
+  EXPECT_TRUE(serial.IsOpen());
   auto closing = std::chrono::steady_clock::now();
   link.Shutdown();
   EXPECT_LT(std::chrono::steady_clock::now() - closing, 1s);
@@ -453,7 +473,7 @@ class ScriptedServer {
 TEST_F(NetworkLinkTest, AFarPortWithModemLinesCarriesThemBothWays) {
   ScriptedServer server;
   Name(server.Url());
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   ASSERT_TRUE(PumpUntilOpen());
   // The lines as the server reports them: DTR and RTS as set at open, CTS and DCD.
   ASSERT_TRUE(Eventually([&] {
@@ -483,7 +503,7 @@ TEST_F(NetworkLinkTest, AFarPortWithoutModemLinesShowsThemNotAvailable) {
   Ser2NetServer server;
   ASSERT_TRUE(server.Start());
   Name(server.Url());
-  link.ToggleLink(k9600None);
+  Toggle(k9600None);
   ASSERT_TRUE(PumpUntilOpen());
   // ser2net in front of a pseudo-terminal never answers for DTR and RTS.
   ASSERT_TRUE(Eventually([&] { return !link.Watcher().Watching(); }, 6s));
@@ -492,7 +512,7 @@ TEST_F(NetworkLinkTest, AFarPortWithoutModemLinesShowsThemNotAvailable) {
   link.Request(LineActions::Kind::kRaise, kLineDtr);
   link.Request(LineActions::Kind::kBreak);
   server.Device().Send(Bytes{'x', 'y'});
-  ASSERT_TRUE(testing::WaitForRx(state, 2));
+  ASSERT_TRUE(testing::WaitForRx(link.Hub().counters, 2));
   const uint8_t back[] = {'z'};
   serial.Write(back, 1);
   EXPECT_EQ(server.Device().Receive(1), Bytes{'z'});

@@ -1,5 +1,5 @@
 // How the receive worker's waits on the port end: data, a one-shot wake from
-// the window, or a cancel from the link control. Each wait has no time limit
+// the window, or a cancel from the link session. Each wait has no time limit
 // here, so only the event under test can end it.
 #include <gtest/gtest.h>
 
@@ -17,10 +17,7 @@ using namespace std::chrono_literals;
 
 class PortWaitsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    port_.Names().Set(1, device_.Path());
-    ASSERT_TRUE(port_.Open(1, {}));
-  }
+  void SetUp() override { ASSERT_TRUE(port_.Open(PortTarget::Device(device_.Path()), {})); }
 
   // Starts WaitReadable(-1) on another thread; the future is ready when it returned.
   std::future<void> WaitWithoutLimit() {
@@ -64,7 +61,7 @@ TEST_F(PortWaitsTest, ACancelEndsEveryWaitUntilTheNextOpen) {
   EXPECT_EQ(WaitWithoutLimit().wait_for(5s), std::future_status::ready);
 
   port_.Close();
-  ASSERT_TRUE(port_.Open(1, {}));
+  ASSERT_TRUE(port_.Open(PortTarget::Device(device_.Path()), {}));
   auto afterReopen = WaitWithoutLimit();
   EXPECT_EQ(afterReopen.wait_for(50ms), std::future_status::timeout);
   port_.WakeReader();

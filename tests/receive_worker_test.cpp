@@ -1,6 +1,10 @@
 // The receive worker on a pseudo-terminal: bursts, refreshes, statistics,
 // frames with echo and auto-reply, and stopping it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -8,11 +12,12 @@
 #include <numeric>
 #include <thread>
 
+#include "core/unique_fd.h"
 #include "engine/receive_worker.h"
 #include "engine/transmit.h"
-#include "link/serial_port.h"
 #include "sending/hex.h"
 #include "support/cpu_time.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -29,17 +34,18 @@ using namespace std::chrono_literals;
 // whole core. The bound sits far from both.
 constexpr double kRestingCpuShare = 0.3;
 
-// The worker on a device mapped to COM1, with a recording window. `W` is the
+// The worker on a pseudo-terminal device, with a recording window. `W` is the
 // window type: RecordingWindow answers on the worker's thread, UiThreadWindow
 // makes the worker wait until the test's thread serves it.
 template <typename W>
 class WorkerOn : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial.Names().Set(1, device.Path());
-    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
-    worker.Start(state);
+    ASSERT_TRUE(rig.Open(device.Path(), {9600, 8, kOneStopBit, kParityNone}));
+    rig.StartWorker();
   }
+  // The worker may be inside a call to the window: it ends before the window goes.
+  void TearDown() override { worker.StopAndWait(); }
 
   template <typename F>
   auto Locked(F read) {
@@ -48,7 +54,8 @@ class WorkerOn : public ::testing::Test {
 
   Bytes Log() { return testing::LogOf(state); }
 
-  bool WaitForRx(uint32_t count) { return testing::WaitForRx(state, count); }
+  bool WaitForRx(uint32_t count) { return testing::WaitForRx(rig.hub.counters, count); }
+  CounterValues Counters() const { return rig.Counters(); }
 
   bool WaitForPublishes(size_t count) {
     return RecordingWindow::WaitFor(
@@ -67,20 +74,31 @@ class WorkerOn : public ::testing::Test {
     state.FrameRulesChanged();
   }
 
-  // A transmission is over once it has shown its TX count.
-  bool WaitForTransmissions(size_t count) {
-    return RecordingWindow::WaitFor([&] { return window.Count(WindowEvent::kTxCount) >= count; });
+  // Whether the hub's news is up: the window would look at the counters.
+  bool CountersNews() const {
+    pollfd ready{rig.hub.news.Descriptor(), POLLIN, 0};
+    return ::poll(&ready, 1, 0) == 1;
   }
 
-  uint32_t SendCount() {
-    return Locked([&] { return state.sendCount; });
+  // `count` transmissions are over once the TX count holds `bytes` and the
+  // window has word of it; the word is taken, as the window takes it.
+  bool WaitForTransmissions(uint32_t count, uint32_t bytes) {
+    bool over = RecordingWindow::WaitFor([&] {
+      CounterValues counters = Counters();
+      return counters.sendCount >= count && counters.txCount >= bytes && CountersNews();
+    });
+    window.Messages();
+    return over;
   }
+
+  uint32_t SendCount() { return Counters().sendCount; }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  W window{state};
-  WorkerThread worker;
+  testing::LineRig rig;
+  SerialPort& serial = rig.port;
+  TerminalState& state = rig.state;
+  WorkerThread& worker = rig.worker;
+  W window{rig.state, rig.hub};
 };
 
 using WorkerTest = WorkerOn<RecordingWindow>;
@@ -100,12 +118,11 @@ TEST_F(WorkerTest, OneReplyIsCapturedAppendedAndPublishedOnce) {
   EXPECT_EQ(events[1].rxLengthSeen, 10) << "the publish comes after the append";
   EXPECT_EQ(events[1].rxCountSeen, 10u);
   EXPECT_EQ(Log(), reply);
-  Locked([&] {
-    EXPECT_EQ(state.rxCount, 10u);
-    EXPECT_EQ(state.rxBuffer[10], 0);
-    EXPECT_GT(state.lastIntervalMs, 0.0);
-    EXPECT_EQ(state.intervalSumMs, state.lastIntervalMs) << "exactly one interval";
-  });
+  EXPECT_EQ(Locked([&] { return state.rxBuffer[10]; }), 0);
+  CounterValues counters = Counters();
+  EXPECT_EQ(counters.rxCount, 10u);
+  EXPECT_GT(counters.lastIntervalMs, 0.0);
+  EXPECT_EQ(counters.intervalSumMs, counters.lastIntervalMs) << "exactly one interval";
 
   // The next burst is a pair of its own, so nothing else came of the first.
   device.Send(Bytes{0x42});
@@ -115,10 +132,9 @@ TEST_F(WorkerTest, OneReplyIsCapturedAppendedAndPublishedOnce) {
   EXPECT_EQ(events[2].kind, WindowEvent::kRefreshCapture);
   EXPECT_EQ(events[3].kind, WindowEvent::kRefreshPublish);
   EXPECT_EQ(events[3].rxLengthSeen, 11);
-  Locked([&] {
-    EXPECT_EQ(state.rxCount, 11u);
-    EXPECT_GT(state.intervalSumMs, state.lastIntervalMs) << "every burst adds its interval";
-  });
+  counters = Counters();
+  EXPECT_EQ(counters.rxCount, 11u);
+  EXPECT_GT(counters.intervalSumMs, counters.lastIntervalMs) << "every burst adds its interval";
 }
 
 // A window that shows bursts at its own pace hears once per burst that the
@@ -140,7 +156,8 @@ TEST_F(WorkerTest, WithBothModesOffNothingIsSentButTheLogStillGrows) {
   ASSERT_TRUE(WaitForRx(5));
   EXPECT_EQ(Log(), (Bytes{0x01, 0x02, 0x0D, 0x03, 0x0D}));
   EXPECT_EQ(SendCount(), 0u);
-  EXPECT_EQ(window.Count(WindowEvent::kTxCount), 0u);
+  EXPECT_EQ(Counters().txCount, 0u);
+  EXPECT_FALSE(CountersNews()) << "the window's refreshes show the bursts";
 }
 
 TEST_F(WorkerTest, AverageStaysZeroBeforeAnyTransmission) {
@@ -148,12 +165,11 @@ TEST_F(WorkerTest, AverageStaysZeroBeforeAnyTransmission) {
   for (uint32_t burst = 1; burst <= 3; ++burst) {
     device.Send(Bytes{0x30});
     ASSERT_TRUE(WaitForRx(burst));
-    Locked([&] {
-      EXPECT_EQ(state.averageMs, 0.0);
-      EXPECT_GT(state.lastIntervalMs, 0.0) << "runs from the state's creation";
-      EXPECT_GT(state.intervalSumMs, previousSum);
-      previousSum = state.intervalSumMs;
-    });
+    CounterValues counters = Counters();
+    EXPECT_EQ(counters.averageMs, 0.0);
+    EXPECT_GT(counters.lastIntervalMs, 0.0) << "runs from the counters' creation";
+    EXPECT_GT(counters.intervalSumMs, previousSum);
+    previousSum = counters.intervalSumMs;
   }
 }
 
@@ -161,19 +177,18 @@ TEST_F(WorkerTest, IntervalRunsFromTheTransmissionToTheDelayedReply) {
   constexpr auto kDelay = 150ms;
   std::string request = "PING";
   Locked([&] { state.sendText = request; });
-  SendComposedText(state);
+  SendComposedText(state, serial, rig.door);
   ASSERT_EQ(device.Receive(request.size()).size(), request.size());
   std::this_thread::sleep_for(kDelay);  // the device's answering time under test
   device.Send("PONG");
   ASSERT_TRUE(WaitForRx(4));
-  Locked([&] {
-    // Generous on the upper side: a loaded (or instrumented) machine adds
-    // scheduling delay, never takes any away.
-    EXPECT_GE(state.lastIntervalMs, 150.0);
-    EXPECT_LT(state.lastIntervalMs, 150.0 + 2000.0);
-    EXPECT_EQ(state.sendCount, 1u);
-    EXPECT_DOUBLE_EQ(state.averageMs, state.intervalSumMs / 1.0);
-  });
+  CounterValues counters = Counters();
+  // Generous on the upper side: a loaded (or instrumented) machine adds
+  // scheduling delay, never takes any away.
+  EXPECT_GE(counters.lastIntervalMs, 150.0);
+  EXPECT_LT(counters.lastIntervalMs, 150.0 + 2000.0);
+  EXPECT_EQ(counters.sendCount, 1u);
+  EXPECT_DOUBLE_EQ(counters.averageMs, counters.intervalSumMs / 1.0);
 }
 
 TEST_F(WorkerTest, StreamIsAppendedInPiecesOfAtMostTwoThousandBytes) {
@@ -237,10 +252,8 @@ TEST_F(WorkerTest, StreamIsAppendedInPiecesOfAtMostTwoThousandBytes) {
   EXPECT_EQ(joined, stream) << "every byte once, in order";
   EXPECT_EQ(largest, 2000u) << "a full chunk is flushed without waiting for a quiet line";
   EXPECT_EQ(window.Count(WindowEvent::kRefreshPublish), pieces.size());
-  Locked([&] {
-    EXPECT_EQ(state.rxCount, stream.size());
-    EXPECT_LE(state.rxLength, TerminalState::kLogCapacity - 1);
-  });
+  EXPECT_EQ(Counters().rxCount, stream.size());
+  EXPECT_LE(Locked([&] { return state.rxLength; }), TerminalState::kLogCapacity - 1);
 }
 
 // Echo with the frame-end byte 0D: which frames are complete on a quiet line.
@@ -264,21 +277,19 @@ TEST_P(EchoTest, FrameIsEchoedOnceWhenItsEndIsAmongTheLastTwoBytes) {
     frame.push_back(0x0D);
   }
   EXPECT_EQ(device.Receive(frame.size()), frame);
-  ASSERT_TRUE(WaitForTransmissions(1));
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 1u);
-    EXPECT_EQ(state.txCount, frame.size());
-  });
-  EXPECT_EQ(window.Events().back().txCount, frame.size()) << "the TX box shows the new count";
+  const auto size = static_cast<uint32_t>(frame.size());
+  ASSERT_TRUE(WaitForTransmissions(1, size)) << "the window has word of the new TX count";
+  CounterValues counters = Counters();
+  EXPECT_EQ(counters.sendCount, 1u);
+  EXPECT_EQ(counters.txCount, size);
 
   // The echo reset the frame: the next frame comes back alone.
   device.Send(Bytes{0x07, 0x0D});
   EXPECT_EQ(device.Receive(2), (Bytes{0x07, 0x0D}));
-  ASSERT_TRUE(WaitForTransmissions(2));
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 2u);
-    EXPECT_EQ(state.txCount, frame.size() + 2);
-  });
+  ASSERT_TRUE(WaitForTransmissions(2, size + 2));
+  counters = Counters();
+  EXPECT_EQ(counters.sendCount, 2u);
+  EXPECT_EQ(counters.txCount, size + 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(FrameEnd0D, EchoTest,
@@ -296,9 +307,10 @@ TEST_F(WorkerTest, AutoReplySendsTheSendTextOncePerFrame) {
   for (uint32_t frame = 1; frame <= 2; ++frame) {
     device.Send(Bytes{0x10, 0x20, 0x0D});
     EXPECT_EQ(device.Receive(4), (Bytes{'O', 'K', 0x0D, 0x0A}));
-    ASSERT_TRUE(WaitForTransmissions(frame));
+    ASSERT_TRUE(WaitForTransmissions(frame, 4 * frame));
   }
-  Locked([&] { EXPECT_EQ(state.txCount, 8u); });
+  EXPECT_EQ(Counters().txCount, 8u);
+  EXPECT_EQ(SendCount(), 2u);
 }
 
 TEST_F(WorkerTest, AutoReplySendsTheHexParseWhenSendAsHexIsOn) {
@@ -309,8 +321,8 @@ TEST_F(WorkerTest, AutoReplySendsTheHexParseWhenSendAsHexIsOn) {
   });
   device.Send(Bytes{0x7E, 0x01, 0x7E});
   EXPECT_EQ(device.Receive(5), (Bytes{0x01, 0x03, 0x00, 0x0A, 0xCD}));
-  ASSERT_TRUE(WaitForTransmissions(1));
-  Locked([&] { EXPECT_EQ(state.txCount, 5u); });
+  ASSERT_TRUE(WaitForTransmissions(1, 5));
+  EXPECT_EQ(Counters().txCount, 5u);
 }
 
 TEST_F(WorkerTest, EchoGoesOutBeforeTheAutoReplyWhenBothAreOn) {
@@ -318,8 +330,8 @@ TEST_F(WorkerTest, EchoGoesOutBeforeTheAutoReplyWhenBothAreOn) {
   Locked([&] { state.sendText = "R"; });
   device.Send(Bytes{0x31, 0x0D});
   EXPECT_EQ(device.Receive(3), (Bytes{0x31, 0x0D, 'R'}));
-  ASSERT_TRUE(WaitForTransmissions(2));
-  Locked([&] { EXPECT_EQ(state.txCount, 3u); });
+  ASSERT_TRUE(WaitForTransmissions(2, 3));
+  EXPECT_EQ(Counters().txCount, 3u);
 }
 
 TEST_F(WorkerTest, SwitchingTheModesOffKeepsTheFrameWithoutAddingToIt) {
@@ -340,7 +352,8 @@ TEST_F(WorkerTest, FullFrameWithoutItsEndIsDroppedSoTheNextFrameIsEchoed) {
   ASSERT_TRUE(WaitForRx(2000));
   device.Send(Bytes{0x01, 0x02, 0x0D});
   EXPECT_EQ(device.Receive(3), (Bytes{0x01, 0x02, 0x0D}));
-  ASSERT_TRUE(WaitForTransmissions(1));
+  ASSERT_TRUE(WaitForTransmissions(1, 3));
+  EXPECT_EQ(Counters().txCount, 3u) << "the dropped frame was never sent";
 }
 
 TEST_F(WorkerTest, FullFrameEndingInItsEndByteIsStillEchoedWhole) {
@@ -349,6 +362,100 @@ TEST_F(WorkerTest, FullFrameEndingInItsEndByteIsStillEchoedWhole) {
   frame[1998] = 0x0D;
   device.Send(frame);
   EXPECT_EQ(device.Receive(frame.size()), frame);
+}
+
+// Hears every run the worker reads.
+class ReceivedBytes : public LineListener {
+ public:
+  void Received(const uint8_t* bytes, int count) override {
+    std::lock_guard guard(mutex_);
+    bytes_.insert(bytes_.end(), bytes, bytes + count);
+  }
+  void Sent(const uint8_t*, int) override {}
+  Bytes Get() const {
+    std::lock_guard guard(mutex_);
+    return bytes_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  Bytes bytes_;
+};
+
+// A device that floods while every echo of it fails to write. The port's
+// descriptor is swapped for one opened for reading only on the same
+// pseudo-terminal: reads go on as before, and every write fails in the
+// kernel (EBADF) as a broken driver's would, while the line stays up. The
+// worker keeps reading through the failures, and "Write com fail!" is news
+// once while it waits or is shown, not once per failed echo.
+TEST_F(WorkerTest, AFloodWhoseEveryEchoFailsIsStillReadAndToldOnce) {
+  worker.StopAndWait();
+  int line = serial.Descriptor();
+  ASSERT_EQ(::ioctl(line, TIOCNXCL), 0);  // exclusive mode would refuse a user the second open
+  UniqueFd readOnly(::open(device.Path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  ::ioctl(line, TIOCEXCL);
+  ASSERT_TRUE(readOnly.Valid());
+  ASSERT_EQ(::dup3(readOnly.Get(), line, O_CLOEXEC), line);
+  ReceivedBytes heard;
+  rig.hub.listeners.Add(heard);
+  struct Leave {
+    testing::LineRig& rig;
+    ReceivedBytes& heard;
+    ~Leave() {
+      rig.worker.StopAndWait();
+      rig.hub.listeners.Remove(heard);
+    }
+  } leave{rig, heard};
+  SetModes(true, false);
+  rig.StartWorker();
+
+  Bytes sent;
+  auto frame = [&](int number) {
+    std::string text = "F" + std::to_string(number) + "\r";
+    Bytes bytes(text.begin(), text.end());
+    sent.insert(sent.end(), bytes.begin(), bytes.end());
+    return bytes;
+  };
+  // One frame at a time, each echo tried (and failed) before the next.
+  auto framesOneByOne = [&](int count) {
+    for (int i = 0; i < count; ++i) {
+      uint32_t before = SendCount();
+      device.Send(frame(i));
+      if (!RecordingWindow::WaitFor([&] { return SendCount() > before; })) return false;
+    }
+    return true;
+  };
+  const std::vector<std::string> kFail = {"Write com fail!"};
+
+  // The first failure, then more while its message waits, then a flood.
+  ASSERT_TRUE(framesOneByOne(21));
+  ASSERT_TRUE(RecordingWindow::WaitFor([&] { return CountersNews(); }));
+  Bytes flood;
+  for (int i = 0; i < 3000; ++i) {
+    Bytes bytes = frame(i);
+    flood.insert(flood.end(), bytes.begin(), bytes.end());
+  }
+  std::thread source([&] { device.Send(flood); });
+  bool allRead = RecordingWindow::WaitFor([&] { return Counters().rxCount >= sent.size(); },
+                                          std::chrono::seconds(60));
+  source.join();
+  ASSERT_TRUE(allRead) << Counters().rxCount << " of " << sent.size();
+  EXPECT_EQ(heard.Get(), sent) << "every byte reached the listeners, in order";
+  Bytes log = Log();
+  ASSERT_FALSE(log.empty());
+  EXPECT_TRUE(std::equal(log.rbegin(), log.rend(), sent.rbegin()))
+      << "the receive log ends with the last bytes read";
+  EXPECT_EQ(rig.hub.news.Take(), kFail) << "posted once while it waited";
+
+  // While the message is shown, failures add nothing; once dismissed, the
+  // next failure is news again.
+  ASSERT_TRUE(framesOneByOne(20));
+  EXPECT_TRUE(rig.hub.news.Take().empty()) << "nothing new while it is shown";
+  rig.hub.news.Dismissed(kFail.front());
+  ASSERT_TRUE(framesOneByOne(1));
+  EXPECT_EQ(rig.hub.news.Take(), kFail);
+  EXPECT_TRUE(serial.IsOpen()) << "a failing write is no hang-up";
+  EXPECT_EQ(Counters().rxCount, sent.size());
 }
 
 TEST_F(WorkerTest, HungUpDeviceLeavesTheWorkerResting) {
@@ -360,11 +467,10 @@ TEST_F(WorkerTest, HungUpDeviceLeavesTheWorkerResting) {
   // It is still stopped at once, and the port opens again on a new device.
   worker.StopAndWait();
   EXPECT_FALSE(worker.Running());
-  state.port.Close();
+  serial.Close();
   testing::PtyDevice replacement;
-  serial.Names().Set(1, replacement.Path());
-  ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
-  worker.Start(state);
+  ASSERT_TRUE(rig.Open(replacement.Path(), {9600, 8, kOneStopBit, kParityNone}));
+  rig.StartWorker();
   replacement.Send(Bytes{0x02});
   ASSERT_TRUE(WaitForRx(2));
   EXPECT_EQ(Log(), (Bytes{0x01, 0x02}));
@@ -379,30 +485,32 @@ TEST_F(WorkerTest, HungUpDeviceWithAWaitingFrameLeavesTheWorkerResting) {
 }
 
 TEST_F(WorkerTest, RestartingARunningWorkerLeavesTheNewOneResting) {
-  worker.Start(state);  // stops the first worker, then starts a new one
+  rig.StartWorker();  // stops the first worker, then starts a new one
   EXPECT_LT(testing::CpuShareOver(300ms), kRestingCpuShare);
   device.Send(Bytes{0x01});
   ASSERT_TRUE(WaitForRx(1));
-  EXPECT_FALSE(state.workersOverlapped.load());
+  EXPECT_FALSE(rig.hub.workersOverlapped.load());
 
   // Its writes still wait for room instead of giving up at once.
   Locked([&] { state.sendText = std::string(100000, 'x'); });
-  state.port.SetWriteTimeouts(0, 2000);
+  serial.SetWriteTimeouts(0, 2000);
   std::thread reader([&] { EXPECT_EQ(device.Receive(100000, 10s).size(), 100000u); });
-  SendComposedText(state);
+  SendComposedText(state, serial, rig.door);
   reader.join();
+  EXPECT_TRUE(window.Messages().empty());
 }
 
 TEST_F(WorkerTest, WorkerEndsWhenTheStopIsSetOrThePortIsClosed) {
   EXPECT_TRUE(worker.Running());
   worker.StopAndWait();
   EXPECT_FALSE(worker.Running());
-  EXPECT_EQ(state.runningWorkers.load(), 0);
+  EXPECT_EQ(rig.hub.runningWorkers.load(), 0);
 
   std::atomic<bool> stop{false};
-  state.port.Close();
-  EXPECT_EQ(ReceiveWorker(state, stop), 0) << "a worker on a closed port ends at once";
-  EXPECT_EQ(state.runningWorkers.load(), 0);
+  serial.Close();
+  EXPECT_EQ(ReceiveWorker({rig.hub, rig.door, &state}, stop), 0)
+      << "a worker on a closed port ends at once";
+  EXPECT_EQ(rig.hub.runningWorkers.load(), 0);
 }
 
 TEST_F(WorkerWithUiThreadTest, StopAndWaitServesThePendingRefreshAndReturns) {
@@ -412,29 +520,29 @@ TEST_F(WorkerWithUiThreadTest, StopAndWaitServesThePendingRefreshAndReturns) {
 
   worker.StopAndWait();
   EXPECT_FALSE(worker.Running());
-  EXPECT_EQ(state.runningWorkers.load(), 0);
+  EXPECT_EQ(rig.hub.runningWorkers.load(), 0);
   // The half-flushed burst was completed, not lost.
   EXPECT_EQ(window.Count(WindowEvent::kRefreshCapture), 1u);
   EXPECT_EQ(window.Count(WindowEvent::kRefreshPublish), 1u);
   EXPECT_EQ(Log(), (Bytes{0x41, 0x42, 0x43}));
 }
 
-TEST_F(WorkerWithUiThreadTest, StopAndWaitServesAWriteFailureMessageRaisedWhileStopping) {
+TEST_F(WorkerWithUiThreadTest, StopAndWaitEndsWithTheWriteFailurePostedWhileStopping) {
   SetModes(true, false);
   device.Send(Bytes{0x0D});
   ASSERT_TRUE(window.WaitForPendingCall()) << "the burst was read; its capture waits";
   device.Hangup();
 
   // Stopping serves the burst's refreshes; the echo that follows in the same
-  // pass fails on the dead line and its message box is served as well.
+  // pass fails on the dead line and posts its message, which waits for the
+  // window without holding the worker.
   worker.StopAndWait();
   EXPECT_FALSE(worker.Running());
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Write com fail!"});
   EXPECT_EQ(window.Count(WindowEvent::kRefreshPublish), 1u);
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 1u) << "a failed write still counts";
-    EXPECT_EQ(state.txCount, 1u);
-  });
+  CounterValues counters = Counters();
+  EXPECT_EQ(counters.sendCount, 1u) << "a failed write still counts";
+  EXPECT_EQ(counters.txCount, 1u);
 }
 
 // The UI thread's handlers run between a burst's refreshes; with the state's
@@ -459,14 +567,14 @@ TEST_F(WorkerTest, HandlersOnTheUiThreadRunBesideAStreamingDevice) {
         Locked([&] { state.ClearReceived(); });
         break;
       case 1:
-        ResetCounters(state);
+        rig.hub.counters.Reset();
         break;
       case 2:
         Locked([&] {
           state.sendText = round % 2 ? "0D" : "41 0d";
           state.sendAsHex = round % 2;
         });
-        SendComposedText(state);
+        SendComposedText(state, serial, rig.door);
         break;
       case 3:
         SetModes(round % 2 == 0, round % 3 == 0, round % 2 ? "0d" : "2c");
@@ -483,7 +591,7 @@ TEST_F(WorkerTest, HandlersOnTheUiThreadRunBesideAStreamingDevice) {
   streaming.store(false);
   source.join();
   worker.StopAndWait();
-  EXPECT_FALSE(state.workersOverlapped.load());
+  EXPECT_FALSE(rig.hub.workersOverlapped.load());
 }
 
 }  // namespace

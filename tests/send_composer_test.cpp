@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "engine/receive_worker.h"
 #include "engine/transmit.h"
-#include "link/serial_port.h"
 #include "sending/hex.h"
 #include "settings/send_options_settings.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/state_access.h"
@@ -21,13 +20,11 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using testing::RecordingWindow;
-using testing::WindowEvent;
 
 class SendBoxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial.Names().Set(1, device.Path());
-    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
+    ASSERT_TRUE(rig.Open(device.Path(), {9600, 8, kOneStopBit, kParityNone}));
   }
 
   void SetBox(const std::string& text, bool asHex, const SendOptions& options) {
@@ -40,9 +37,9 @@ class SendBoxTest : public ::testing::Test {
   }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  RecordingWindow window{state};
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
+  RecordingWindow window{rig.state, rig.hub};
 };
 
 struct SendCase {
@@ -62,14 +59,14 @@ TEST_P(SendOptionsTest, SendGoesOutWithItsOptions) {
   const SendCase& c = GetParam();
   SetBox(c.text, c.asHex, c.options);
   EXPECT_EQ(ComposeSend(c.text, c.asHex, c.options), c.sent);
-  SendComposedText(state);
+  SendComposedText(state, rig.port, rig.door);
   // A marker behind it shows that nothing more went out.
   const Bytes marker = {0xA5};
-  state.port.Write(marker.data(), 1);
+  rig.port.Write(marker.data(), 1);
   Bytes expected = c.sent;
   expected.push_back(0xA5);
   EXPECT_EQ(device.Receive(expected.size()), expected);
-  EXPECT_EQ(testing::Locked(state, [&] { return state.txCount; }), c.sent.size());
+  EXPECT_EQ(rig.Counters().txCount, c.sent.size());
 }
 
 constexpr auto kCr = LineEnding::kCr;
@@ -132,7 +129,6 @@ TEST_F(SendBoxTest, OptionNumbersOutOfRangeReadAsOff) {
 }
 
 TEST_F(SendBoxTest, AutoReplyCarriesTheBoxCheckAndEnding) {
-  WorkerThread worker;
   SetBox("\\x01\\x03", false, {kLf, true, ChecksumKind::kXor8});
   {
     std::lock_guard guard(state.lock);
@@ -140,10 +136,10 @@ TEST_F(SendBoxTest, AutoReplyCarriesTheBoxCheckAndEnding) {
     state.frameEndText = "0D";
     state.frameEndByte = FrameEndByteOf("0D");
   }
-  worker.Start(state);
+  rig.StartWorker();
   device.Send(Bytes{0x10, 0x0D});
   EXPECT_EQ(device.Receive(4), (Bytes{0x01, 0x03, 0x02, 0x0A}));
-  worker.StopAndWait();
+  rig.worker.StopAndWait();
 }
 
 class SendOptionsFileTest : public ::testing::Test {

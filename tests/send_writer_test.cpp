@@ -9,11 +9,10 @@
 
 #include "engine/send_writer.h"
 #include "engine/transmit.h"
-#include "link/serial_port.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/seeded_bytes.h"
-#include "support/state_access.h"
 #include "support/temp_files.h"
 
 namespace quorvel {
@@ -26,13 +25,17 @@ using testing::SeededBytes;
 class SendWriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial.Names().Set(1, device.Path());
-    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
+    ASSERT_TRUE(rig.Open(device.Path(), {9600, 8, kOneStopBit, kParityNone}));
   }
   void TearDown() override { writer.Abort(); }
 
-  uint32_t TxCount() {
-    return testing::Locked(state, [&] { return state.txCount; });
+  uint32_t TxCount() { return rig.Counters().txCount; }
+  // The messages posted since the last look, each dismissed at once as a
+  // user would, so the same text may come again.
+  std::vector<std::string> TakeNews() {
+    std::vector<std::string> taken = rig.hub.news.Take();
+    for (const std::string& text : taken) rig.hub.news.Dismissed(text);
+    return taken;
   }
   // Waits until the writer has written something and then taken nothing
   // more for a while: the device's side is full.
@@ -50,22 +53,22 @@ class SendWriterTest : public ::testing::Test {
   std::vector<std::string> WaitForMessages(size_t count) {
     std::vector<std::string> seen;
     RecordingWindow::WaitFor([&] {
-      for (std::string& message : writer.TakeNews()) seen.push_back(std::move(message));
+      for (std::string& message : TakeNews()) seen.push_back(std::move(message));
       return seen.size() >= count;
     });
     return seen;
   }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  SendWriter writer{state};
+  testing::LineRig rig;
+  SerialPort& serial = rig.port;
+  SendWriter& writer = rig.door;
 };
 
 TEST_F(SendWriterTest, AbortEndsAStalledSendAndTheCountIsWhatTheDeviceGets) {
   const Bytes sent = SeededBytes(100'000, 1);
-  writer.QueueBytes(sent);
-  writer.QueueBytes(Bytes{'n', 'e', 'x', 't'});
+  writer.Queue(sent);
+  writer.Queue(Bytes{'n', 'e', 'x', 't'});
   ASSERT_TRUE(WaitForStall());
   EXPECT_TRUE(writer.Busy());
   EXPECT_LT(TxCount(), 100'000u);
@@ -75,37 +78,37 @@ TEST_F(SendWriterTest, AbortEndsAStalledSendAndTheCountIsWhatTheDeviceGets) {
   Bytes got = device.Drain();
   EXPECT_EQ(got.size(), TxCount()) << "counted as it left, no more and no less";
   EXPECT_EQ(got, Bytes(sent.begin(), sent.begin() + static_cast<ptrdiff_t>(got.size())));
-  EXPECT_TRUE(writer.TakeNews().empty()) << "an abort is no failure";
+  EXPECT_TRUE(TakeNews().empty()) << "an abort is no failure";
 }
 
 TEST_F(SendWriterTest, BoundExpiryFailsOnceAndTheNextSendGoes) {
   serial.SetWriteTimeouts(0, 200);
-  writer.QueueBytes(SeededBytes(100'000, 2));
-  writer.QueueBytes(Bytes{'o', 'k'});
+  writer.Queue(SeededBytes(100'000, 2));
+  writer.Queue(Bytes{'o', 'k'});
   EXPECT_EQ(WaitForMessages(1), std::vector<std::string>{"Write com fail!"});
   Bytes got = device.Receive(TxCount() + 2);
   ASSERT_GE(got.size(), 2u);
   EXPECT_EQ(Bytes(got.end() - 2, got.end()), (Bytes{'o', 'k'}));
   EXPECT_TRUE(RecordingWindow::WaitFor([&] { return !writer.Busy(); }));
-  EXPECT_TRUE(writer.TakeNews().empty()) << "shown once";
-  EXPECT_EQ(testing::Locked(state, [&] { return state.sendCount; }), 2u);
+  EXPECT_TRUE(TakeNews().empty()) << "shown once";
+  EXPECT_EQ(rig.Counters().sendCount, 2u);
 }
 
 TEST_F(SendWriterTest, SendsAndRepliesStayWholeAndInOrder) {
   Bytes first = SeededBytes(60'000, 3);
-  writer.QueueBytes(first);
+  writer.Queue(first);
   ASSERT_TRUE(WaitForStall());
   // The worker's echo while the first send holds the wire, then the window's next.
   Bytes reply = {'R', 'E', 'P'};
-  SendBytes(state, reply.data(), static_cast<int>(reply.size()));
-  writer.QueueBytes(Bytes{'n', 'e', 'x', 't'});
+  writer.Reply(reply.data(), static_cast<int>(reply.size()));
+  writer.Queue(Bytes{'n', 'e', 'x', 't'});
   Bytes expected = first;
   expected.insert(expected.end(), reply.begin(), reply.end());
   expected.insert(expected.end(), {'n', 'e', 'x', 't'});
   EXPECT_EQ(device.Receive(expected.size(), std::chrono::seconds(20)), expected);
   EXPECT_TRUE(RecordingWindow::WaitFor([&] { return TxCount() == expected.size(); }));
   // With the wire free, a reply goes at once on the worker's own thread.
-  SendBytes(state, reply.data(), static_cast<int>(reply.size()));
+  writer.Reply(reply.data(), static_cast<int>(reply.size()));
   EXPECT_EQ(device.Receive(3), reply);
 }
 
@@ -146,7 +149,7 @@ TEST_F(SendWriterTest, CancellingAFileKeepsTheOtherSends) {
   std::string path = directory / "big.bin";
   testing::WriteFile(path, std::string(200'000, 'x'));
   writer.QueueFile(UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), "big.bin", 200'000, {});
-  writer.QueueBytes(Bytes{'a', 'f', 't', 'e', 'r'});
+  writer.Queue(Bytes{'a', 'f', 't', 'e', 'r'});
   ASSERT_TRUE(WaitForStall());
   FileSendProgress progress = writer.Progress();
   EXPECT_TRUE(progress.active);
@@ -164,7 +167,7 @@ TEST_F(SendWriterTest, CancellingAFileKeepsTheOtherSends) {
       std::chrono::seconds(20)));
   EXPECT_EQ(got.size(), TxCount());
   EXPECT_LT(TxCount(), 200'005u);
-  EXPECT_TRUE(writer.TakeNews().empty()) << "a cancel is no failure";
+  EXPECT_TRUE(TakeNews().empty()) << "a cancel is no failure";
 }
 
 // The writer owns a queued file's descriptor and closes it however the file

@@ -18,8 +18,10 @@
 
 #include "engine/transmit.h"
 #include "link/line_settings.h"
+#include "link/port_names.h"
 #include "link/serial_port.h"
 #include "link/termios2_line.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 
@@ -32,19 +34,30 @@ using namespace std::chrono_literals;
 
 const LineParameters k9600_8N1 = {9600, 8, kOneStopBit, kParityNone};
 
+// Opens COM `number` as the window does: where the names lead, or the
+// failure of a number that leads nowhere.
+OpenOutcome OpenNumber(SerialPort& port, const PortNames& names, int number,
+                       const LineParameters& line) {
+  if (std::optional<PortTarget> target = names.Target(number)) return port.Open(*target, line);
+  PortFailure why = names.WhyNoTarget(number);
+  return OpenOutcome::Failed(why.step, why.error, why.detail);
+}
+
 // A port with its own recording window, mapped as COM1 to a device.
 class PortTest : public ::testing::Test {
  protected:
-  PortTest() { serial.Names().Set(1, device.Path()); }
+  PortTest() { names.Set(1, device.Path()); }
 
-  OpenOutcome Open(const LineParameters& line = k9600_8N1) { return serial.Open(1, line); }
+  OpenOutcome Open(const LineParameters& line = k9600_8N1) {
+    return OpenNumber(serial, names, 1, line);
+  }
 
   // Reads what the port has until `count` bytes arrived or the deadline passed.
   Bytes ReadFromPort(size_t count) {
     Bytes got;
     RecordingWindow::WaitFor([&] {
       uint8_t buffer[4096];
-      int n = state.port.Read(buffer, sizeof buffer);
+      int n = serial.Read(buffer, sizeof buffer);
       got.insert(got.end(), buffer, buffer + n);
       return got.size() >= count;
     });
@@ -52,9 +65,11 @@ class PortTest : public ::testing::Test {
   }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  RecordingWindow window{state};
+  PortNames names;
+  testing::LineRig rig;
+  SerialPort& serial = rig.port;
+  TerminalState& state = rig.state;
+  RecordingWindow window{rig.state, rig.hub};
 };
 
 class BaudRateTest : public PortTest, public ::testing::WithParamInterface<uint32_t> {};
@@ -156,7 +171,7 @@ TEST_P(ParityTest, ParityAndItsCheckingReachTheLine) {
     EXPECT_EQ(line.parityMarkSpace, want.markSpace) << "from " << from;
     EXPECT_EQ(line.inputParityCheck, want.code != kParityNone) << "from " << from;
     EXPECT_EQ(line.outputSpeed, 9600u) << "other fields stay";
-    state.port.Close();
+    serial.Close();
   }
 }
 
@@ -241,7 +256,7 @@ TEST_F(PortTest, ParametersWithoutValueKeepWhatTheDeviceHas) {
 
 TEST_F(PortTest, SetConfigOnAClosedPortChangesNothing) {
   ASSERT_TRUE(Open({4800, 8, kOneStopBit, kParityNone}));
-  state.port.Close();
+  serial.Close();
   serial.SetConfig({115200, 5, kTwoStopBits, kParityEven});
   LineSnapshot line = device.Line();
   EXPECT_EQ(line.outputSpeed, 4800u);
@@ -258,27 +273,27 @@ TEST_F(PortTest, EveryByteValuePassesUnchangedBothWays) {
   const Bytes touchy = {0x00, 0x0D, 0x0A, 0x0D, 0x03, 0x1A, 0x1C, 0x11, 0x13,
                         0x04, 0x7F, 0x08, 0x16, 0x0F, 0x12, 0x17, 0x15, 0xFF};
   for (const Bytes& bytes : {all, touchy}) {
-    state.port.Write(bytes.data(), static_cast<int>(bytes.size()));
+    serial.Write(bytes.data(), static_cast<int>(bytes.size()));
     EXPECT_EQ(device.Receive(bytes.size()), bytes) << "to the device";
     device.Send(bytes);
     EXPECT_EQ(ReadFromPort(bytes.size()), bytes) << "from the device";
   }
   EXPECT_TRUE(device.Drain(20ms).empty()) << "nothing added, nothing echoed";
   uint8_t spare[16];
-  EXPECT_EQ(state.port.Read(spare, sizeof spare), 0);
+  EXPECT_EQ(serial.Read(spare, sizeof spare), 0);
 }
 
 TEST_F(PortTest, ReadReturnsAtOnceWithNothingAndWithNoRoom) {
   ASSERT_TRUE(Open());
   uint8_t buffer[8];
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(state.port.Read(buffer, sizeof buffer), 0);
+  EXPECT_EQ(serial.Read(buffer, sizeof buffer), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
   device.Send(Bytes{1, 2, 3});
   ASSERT_TRUE(RecordingWindow::WaitFor([&] {
     // A capacity of 0 reads nothing and leaves the bytes for later.
-    EXPECT_EQ(state.port.Read(buffer, 0), 0);
-    return state.port.Read(buffer, 2) == 2;
+    EXPECT_EQ(serial.Read(buffer, 0), 0);
+    return serial.Read(buffer, 2) == 2;
   }));
   EXPECT_EQ(ReadFromPort(1), Bytes{3});
 }
@@ -292,21 +307,22 @@ TEST_F(PortTest, OpenDiscardsWhatArrivedBefore) {
 
 TEST_F(PortTest, SecondOpenOfTheSameDeviceFails) {
   ASSERT_TRUE(Open());
-  SerialPort secondPort;  // another terminal on the same machine
-  TerminalState second{secondPort};
-  RecordingWindow secondWindow(second);
-  secondPort.Names().Set(7, device.Path());
+  testing::LineRig second;  // another terminal on the same machine
+  SerialPort& secondPort = second.port;
+  RecordingWindow secondWindow(second.state, second.hub);
+  PortNames secondNames;
+  secondNames.Set(7, device.Path());
   // Root passes TIOCEXCL; the lock keeps the second port out all the same.
-  OpenOutcome refused = secondPort.Open(7, k9600_8N1);
+  OpenOutcome refused = OpenNumber(secondPort, secondNames, 7, k9600_8N1);
   EXPECT_FALSE(refused);
   EXPECT_EQ(refused.failure.step, PortFailure::Step::kOpen);
   EXPECT_EQ(refused.failure.error, EBUSY);
-  EXPECT_FALSE(second.port.IsOpen());
+  EXPECT_FALSE(secondPort.IsOpen());
   EXPECT_TRUE(secondWindow.Messages().empty()) << "the port only reports";
-  EXPECT_TRUE(state.port.IsOpen()) << "the first port keeps the device";
+  EXPECT_TRUE(serial.IsOpen()) << "the first port keeps the device";
 
-  state.port.Close();
-  EXPECT_TRUE(secondPort.Open(7, k9600_8N1)) << "free again after Close";
+  serial.Close();
+  EXPECT_TRUE(OpenNumber(secondPort, secondNames, 7, k9600_8N1)) << "free again after Close";
   EXPECT_EQ(Open().failure.error, EBUSY);
 }
 
@@ -321,8 +337,7 @@ TEST_F(PortTest, ADeviceAnotherProcessHoldsIsRefusedUntilItLetsGo) {
     // until the test closes its end of `release`.
     ::close(release[1]);
     SerialPort port;
-    port.Names().Set(1, device.Path());
-    char done = port.Open(1, k9600_8N1) ? 'y' : 'n';
+    char done = port.Open(PortTarget::Device(device.Path()), k9600_8N1) ? 'y' : 'n';
     [[maybe_unused]] ssize_t ignored = ::write(opened[1], &done, 1);
     ignored = ::read(release[0], &done, 1);
     ::_exit(0);
@@ -334,7 +349,7 @@ TEST_F(PortTest, ADeviceAnotherProcessHoldsIsRefusedUntilItLetsGo) {
   ASSERT_EQ(holderOpened, 'y');
 
   EXPECT_EQ(Open().failure.error, EBUSY);
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(serial.IsOpen());
 
   ::close(release[1]);  // the other program ends
   ASSERT_EQ(::waitpid(holder, nullptr, 0), holder);
@@ -353,9 +368,10 @@ struct FailingOpen {
 class FailingOpenTest : public ::testing::TestWithParam<FailingOpen> {};
 
 TEST_P(FailingOpenTest, SaysWhyAndStaysClosed) {
-  SerialPort serial;
-  TerminalState state{serial};
-  RecordingWindow window(state);
+  testing::LineRig rig;
+  SerialPort& serial = rig.port;
+  RecordingWindow window(rig.state, rig.hub);
+  PortNames names;
   std::string path = GetParam().path;
   if (path == "<file>") {
     char name[] = "/tmp/quorvel-port-XXXXXX";
@@ -368,15 +384,16 @@ TEST_P(FailingOpenTest, SaysWhyAndStaysClosed) {
     path = "/tmp/quorvel-fifo-" + std::to_string(::getpid());
     ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
   }
-  if (!path.empty()) serial.Names().Set(GetParam().number, path);
-  OpenOutcome outcome = serial.Open(GetParam().number, k9600_8N1);
+  if (!path.empty()) names.Set(GetParam().number, path);
+  OpenOutcome outcome = OpenNumber(serial, names, GetParam().number, k9600_8N1);
   EXPECT_FALSE(outcome);
   EXPECT_EQ(outcome.failure.step, GetParam().step);
   EXPECT_EQ(outcome.failure.error, GetParam().error) << outcome.failure.Reason();
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_FALSE(serial.IsOpen());
   EXPECT_TRUE(window.Events().empty()) << "the port shows nothing itself";
+  EXPECT_TRUE(window.Messages().empty());
   uint8_t byte = 0;
-  EXPECT_EQ(state.port.Read(&byte, 1), 0);
+  EXPECT_EQ(serial.Read(&byte, 1), 0);
   if (GetParam().path == "<file>" || GetParam().path == "<fifo>") std::remove(path.c_str());
 }
 
@@ -408,7 +425,7 @@ TEST(PortNamesTest, ComNumbersNameTheClassicDevicesUnlessMapped) {
 TEST_F(PortTest, WriteToADeviceThatNeverReadsReturnsWithinItsBoundAndCountsTheBytes) {
   ASSERT_TRUE(Open());
   constexpr int kBoundMs = 200;
-  state.port.SetWriteTimeouts(0, kBoundMs);
+  serial.SetWriteTimeouts(0, kBoundMs);
   // Far more than a pseudo-terminal buffers, so the write must give up.
   std::string text(300000, 'w');
   {
@@ -416,14 +433,14 @@ TEST_F(PortTest, WriteToADeviceThatNeverReadsReturnsWithinItsBoundAndCountsTheBy
     state.sendText = text;
   }
   auto start = std::chrono::steady_clock::now();
-  SendComposedText(state);
+  SendComposedText(state, serial, rig.door);
   auto took = std::chrono::steady_clock::now() - start;
   // The bound is kept in whole milliseconds, so allow for the rounding.
   EXPECT_GE(took, std::chrono::milliseconds(kBoundMs - 5)) << "it waited for room";
   EXPECT_LT(took, std::chrono::milliseconds(kBoundMs) + 5s) << "and then gave up";
-  std::lock_guard guard(state.lock);
-  EXPECT_EQ(state.txCount, text.size()) << "a write that ends short is counted in full";
-  EXPECT_EQ(state.sendCount, 1u);
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.txCount, text.size()) << "a write that ends short is counted in full";
+  EXPECT_EQ(counters.sendCount, 1u);
   EXPECT_TRUE(window.Messages().empty()) << "a short write is no failure";
 }
 
@@ -433,7 +450,7 @@ TEST_F(PortTest, WriteWaitsForRoomWhileTheDeviceReads) {
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i % 253);
   Bytes got;
   std::thread reader([&] { got = device.Receive(big.size(), 20s); });
-  state.port.Write(big.data(), static_cast<int>(big.size()));
+  serial.Write(big.data(), static_cast<int>(big.size()));
   reader.join();
   EXPECT_EQ(got, big);
 }
@@ -459,7 +476,7 @@ TEST_F(PortTest, BytesTheDeviceSendsDuringAWriteAreAllReadAfterwards) {
       echoed += static_cast<size_t>(n);
     }
   });
-  state.port.Write(request.data(), static_cast<int>(request.size()));
+  serial.Write(request.data(), static_cast<int>(request.size()));
   Bytes expected = {'h', 'e', 'l', 'l', 'o'};
   expected.insert(expected.end(), request.begin(), request.end());
   Bytes got = ReadFromPort(expected.size());
@@ -471,22 +488,22 @@ TEST_F(PortTest, WriteToAHungUpDeviceShowsWriteFail) {
   ASSERT_TRUE(Open());
   device.Hangup();
   const Bytes bytes = {1, 2, 3};
-  SendBytes(state, bytes.data(), static_cast<int>(bytes.size()));
+  rig.door.Reply(bytes.data(), static_cast<int>(bytes.size()));
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Write com fail!"});
-  std::lock_guard guard(state.lock);
-  EXPECT_EQ(state.sendCount, 1u);
-  EXPECT_EQ(state.txCount, 3u) << "a failed write still counts";
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.sendCount, 1u);
+  EXPECT_EQ(counters.txCount, 3u) << "a failed write still counts";
 }
 
 TEST_F(PortTest, CloseReleasesTheDeviceAndIsHarmlessTwice) {
   ASSERT_TRUE(Open());
-  EXPECT_TRUE(state.port.IsOpen());
-  state.port.Close();
-  EXPECT_FALSE(state.port.IsOpen());
-  state.port.Close();
-  EXPECT_FALSE(state.port.IsOpen());
+  EXPECT_TRUE(serial.IsOpen());
+  serial.Close();
+  EXPECT_FALSE(serial.IsOpen());
+  serial.Close();
+  EXPECT_FALSE(serial.IsOpen());
   const Bytes bytes = {1};
-  state.port.Write(bytes.data(), 1);  // nothing to write to, nothing shown
+  serial.Write(bytes.data(), 1);  // nothing to write to, nothing shown
   EXPECT_TRUE(window.Messages().empty());
   ASSERT_TRUE(Open()) << "the same device opens again";
   EXPECT_TRUE(window.Messages().empty());
@@ -495,10 +512,10 @@ TEST_F(PortTest, CloseReleasesTheDeviceAndIsHarmlessTwice) {
 TEST_F(PortTest, OpenOnAnOpenPortMovesToTheNewDevice) {
   ASSERT_TRUE(Open());
   testing::PtyDevice other;
-  serial.Names().Set(2, other.Path());
-  ASSERT_TRUE(serial.Open(2, k9600_8N1));
+  names.Set(2, other.Path());
+  ASSERT_TRUE(OpenNumber(serial, names, 2, k9600_8N1));
   const Bytes bytes = {0x5A};
-  state.port.Write(bytes.data(), 1);
+  serial.Write(bytes.data(), 1);
   EXPECT_EQ(other.Receive(1), bytes);
   ASSERT_TRUE(Open()) << "the first device was released";
 }

@@ -1,4 +1,4 @@
-// The link's events reach the session store through the state's taps, in
+// The link's events reach the session store, a listener of the link, in
 // order with the bytes: opened with its line settings, settings changed,
 // closed; a command no device carries out is no event.
 #include <gtest/gtest.h>
@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "connection/link_control.h"
+#include "connection/link_session.h"
 #include "history/session_store.h"
+#include "link/line_settings.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/temp_files.h"
@@ -20,15 +21,21 @@ namespace {
 
 using testing::RecordingWindow;
 
+// The Open/Close button, with `path` chosen.
+LinkStatus ToggleLink(LinkSession& link, const std::string& path, const LineSelection& selection) {
+  if (link.Wanted()) return link.Close();
+  return link.Open(PortTarget::Device(path), ReadLineSelections(selection));
+}
+
 class SessionEventsTest : public ::testing::Test {
  protected:
   SessionEventsTest() {
-    serial.Names().Set(1, device.Path());
-    state.sessionTap.store(&store);
+    link.AttachTerminal(&state);
+    link.Hub().listeners.Add(store);
   }
   ~SessionEventsTest() override {
     link.Shutdown();
-    state.sessionTap.store(nullptr);
+    link.Hub().listeners.Remove(store);
   }
 
   std::vector<std::string> Lines() {
@@ -43,22 +50,21 @@ class SessionEventsTest : public ::testing::Test {
     return lines;
   }
 
-  SessionStore store;  // outlives the threads that tap into it
+  SessionStore store;  // outlives the threads that hear the line
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  LinkControl link{state, serial};
+  TerminalState state;
+  LinkSession link;
+  RecordingWindow window{state, link.Hub()};
 };
 
 TEST_F(SessionEventsTest, OpenSettingsAndCloseAreLinesBetweenTheBytes) {
-  ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+  ASSERT_TRUE(ToggleLink(link, device.Path(), {0, 7, 3, 0, 0, 0}).open);
   device.Send("hi\n");
   ASSERT_TRUE(
       RecordingWindow::WaitFor([&] { return store.Counts(SessionDisplay::kText).endLine >= 2; }));
-  link.ApplyLineSettings({0, 6, 3, 2, 2, 0});
+  link.ApplyLineSettings(ReadLineSelections({0, 6, 3, 2, 2, 0}));
   link.Request(LineActions::Kind::kBreak);  // a pseudo-terminal has no modem lines
-  ASSERT_FALSE(link.ToggleLink({0, 6, 3, 2, 2, 0}).open);
+  ASSERT_FALSE(ToggleLink(link, device.Path(), {0, 6, 3, 2, 2, 0}).open);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"event " + device.Path() + " 9600,8,N,1", "hi\n",
                                                "event " + device.Path() + " 7200,8,E,2",
                                                "event " + device.Path()}));
@@ -77,13 +83,17 @@ TEST(SessionDeviceEventsTest, AwayAndBackAreLinesOfTheirOwn) {
   std::filesystem::path linkPath = dir / "ttyUSB0";
   auto device = std::make_unique<testing::PtyDevice>();
   std::filesystem::create_symlink(device->Path(), linkPath);
-  SerialPort serial;
-  serial.Names().Set(1, linkPath.string());
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  state.sessionTap.store(&store);
+  TerminalState state;
   {
-    LinkControl link{state, serial};
+    LinkSession link;
+    link.AttachTerminal(&state);
+    RecordingWindow window{state, link.Hub()};
+    link.Hub().listeners.Add(store);
+    // However the block ends, the worker ends before the window goes.
+    struct Ender {
+      LinkSession& link;
+      ~Ender() { link.Shutdown(); }
+    } ender{link};
     auto pump = [&](auto done) {
       return RecordingWindow::WaitFor([&] {
         pollfd wake = {link.WakeDescriptor(), POLLIN, 0};
@@ -91,15 +101,14 @@ TEST(SessionDeviceEventsTest, AwayAndBackAreLinesOfTheirOwn) {
         return done();
       });
     };
-    ASSERT_TRUE(link.ToggleLink({0, 7, 3, 0, 0, 0}).open);
+    ASSERT_TRUE(ToggleLink(link, linkPath.string(), {0, 7, 3, 0, 0, 0}).open);
     std::filesystem::remove(linkPath);
     device->Hangup();
     ASSERT_TRUE(pump([&] { return link.Waiting(); }));
     device = std::make_unique<testing::PtyDevice>();
     std::filesystem::create_symlink(device->Path(), linkPath);
-    ASSERT_TRUE(pump([&] { return state.port.IsOpen(); }));
+    ASSERT_TRUE(pump([&] { return link.Port().IsOpen(); }));
   }
-  state.sessionTap.store(nullptr);
   std::vector<SessionEvent> events;
   SessionCounts counts = store.Counts(SessionDisplay::kText);
   SessionLine line;

@@ -13,7 +13,7 @@
 #include "engine/receive_worker.h"
 #include "engine/send_writer.h"
 #include "engine/transmit.h"
-#include "link/serial_port.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
 #include "support/seeded_bytes.h"
@@ -126,15 +126,14 @@ TEST(SessionSaveTest, AFileThatCannotBeWrittenSaysSo) {
 class SessionCaptureTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial.Names().Set(1, device.Path());
-    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
-    state.sessionTap.store(&store);
-    worker.Start(state);
+    ASSERT_TRUE(rig.Open(device.Path(), {9600, 8, kOneStopBit, kParityNone}));
+    rig.hub.listeners.Add(store);
+    rig.StartWorker();
   }
   void TearDown() override {
     writer.Abort();
-    worker.StopAndWait();
-    state.sessionTap.store(nullptr);
+    rig.worker.StopAndWait();
+    rig.hub.listeners.Remove(store);
   }
 
   std::vector<std::string> Lines() {
@@ -153,23 +152,21 @@ class SessionCaptureTest : public ::testing::Test {
         [&] { return store.Counts(SessionDisplay::kText).keptBytes >= count; });
   }
 
-  SessionStore store;  // outlives the threads that tap into it
+  SessionStore store;  // outlives the threads that hear the line
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  RecordingWindow window{state};
-  WorkerThread worker;
-  SendWriter writer{state};
+  testing::LineRig rig;
+  RecordingWindow window{rig.state, rig.hub};
+  SendWriter& writer = rig.door;
 };
 
 TEST_F(SessionCaptureTest, ReceivedAndSentLandInOrder) {
   device.Send("ping\n");
   ASSERT_TRUE(WaitForBytes(5));
-  writer.QueueBytes(Bytes{'p', 'o', 'n', 'g', '\r', '\n'});
+  writer.Queue(Bytes{'p', 'o', 'n', 'g', '\r', '\n'});
   EXPECT_EQ(device.Receive(6).size(), 6u);
   ASSERT_TRUE(WaitForBytes(11));
   const uint8_t reply[] = {'r', 'e'};
-  SendBytes(state, reply, 2);  // the path of echo and auto-reply
+  writer.Reply(reply, 2);  // the path of echo and auto-reply
   EXPECT_EQ(device.Receive(2).size(), 2u);
   device.Send("again\n");
   ASSERT_TRUE(WaitForBytes(19));
@@ -180,6 +177,48 @@ TEST_F(SessionCaptureTest, ReceivedAndSentLandInOrder) {
   ASSERT_TRUE(store.Line(SessionDisplay::kText, 0, first));
   EXPECT_GT(last.monoNs, first.monoNs);
 }
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+// A CSV row per run: the steady seconds to the microsecond, the direction
+// by its label, the gap only on a change of direction, and text a
+// spreadsheet reads back whole (quotes doubled, every other byte escaped).
+struct CsvCase {
+  const char* name;
+  SessionKind kind;
+  std::string bytes;
+  int64_t sinceFirstNs;
+  int64_t gapNs;
+  const char* expectedTail;  // the row after its time of day
+};
+
+class CsvRowTest : public ::testing::TestWithParam<CsvCase> {};
+
+TEST_P(CsvRowTest, WritesTheRunAsOneRow) {
+  const CsvCase& c = GetParam();
+  SessionStore::Run run{c.kind, SessionEvent::kNone, 5'000'000'000 + c.sinceFirstNs,
+                        1'700'000'000'123, Bytes(c.bytes.begin(), c.bytes.end())};
+  std::string row;
+  AppendCsvRow(run, 5'000'000'000, c.gapNs, LogLabels{"A\u2192", "B\u2192"}, row);
+  ASSERT_EQ(row.substr(19, 5), ".123,") << row;
+  EXPECT_EQ(row.substr(24), c.expectedTail);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, CsvRowTest,
+    ::testing::Values(CsvCase{"Plain", SessionKind::kReceived, "AB", 0, -1,
+                              "0.000000,A\u2192,,2,41 42,\"AB\"\n"},
+                      CsvCase{"ChangeOfDirection", SessionKind::kSent, "ok\r\n", 1'234'567'891,
+                              4'567'000, "1.234567,B\u2192,4.567,4,6F 6B 0D 0A,\"ok\\x0D\\x0A\"\n"},
+                      CsvCase{"QuotesAndBackslash", SessionKind::kReceived, "a\"b\\", 10'000, -1,
+                              "0.000010,A\u2192,,4,61 22 62 5C,\"a\"\"b\\\\\"\n"},
+                      CsvCase{"Event", SessionKind::kEvent, "B: away", 2'000'000'000, -1,
+                              "2.000000,event,,0,,\"B: away\"\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace quorvel

@@ -15,7 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "history/line_number_runs.h"
+#include "history/session_chunks.h"
 #include "history/session_pool.h"
 #include "support/seeded_bytes.h"
 
@@ -310,7 +313,32 @@ TEST(SessionStoreTest, StampsNeverGoBackAndCountFromTheLinkOpening) {
   EXPECT_EQ(lines[3].sincePreviousNs, 60 * kMs);
   EXPECT_EQ(lines[0].sinceOpenNs, 0) << "before any opening: from the first byte";
   EXPECT_EQ(lines[3].wallMs, 5260);
+  EXPECT_EQ(lines[2].wallMs, 5200) << "held at the last run's moment, as its steady stamp is";
   EXPECT_EQ(lines[1].event, SessionEvent::kLinkOpened);
+}
+
+// The gap since the other direction last spoke is on the first line of each
+// change of direction, across events, and on no other line.
+TEST(SessionStoreTest, AChangeOfDirectionCarriesTheGapSinceTheOtherSide) {
+  SessionStore store;
+  auto add = [&](SessionKind kind, const char* text, int64_t ms) {
+    SessionEvent event =
+        kind == SessionKind::kEvent ? SessionEvent::kDeviceAway : SessionEvent::kNone;
+    store.AppendAt(kind, event, reinterpret_cast<const uint8_t*>(text), std::strlen(text), ms * kMs,
+                   ms);
+  };
+  add(SessionKind::kReceived, "ask\n", 100);
+  add(SessionKind::kReceived, "more\n", 104);
+  add(SessionKind::kSent, "ans", 112);
+  add(SessionKind::kSent, "wer\n", 115);
+  add(SessionKind::kEvent, "away", 300);
+  add(SessionKind::kReceived, "again\n", 320);
+  std::vector<SessionLine> lines = AllLines(store, SessionDisplay::kText);
+  ASSERT_EQ(lines.size(), 5u);
+  const int64_t expected[] = {-1, -1, 8 * kMs, -1, 205 * kMs};
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(lines[i].sinceOtherNs, expected[i]) << "line " << i;
+  }
 }
 
 TEST(SessionStoreTest, HistoryLimitDropsTheOldestLinesASliceAtATime) {
@@ -431,6 +459,57 @@ TEST(SessionPoolTest, PooledDequeHoldsItsElementsThroughChurnMovesAndCopies) {
   EXPECT_TRUE(std::equal(pooled.begin(), pooled.end(), plain.begin(), plain.end()));
   EXPECT_EQ(copy.size(), pooled.size() + 2);
   EXPECT_EQ(copy.back(), 7u);
+}
+
+// Resident 4 KiB pages of a chunk (mincore), for what a short history costs.
+size_t ResidentPages(const SessionChunk& chunk) {
+  std::vector<unsigned char> in(kSessionChunkBytes / 4096);
+  if (mincore(chunk.get(), kSessionChunkBytes, in.data()) != 0) return 0;
+  return static_cast<size_t>(
+      std::count_if(in.begin(), in.end(), [](unsigned char c) { return c & 1; }));
+}
+
+// The history's first chunk is filled a part at a time as it fills; whatever
+// the sizes of the appends, every byte reads back where it was written, in
+// that chunk and in the whole ones after it.
+TEST(SessionChunksTest, BytesReadBackThroughPartFillsAndIntoWholeChunks) {
+  const std::vector<size_t> appendSizes = {1,      100,    4095,      4097,
+                                           65'536, 70'000, 1'000'000, 3'000'000};
+  for (size_t size : appendSizes) {
+    ChunkList list;
+    Bytes written;
+    uint64_t end = 0;
+    std::mt19937 random(static_cast<unsigned>(size));
+    while (end < kSessionChunkBytes + 300'000) {
+      Bytes part(size);
+      for (uint8_t& b : part) b = static_cast<uint8_t>(random());
+      list.Append(end, part.data(), part.size());
+      written.insert(written.end(), part.begin(), part.end());
+      end += part.size();
+    }
+    Bytes back(written.size());
+    list.Copy(0, back.size(), back.data());
+    EXPECT_EQ(back, written) << "appends of " << size;
+    ChunkView view = list.View(0, end);
+    Bytes viewed(written.size());
+    view.Copy(0, viewed.size(), viewed.data());
+    EXPECT_EQ(viewed, written) << "appends of " << size;
+  }
+}
+
+// A port opened with the view on writes a few events: that holds a few pages,
+// not a chunk's worth; a history begun again after Clear starts small again.
+TEST(SessionChunksTest, AShortHistoryHoldsAFewPages) {
+  ChunkList list;
+  Bytes event(200, 0x41);
+  list.Append(0, event.data(), event.size());
+  ASSERT_EQ(list.Chunks().size(), 1u);
+  EXPECT_LE(ResidentPages(list.Chunks().front()), 16u);
+  Bytes more(kSessionChunkBytes, 0x42);
+  list.Append(event.size(), more.data(), more.size());
+  list.Clear();
+  list.Append(0, event.data(), event.size());
+  EXPECT_LE(ResidentPages(list.Chunks().front()), 16u);
 }
 
 // Runs of consecutive numbers answer as the plain list of them would, as

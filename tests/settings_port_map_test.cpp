@@ -67,10 +67,12 @@ TEST(PortMap, EntryReachesItsDeviceInsteadOfTheDefault) {
       WriteProfileString(dir / "Quorvel.ini", kPortMapSection, PortMapKey(3), device.Path()));
   Settings settings = LoadSettings(dir.path());
 
+  PortNames names;
+  for (const auto& [number, path] : settings.portMap) names.Set(number, path);
+  EXPECT_EQ(names.DevicePath(4), "/dev/ttyS3");
+  ASSERT_TRUE(names.Target(3));
   SerialPort port;
-  for (const auto& [number, path] : settings.portMap) port.Names().Set(number, path);
-  EXPECT_EQ(port.Names().DevicePath(4), "/dev/ttyS3");
-  ASSERT_TRUE(port.Open(3, LineParameters{}));
+  ASSERT_TRUE(port.Open(*names.Target(3), LineParameters{}));
   const uint8_t hello[] = {'h', 'i'};
   port.Write(hello, 2);
   EXPECT_EQ(device.Receive(2), (std::vector<uint8_t>{'h', 'i'}));

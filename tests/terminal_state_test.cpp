@@ -7,7 +7,7 @@
 #include "core/clock.h"
 #include "core/strings.h"
 #include "core/terminal_state.h"
-#include "link/serial_port.h"
+#include "support/line_rig.h"
 
 namespace quorvel {
 namespace {
@@ -24,26 +24,29 @@ Bytes Filled(size_t n, uint8_t value) {
 
 TEST(TerminalStateTest, StartsEmptyWithThePortClosed) {
   int64_t before = ReadCounter();
-  SerialPort serial;
-  TerminalState state{serial};
-  std::lock_guard guard(state.lock);
-  EXPECT_FALSE(state.port.IsOpen());
-  EXPECT_EQ(state.rxLength, 0);
-  EXPECT_EQ(state.rxBuffer[0], 0);
-  EXPECT_TRUE(state.receiveText.empty());
-  EXPECT_TRUE(state.sendText.empty());
-  EXPECT_EQ(state.rxCount, 0u);
-  EXPECT_EQ(state.txCount, 0u);
-  EXPECT_EQ(state.sendCount, 0u);
-  EXPECT_FALSE(state.echoFrame);
-  EXPECT_EQ(state.timerSend, 0);
-  EXPECT_EQ(state.replyAfterFrame, 0);
-  EXPECT_EQ(state.lastIntervalMs, 0.0);
-  EXPECT_EQ(state.intervalSumMs, 0.0);
-  EXPECT_EQ(state.averageMs, 0.0);
-  EXPECT_EQ(state.counterFrequency, CounterFrequency());
-  EXPECT_GE(state.lastSendTime, before) << "the first timestamp is taken at creation";
-  EXPECT_LE(state.lastSendTime, ReadCounter());
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
+  EXPECT_FALSE(rig.port.IsOpen());
+  {
+    std::lock_guard guard(state.lock);
+    EXPECT_EQ(state.rxLength, 0);
+    EXPECT_EQ(state.rxBuffer[0], 0);
+    EXPECT_TRUE(state.receiveText.empty());
+    EXPECT_TRUE(state.sendText.empty());
+    EXPECT_FALSE(state.echoFrame);
+    EXPECT_EQ(state.timerSend, 0);
+    EXPECT_EQ(state.replyAfterFrame, 0);
+  }
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.rxCount, 0u);
+  EXPECT_EQ(counters.txCount, 0u);
+  EXPECT_EQ(counters.sendCount, 0u);
+  EXPECT_EQ(counters.lastIntervalMs, 0.0);
+  EXPECT_EQ(counters.intervalSumMs, 0.0);
+  EXPECT_EQ(counters.averageMs, 0.0);
+  EXPECT_EQ(counters.counterFrequency, CounterFrequency());
+  EXPECT_GE(counters.lastSendTime, before) << "the first timestamp is taken at creation";
+  EXPECT_LE(counters.lastSendTime, ReadCounter());
   EXPECT_EQ(state.Window(), nullptr);
 }
 
@@ -73,8 +76,8 @@ class AppendTest : public ::testing::TestWithParam<AppendCase> {};
 
 TEST_P(AppendTest, LogIsEmptiedFirstWhenItWouldReachTenThousandBytes) {
   const AppendCase& c = GetParam();
-  SerialPort serial;
-  TerminalState state{serial};
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
   std::lock_guard guard(state.lock);
   Bytes expected;
   for (int left = c.before; left > 0;) {
@@ -97,7 +100,7 @@ TEST_P(AppendTest, LogIsEmptiedFirstWhenItWouldReachTenThousandBytes) {
   EXPECT_EQ(state.rxLength, c.after);
   EXPECT_EQ(LogOf(state), expected);
   EXPECT_EQ(state.rxBuffer[static_cast<size_t>(state.rxLength)], 0) << "zero-terminated";
-  EXPECT_EQ(state.rxCount, 0u) << "the worker counts, not the log";
+  EXPECT_EQ(rig.Counters().rxCount, 0u) << "the worker counts, not the log";
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, AppendTest,
@@ -111,8 +114,8 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, AppendTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(AppendTest, ZeroBytesInTheDataAreKept) {
-  SerialPort serial;
-  TerminalState state{serial};
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
   std::lock_guard guard(state.lock);
   const Bytes bytes = {0x00, 0x41, 0x00};
   state.AppendReceived(bytes.data(), 3);
@@ -120,8 +123,8 @@ TEST(AppendTest, ZeroBytesInTheDataAreKept) {
 }
 
 TEST(AppendTest, NothingOrAnOversizedCountNeverOverrunsTheLog) {
-  SerialPort serial;
-  TerminalState state{serial};
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
   std::lock_guard guard(state.lock);
   uint8_t byte = 0x41;
   state.AppendReceived(&byte, 0);
@@ -134,18 +137,18 @@ TEST(AppendTest, NothingOrAnOversizedCountNeverOverrunsTheLog) {
 }
 
 TEST(ClearTest, ClearEmptiesTheLogAndTheTextButKeepsTheCount) {
-  SerialPort serial;
-  TerminalState state{serial};
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
   std::lock_guard guard(state.lock);
   const Bytes bytes = {'a', 'b', 'c'};
   state.AppendReceived(bytes.data(), 3);
-  state.rxCount = 3;
+  rig.hub.counters.CountReceived(3);
   state.receiveText = "abc";
   state.ClearReceived();
   EXPECT_EQ(state.rxLength, 0);
   EXPECT_EQ(state.rxBuffer[0], 0);
   EXPECT_TRUE(state.receiveText.empty());
-  EXPECT_EQ(state.rxCount, 3u);
+  EXPECT_EQ(rig.Counters().rxCount, 3u);
   state.AppendReceived(bytes.data(), 1);
   EXPECT_EQ(LogOf(state), Bytes{'a'});
 }

@@ -7,9 +7,8 @@
 #include <chrono>
 #include <thread>
 
-#include "engine/receive_worker.h"
 #include "history/session_store.h"
-#include "link/serial_port.h"
+#include "support/line_rig.h"
 #include "support/lrzsz_peer.h"
 #include "support/seeded_bytes.h"
 #include "support/temp_files.h"
@@ -26,18 +25,19 @@ using testing::ReadAll;
 using testing::TempDir;
 using testing::WriteFile;
 
-// The terminal without its window: a port, its state and its worker.
+// The terminal without its window: a port, its state and its worker, with
+// the session view's store listening.
 struct LiveLink {
   explicit LiveLink(const std::string& path) {
-    port.Names().Set(7, path);
-    EXPECT_TRUE(port.Open(7, LineParameters{}));
-    state.sessionTap.store(&session);
-    worker.Start(state);
+    EXPECT_TRUE(rig.Open(path));
+    rig.hub.listeners.Add(session);
+    rig.StartWorker();
   }
   ~LiveLink() {
     runner.Stop();
     worker.StopAndWait();
     port.Close();
+    rig.hub.listeners.Remove(session);
   }
   // Waits for the runner to end; its last state.
   TransferState Finish(milliseconds limit = milliseconds(60000)) {
@@ -69,11 +69,12 @@ struct LiveLink {
     return events;
   }
 
-  SerialPort port;
-  TerminalState state{port};
-  SessionStore session;
-  WorkerThread worker;
-  TransferRunner runner{state};
+  SessionStore session;  // outlives the threads that hear the line
+  testing::LineRig rig;
+  SerialPort& port = rig.port;
+  TerminalState& state = rig.state;
+  WorkerThread& worker = rig.worker;
+  TransferRunner runner{rig.hub, rig.door};
 };
 
 struct LinkCase {
@@ -103,8 +104,8 @@ TEST_P(LiveLinkTransfer, ArrivesWholeOutsideTheReceiveBox) {
   request.sink = {here.path().string(), ExistingFiles::kNumber,
                   c.protocol == TransferProtocol::kYmodem ? "" : "data.bin"};
   request.timing = {20000, 3000, 10};
-  std::string reason;
-  ASSERT_TRUE(link.runner.Start(request, &reason)) << reason;
+  Done started = link.runner.Start(request);
+  ASSERT_TRUE(started) << started.Reason();
   TransferState end = link.Finish();
   ASSERT_TRUE(end.outcome);
   EXPECT_EQ(end.outcome->status, TransferStatus::kDone) << end.outcome->detail;
@@ -120,15 +121,16 @@ TEST_P(LiveLinkTransfer, ArrivesWholeOutsideTheReceiveBox) {
     std::string shown(link.state.rxBuffer.begin(),
                       link.state.rxBuffer.begin() + link.state.rxLength);
     EXPECT_EQ(shown.find_first_not_of("C\x15"), std::string::npos) << shown;
-    EXPECT_GT(link.state.rxCount, 0u);
-    EXPECT_GT(link.state.txCount, 0u);
   }
+  CounterValues counters = link.rig.Counters();
+  EXPECT_GT(counters.rxCount, 0u);
+  EXPECT_GT(counters.txCount, 0u);
   std::vector<std::string> events = link.Events();
   ASSERT_EQ(events.size(), 2u);
   std::string title = TransferTitle(c.protocol, c.send, "data.bin");
   EXPECT_EQ(events[0], (c.send ? title : TransferTitle(c.protocol, false, "")) + ": started");
   EXPECT_EQ(events[1].rfind(title + ": 100,000 bytes in ", 0), 0u) << events[1];
-  EXPECT_EQ(link.state.diversion.load(), nullptr);
+  EXPECT_EQ(link.rig.hub.Taker(), nullptr) << "the received bytes are the terminal's again";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -150,8 +152,8 @@ TEST(LiveLinkTransfer, ClosingTheLinkEndsTheTransferAndLeavesNoPartialFile) {
   TransferRequest request;
   request.send = false;
   request.sink = {here.path().string(), ExistingFiles::kNumber, ""};
-  std::string reason;
-  ASSERT_TRUE(link.runner.Start(request, &reason)) << reason;
+  Done started = link.runner.Start(request);
+  ASSERT_TRUE(started) << started.Reason();
   while (link.runner.TakeNews().progress.bytes < 50000)
     std::this_thread::sleep_for(milliseconds(2));
   // The worker ends as a closing link ends it; the port goes with it.
@@ -169,21 +171,24 @@ TEST(LiveLinkTransfer, RefusesWhatCannotStart) {
   LiveLink link(device.Path());
   TransferRequest request;
   request.paths = {(here / "missing.bin").string()};
-  std::string reason;
-  EXPECT_FALSE(link.runner.Start(request, &reason));
-  EXPECT_NE(reason.find("cannot read"), std::string::npos) << reason;
+  Done refused = link.runner.Start(request);
+  EXPECT_FALSE(refused);
+  EXPECT_NE(refused.Reason().find("cannot read"), std::string::npos) << refused.Reason();
   // XMODEM carries one file; a batch is YMODEM's or ZMODEM's.
   request.protocol = TransferProtocol::kXmodem;
   request.paths.push_back(request.paths.front());
-  EXPECT_FALSE(link.runner.Start(request, &reason));
-  EXPECT_EQ(reason, "XMODEM sends one file");
+  refused = link.runner.Start(request);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.Reason(), "XMODEM sends one file");
   // A receive with nobody sending, cancelled: it ends at once, saying so.
   request = {};
   request.send = false;
   request.sink = {here.path().string(), ExistingFiles::kNumber, ""};
-  ASSERT_TRUE(link.runner.Start(request, &reason)) << reason;
-  EXPECT_FALSE(link.runner.Start(request, &reason));
-  EXPECT_EQ(reason, "a file transfer is running");
+  Done started = link.runner.Start(request);
+  ASSERT_TRUE(started) << started.Reason();
+  refused = link.runner.Start(request);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.Reason(), "a file transfer is running");
   link.runner.Cancel();
   TransferState end = link.Finish(seconds(5));
   ASSERT_TRUE(end.outcome);

@@ -1,28 +1,27 @@
 // The transmit paths on a pseudo-terminal: what goes on the line, the counts,
-// the timestamp and the TX box.
+// the timestamp and the word to the window that the TX count moved.
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/clock.h"
 #include "engine/transmit.h"
-#include "link/serial_port.h"
+#include "support/line_rig.h"
 #include "support/pty_device.h"
 #include "support/recording_window.h"
-#include "support/state_access.h"
 
 namespace quorvel {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using testing::WindowEvent;
 
 class TransmitTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    serial.Names().Set(1, device.Path());
-    ASSERT_TRUE(serial.Open(1, {9600, 8, kOneStopBit, kParityNone}));
+    ASSERT_TRUE(rig.Open(device.Path(), {9600, 8, kOneStopBit, kParityNone}));
   }
 
   void SetSendText(const std::string& text, bool asHex) {
@@ -31,23 +30,30 @@ class TransmitTest : public ::testing::Test {
     state.sendAsHex = asHex ? 1 : 0;
   }
 
-  template <typename F>
-  auto Locked(F read) {
-    return testing::Locked(state, read);
+  // Whether the hub's news says the counters moved since the last look; the
+  // look takes the news, as the window does, so the next one starts afresh.
+  bool CountersNews() {
+    pollfd ready{rig.hub.news.Descriptor(), POLLIN, 0};
+    bool raised = ::poll(&ready, 1, 0) == 1;
+    window.Messages();
+    return raised;
   }
 
-  std::vector<uint32_t> TxBoxTexts() const {
+  // The TX count after each of `sends`, when each raised the news.
+  template <typename Send>
+  std::vector<uint32_t> TxCountsAfter(const std::vector<Send>& sends) {
     std::vector<uint32_t> shown;
-    for (const WindowEvent& event : window.Events()) {
-      if (event.kind == WindowEvent::kTxCount) shown.push_back(event.txCount);
+    for (const Send& send : sends) {
+      send();
+      if (CountersNews()) shown.push_back(rig.Counters().txCount);
     }
     return shown;
   }
 
   testing::PtyDevice device;
-  SerialPort serial;
-  TerminalState state{serial};
-  testing::RecordingWindow window{state};
+  testing::LineRig rig;
+  TerminalState& state = rig.state;
+  testing::RecordingWindow window{rig.state, rig.hub};
 };
 
 struct ComposedCase {
@@ -63,19 +69,18 @@ TEST_P(ComposedTextTest, SendTextGoesOutAsTypedOrParsed) {
   const ComposedCase& c = GetParam();
   SetSendText(c.text, c.asHex);
   int64_t before = ReadCounter();
-  SendComposedText(state);
+  SendComposedText(state, rig.port, rig.door);
+  EXPECT_TRUE(CountersNews());
   // A marker behind it shows that nothing more went out.
   const Bytes marker = {0xA5};
-  state.port.Write(marker.data(), 1);
+  rig.port.Write(marker.data(), 1);
   Bytes expected = c.sent;
   expected.push_back(0xA5);
   EXPECT_EQ(device.Receive(expected.size()), expected);
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 1u) << "one transmission, even of nothing";
-    EXPECT_EQ(state.txCount, c.sent.size());
-    EXPECT_GE(state.lastSendTime, before) << "the interval clock restarts";
-  });
-  EXPECT_EQ(TxBoxTexts(), std::vector<uint32_t>{static_cast<uint32_t>(c.sent.size())});
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.sendCount, 1u) << "one transmission, even of nothing";
+  EXPECT_EQ(counters.txCount, c.sent.size());
+  EXPECT_GE(counters.lastSendTime, before) << "the interval clock restarts";
   EXPECT_TRUE(window.Messages().empty());
 }
 
@@ -96,87 +101,90 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransmitTest, CountsAddUpOverTransmissions) {
-  SetSendText("abc", false);
-  SendComposedText(state);
-  SetSendText("01 02", true);
-  SendComposedText(state);
   const Bytes raw = {0x00, 0xFF, 0x0D, 0x0A};
-  SendBytes(state, raw.data(), 4);
+  std::vector<std::function<void()>> sends = {[&] {
+                                                SetSendText("abc", false);
+                                                SendComposedText(state, rig.port, rig.door);
+                                              },
+                                              [&] {
+                                                SetSendText("01 02", true);
+                                                SendComposedText(state, rig.port, rig.door);
+                                              },
+                                              [&] { rig.door.Reply(raw.data(), 4); }};
+  EXPECT_EQ(TxCountsAfter(sends), (std::vector<uint32_t>{3, 5, 9}));
   EXPECT_EQ(device.Receive(9), (Bytes{'a', 'b', 'c', 0x01, 0x02, 0x00, 0xFF, 0x0D, 0x0A}));
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 3u);
-    EXPECT_EQ(state.txCount, 9u);
-  });
-  EXPECT_EQ(TxBoxTexts(), (std::vector<uint32_t>{3, 5, 9}));
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.sendCount, 3u);
+  EXPECT_EQ(counters.txCount, 9u);
 }
 
 TEST_F(TransmitTest, ClosedPortSendsNothingCountsNothingAndShowsNothing) {
-  state.port.Close();
+  rig.port.Close();
   SetSendText("01 02", true);
-  int64_t stamp = Locked([&] { return state.lastSendTime; });
-  SendComposedText(state);
+  int64_t stamp = rig.Counters().lastSendTime;
+  SendComposedText(state, rig.port, rig.door);
   SetSendText("text", false);
-  SendComposedText(state);
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 0u);
-    EXPECT_EQ(state.txCount, 0u);
-    EXPECT_EQ(state.lastSendTime, stamp);
-  });
+  SendComposedText(state, rig.port, rig.door);
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.sendCount, 0u);
+  EXPECT_EQ(counters.txCount, 0u);
+  EXPECT_EQ(counters.lastSendTime, stamp);
   EXPECT_TRUE(window.Events().empty());
+  EXPECT_FALSE(CountersNews());
+  EXPECT_TRUE(window.Messages().empty());
   EXPECT_TRUE(device.Drain(std::chrono::milliseconds(20)).empty());
 }
 
-TEST_F(TransmitTest, SendBytesStampsTheTimeBeforeWriting) {
+TEST_F(TransmitTest, AReplyStampsTheTimeBeforeWriting) {
   int64_t before = ReadCounter();
   const Bytes bytes = {1, 2, 3};
-  SendBytes(state, bytes.data(), 3);
+  rig.door.Reply(bytes.data(), 3);
   int64_t after = ReadCounter();
-  Locked([&] {
-    EXPECT_GE(state.lastSendTime, before);
-    EXPECT_LE(state.lastSendTime, after);
-  });
+  CounterValues counters = rig.Counters();
+  EXPECT_GE(counters.lastSendTime, before);
+  EXPECT_LE(counters.lastSendTime, after);
 }
 
 TEST_F(TransmitTest, FailedWriteStillCountsAndShowsWriteFail) {
   device.Hangup();
   SetSendText("hello", false);
-  SendComposedText(state);
+  SendComposedText(state, rig.port, rig.door);
+  EXPECT_TRUE(CountersNews());
   EXPECT_EQ(window.Messages(), std::vector<std::string>{"Write com fail!"});
-  Locked([&] {
-    EXPECT_EQ(state.sendCount, 1u);
-    EXPECT_EQ(state.txCount, 5u);
-  });
-  EXPECT_EQ(TxBoxTexts(), std::vector<uint32_t>{5});
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.sendCount, 1u);
+  EXPECT_EQ(counters.txCount, 5u);
 }
 
 TEST_F(TransmitTest, WithoutAWindowTheTransmissionGoesOnSilently) {
   state.AttachWindow(nullptr);
   SetSendText("x", false);
-  SendComposedText(state);
+  SendComposedText(state, rig.port, rig.door);
   EXPECT_EQ(device.Receive(1), Bytes{'x'});
-  Locked([&] { EXPECT_EQ(state.txCount, 1u); });
+  EXPECT_EQ(rig.Counters().txCount, 1u);
+  EXPECT_TRUE(window.Events().empty());
   state.AttachWindow(&window);
 }
 
 TEST_F(TransmitTest, ResetCountersKeepsTheLastInterval) {
-  Locked([&] {
-    state.rxCount = 10;
-    state.txCount = 20;
-    state.sendCount = 3;
-    state.lastIntervalMs = 12.5;
-    state.intervalSumMs = 40.0;
-    state.averageMs = 13.3;
+  rig.hub.counters.Update([](CounterValues& values) {
+    values.rxCount = 10;
+    values.txCount = 20;
+    values.sendCount = 3;
+    values.lastIntervalMs = 12.5;
+    values.intervalSumMs = 40.0;
+    values.averageMs = 13.3;
   });
-  ResetCounters(state);
-  Locked([&] {
-    EXPECT_EQ(state.rxCount, 0u);
-    EXPECT_EQ(state.txCount, 0u);
-    EXPECT_EQ(state.sendCount, 0u);
-    EXPECT_EQ(state.intervalSumMs, 0.0);
-    EXPECT_EQ(state.averageMs, 0.0);
-    EXPECT_EQ(state.lastIntervalMs, 12.5);
-  });
+  rig.hub.counters.Reset();
+  CounterValues counters = rig.Counters();
+  EXPECT_EQ(counters.rxCount, 0u);
+  EXPECT_EQ(counters.txCount, 0u);
+  EXPECT_EQ(counters.sendCount, 0u);
+  EXPECT_EQ(counters.intervalSumMs, 0.0);
+  EXPECT_EQ(counters.averageMs, 0.0);
+  EXPECT_EQ(counters.lastIntervalMs, 12.5);
   EXPECT_TRUE(window.Events().empty()) << "the window publishes the counters itself";
+  EXPECT_FALSE(CountersNews());
 }
 
 }  // namespace

@@ -99,11 +99,16 @@ class Devsim {
     return *path_;
   }
 
-  void Signal(int signal) { kill(pid_, signal); }
+  // Only a simulator that started and runs: a pid of -1 would signal every
+  // process the test may signal.
+  void Signal(int signal) {
+    if (pid_ > 0 && !status_) kill(pid_, signal);
+  }
   pid_t Pid() const { return pid_; }
 
   // Its wait status once it has ended, nullopt if it is still running then.
   std::optional<int> WaitExit(milliseconds timeout = kDeadline) {
+    if (pid_ <= 0) return std::nullopt;  // waitpid(-1) would reap any child
     auto deadline = Clock::now() + timeout;
     while (!status_) {
       int status = 0;
@@ -153,12 +158,11 @@ class Devsim {
   std::optional<int> status_;
 };
 
-// The terminal's side: the real serial port, opened as COM 7 on the device.
+// The terminal's side: the real serial port, opened on the device.
 class Terminal {
  public:
   explicit Terminal(const std::string& path) {
-    port.Names().Set(7, path);
-    EXPECT_TRUE(port.Open(7, LineParameters{}));
+    EXPECT_TRUE(port.Open(PortTarget::Device(path), LineParameters{}));
   }
 
   void Send(const std::vector<uint8_t>& bytes) {

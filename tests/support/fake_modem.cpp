@@ -81,6 +81,10 @@ bool FakeModem::SendBreak(int) {
   return Record(Kind::kBreak, 0);
 }
 
+bool FakeModem::SetBreak(int, bool on) {
+  return Record(on ? Kind::kBreakOn : Kind::kBreakOff, 0);
+}
+
 ModemWait FakeModem::WaitForChange(int) {
   if (!driverWaits_) return ModemWait::kUnsupported;
   std::unique_lock lock(mutex_);

@@ -16,7 +16,7 @@ namespace quorvel::testing {
 
 class FakeModem : public ModemControl {
  public:
-  enum class Kind { kRaise, kDrop, kBreak };
+  enum class Kind { kRaise, kDrop, kBreak, kBreakOn, kBreakOff };
   struct Call {
     Kind kind;
     unsigned lines;
@@ -47,6 +47,7 @@ class FakeModem : public ModemControl {
   // Like the kernel's: ends only a wait in progress.
   void InterruptWait(pthread_t waiter) override;
   bool SendBreak(int fd) override;
+  bool SetBreak(int fd, bool on) override;
 
  private:
   bool Record(Kind kind, unsigned lines);

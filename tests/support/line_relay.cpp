@@ -32,8 +32,11 @@ struct Direction {
   };
   std::deque<Chunk> held;
   size_t heldBytes = 0;
+  uint64_t stallAfter = 0;  // 0: never
+  const std::atomic<bool>* released = nullptr;
 
-  bool WantsInput() const { return heldBytes < kMaxHeld; }
+  bool Stalled() const { return stallAfter != 0 && !*released && bytes >= stallAfter; }
+  bool WantsInput() const { return heldBytes < kMaxHeld && !Stalled(); }
 
   void Take(Clock::time_point due) {
     uint8_t buffer[4096];
@@ -119,6 +122,9 @@ void LineRelay::Run(int a, int b) {
   Direction toPeer{
       a, b, options_.towardPeer, random, toPeer_.bytes, toPeer_.dropped, toPeer_.flipped, {}, 0};
   Direction toUs{b, a, options_.towardUs, random, toUs_.bytes, toUs_.dropped, toUs_.flipped, {}, 0};
+  toPeer.stallAfter = options_.holdTowardPeerAfter;
+  toUs.stallAfter = options_.holdTowardUsAfter;
+  toPeer.released = toUs.released = &released_;
   for (;;) {
     bool peerFull = false;
     bool usFull = false;
@@ -130,6 +136,8 @@ void LineRelay::Run(int a, int b) {
         {b, static_cast<short>((toUs.WantsInput() ? POLLIN : 0) | (peerFull ? POLLOUT : 0)), 0}};
     // A pty's POLLOUT is not always told.
     if (peerFull || usFull) wait = Earliest(wait, std::chrono::milliseconds(5));
+    // A stalled direction looks for its release now and then.
+    if (toPeer.Stalled() || toUs.Stalled()) wait = Earliest(wait, std::chrono::milliseconds(5));
     if (PollFor(fds, 3, wait) < 0 && errno != EINTR) return;
     if (fds[0].revents) return;
     auto due = Clock::now() + options_.delay;

@@ -29,6 +29,11 @@ struct RelayOptions {
   RelayNoise towardPeer;  // from our side (a) to the peer (b)
   RelayNoise towardUs;    // from the peer (b) to our side (a)
   unsigned seed = 1;
+  // A line that stalls: after this many bytes (0: never) a direction is no
+  // longer read until Release(), so that a test can act on a transfer that
+  // cannot have ended however fast both sides are.
+  uint64_t holdTowardPeerAfter = 0;
+  uint64_t holdTowardUsAfter = 0;
 };
 
 class LineRelay {
@@ -47,6 +52,8 @@ class LineRelay {
   };
   Counts TowardPeer() const { return Load(toPeer_); }
   Counts TowardUs() const { return Load(toUs_); }
+  // Ends the stall of RelayOptions' hold: both directions flow from now on.
+  void Release() { released_ = true; }
 
  private:
   struct AtomicCounts {
@@ -60,6 +67,7 @@ class LineRelay {
   RelayOptions options_;
   AtomicCounts toPeer_;
   AtomicCounts toUs_;
+  std::atomic<bool> released_{false};
   EventFd stop_;
   std::thread thread_;
 };

@@ -6,7 +6,7 @@
 
 namespace quorvel::testing {
 
-RecordingWindow::RecordingWindow(TerminalState& state) : state_(state) {
+RecordingWindow::RecordingWindow(TerminalState& state, LinkHub& hub) : state_(state), hub_(hub) {
   state_.AttachWindow(this);
 }
 
@@ -27,22 +27,8 @@ void RecordingWindow::Refresh(RefreshPhase phase) {
   {
     std::lock_guard guard(state_.lock);
     event.rxLengthSeen = state_.rxLength;
-    event.rxCountSeen = state_.rxCount;
   }
-  Record(std::move(event));
-}
-
-void RecordingWindow::ShowTxCount(uint32_t txCount) {
-  WindowEvent event;
-  event.kind = WindowEvent::kTxCount;
-  event.txCount = txCount;
-  Record(std::move(event));
-}
-
-void RecordingWindow::ShowMessage(StringId text) {
-  WindowEvent event;
-  event.kind = WindowEvent::kMessage;
-  event.message = LoadString(text);
+  event.rxCountSeen = hub_.counters.Read().rxCount;
   Record(std::move(event));
 }
 
@@ -75,12 +61,13 @@ std::vector<WindowEvent> RecordingWindow::Events() const {
   return events_;
 }
 
-std::vector<std::string> RecordingWindow::Messages() const {
-  std::vector<std::string> messages;
-  for (const WindowEvent& event : Events()) {
-    if (event.kind == WindowEvent::kMessage) messages.push_back(event.message);
+std::vector<std::string> RecordingWindow::Messages() {
+  std::lock_guard guard(mutex_);
+  for (std::string& text : hub_.news.Take()) {
+    hub_.news.Dismissed(text);
+    messages_.push_back(std::move(text));
   }
-  return messages;
+  return messages_;
 }
 
 size_t RecordingWindow::Count(WindowEvent::Kind kind) const {
@@ -90,8 +77,10 @@ size_t RecordingWindow::Count(WindowEvent::Kind kind) const {
 }
 
 void RecordingWindow::Clear() {
+  Messages();
   std::lock_guard guard(mutex_);
   events_.clear();
+  messages_.clear();
 }
 
 void RecordingWindow::OnRefresh(std::function<void(RefreshPhase)> hook) {

@@ -7,29 +7,27 @@
 #include <string>
 #include <vector>
 
+#include "core/link_hub.h"
 #include "core/terminal_state.h"
 #include "core/window_services.h"
 
 namespace quorvel::testing {
 
 struct WindowEvent {
-  enum Kind { kRefreshCapture, kRefreshPublish, kTxCount, kMessage };
-  Kind kind = kMessage;
-  uint32_t txCount = 0;      // kTxCount
-  std::string message;       // kMessage
-  int rxLengthSeen = 0;      // refreshes: the log's length at the call
-  uint32_t rxCountSeen = 0;  // refreshes: rxCount at the call
+  enum Kind { kRefreshCapture, kRefreshPublish };
+  Kind kind = kRefreshPublish;
+  int rxLengthSeen = 0;      // the log's length at the call
+  uint32_t rxCountSeen = 0;  // the RX count at the call
 };
 
 class RecordingWindow : public WindowServices {
  public:
-  // Attaches itself to `state`, and detaches when destroyed.
-  explicit RecordingWindow(TerminalState& state);
+  // Attaches itself to `state`, and detaches when destroyed; reads the
+  // counters and the news of `hub`, the state's line.
+  RecordingWindow(TerminalState& state, LinkHub& hub);
   ~RecordingWindow() override;
 
   void Refresh(RefreshPhase phase) override;
-  void ShowTxCount(uint32_t txCount) override;
-  void ShowMessage(StringId text) override;
   // Counted apart from the events: it comes a moment after a burst's publish.
   void ReceivedQuiet() override;
 
@@ -38,7 +36,9 @@ class RecordingWindow : public WindowServices {
   // the last such word.
   size_t QuietNotices() const;
   size_t PublishesBeforeLastQuiet() const;
-  std::vector<std::string> Messages() const;
+  // The messages the line posted so far, as a user who dismisses each at
+  // once would have seen them.
+  std::vector<std::string> Messages();
   size_t Count(WindowEvent::Kind kind) const;
   void Clear();
 
@@ -53,29 +53,26 @@ class RecordingWindow : public WindowServices {
   void Record(WindowEvent event);
 
   TerminalState& state_;
+  LinkHub& hub_;
   mutable std::mutex mutex_;
   std::vector<WindowEvent> events_;
+  std::vector<std::string> messages_;
   size_t quietNotices_ = 0;
   size_t publishesBeforeQuiet_ = 0;
   std::function<void(RefreshPhase)> hook_;
 };
 
 // A recording window that, like the real one, does its work on the UI thread:
-// every call is handed over through state.uiCalls and returns only once the
-// thread that owns the queue (the test's thread) has served it, by
-// state.uiCalls.Serve() or while a stop-and-wait serves it.
+// every call is handed over through the hub's uiCalls and returns only once
+// the thread that owns the queue (the test's thread) has served it, by
+// uiCalls.Serve() or while a stop-and-wait serves it.
 class UiThreadWindow : public RecordingWindow {
  public:
-  explicit UiThreadWindow(TerminalState& state) : RecordingWindow(state), calls_(state.uiCalls) {}
+  UiThreadWindow(TerminalState& state, LinkHub& hub)
+      : RecordingWindow(state, hub), calls_(hub.uiCalls) {}
 
   void Refresh(RefreshPhase phase) override {
     calls_.Run([&] { RecordingWindow::Refresh(phase); });
-  }
-  void ShowTxCount(uint32_t txCount) override {
-    calls_.Run([&] { RecordingWindow::ShowTxCount(txCount); });
-  }
-  void ShowMessage(StringId text) override {
-    calls_.Run([&] { RecordingWindow::ShowMessage(text); });
   }
 
   // True once a call is waiting for the UI thread, within `timeout`.

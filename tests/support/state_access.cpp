@@ -10,9 +10,8 @@ std::vector<uint8_t> LogOf(TerminalState& state) {
   });
 }
 
-bool WaitForRx(TerminalState& state, uint32_t count) {
-  return RecordingWindow::WaitFor(
-      [&] { return Locked(state, [&] { return state.rxCount >= count; }); });
+bool WaitForRx(const LinkCounters& counters, uint32_t count) {
+  return RecordingWindow::WaitFor([&] { return counters.Read().rxCount >= count; });
 }
 
 }  // namespace quorvel::testing

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "core/link_counters.h"
 #include "core/terminal_state.h"
 
 namespace quorvel::testing {
@@ -20,7 +21,7 @@ auto Locked(TerminalState& state, F read) {
 // The receive log as it stands.
 std::vector<uint8_t> LogOf(TerminalState& state);
 
-// Waits until rxCount reaches `count`; false on timeout.
-bool WaitForRx(TerminalState& state, uint32_t count);
+// Waits until the RX count reaches `count`; false on timeout.
+bool WaitForRx(const LinkCounters& counters, uint32_t count);
 
 }  // namespace quorvel::testing

@@ -41,6 +41,7 @@ class AnswerRulesWindowTest : public QObject {
   void storedSendOptionsApplyToTheSendButton();
   void storedRulesAnswerFromTheStartAndSwitchOff();
   void badPatternIsRefusedWithAMessage();
+  void theRuleDialogChoosesTheLineItAnswers();
 };
 
 void AnswerRulesWindowTest::storedSendOptionsApplyToTheSendButton() {
@@ -89,6 +90,30 @@ void AnswerRulesWindowTest::badPatternIsRefusedWithAMessage() {
   QVERIFY(stayedOpen);
   QCOMPARE(harness.Messages().size(), 1);
   QVERIFY(harness.Messages()[0].contains(QStringLiteral("regular expression")));
+}
+
+// The rule's "Answers" box shows the line it answers and gives back the one
+// chosen; its tooltip says a monitor keeps bridge rules silent.
+void AnswerRulesWindowTest::theRuleDialogChoosesTheLineItAnswers() {
+  TerminalHarness harness;
+  AnswerRule rule;
+  rule.pattern = "x";
+  rule.line = RuleLine::kB;
+  int shown = -1;
+  QString tip;
+  ModalWatcher watcher(ModalWatcher::Kind::kDialog, [&](QWidget* open) {
+    auto* line = open->findChild<QComboBox*>(QStringLiteral("line"));
+    shown = line->currentIndex();
+    tip = line->toolTip();
+    line->setCurrentIndex(static_cast<int>(RuleLine::kA));
+    open->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+  });
+  std::optional<AnswerRule> edited = EditAnswerRule(&harness.Window(), rule);
+  QVERIFY(watcher.Ran());
+  QCOMPARE(shown, static_cast<int>(RuleLine::kB));
+  QVERIFY2(tip.contains(QStringLiteral("monitor")), qPrintable(tip));
+  QVERIFY(edited);
+  QVERIFY(edited->line == RuleLine::kA);
 }
 
 QTEST_MAIN(AnswerRulesWindowTest)

@@ -38,6 +38,7 @@ class CommandLineTest : public QObject {
 
  private Q_SLOTS:
   void parsesEachOptionAndError();
+  void parsesALinkOfTwoPorts();
   void placesTheUserSettingsInTheConfigurationDirectory();
   void startsOnTheDeviceAndRateAskedFor();
   void keepsTheSettingsInTheFileAskedFor();
@@ -129,6 +130,84 @@ void CommandLineTest::parsesEachOptionAndError() {
   }
 }
 
+// --monitor A B and --bridge A B: each side as DEVICE is taken, the rates
+// for both or each, and every way to get them wrong.
+void CommandLineTest::parsesALinkOfTwoPorts() {
+  const std::string here = QDir::currentPath().toStdString();
+  struct Case {
+    QStringList arguments;
+    const char* errors;  // "" for a start
+    PairMode mode = PairMode::kMonitor;
+    std::string a, b;
+    uint32_t baudA = 0, baudB = 0;
+  };
+  auto Refused = [](QStringList arguments, const char* errors) {
+    return Case{std::move(arguments), errors, PairMode::kMonitor, "", "", 0, 0};
+  };
+  const Case cases[] = {
+      {{"--monitor", "/dev/ttyUSB0", "/dev/ttyUSB1"},
+       "",
+       PairMode::kMonitor,
+       "/dev/ttyUSB0",
+       "/dev/ttyUSB1",
+       0,
+       0},
+      {{"--bridge", "com3", "tcp://10.0.0.5:4001", "--baud", "9600"},
+       "",
+       PairMode::kBridge,
+       "COM3",
+       "tcp://10.0.0.5:4001",
+       9600,
+       9600},
+      {{"--baud-b", "921600", "--monitor", "ttyA", "rfc2217://lab:7001", "--baud", "115200"},
+       "",
+       PairMode::kMonitor,
+       here + "/ttyA",
+       "rfc2217://lab:7001",
+       115200,
+       921600},
+      {{"--bridge", "COM1", "COM2", "--baud-a", "74880"},
+       "",
+       PairMode::kBridge,
+       "COM1",
+       "COM2",
+       74880,
+       0},
+      Refused({"--monitor", "/dev/ttyUSB0"}, "--monitor needs two ports"),
+      Refused({"--bridge"}, "--bridge needs two ports"),
+      Refused({"--monitor", "/dev/ttyUSB0", "--baud", "9600"}, "--monitor needs two ports"),
+      Refused({"--monitor", "COM1", "COM1"}, "the same port"),
+      Refused({"--monitor", "COM300", "COM1"}, "A 'COM300' names no port"),
+      Refused({"--bridge", "COM1", "tcp://:1"}, "B 'tcp://:1' names no port"),
+      Refused({"--monitor", "COM1", "COM2", "--bridge", "COM3", "COM4"},
+              "one --monitor or --bridge"),
+      Refused({"--monitor", "COM1", "COM2", "COM3"}, "give them no DEVICE"),
+      Refused({"--monitor", "COM1", "COM2", "--demo"}, "give them no DEVICE or --demo"),
+      Refused({"--baud-a", "9600"}, "--baud-a and --baud-b are for --monitor and --bridge"),
+      Refused({"--monitor", "COM1", "COM2", "--baud-b", "fast"}, "'fast' is not a whole number"),
+      Refused({"--list", "--monitor", "COM1", "COM2"}, "--list opens no port"),
+  };
+  for (const Case& c : cases) {
+    const QString what = c.arguments.join(QLatin1Char(' '));
+    CommandLine got = ParseCommandLine(QStringList{QStringLiteral("quorvel")} + c.arguments, kHome);
+    bool start = *c.errors == '\0';
+    QVERIFY2(got.run == start, qPrintable(what + got.errors));
+    QVERIFY2(got.errors.contains(QString::fromUtf8(c.errors)), qPrintable(what + got.errors));
+    if (!start) {
+      QCOMPARE(got.exitCode, 2);
+      continue;
+    }
+    QVERIFY2(got.options.link.has_value(), qPrintable(what));
+    QVERIFY(got.options.link->mode == c.mode);
+    QCOMPARE(got.options.link->a, c.a);
+    QCOMPARE(got.options.link->b, c.b);
+    QCOMPARE(got.options.link->baudA, c.baudA);
+    QCOMPARE(got.options.link->baudB, c.baudB);
+    QCOMPARE(got.options.baudPos, -1);  // the first port keeps its stored rate
+  }
+  QVERIFY(!ParseCommandLine({QStringLiteral("quorvel")}, kHome).options.link);
+}
+
 void CommandLineTest::placesTheUserSettingsInTheConfigurationDirectory() {
   const struct {
     ConfigHome home;
@@ -177,10 +256,10 @@ void CommandLineTest::startsOnTheDeviceAndRateAskedFor() {
 
     MainWindow& window = harness.Window();
     int number = window.CurrentSelection().portPos + 1;
-    std::string opened = window.Device().Names().DevicePath(number);
+    std::string opened = window.Names().DevicePath(number);
     // A mapped device keeps its number; a new one is entered as asked for.
     QVERIFY2(c.spare ? opened == path : number == 1, c.what);
-    QVERIFY2(window.State().port.IsOpen(), c.what);
+    QVERIFY2(window.Link().Port().IsOpen(), c.what);
     QCOMPARE(device.Line().outputSpeed, 115200u);
     QVERIFY(harness.Messages().isEmpty());
     // The number sticks: it is saved with the port map.
@@ -252,11 +331,11 @@ void CommandLineTest::saysWhyWhenEveryComNumberIsTaken() {
   PtyDevice asked;
   harness.Options().device = PortTarget::Device(asked.Path());
   MainWindow& window = harness.Window();
-  QCOMPARE(harness.Messages(),
-           QStringList{QString::fromStdString(
-               asked.Path() + " cannot be opened: every COM number from 1 to 255 is in use.")});
+  QTRY_COMPARE(harness.Messages(),
+               QStringList{QString::fromStdString(
+                   asked.Path() + " cannot be opened: every COM number from 1 to 255 is in use.")});
   QCOMPARE(window.CurrentSelection().portPos, 0);
-  QVERIFY(window.State().port.IsOpen());
+  QVERIFY(window.Link().Port().IsOpen());
   window.close();
   QVERIFY(harness.IniText().find(asked.Path()) == std::string::npos);
 }

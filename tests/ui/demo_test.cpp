@@ -29,7 +29,7 @@ void DemoTest::opensOnTheDemoDeviceAndLeavesTheSettingsAsTheUserHadThem() {
   MainWindow& window = harness.Window();
   int demoPos = window.CurrentSelection().portPos;
   QVERIFY(demoPos != 0);
-  QVERIFY(window.State().port.IsOpen());
+  QVERIFY(window.Link().Port().IsOpen());
   QVERIFY2(window.windowTitle().endsWith(QStringLiteral("demo device on COM%1").arg(demoPos + 1)),
            qPrintable(window.windowTitle()));
   QVERIFY2(

@@ -121,15 +121,16 @@ Bytes Log(TerminalHarness& harness) {
 }
 
 uint32_t RxCount(TerminalHarness& harness) {
-  return harness.Field([](TerminalState& s) { return s.rxCount; });
+  return harness.Counters().rxCount;
 }
 
 // The refreshes for everything counted so far have been handled: the boxes
 // show the log and the count.
 bool Shown(TerminalHarness& harness) {
-  auto [log, count, hex] = harness.Field([](TerminalState& s) {
-    return std::tuple(Bytes(s.rxBuffer.begin(), s.rxBuffer.begin() + s.rxLength), s.rxCount,
-                      s.hexDisplay != 0);
+  const LinkCounters& counters = harness.Window().Link().Hub().counters;
+  auto [log, count, hex] = harness.Field([&](TerminalState& s) {
+    return std::tuple(Bytes(s.rxBuffer.begin(), s.rxBuffer.begin() + s.rxLength),
+                      counters.Read().rxCount, s.hexDisplay != 0);
   });
   return harness.Get<ReceiveBox>(kReceiveBox)->Shown() ==
              RenderReceiveText(log.data(), static_cast<int>(log.size()), hex) &&
@@ -220,7 +221,7 @@ void FaultsTest::sendsAMegabyte() {
   Watchdog watchdog(kHangLimit);
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  WorkerSampling sampling(watchdog, window.State());
+  WorkerSampling sampling(watchdog, window.Link().Hub());
 
   // The send text, with a line break (CR LF) in every line: as text 16,384
   // lines of 62 characters from 0x20 to 0xFF (1 MiB exactly), as hex lines of
@@ -347,7 +348,7 @@ void FaultsTest::showsMarkupAndControlBytesAsPlainCharacters() {
 void FaultsTest::messageBoxesShowPlainText() {
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  window.Device().Names().Set(7, "/nonexistent/<b>quorvel</b>");
+  window.Names().Set(7, "/nonexistent/<b>quorvel</b>");
   // The real message box, not the harness's record of it.
   MessagePresenter recorder = SetMessagePresenter({});
   struct Case {
@@ -397,8 +398,7 @@ void FaultsTest::deviceVanishingMidStream() {
   PtyDevice fresh;  // the device that takes over the COM number afterwards
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  WorkerSampling sampling(watchdog, window.State());
-  TerminalState& state = window.State();
+  WorkerSampling sampling(watchdog, window.Link().Hub());
   PtyDevice& device = harness.Device();
 
   // The device streams until it vanishes in the middle of it.
@@ -452,7 +452,7 @@ void FaultsTest::deviceVanishingMidStream() {
   // The dead line is closed and the link waits for the device without
   // spinning: the process uses far less processor time than passes.
   QVERIFY(PumpUntil([&] { return window.Link().Waiting(); }));
-  QVERIFY(!state.port.IsOpen());
+  QVERIFY(!window.Link().Port().IsOpen());
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
   QVERIFY(window.windowTitle().endsWith(QStringLiteral("COM1 waiting for ") +
                                         QString::fromStdString(device.Path())));
@@ -480,7 +480,7 @@ void FaultsTest::deviceVanishingMidStream() {
   // Closing works; the vanished device cannot be opened again.
   harness.Click(kOpenCloseButton);
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Open com"));
-  QVERIFY(!state.port.IsOpen());
+  QVERIFY(!window.Link().Port().IsOpen());
   QVERIFY(!window.Link().WorkerRunning());
   harness.Click(kOpenCloseButton);
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Open com"));
@@ -489,7 +489,7 @@ void FaultsTest::deviceVanishingMidStream() {
 
   // A new device on the same COM number opens, and the log goes on from
   // where it stood.
-  window.Device().Names().Set(1, fresh.Path());
+  window.Names().Set(1, fresh.Path());
   harness.Click(kOpenCloseButton);
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
   fresh.Send(std::string("back"));
@@ -500,7 +500,7 @@ void FaultsTest::deviceVanishingMidStream() {
   harness.Click(kSendButton);
   QCOMPARE(fresh.Receive(5), BytesOf("after"));
   QCOMPARE(harness.Messages().size(), 2);
-  QVERIFY(!state.workersOverlapped.load());
+  QVERIFY(!window.Link().Hub().workersOverlapped.load());
   QVERIFY(watchdog.MaxWorkersSeen() <= 1);
 }
 

@@ -115,8 +115,9 @@ struct Look {
 };
 
 Look LookAt(TerminalHarness& harness) {
-  return harness.Field([](TerminalState& s) {
-    return Look{s.rxCount, Bytes(s.rxBuffer.begin(), s.rxBuffer.begin() + s.rxLength),
+  const LinkCounters& counters = harness.Window().Link().Hub().counters;
+  return harness.Field([&](TerminalState& s) {
+    return Look{counters.Read().rxCount, Bytes(s.rxBuffer.begin(), s.rxBuffer.begin() + s.rxLength),
                 s.hexDisplay != 0};
   });
 }

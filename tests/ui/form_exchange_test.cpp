@@ -29,10 +29,11 @@ struct Fields {
 };
 
 Fields Read(TerminalHarness& harness) {
-  return harness.Field([](TerminalState& s) {
+  CounterValues c = harness.Counters();
+  return harness.Field([&](TerminalState& s) {
     return Fields{s.sendText,  s.sendAsHex,      s.hexDisplay,      s.timerIntervalMs,
-                  s.timerSend, s.lastIntervalMs, s.rxCount,         s.txCount,
-                  s.averageMs, s.frameEndText,   s.replyAfterFrame, s.frameEndByte};
+                  s.timerSend, c.lastIntervalMs, c.rxCount,         c.txCount,
+                  c.averageMs, s.frameEndText,   s.replyAfterFrame, s.frameEndByte};
   });
 }
 
@@ -43,13 +44,15 @@ void Write(TerminalHarness& harness, const Fields& f) {
     s.hexDisplay = f.hexDisplay;
     s.timerIntervalMs = f.timerIntervalMs;
     s.timerSend = f.timerSend;
-    s.lastIntervalMs = f.lastIntervalMs;
-    s.rxCount = f.rxCount;
-    s.txCount = f.txCount;
-    s.averageMs = f.averageMs;
     s.frameEndText = f.frameEndText;
     s.replyAfterFrame = f.replyAfterFrame;
     return 0;
+  });
+  harness.Window().Link().Hub().counters.Update([&](CounterValues& c) {
+    c.lastIntervalMs = f.lastIntervalMs;
+    c.rxCount = f.rxCount;
+    c.txCount = f.txCount;
+    c.averageMs = f.averageMs;
   });
 }
 
@@ -173,13 +176,14 @@ void FormExchangeTest::keepsCountsAddedSinceTheyWereShown() {
   // that runs in between, e.g. a click on "Send".
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  harness.Field([](TerminalState& s) { return s.rxCount = 10; });
+  LinkCounters& counters = window.Link().Hub().counters;
+  counters.Update([](CounterValues& c) { c.rxCount = 10; });
   window.Refresh(RefreshPhase::kPublish);
-  harness.Field([](TerminalState& s) { return s.rxCount += 5; });
-  harness.Field([](TerminalState& s) { return s.txCount += 2; });
+  counters.CountReceived(5);
+  counters.CountSent(2);
   window.Refresh(RefreshPhase::kCapture);
-  QCOMPARE(harness.Field([](TerminalState& s) { return s.rxCount; }), 15u);
-  QCOMPARE(harness.Field([](TerminalState& s) { return s.txCount; }), 2u);
+  QCOMPARE(harness.Counters().rxCount, 15u);
+  QCOMPARE(harness.Counters().txCount, 2u);
   window.Refresh(RefreshPhase::kPublish);
   QCOMPARE(harness.Text(kRxBox), QStringLiteral("15"));
   QCOMPARE(harness.Text(kTxBox), QStringLiteral("2"));
@@ -275,7 +279,7 @@ void FormExchangeTest::closeWithABadPeriodSavesItAndStaysOpen() {
   QCOMPARE(saved.timerIntervalMs, 70000);
   // The frame end keeps the byte of the last exchange that ran to its end.
   QCOMPARE(saved.frameEndByte, uint8_t{0x0a});
-  QVERIFY(window.State().port.IsOpen());
+  QVERIFY(window.Link().Port().IsOpen());
 }
 
 void FormExchangeTest::readsNumbersAsTheBoxesShowThem_data() {

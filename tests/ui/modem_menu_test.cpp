@@ -56,11 +56,16 @@ void ModemMenuTest::portMenuHoldsTheLinesWithTheirKeys() {
   for (QAction* action : port->actions()) {
     entries << action->text() + QLatin1Char('|') + action->shortcut().toString();
   }
-  QCOMPARE(entries, (QStringList{"Close com|", QString::fromUtf8("Add &network port…|"), "|",
-                                 "DTR|Ctrl+Shift+D", "RTS|Ctrl+Shift+R", "Pulse DTR|Ctrl+Shift+T",
-                                 "Pulse RTS|Ctrl+Shift+Y", "Send break|Ctrl+Shift+B",
-                                 "Lines at open|", "|", "&Quit|Ctrl+Q"}));
-  QMenu* atOpen = port->actions()[8]->menu();
+  QCOMPARE(entries,
+           (QStringList{"Close com|", QString::fromUtf8("Add &network port…|"), "|",
+                        QString::fromUtf8("Open &second port…|Ctrl+Shift+N"),
+                        "Close second port|Ctrl+Shift+W",
+                        QString::fromUtf8("&Monitor two ports as one link…|Ctrl+Shift+M"),
+                        QString::fromUtf8("&Bridge two ports…|Ctrl+Shift+J"),
+                        "Stop monitor or bridge|Ctrl+Shift+K", "|", "DTR|Ctrl+Shift+D",
+                        "RTS|Ctrl+Shift+R", "Pulse DTR|Ctrl+Shift+T", "Pulse RTS|Ctrl+Shift+Y",
+                        "Send break|Ctrl+Shift+B", "Lines at open|", "|", "&Quit|Ctrl+Q"}));
+  QMenu* atOpen = port->actions()[14]->menu();
   QVERIFY(atOpen);
   QCOMPARE(atOpen->actions().size(), 2);
   QCOMPARE(atOpen->actions()[0]->text(), QStringLiteral("DTR active"));
@@ -73,14 +78,14 @@ void ModemMenuTest::pseudoTerminalShowsLinesNotAvailableAndKeepsItsLink() {
   QCOMPARE(Field(harness, StatusLine::Field::kLines), QStringLiteral("lines: not available"));
   QCOMPARE(Field(harness, StatusLine::Field::kFlow), QStringLiteral("flow: none"));
   QVERIFY(LineEntriesEnabled(harness, false));
-  QVERIFY(harness.Window().Device().IsOpen());
+  QVERIFY(harness.Window().Link().Port().IsOpen());
   ActionOf(harness, Entry::kPulseDtr)->trigger();  // disabled: nothing happens
   harness.Device().Send(std::string("still here"));
   QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("10"));
   QVERIFY(harness.Messages().isEmpty());
 
   harness.Click(kOpenCloseButton);
-  QVERIFY(!harness.Window().Device().IsOpen());
+  QVERIFY(!harness.Window().Link().Port().IsOpen());
   QCOMPARE(Field(harness, StatusLine::Field::kLines), QString());
   QCOMPARE(Field(harness, StatusLine::Field::kFlow), QString());
   QVERIFY(LineEntriesEnabled(harness, false));

@@ -35,11 +35,11 @@ void NetworkPortTest::theWindowFollowsTheFarPort() {
   MainWindow& window = harness.Window();
   QVERIFY2(started.elapsed() < 1000, "the window does not wait for the connection");
   int number = window.CurrentSelection().portPos + 1;
-  QCOMPARE(window.Device().Names().DevicePath(number), server.Url());
+  QCOMPARE(window.Names().DevicePath(number), server.Url());
   auto* box = harness.Get<QComboBox>(kPortSelector);
   QCOMPARE(box->itemData(number - 1, PortList::kLineRole).toString(),
            QString::fromStdString(server.Url()) + QStringLiteral("   network"));
-  QTRY_VERIFY(window.State().port.IsOpen());
+  QTRY_VERIFY(window.Link().Port().IsOpen());
   QTRY_COMPARE(window.Status()->Text(StatusLine::Field::kLink),
                QString::fromStdString(server.Url()) + QStringLiteral(" open"));
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
@@ -78,7 +78,7 @@ void NetworkPortTest::rawTcpSaysTheSettingsStayHere() {
   TerminalHarness harness;
   harness.Options().device = PortTarget::Parse(server.Url());
   MainWindow& window = harness.Window();
-  QTRY_VERIFY(window.State().port.IsOpen());
+  QTRY_VERIFY(window.Link().Port().IsOpen());
   QTRY_COMPARE(window.Status()->Text(StatusLine::Field::kFlow),
                QStringLiteral("raw tcp: line settings local only"));
   QCOMPARE(window.Status()->Text(StatusLine::Field::kLines),

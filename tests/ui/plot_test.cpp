@@ -204,8 +204,7 @@ void PlotTest::startsFromTheSessionHistoryAndIsKept() {
   TerminalHarness harness("[View]\nSessionView=1\n");
   MainWindow& window = harness.Window();
   harness.Device().Send(Lines(0, 20));
-  QTRY_COMPARE(harness.Field([](TerminalState& s) { return s.rxCount; }),
-               static_cast<uint32_t>(Lines(0, 20).size()));
+  QTRY_COMPARE(harness.Counters().rxCount, static_cast<uint32_t>(Lines(0, 20).size()));
   window.Plot().SetShown(true);
   harness.Device().Send(Lines(20, 20));
   PlotPane* pane = window.Plot().Pane();

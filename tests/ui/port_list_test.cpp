@@ -54,8 +54,8 @@ void PortListTest::numbersShowTheirDevicesAndAbsentOnesDimmed() {
   TerminalHarness harness;
   MainWindow& window = harness.Window();
   auto* box = harness.Get<QComboBox>(kPortSelector);
-  window.Device().Names().Set(3, byId);
-  window.Device().Names().Set(4, machine.Node("ttyUSB9"));
+  window.Names().Set(3, byId);
+  window.Names().Set(4, machine.Node("ttyUSB9"));
   window.Ports()->SetRoots(machine.Roots());
 
   const QString ftdi = QString::fromStdString(machine.Node("ttyUSB0")) +
@@ -96,7 +96,7 @@ void PortListTest::adaptersAppearingAndLeavingUpdateTheList() {
   auto* box = harness.Get<QComboBox>(kPortSelector);
   window.Ports()->SetRoots(machine.Roots());
   auto numberOf = [&](const std::string& path) {
-    for (const auto& [number, entry] : window.Device().Names().Entries()) {
+    for (const auto& [number, entry] : window.Names().Entries()) {
       if (entry == path) return number;
     }
     return 0;
@@ -133,10 +133,10 @@ void PortListTest::titleSaysWhileTheDeviceIsAway() {
 
   device = std::make_unique<PtyDevice>();
   std::filesystem::create_symlink(device->Path(), link);
-  QVERIFY(PumpUntil([&] { return window.State().port.IsOpen(); }));
+  QVERIFY(PumpUntil([&] { return window.Link().Port().IsOpen(); }));
   QCOMPARE(window.windowTitle(), title);
   device->Send(std::string("back"));
-  QVERIFY(PumpUntil([&] { return harness.Field([](auto& s) { return s.rxCount; }) == 4; }));
+  QVERIFY(PumpUntil([&] { return harness.Counters().rxCount == 4; }));
 }
 
 QTEST_MAIN(PortListTest)

@@ -196,7 +196,7 @@ void SendToolsTest::sendAllInOrderKeepsOrderAndStops() {
   QTRY_VERIFY(!panel->SendingAll());
   QCOMPARE(harness.Drain(0).size(), 0u);
 
-  auto txCount = [&] { return harness.Field([](auto& s) { return s.txCount; }); };
+  auto txCount = [&] { return harness.Counters().txCount; };
   uint32_t before = txCount();
   // Round after round from its key, until its stop key.
   panel->SetRepeat(true);
@@ -205,7 +205,7 @@ void SendToolsTest::sendAllInOrderKeepsOrderAndStops() {
   std::vector<uint8_t> got = harness.Receive(0, 30);
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, keys);
   QVERIFY(!panel->SendingAll());
-  QTRY_VERIFY(!harness.Window().Link().Writer().Busy());
+  QTRY_VERIFY(!harness.Window().Link().Door().Busy());
   uint32_t sent = txCount() - before;
   std::vector<uint8_t> rest = harness.Drain(0);
   got.insert(got.end(), rest.begin(), rest.end());
@@ -339,7 +339,7 @@ void SendToolsTest::listSendsWithoutADeviceActAsTheSendButton() {
   QVERIFY(!panel->SendingAll());
   QCOMPARE(harness.Messages(),
            away ? QStringList(2, QStringLiteral("Write com fail!")) : QStringList());
-  QCOMPARE(harness.Field([](auto& s) { return s.txCount; }), 0u);
+  QCOMPARE(harness.Counters().txCount, 0u);
 }
 
 QTEST_MAIN(SendToolsTest)

@@ -112,13 +112,17 @@ void SessionViewTest::modeTogglesAndIsRememberedInView() {
   QVERIFY(receiveBox->isVisible());  // no [View]: today's window
   QVERIFY(!ViewOf(harness).isVisible());
   QAction* mode = window.Session().ModeAction();
-  QCOMPARE(quorvel::testing::MenuEntry(window.WindowMenu(), "Session view"), mode);
+  QAction* entry = quorvel::testing::MenuEntry(window.WindowMenu(), "Session view");
+  QVERIFY(entry);
+  QVERIFY(!entry->isChecked());
   if (byKey) {
     QVERIFY(harness.ShowActive());
     QTest::keyClick(&window, Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier);
   } else {
-    mode->trigger();
+    entry->trigger();
   }
+  QVERIFY(mode->isChecked());
+  QVERIFY(entry->isChecked());  // the context menu's entry follows the mode
   QVERIFY(ViewOf(harness).isVisible());
   QVERIFY(!receiveBox->isVisible());
   QCOMPARE(ViewOf(harness).geometry(), receiveBox->geometry());
@@ -465,7 +469,7 @@ void SessionViewTest::stampsReadAsChosen() {
   }
   QString stamp = StampText(stamps, line);
   QCOMPARE(stamp, expected);
-  QCOMPARE(ShapeLine(line, {stamps, {}, SessionDisplay::kText, 80}).prefix.size(),
+  QCOMPARE(ShapeLine(line, {stamps, {}, SessionDisplay::kText, 80, {}, false}).prefix.size(),
            PrefixWidth(stamps));
 }
 

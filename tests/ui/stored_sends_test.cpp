@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 
 #include "engine/transmit.h"
 #include "settings/profile_file.h"
@@ -52,6 +53,7 @@ class StoredSendsTest : public QObject {
  private Q_SLOTS:
   void hexSendsAreCountedInBytes();
   void storedEntriesTheListCannotTakeStayInTheFile();
+  void theListWorksBeforeItsPanelIsMade();
   void aSettingsFileOverOneMebibyteIsRead();
   void aSettingsFileTooLargeIsLeftAloneAndTheSessionKeptBeside();
   void typedTextGoesOutInTheChosenEncoding_data();
@@ -84,7 +86,7 @@ void StoredSendsTest::storedEntriesTheListCannotTakeStayInTheFile() {
       "[SendList]\nName1=first\nContent1=a\nName2=future\nContent2=b\nChecksum2=crc-99\n");
   SendListPanel* panel = harness.Window().Sending().Panel();
   QCOMPARE(panel->Entries().size(), 1u);
-  QCOMPARE(harness.Messages().size(), 1);
+  QTRY_COMPARE(harness.Messages().size(), 1);
   QVERIFY2(harness.Messages()[0].contains(
                QStringLiteral("Entry 2 \"future\": The check \"crc-99\" is not known.")),
            qPrintable(harness.Messages()[0]));
@@ -94,6 +96,27 @@ void StoredSendsTest::storedEntriesTheListCannotTakeStayInTheFile() {
   QCOMPARE(stored.kept.size(), 1u);
   QCOMPARE(stored.kept[0].fields.at("Checksum"), std::string("crc-99"));
   QCOMPARE(stored.kept[0].fields.at("Content"), std::string("b"));
+}
+
+// The panel is made when first wanted; until then the stored list answers
+// the Alt+digit keys, and an entry it cannot take is named at start all the
+// same.
+void StoredSendsTest::theListWorksBeforeItsPanelIsMade() {
+  TerminalHarness harness(
+      "[SendList]\nName1=first\nContent1=abc\nName2=future\nContent2=b\nChecksum2=crc-99\n");
+  QVERIFY(harness.ShowActive());
+  // The panel has no meta-object of its own: looked for by its C++ type.
+  const QList<QWidget*> widgets = harness.Window().findChildren<QWidget*>();
+  QVERIFY(std::none_of(widgets.begin(), widgets.end(),
+                       [](QWidget* widget) { return dynamic_cast<SendListPanel*>(widget); }));
+  QTRY_COMPARE(harness.Messages().size(), 1);
+  QVERIFY(harness.Messages()[0].contains(QStringLiteral("\"future\"")));
+  QTest::keyClick(&harness.Window(), Qt::Key_1, Qt::AltModifier);
+  QCOMPARE(harness.Receive(0, 3), std::vector<uint8_t>({'a', 'b', 'c'}));
+  QTest::keyClick(&harness.Window(), Qt::Key_2, Qt::AltModifier);  // no second entry
+  QCOMPARE(harness.Window().Sending().Panel()->Entries().size(), 1u);
+  QCOMPARE(harness.Messages().size(), 1);  // the panel does not name it again
+  QTRY_COMPARE(harness.Counters().txCount, 3u);
 }
 
 // A send list and history near their limits make a file past 1 MiB.
@@ -118,7 +141,7 @@ void StoredSendsTest::aSettingsFileTooLargeIsLeftAloneAndTheSessionKeptBeside() 
   QByteArray before = harness.IniText().c_str();
   QDateTime modified = QFileInfo(ini).lastModified();
   harness.Window().Sending().Panel()->AddEntry({"new", "x", false, {}, 0});
-  QVERIFY(!harness.Messages().isEmpty());
+  QTRY_VERIFY(!harness.Messages().isEmpty());
   QVERIFY2(harness.Messages()[0].startsWith(ini + " is larger than 8 MiB or 100,000 lines") &&
                harness.Messages()[0].contains(ini + ".new"),
            qPrintable(harness.Messages()[0]));

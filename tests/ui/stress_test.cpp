@@ -498,9 +498,12 @@ class StressRun {
   }
 
   Snapshot Take() {
-    return harness_.Field([](TerminalState& s) {
+    // The count is read under the state's lock, as the log is: the two move
+    // together.
+    const LinkCounters& counters = harness_.Window().Link().Hub().counters;
+    return harness_.Field([&](TerminalState& s) {
       Snapshot snapshot;
-      snapshot.rxCount = s.rxCount;
+      snapshot.rxCount = counters.Read().rxCount;
       snapshot.rxLength = s.rxLength;
       snapshot.log.assign(s.rxBuffer.begin(), s.rxBuffer.begin() + std::max(0, s.rxLength));
       snapshot.hexDisplay = s.hexDisplay != 0;
@@ -574,7 +577,7 @@ class StressRun {
           << (quiet ? "" : ", or the boxes do not show the log and the count");
       return why.str();
     }
-    if (TerminalState& state = window_.State(); state.workersOverlapped.load()) {
+    if (window_.Link().Hub().workersOverlapped.load()) {
       return "two workers ran at once";
     }
     if (resume) devices_.Resume(live_);
@@ -630,7 +633,7 @@ class StressRun {
   bool HoldWorkerInCapture() {
     auto* sendBox = harness_.Get<ByteTextBox>(kSendBox);
     sendBox->setPlainText(sendBox->toPlainText());
-    pollfd waiting = {window_.State().uiCalls.WakeDescriptor(), POLLIN, 0};
+    pollfd waiting = {window_.Link().Hub().uiCalls.WakeDescriptor(), POLLIN, 0};
     return ::poll(&waiting, 1, 15000) == 1;
   }
 
@@ -666,7 +669,7 @@ class StressRun {
       harness_.Click(kOpenCloseButton);
       open_ = false;
       live_ = -1;
-      if (Caption() != QStringLiteral("Open com") || window_.State().port.IsOpen() ||
+      if (Caption() != QStringLiteral("Open com") || window_.Link().Port().IsOpen() ||
           window_.Link().WorkerRunning()) {
         return "the link did not close";
       }
@@ -686,7 +689,7 @@ class StressRun {
     if (opens) {
       live_ = port_;
       ++sessions_;
-      if (Caption() != QStringLiteral("Close com") || !window_.State().port.IsOpen()) {
+      if (Caption() != QStringLiteral("Close com") || !window_.Link().Port().IsOpen()) {
         return std::string("the link is not open ") + when;
       }
       return {};
@@ -694,7 +697,7 @@ class StressRun {
     ++missingOpens_;
     open_ = false;
     live_ = -1;
-    if (Caption() != QStringLiteral("Open com") || window_.State().port.IsOpen()) {
+    if (Caption() != QStringLiteral("Open com") || window_.Link().Port().IsOpen()) {
       return std::string("a missing device shows as open ") + when;
     }
     return {};
@@ -747,8 +750,8 @@ void StressTest::streamWhileTheUserDoesEverything() {
   StreamingDevices devices(masters, seed * 0x9e3779b97f4a7c15ull);
   watchdog.Beat("opening the window");
   MainWindow& window = harness.Window();  // opens COM1 while the devices are paused
-  WorkerSampling sampling(watchdog, window.State());
-  window.Device().Names().Set(kMissingPort + 1, "/nonexistent/quorvel-stress-device");
+  WorkerSampling sampling(watchdog, window.Link().Hub());
+  window.Names().Set(kMissingPort + 1, "/nonexistent/quorvel-stress-device");
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Close com"));
 
   StressRun run(harness, devices, watchdog, seed);
@@ -759,7 +762,7 @@ void StressTest::streamWhileTheUserDoesEverything() {
   std::fflush(stdout);
   QVERIFY2(failure.empty(), failure.c_str());
 
-  QVERIFY(!window.State().workersOverlapped.load());
+  QVERIFY(!window.Link().Hub().workersOverlapped.load());
   QVERIFY(watchdog.MaxWorkersSeen() <= 1);
   // The only messages: one "Open com fail!" for each open of the missing device.
   QCOMPARE(harness.Messages(), QStringList(run.MissingOpens(), QStringLiteral("Open com fail!")));
@@ -770,17 +773,17 @@ void StressTest::openCloseCyclesLeaveNothingBehind() {
   Watchdog watchdog(WatchdogLimit());
   TerminalHarness harness;
   MainWindow& window = harness.Window();
-  WorkerSampling sampling(watchdog, window.State());
-  TerminalState& state = window.State();
+  WorkerSampling sampling(watchdog, window.Link().Hub());
 
   auto cycle = [&](int i) -> std::string {
     harness.Click(kOpenCloseButton);
-    if (harness.Text(kOpenCloseButton) != QStringLiteral("Open com") || state.port.IsOpen() ||
-        window.Link().WorkerRunning()) {
+    if (harness.Text(kOpenCloseButton) != QStringLiteral("Open com") ||
+        window.Link().Port().IsOpen() || window.Link().WorkerRunning()) {
       return "cycle " + std::to_string(i) + ": the link did not close";
     }
     harness.Click(kOpenCloseButton);
-    if (harness.Text(kOpenCloseButton) != QStringLiteral("Close com") || !state.port.IsOpen()) {
+    if (harness.Text(kOpenCloseButton) != QStringLiteral("Close com") ||
+        !window.Link().Port().IsOpen()) {
       return "cycle " + std::to_string(i) + ": the link did not open";
     }
     return {};
@@ -824,7 +827,7 @@ void StressTest::openCloseCyclesLeaveNothingBehind() {
   std::fflush(stdout);
   QVERIFY2(leaked.empty(), leaked.c_str());
   QVERIFY(threadsAfter <= threadsBefore);
-  QVERIFY(!state.workersOverlapped.load());
+  QVERIFY(!window.Link().Hub().workersOverlapped.load());
   QVERIFY(watchdog.MaxWorkersSeen() <= 1);
   QVERIFY(harness.Messages().isEmpty());
 }

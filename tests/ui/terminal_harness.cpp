@@ -21,7 +21,13 @@ TerminalHarness::TerminalHarness(const std::string& ini, int devices)
   QDir::setCurrent(directory_.path());
   std::string text = ini;
   if (!text.empty() && text.back() != '\n') text += '\n';
-  if (devices > 0) text += "[PortMap]\n";
+  // The devices join a [PortMap] that `ini` ends with: the settings file
+  // reads one section of a name, so a second one would leave COM1 on the
+  // machine's own /dev/ttyS0.
+  std::size_t lastSection = text.rfind('[');
+  bool endsInPortMap =
+      lastSection != std::string::npos && text.compare(lastSection, 10, "[PortMap]\n") == 0;
+  if (devices > 0 && !endsInPortMap) text += "[PortMap]\n";
   for (int i = 0; i < devices; ++i) {
     devices_.push_back(std::make_unique<PtyDevice>());
     text += "COM" + std::to_string(i + 1) + "=" + devices_.back()->Path() + "\n";

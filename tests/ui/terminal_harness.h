@@ -67,6 +67,9 @@ class TerminalHarness {
   std::vector<uint8_t> Drain(int device,
                              std::chrono::milliseconds quiet = std::chrono::milliseconds(100));
 
+  // The counters of the window's line.
+  CounterValues Counters() { return Window().Link().Hub().counters.Read(); }
+
   // A field of the terminal state, read with its lock held.
   template <class F>
   auto Field(F read) {

@@ -50,7 +50,7 @@ class TrafficTest : public QObject {
   void keyboardChoiceReachesTheLine();
   void portChangeMovesTheLink();
   void openCloseTogglesTheLink();
-  void workerCallsRunOnTheUiThread();
+  void workerNewsIsShownOnTheUiThread();
 };
 
 void TrafficTest::sendsALineBreakAsCrLf() {
@@ -73,7 +73,7 @@ void TrafficTest::sendsHexAndShowsTheTxCount() {
   QCOMPARE(harness.Receive(0, 8),
            (std::vector<uint8_t>{0x01, 0x03, 0x00, 0x00, 0x00, 0x0a, 0xc5, 0xcd}));
   QTRY_COMPARE(harness.Text(kTxBox), QStringLiteral("8"));
-  QCOMPARE(harness.Field([](TerminalState& s) { return s.sendCount; }), 1u);
+  QCOMPARE(harness.Counters().sendCount, 1u);
 }
 
 void TrafficTest::sendsOnTheTimerUntilSwitchedOff() {
@@ -280,7 +280,7 @@ void TrafficTest::resetCountersKeepsTheInterval() {
   QCOMPARE(harness.Text(kRxBox), QStringLiteral("0"));
   QCOMPARE(harness.Text(kAverageBox), QStringLiteral("0"));
   QCOMPARE(harness.Text(kIntervalBox), interval);
-  QCOMPARE(harness.Field([](TerminalState& s) { return s.sendCount; }), 0u);
+  QCOMPARE(harness.Counters().sendCount, 0u);
 }
 
 void TrafficTest::lineSettingsReachTheLineAtOnce() {
@@ -322,14 +322,14 @@ void TrafficTest::portChangeMovesTheLink() {
   harness.Device(1).Send(std::string("from 2"));
   QTRY_COMPARE(harness.Text(kRxBox), QStringLiteral("6"));
   QVERIFY(harness.Drain(0, std::chrono::milliseconds(20)).empty());
-  QVERIFY(!harness.Window().State().workersOverlapped.load());
+  QVERIFY(!harness.Window().Link().Hub().workersOverlapped.load());
   // A port that cannot be opened leaves the link closed.
   harness.Choose(kPortSelector, 200);
   QCOMPARE(harness.Messages(), QStringList{QStringLiteral("Open com fail!")});
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Open com"));
   // With the link closed, a change of port opens nothing.
   harness.Choose(kPortSelector, 0);
-  QVERIFY(!harness.Window().State().port.IsOpen());
+  QVERIFY(!harness.Window().Link().Port().IsOpen());
 }
 
 void TrafficTest::openCloseTogglesTheLink() {
@@ -337,7 +337,7 @@ void TrafficTest::openCloseTogglesTheLink() {
   MainWindow& window = harness.Window();
   harness.Click(kOpenCloseButton);
   QCOMPARE(harness.Text(kOpenCloseButton), QStringLiteral("Open com"));
-  QVERIFY(!window.State().port.IsOpen());
+  QVERIFY(!window.Link().Port().IsOpen());
   QVERIFY(!window.Link().WorkerRunning());
   // A closed link sends nothing, and counts nothing.
   harness.Click(kSendButton);
@@ -348,23 +348,24 @@ void TrafficTest::openCloseTogglesTheLink() {
   QTRY_COMPARE(harness.Text(kReceiveBox), QStringLiteral("back"));
 }
 
-void TrafficTest::workerCallsRunOnTheUiThread() {
+void TrafficTest::workerNewsIsShownOnTheUiThread() {
   TerminalHarness harness;
   MainWindow& window = harness.Window();
   QThread* uiThread = QThread::currentThread();
   QThread* shownOn = nullptr;
   SetMessagePresenter([&](QWidget*, const QString&) { shownOn = QThread::currentThread(); });
-  std::atomic<bool> returned{false};
+  // A thread of the line posts and goes on at once, without the UI thread
+  // running anything meanwhile.
+  LinkHub& hub = window.Link().Hub();
   std::thread worker([&] {
-    window.ShowMessage(StringId::kWriteFail);
-    window.ShowTxCount(42);
-    returned = true;
+    hub.news.PostMessage("Write com fail!");
+    hub.counters.CountSent(42);
+    hub.news.CountersMoved();
   });
-  // The worker waits for each call until the UI thread has run it.
-  QTRY_VERIFY(returned.load());
   worker.join();
-  QCOMPARE(shownOn, uiThread);
-  QCOMPARE(harness.Text(kTxBox), QStringLiteral("42"));
+  QVERIFY(shownOn == nullptr);
+  QTRY_COMPARE(shownOn, uiThread);
+  QTRY_COMPARE(harness.Text(kTxBox), QStringLiteral("42"));
 }
 
 QTEST_MAIN(TrafficTest)

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/terminal_state.h"
+#include "core/link_hub.h"
 
 namespace quorvel::testing {
 
@@ -50,11 +50,11 @@ class Watchdog {
     if (doing) doing_.store(doing);
   }
 
-  // Samples state.runningWorkers from now on; null stops sampling, and once
-  // that returns the state is no longer looked at.
-  void Sample(const TerminalState* state) {
+  // Samples hub.runningWorkers from now on; null stops sampling, and once
+  // that returns the hub is no longer looked at.
+  void Sample(const LinkHub* hub) {
     std::lock_guard guard(mutex_);
-    state_ = state;
+    hub_ = hub;
   }
 
   int MaxWorkersSeen() const { return maxWorkers_.load(); }
@@ -68,8 +68,8 @@ class Watchdog {
   void Watch() {
     std::unique_lock lock(mutex_);
     while (!wake_.wait_for(lock, std::chrono::milliseconds(1), [this] { return quit_; })) {
-      if (state_) {
-        int running = state_->runningWorkers.load();
+      if (hub_) {
+        int running = hub_->runningWorkers.load();
         int seen = maxWorkers_.load();
         while (running > seen && !maxWorkers_.compare_exchange_weak(seen, running)) {
         }
@@ -80,7 +80,7 @@ class Watchdog {
                      "WATCHDOG: the UI loop made no progress for %lld ms (limit %lld ms) "
                      "while it was %s; running workers: %d. Aborting: a deadlock or a hang.\n",
                      static_cast<long long>(silent), static_cast<long long>(limit_.count()),
-                     doing_.load(), state_ ? state_->runningWorkers.load() : -1);
+                     doing_.load(), hub_ ? hub_->runningWorkers.load() : -1);
         std::fflush(stderr);
         std::abort();
       }
@@ -91,7 +91,7 @@ class Watchdog {
   QTimer beat_;
   std::atomic<int64_t> last_{0};
   std::atomic<const char*> doing_{""};
-  const TerminalState* state_ = nullptr;  // guarded by mutex_
+  const LinkHub* hub_ = nullptr;  // guarded by mutex_
   std::atomic<int> maxWorkers_{0};
   std::mutex mutex_;
   std::condition_variable wake_;
@@ -103,7 +103,7 @@ class Watchdog {
 // after the window, so it stops before the window goes away.
 class WorkerSampling {
  public:
-  WorkerSampling(Watchdog& watchdog, const TerminalState& state) : watchdog_(watchdog) {
+  WorkerSampling(Watchdog& watchdog, const LinkHub& state) : watchdog_(watchdog) {
     watchdog_.Sample(&state);
   }
   ~WorkerSampling() { watchdog_.Sample(nullptr); }
