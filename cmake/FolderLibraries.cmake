@@ -35,4 +35,7 @@ function(quorvel_folder_library folder)
   add_library(quorvel_${folder} STATIC ${sources})
   target_include_directories(quorvel_${folder} PRIVATE ${root})
   target_link_libraries(quorvel_${folder} PUBLIC ${libraries} ${arg_LIBRARIES})
+  quorvel_unity_build(quorvel_${folder})
+  # The fuzz build compiles every folder library, whatever folders come.
+  set_property(GLOBAL APPEND PROPERTY QUORVEL_FOLDER_LIBRARIES quorvel_${folder})
 endfunction()

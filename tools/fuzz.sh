@@ -2,7 +2,8 @@
 # Builds the terminal without its window under clang (preset fuzz, in
 # build-fuzz/), with every libFuzzer target in tests/fuzz/, and runs each
 # target for a bounded time from the corpus kept in tests/fuzz/corpus/, which
-# the ordinary test suite replays.
+# the AddressSanitizer build's tests replay. The targets run side by side, as
+# many at once as there are processors.
 #   tools/fuzz.sh [seconds] [target...]
 #     seconds per target (default 60); what a target finds new that adds
 #     coverage is merged into its corpus.
@@ -37,19 +38,51 @@ if [ ${#targets[@]} -eq 0 ]; then
   done
 fi
 
+for name in "${targets[@]}"; do
+  fuzzer="$build/tests/fuzz/${name}_fuzzer"
+  [ -x "$fuzzer" ] || { echo "fuzz.sh: no target '$name' ($fuzzer)" >&2; exit 2; }
+done
+
+# fuzz_one NAME: one target's run, its output in build-fuzz/NAME.log and its
+# exit status in build-fuzz/NAME.status.
+fuzz_one() {
+  local name=$1
+  local fuzzer="$build/tests/fuzz/${name}_fuzzer"
+  local corpus="$root/tests/fuzz/corpus/$name"
+  # New inputs go to the first directory: a scratch one, so that a check
+  # leaves the checkout as it was.
+  local found="$build/found/$name"
+  $check && rm -rf "$found"
+  mkdir -p "$corpus" "$found"
+  local status=0
+  rm -f "$build/$name.status"
+  (cd "$build" && "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+     -artifact_prefix="$build/crash-$name-" "$found" "$corpus" >"$build/$name.log" 2>&1) ||
+    status=$?
+  echo "$status" >"$build/$name.status"
+}
+
+# Each target is one busy thread for its time: as many run at once as there
+# are processors, and their reports follow in the targets' order.
+slots=$(nproc 2>/dev/null || echo 1)
+running=0
+for name in "${targets[@]}"; do
+  if [ "$running" -ge "$slots" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  fuzz_one "$name" &
+  running=$((running + 1))
+done
+wait
+
 failed=()
 for name in "${targets[@]}"; do
   fuzzer="$build/tests/fuzz/${name}_fuzzer"
   corpus="$root/tests/fuzz/corpus/$name"
-  [ -x "$fuzzer" ] || { echo "fuzz.sh: no target '$name' ($fuzzer)" >&2; exit 2; }
-  # New inputs go to the first directory: a scratch one, so that a check
-  # leaves the checkout as it was.
   found="$build/found/$name"
-  $check && rm -rf "$found"
-  mkdir -p "$corpus" "$found"
   echo "== $name: ${seconds}s"
-  if ! (cd "$build" && "$fuzzer" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-          -artifact_prefix="$build/crash-$name-" "$found" "$corpus" >"$build/$name.log" 2>&1); then
+  if [ "$(cat "$build/$name.status" 2>/dev/null)" != 0 ]; then
     tail -n 30 "$build/$name.log"
     echo "fuzz.sh: $name failed; the input is in $build/crash-$name-*;" \
          "run it again with $fuzzer FILE" >&2

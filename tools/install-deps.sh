@@ -16,9 +16,20 @@ packages+=(ser2net)
 # The format check, and the build without the window under a second compiler
 # with the libFuzzer targets (tools/check-format.sh, tools/fuzz.sh).
 packages+=(clang-format clang libclang-rt-14-dev)
+# The linker of every build (CMakeLists.txt): the tests link several times
+# faster than with GNU ld.
+packages+=(lld)
 # The far side of the file-transfer tests and benchmarks: XMODEM, YMODEM and
 # ZMODEM (sx/rx, sb/rb, sz/rz).
 packages+=(lrzsz)
+# The scripts' language, Lua 5.4, embedded (script/).
+packages+=(liblua5.4-dev)
+# The console's terminal emulator (console/).
+packages+=(libvterm-dev)
+# The context menu read as a screen reader reads it: the window on a display
+# of its own with a session bus and the accessibility bus, read over AT-SPI
+# (tests/ui/atspi_session.sh, tests/ui/atspi_probe.py).
+packages+=(xvfb xauth dbus at-spi2-core python3-pyatspi)
 packages+=("$@")
 
 missing=()

@@ -8,7 +8,9 @@
 # with --plot, it shows the plot beside the view while the demo device's
 # waves play (quorvel-devsim --wave) and writes docs/plot.png. With --menu
 # (alone or after --session) it opens the menu bar's View menu and writes
-# docs/menu-bar.png.
+# docs/menu-bar.png. With --console, it shows the console on the demo
+# device's shell (Enter, then `help` and `colors` typed) and writes
+# docs/console.png.
 # --size WIDTHxHEIGHT (before the path) opens the window at that size, on a
 # virtual screen large enough for it; without it the window has its default
 # size. Builds in build/, or in $QUORVEL_BUILD_DIR.
@@ -19,12 +21,14 @@ session=0
 size=""
 plot=0
 menu=0
+console=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --ports) ports=1 ;;
     --session) session=1 ;;
     --plot) plot=1 ;;
     --menu) menu=1 ;;
+    --console) console=1 ;;
     --size)
       size="${2:-}"
       [[ "$size" =~ ^[0-9]+x[0-9]+$ ]] || { echo "--size takes WIDTHxHEIGHT, e.g. 1600x1000" >&2; exit 2; }
@@ -39,6 +43,7 @@ default_out="$root/docs/screenshot.png"
 [ "$session" = 1 ] && default_out="$root/docs/session-view.png"
 [ "$plot" = 1 ] && default_out="$root/docs/plot.png"
 [ "$menu" = 1 ] && default_out="$root/docs/menu-bar.png"
+[ "$console" = 1 ] && default_out="$root/docs/console.png"
 out=$(realpath -m "${1:-$default_out}")
 build="${QUORVEL_BUILD_DIR:-$root/build}"
 
@@ -82,6 +87,9 @@ INI
 if [ "$session" = 1 ]; then
   printf '[View]\nSessionView=1\nStamps=time\nShowTx=1\n' >>Quorvel.ini
 fi
+if [ "$console" = 1 ]; then
+  printf '[Console]\nShown=1\n' >>Quorvel.ini
+fi
 if [ "$menu" = 1 ]; then
   # A send list of two requests beside the view.
   printf '[SendList]\nName1=Read status\nContent1=READ?\nName2=Version\nContent2=VER?\n' >>Quorvel.ini
@@ -105,7 +113,9 @@ fi
 # "T=21.5C H=40% OK\r\n" every 300 ms, as a sensor reporting on its own;
 # for the session view, as the answer to each request ("READ?") instead.
 report="54 3d 32 31 2e 35 43 20 48 3d 34 30 25 20 4f 4b 0d 0a"
-if [ "$plot" = 1 ]; then
+if [ "$console" = 1 ]; then
+  "$build/tools/quorvel-devsim" --com 1 --demo >devsim.log 2>&1 &
+elif [ "$plot" = 1 ]; then
   "$build/tools/quorvel-devsim" --com 1 --wave 200 >devsim.log 2>&1 &
 elif [ "$session" = 1 ]; then
   "$build/tools/quorvel-devsim" --com 1 --reply "$report" --frame-end 3f --delay 12 \
@@ -120,7 +130,7 @@ for _ in $(seq 100); do
 done
 grep -q '^COM1=' Quorvel.ini || { echo "the simulated device did not start" >&2; cat devsim.log >&2; exit 1; }
 
-export out build ports session plot menu
+export out build ports session plot menu console
 xvfb-run -a -s "-screen 0 ${screen_width}x${screen_height}x24 -dpi 96" bash -c '
   set -euo pipefail
   "$build/ui/quorvel" &
@@ -156,6 +166,16 @@ xvfb-run -a -s "-screen 0 ${screen_width}x${screen_height}x24 -dpi 96" bash -c '
   if [ "$plot" = 1 ]; then
     # Six seconds of waves in the pane beside the view.
     sleep 5
+  fi
+  if [ "$console" = 1 ]; then
+    # The console has the focus: Enter starts the demo device'"'"'s shell.
+    xdotool key --window "$window" Return
+    sleep 0.5
+    for command in help colors; do
+      xdotool type --window "$window" --delay 60 "$command"
+      xdotool key --window "$window" Return
+      sleep 0.7
+    done
   fi
   if [ "$menu" = 1 ]; then
     # Alt+V opens the View menu of the menu bar.

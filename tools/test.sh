@@ -14,9 +14,9 @@ cd "$root"
 
 steps=("$@")
 [ ${#steps[@]} -gt 0 ] || steps=(format fuzz default asan tsan package)
-for step in "${steps[@]}"; do
-  echo "== $step"
-  case $step in
+# Each step ends with its time: wall, and the processor time of everything it ran.
+run_step() {
+  case $1 in
     format) "$root/tools/check-format.sh" ;;
     fuzz) "$root/tools/fuzz.sh" --check "${QUORVEL_FUZZ_SECONDS:-4}" ;;
     package)
@@ -24,9 +24,14 @@ for step in "${steps[@]}"; do
       "$root/tools/check-package.sh" "$package"
       ;;
     *)
-      cmake --preset "$step" >/dev/null
-      cmake --build --preset "$step"
-      ctest --preset "$step"
+      cmake --preset "$1" >/dev/null
+      cmake --build --preset "$1"
+      ctest --preset "$1"
       ;;
   esac
+}
+for step in "${steps[@]}"; do
+  echo "== $step"
+  TIMEFORMAT="== $step: %0R s wall, %0U s user, %0S s sys"
+  time run_step "$step"
 done
