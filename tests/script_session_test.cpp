@@ -114,20 +114,23 @@ class ScriptOnSession : public ::testing::Test {
                            {session_.Hub().uiCalls.WakeDescriptor(), POLLIN, 0}};
       poll(watched, 2, static_cast<int>(left));
       session_.Hub().uiCalls.Serve();
-      for (const ScriptEvent& event : runner_.TakeEvents()) {
-        if (event.kind == ScriptEvent::Kind::kPrinted) printed_ += event.text;
-      }
+      TakePrinted();
     }
+    // What it printed last may come after the last look above.
+    TakePrinted();
     return true;
+  }
+  void TakePrinted() {
+    for (const ScriptEvent& event : runner_.TakeEvents()) {
+      if (event.kind == ScriptEvent::Kind::kPrinted) printed_ += event.text;
+    }
   }
 
   ScriptResult Run(const std::string& code) {
     Start(code);
     EXPECT_TRUE(ServeUntilEnded());
     ScriptResult result = runner_.Wait();
-    for (const ScriptEvent& event : runner_.TakeEvents()) {
-      if (event.kind == ScriptEvent::Kind::kPrinted) printed_ += event.text;
-    }
+    TakePrinted();
     return result;
   }
 
