@@ -118,6 +118,7 @@ void LinkSession::Shutdown() {
 }
 
 void LinkSession::StopLine() {
+  stopping_ = true;
   door_.Abort();
   // The worker ends before the close, so it never reads a closed (or reused)
   // descriptor and no second worker can start beside it.
@@ -126,6 +127,7 @@ void LinkSession::StopLine() {
   watcher_.Stop();
   port_.Close();
   board_.Clear();
+  stopping_ = false;
 }
 
 LinkStatus LinkSession::Status() const {
@@ -229,7 +231,7 @@ void LinkSession::Order(LineActions::Kind kind, unsigned lines,
     if (done) done(Failure{why});
   };
   if (supervisor_.Waiting()) return refuse(LoadString(StringId::kWriteFail));
-  if (!port_.IsOpen()) return refuse(kNotOpen);
+  if (stopping_ || !port_.IsOpen()) return refuse(kNotOpen);
   if (!board_.Latest().available) return refuse(kNoModemLines);
   actions_.Order(kind, lines, breakLength, std::move(done));
   LineEvent event =
@@ -240,7 +242,7 @@ void LinkSession::Order(LineActions::Kind kind, unsigned lines,
 Done LinkSession::Send(std::vector<uint8_t> bytes, SendDone done) {
   // Nothing can reach a device that is away: it fails as a write would.
   if (supervisor_.Waiting()) return Failure{LoadString(StringId::kWriteFail)};
-  if (!port_.IsOpen()) return Failure{kNotOpen};
+  if (stopping_ || !port_.IsOpen()) return Failure{kNotOpen};
   door_.Queue(std::move(bytes), std::move(done));
   return {};
 }
@@ -248,7 +250,7 @@ Done LinkSession::Send(std::vector<uint8_t> bytes, SendDone done) {
 Done LinkSession::SendFile(UniqueFd file, std::string name, uint64_t size, FilePacing pacing,
                            SendDone done) {
   if (supervisor_.Waiting()) return Failure{LoadString(StringId::kWriteFail)};
-  if (!port_.IsOpen()) return Failure{kNotOpen};
+  if (stopping_ || !port_.IsOpen()) return Failure{kNotOpen};
   door_.QueueFile(std::move(file), std::move(name), size, pacing, std::move(done));
   return {};
 }

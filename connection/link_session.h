@@ -24,6 +24,7 @@
 // WakeDescriptor() and calls Service() when it turns readable.
 #pragma once
 
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -173,6 +174,10 @@ class LinkSession {
   std::string node_;     // where the port's path led when it opened
   bool held_ = false;    // opened here and not closed since
   uint32_t rateInForce_ = 0;
+  // The line's parts are being stopped: the door's Abort serves the
+  // window's calls while it waits, and a send served then must not reach a
+  // port about to close (it would fail as a write, not as a closed port).
+  std::atomic<bool> stopping_{false};
   bool connecting_ = false;             // the first connection to a network port is being made
   std::optional<PortFailure> failure_;  // of the last open, reopen or connection
 };
