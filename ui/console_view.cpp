@@ -127,7 +127,7 @@ void ConsoleView::Refresh() {
   }
   if (!(copy_.cursor == oldCursor)) {
     UpdateLine(oldScreenLine + static_cast<uint64_t>(std::max(0, oldCursor.row)));
-    Activity();
+    Activity(false);
   }
   UpdateScrollBar();
   if (copy_.title != oldTitle) Q_EMIT TitleChanged(QString::fromStdString(copy_.title));
@@ -295,10 +295,11 @@ void ConsoleView::changeEvent(QEvent* event) {
   }
 }
 
-void ConsoleView::Activity() {
-  lastActivityMs_ = SteadyNowMs();
+void ConsoleView::Activity(bool byUser) {
+  bool blinking = byUser || blink_.isActive();
+  if (blinking) lastActivityMs_ = SteadyNowMs();
   cursorShown_ = true;
-  if (copy_.cursor.blink && copy_.cursor.visible && hasFocus()) {
+  if (blinking && copy_.cursor.blink && copy_.cursor.visible && hasFocus()) {
     blink_.start();
   } else {
     blink_.stop();

@@ -8,8 +8,11 @@
 // Draw from the damage: the console's thread signals a descriptor when the
 // screen changed; the view takes the changed rows and repaints just those,
 // at most once a display frame (16 ms), and while the line is quiet it
-// takes no wake-up at all (a blinking cursor stops blinking after 10 s
-// without a key or a change, as desktop text boxes do). Hidden, it takes
+// takes no wake-up at all. The cursor blinks only while someone types in
+// the view: a key, a paste or a click or Tab into it starts the blink, and
+// 10 s without a key or a change end it, as desktop text boxes do; the
+// device's output and the window's own activation show it steady, so a
+// console left open on a quiet line never wakes. Hidden, it takes
 // nothing: the console's signal waits, and the view catches up when shown.
 //
 // The wheel, Shift+PgUp/PgDn and Shift+Home/End scroll back; a key for the
@@ -50,6 +53,7 @@ class ConsoleView : public QAbstractScrollArea {
   void Refresh();
 
   bool Following() const { return following_; }
+  bool CursorBlinking() const { return blink_.isActive(); }
   void Follow();
   // Moves the view by `lines` (negative: back into the scrollback).
   void ScrollLines(int lines);
@@ -112,7 +116,9 @@ class ConsoleView : public QAbstractScrollArea {
   void UpdateLine(uint64_t line);
   void ShowLine(uint64_t line);
   void SendKey(const KeyPress& press);
-  void Activity();
+  // The cursor moved or someone typed: it shows at once; `byUser` starts it
+  // blinking, a change keeps a blink that runs going.
+  void Activity(bool byUser);
   void Blink();
   TextPlace PlaceAt(QPoint point) const;
   // The row `line` shows: the screen's, or the scrollback's (cached).

@@ -82,7 +82,7 @@ void ConsoleView::SendKey(const KeyPress& press) {
     return;
   }
   Follow();
-  Activity();
+  Activity(true);
 }
 
 void ConsoleView::inputMethodEvent(QInputMethodEvent* event) {
@@ -94,12 +94,16 @@ void ConsoleView::inputMethodEvent(QInputMethodEvent* event) {
 
 void ConsoleView::focusInEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusInEvent(event);
-  Activity();
+  // A click or Tab into the view is someone about to type; the window
+  // coming to the front is not.
+  Qt::FocusReason reason = event->reason();
+  Activity(reason == Qt::MouseFocusReason || reason == Qt::TabFocusReason ||
+           reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason);
 }
 
 void ConsoleView::focusOutEvent(QFocusEvent* event) {
   QAbstractScrollArea::focusOutEvent(event);
-  Activity();  // the cursor is drawn hollow, and stops blinking
+  Activity(false);  // the cursor is drawn hollow, and stops blinking
 }
 
 TextPlace ConsoleView::PlaceAt(QPoint point) const {
@@ -200,7 +204,7 @@ void ConsoleView::PasteText(const QString& text) {
     return;
   }
   Follow();
-  Activity();
+  Activity(true);
 }
 
 void ConsoleView::SendSize() {

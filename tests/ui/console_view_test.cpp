@@ -119,6 +119,7 @@ class ConsoleViewTest : public QObject {
   void rowKeepsToTheGrid_data();
   void rowKeepsToTheGrid();
   void keptRowsPaintAsFresh();
+  void cursorBlinksOnlyWhileTyping();
 };
 
 void ConsoleViewTest::paintsAtAnySize_data() {
@@ -423,6 +424,25 @@ void ConsoleViewTest::keptRowsPaintAsFresh() {
     QCOMPARE(shown(), fresh());
     QCOMPARE(shown(), fresh());  // the second from the kept rows
   }
+}
+
+void ConsoleViewTest::cursorBlinksOnlyWhileTyping() {
+  Window window;
+  QVERIFY(window.ShowActive());
+  // Focused by the window, with the device talking: steady, no wake-ups.
+  window.Receive("boot> ");
+  QTRY_VERIFY(ScreenText(*window.view).startsWith(QStringLiteral("boot>")));
+  QVERIFY(!window.view->CursorBlinking());
+  QTest::keyClick(window.view, Qt::Key_X);
+  QVERIFY(window.view->CursorBlinking());
+  // The device's echo keeps it blinking; leaving the view ends it.
+  window.Receive("x");
+  QTRY_VERIFY(ScreenText(*window.view).startsWith(QStringLiteral("boot> x")));
+  QVERIFY(window.view->CursorBlinking());
+  window.other->setFocus(Qt::TabFocusReason);
+  QVERIFY(!window.view->CursorBlinking());
+  window.view->setFocus(Qt::MouseFocusReason);
+  QVERIFY(window.view->CursorBlinking());
 }
 
 QTEST_MAIN(ConsoleViewTest)
