@@ -139,19 +139,38 @@ class SgrCache {
  public:
   struct Entry {
     bool used = false;
+    uint8_t length = 0;
     CellStyle before;
-    std::string params;
     CellStyle after;
-  };
-  Entry& Slot(const CellStyle& before, std::string_view params) {
-    uint64_t hash = 1469598103934665603ull;
-    auto mix = [&hash](uint8_t byte) { hash = (hash ^ byte) * 1099511628211ull; };
-    for (const CellColour* c : {&before.fg, &before.bg}) {
-      mix(c->kind), mix(c->index), mix(c->green), mix(c->blue);
+    std::array<char, FloodScreen::kMaxSequence> params;
+
+    bool Holds(const CellStyle& style, std::string_view sequence) const {
+      return used && length == sequence.size() && before == style &&
+             std::memcmp(params.data(), sequence.data(), length) == 0;
     }
-    mix(static_cast<uint8_t>(before.attrs)), mix(static_cast<uint8_t>(before.attrs >> 8));
-    for (char c : params) mix(static_cast<uint8_t>(c));
-    return entries_[hash % entries_.size()];
+    void Keep(const CellStyle& style, std::string_view sequence, const CellStyle& pen) {
+      used = true;
+      length = static_cast<uint8_t>(sequence.size());
+      before = style;
+      after = pen;
+      std::memcpy(params.data(), sequence.data(), length);
+    }
+  };
+  // A flood asks this for every SGR it meets: the pen and the parameters
+  // are hashed a word at a time.
+  Entry* Slot(const CellStyle& before, std::string_view params) {
+    if (params.size() > FloodScreen::kMaxSequence) return nullptr;
+    uint64_t word = 0;
+    std::memcpy(&word, &before, 8);
+    uint16_t tail = 0;
+    std::memcpy(&tail, reinterpret_cast<const char*>(&before) + 8, 2);
+    uint64_t hash = (word ^ (uint64_t{tail} << 48) ^ params.size()) * 0x9E3779B97F4A7C15ull;
+    for (size_t at = 0; at < params.size(); at += 8) {
+      uint64_t chunk = 0;
+      std::memcpy(&chunk, params.data() + at, std::min<size_t>(8, params.size() - at));
+      hash = (hash ^ chunk) * 0xC2B2AE3D27D4EB4Full;
+    }
+    return &entries_[(hash >> 40) % entries_.size()];
   }
 
  private:
@@ -390,9 +409,9 @@ CellStyle Emulator::Pen() const {
 }
 
 bool Emulator::EvaluateSgr(const CellStyle& before, std::string_view params, CellStyle& after) {
-  SgrCache::Entry& entry = sgrCache_->Slot(before, params);
-  if (entry.used && entry.before == before && entry.params == params) {
-    after = entry.after;
+  SgrCache::Entry* entry = sgrCache_->Slot(before, params);
+  if (entry && entry->Holds(before, params)) {
+    after = entry->after;
     return true;
   }
   VTermState* state = vterm_obtain_state(sgrVt_);
@@ -406,7 +425,7 @@ bool Emulator::EvaluateSgr(const CellStyle& before, std::string_view params, Cel
   sequence.push_back('m');
   vterm_input_write(sgrVt_, sequence.data(), sequence.size());
   after = PenOf(state);
-  entry = {true, before, std::string(params), after};
+  if (entry) entry->Keep(before, params, after);
   return true;
 }
 

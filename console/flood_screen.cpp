@@ -188,7 +188,7 @@ void FloodScreen::LineFeed() {
     return;
   }
   ConsoleRow& leaving = At(0);
-  scrollback_.Push(PackRow(leaving));
+  scrollback_.Push(leaving);
   top_ = (top_ + 1) % Rows();
   // The new bottom row is erased with the pen, as libvterm erases it.
   ConsoleRow& fresh = At(Rows() - 1);
@@ -199,31 +199,40 @@ void FloodScreen::LineFeed() {
   allDamaged_ = true;
 }
 
-void FloodScreen::Put(char c) {
-  if (phantom_) {
-    LineFeed();
-    column_ = 0;
-    phantom_ = false;
-  }
-  ConsoleRow& row = At(cursorRow_);
-  Cell& cell = row.cells[static_cast<size_t>(column_)];
-  if (cell.marked) {
-    std::erase_if(row.marks, [this](const auto& entry) { return entry.first == column_; });
-  }
-  cell.ch = static_cast<unsigned char>(c);
-  cell.style = pen_;
-  cell.width = 1;
-  cell.marked = false;
-  damage_[static_cast<size_t>(cursorRow_)] = 1;
-  if (column_ == columns_ - 1) {
-    phantom_ = true;
-  } else {
-    ++column_;
+void FloodScreen::PutText(const char* text, size_t count) {
+  while (count > 0) {
+    if (phantom_) {
+      LineFeed();
+      column_ = 0;
+      phantom_ = false;
+    }
+    ConsoleRow& row = At(cursorRow_);
+    size_t take = std::min(count, static_cast<size_t>(columns_ - column_));
+    if (!row.marks.empty()) {
+      int end = column_ + static_cast<int>(take);
+      std::erase_if(row.marks, [this, end](const auto& entry) {
+        return entry.first >= column_ && entry.first < end;
+      });
+    }
+    Cell written;
+    written.style = pen_;
+    Cell* cell = row.cells.data() + column_;
+    for (size_t i = 0; i < take; ++i) {
+      written.ch = static_cast<unsigned char>(text[i]);
+      cell[i] = written;
+    }
+    damage_[static_cast<size_t>(cursorRow_)] = 1;
+    column_ += static_cast<int>(take);
+    if (column_ == columns_) {
+      column_ = columns_ - 1;
+      phantom_ = true;
+    }
+    text += take;
+    count -= take;
   }
 }
 
-bool FloodScreen::Sequence(char final) {
-  std::string_view params = std::string_view(held_).substr(2);
+bool FloodScreen::Sequence(std::string_view params, char final) {
   if (!PlainParams(params)) return false;
   if (final == 'm') {
     CellStyle after;
@@ -241,6 +250,19 @@ bool FloodScreen::Sequence(char final) {
   return true;
 }
 
+// The length of the CSI sequence at `bytes` (ESC first) when it is whole
+// in `count` bytes and of the shape this screen takes (digits and ';', a
+// final byte within kMaxSequence), else 0.
+size_t FloodScreen::WholeSequence(const char* bytes, size_t count) {
+  if (count < 3 || bytes[1] != '[') return 0;
+  size_t end = std::min(count, static_cast<size_t>(kMaxSequence));
+  for (size_t i = 2; i < end; ++i) {
+    char c = bytes[i];
+    if ((c < '0' || c > '9') && c != ';') return i + 1;
+  }
+  return 0;
+}
+
 size_t FloodScreen::Take(const char* bytes, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     char c = bytes[i];
@@ -252,16 +274,20 @@ size_t FloodScreen::Take(const char* bytes, size_t count) {
         if (static_cast<int>(held_.size()) >= kMaxSequence) return Stop(), i;
         held_.push_back(c);
       } else {
-        if (!Sequence(c)) return Stop(), i;
+        if (!Sequence(std::string_view(held_).substr(2), c)) return Stop(), i;
         held_.clear();
         lastGraphic_ = 0;
       }
       continue;
     }
     if (Printable(c)) {
-      Put(c);
+      // A run of text at once: most of a flood's bytes.
+      size_t end = i + 1;
+      while (end < count && Printable(bytes[end])) ++end;
+      PutText(bytes + i, end - i);
       lineStart_ = afterCr_ = false;
-      lastGraphic_ = c;
+      lastGraphic_ = bytes[end - 1];
+      i = end - 1;
     } else if (c == '\r') {
       column_ = 0;
       phantom_ = false;
@@ -275,8 +301,18 @@ size_t FloodScreen::Take(const char* bytes, size_t count) {
       afterCr_ = false;
       lastGraphic_ = 0;
     } else if (c == 0x1B) {
-      held_.assign(1, c);  // the last character stays: a REP may follow
       lineStart_ = afterCr_ = false;
+      // A sequence whole at hand is taken from where it lies; one cut by
+      // the end of the bytes, or one this screen does not take, is
+      // gathered a byte at a time.
+      size_t length = WholeSequence(bytes + i, count - i);
+      if (length > 0 &&
+          Sequence(std::string_view(bytes + i + 2, length - 3), bytes[i + length - 1])) {
+        lastGraphic_ = 0;
+        i += length - 1;
+        continue;
+      }
+      held_.assign(1, c);  // the last character stays: a REP may follow
     } else {
       return Stop(), i;
     }

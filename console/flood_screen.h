@@ -85,8 +85,10 @@ class FloodScreen {
  private:
   ConsoleRow& At(int row) { return rows_[static_cast<size_t>((top_ + row) % Rows())]; }
   void LineFeed();
-  void Put(char c);
-  bool Sequence(char final);
+  // Printable ASCII, wrapping at the last column as libvterm does.
+  void PutText(const char* text, size_t count);
+  static size_t WholeSequence(const char* bytes, size_t count);
+  bool Sequence(std::string_view params, char final);
   void Stop() { stopped_ = true; }
 
   std::vector<ConsoleRow> rows_;
