@@ -155,7 +155,7 @@ std::string RowText(const ConsoleRow& row) {
   return out;
 }
 
-std::string PackRow(const ConsoleRow& row) {
+std::string_view PackedRowView(const ConsoleRow& row) {
   static const CellStyle kPlain;
   size_t end = row.cells.size();
   while (end > 0) {
@@ -230,7 +230,11 @@ std::string PackRow(const ConsoleRow& row) {
     count[0] = static_cast<char>(0x80 | (entries & 0x7F));
     count[1] = static_cast<char>((entries >> 7) & 0x7F);
   }
-  return std::string(room.data(), static_cast<size_t>(o - room.data()));
+  return std::string_view(room.data(), static_cast<size_t>(o - room.data()));
+}
+
+std::string PackRow(const ConsoleRow& row) {
+  return std::string(PackedRowView(row));
 }
 
 void UnpackRow(std::string_view packed, int columns, ConsoleRow& row) {

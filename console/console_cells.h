@@ -91,6 +91,8 @@ void RowCodePoints(const ConsoleRow& row, std::u32string& text, std::vector<int>
 // A row in the scrollback's packed form, and back: UnpackRow gives exactly
 // `columns` cells (cut, or padded with blanks of the default style).
 std::string PackRow(const ConsoleRow& row);
+// The same without a copy: valid until the next call on this thread.
+std::string_view PackedRowView(const ConsoleRow& row);
 void UnpackRow(std::string_view packed, int columns, ConsoleRow& row);
 // The packed row's text, as RowText gives it, without unpacking its cells.
 std::string PackedRowText(std::string_view packed);
