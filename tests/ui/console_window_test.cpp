@@ -174,6 +174,10 @@ void ConsoleWindowTest::lessPagesAndQRestoresTheScreen() {
   for (int i = 1; i <= 300; ++i) lines += "paged line " + std::to_string(i) + "\n";
   quorvel::testing::WriteFile(window.home / "pages.txt", lines);
   QVERIFY(window.Start());
+  // The shell's line starts at 24 x 80, whatever room the window gives the
+  // grid: less learns the grid's size as a user's shell would.
+  window.View()->SendSize();
+  QVERIFY(window.WaitForPrompt());
   Type(window.View(), QStringLiteral("echo before-less\n"));
   QVERIFY(window.WaitForPrompt());
   Type(window.View(), QStringLiteral("less pages.txt\n"));
