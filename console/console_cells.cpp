@@ -164,9 +164,9 @@ std::string_view PackedRowView(const ConsoleRow& row) {
     --end;
   }
   // Written through a pointer into room for the worst case (a run for each
-  // cell, each character four bytes after two markers), then copied out at
-  // its size: rows scroll off at flood rates, so this is the scrollback's
-  // hot path.
+  // cell, each character four bytes after two markers), which the scrollback
+  // copies at its size: rows scroll off at flood rates, so this is the
+  // scrollback's hot path.
   size_t marks = 0;
   for (const auto& entry : row.marks) marks += 1 + entry.second.size() * 4;
   thread_local std::string room;
@@ -231,10 +231,6 @@ std::string_view PackedRowView(const ConsoleRow& row) {
     count[1] = static_cast<char>((entries >> 7) & 0x7F);
   }
   return std::string_view(room.data(), static_cast<size_t>(o - room.data()));
-}
-
-std::string PackRow(const ConsoleRow& row) {
-  return std::string(PackedRowView(row));
 }
 
 void UnpackRow(std::string_view packed, int columns, ConsoleRow& row) {

@@ -5,7 +5,7 @@
 // the second is a tail that holds kWideTail. A cell nothing was written to
 // holds 0; text reads it as a space.
 //
-// Rows that scroll off the top are kept packed (PackRow): runs of one style
+// Rows that scroll off the top are kept packed (PackedRowView): runs of one style
 // with their characters in UTF-8, trailing blanks of the default style left
 // out, so a scrollback of 100,000 short lines costs a few megabytes. Pure
 // values and functions; any thread.
@@ -90,8 +90,8 @@ void RowCodePoints(const ConsoleRow& row, std::u32string& text, std::vector<int>
 
 // A row in the scrollback's packed form, and back: UnpackRow gives exactly
 // `columns` cells (cut, or padded with blanks of the default style).
-std::string PackRow(const ConsoleRow& row);
-// The same without a copy: valid until the next call on this thread.
+// The packed row is valid until the next call on this thread: the
+// scrollback copies it into its own blocks.
 std::string_view PackedRowView(const ConsoleRow& row);
 void UnpackRow(std::string_view packed, int columns, ConsoleRow& row);
 // The packed row's text, as RowText gives it, without unpacking its cells.

@@ -143,14 +143,10 @@ int FloodScreen::PlainLinesAhead(const char* bytes, size_t count, int columns, C
       if (phantom) return lines;
       ++lines;
     } else if (c == 0x1B) {
-      if (i + 1 >= count || bytes[i + 1] != '[') return lines;
-      size_t final = i + 2;
-      while (final < count && final - i < kMaxSequence &&
-             ((bytes[final] >= '0' && bytes[final] <= '9') || bytes[final] == ';')) {
-        ++final;
-      }
-      if (final >= count) return lines;
-      std::string_view params(bytes + i + 2, final - i - 2);
+      size_t length = WholeSequence(bytes + i, count - i);
+      if (length == 0) return lines;
+      size_t final = i + length - 1;
+      std::string_view params(bytes + i + 2, length - 3);
       if (!PlainParams(params)) return lines;
       if (bytes[final] == 'm') {
         CellStyle after;
@@ -251,11 +247,11 @@ bool FloodScreen::Sequence(std::string_view params, char final) {
 }
 
 // The length of the CSI sequence at `bytes` (ESC first) when it is whole
-// in `count` bytes and of the shape this screen takes (digits and ';', a
-// final byte within kMaxSequence), else 0.
+// in `count` bytes and of the shape this screen takes: digits and ';', at
+// most kMaxSequence bytes before the final one, as Take gathers them.
 size_t FloodScreen::WholeSequence(const char* bytes, size_t count) {
   if (count < 3 || bytes[1] != '[') return 0;
-  size_t end = std::min(count, static_cast<size_t>(kMaxSequence));
+  size_t end = std::min(count, static_cast<size_t>(kMaxSequence) + 1);
   for (size_t i = 2; i < end; ++i) {
     char c = bytes[i];
     if ((c < '0' || c > '9') && c != ';') return i + 1;
