@@ -103,7 +103,11 @@ class LinkSession {
   bool Service();
 
   LinkStatus Status() const;
-  bool Wanted() const { return port_.IsOpen() || supervisor_.Waiting() || connecting_; }
+  // A line being stopped is no longer wanted: what is asked of it meanwhile
+  // is refused as a closed port's.
+  bool Wanted() const {
+    return !stopping_ && (port_.IsOpen() || supervisor_.Waiting() || connecting_);
+  }
   // Why the last connection attempt at a network port failed, in the
   // system's words; "" after a success or for a tty.
   std::string ConnectFailure() const;
@@ -175,8 +179,10 @@ class LinkSession {
   bool held_ = false;    // opened here and not closed since
   uint32_t rateInForce_ = 0;
   // The line's parts are being stopped: the door's Abort serves the
-  // window's calls while it waits, and a send served then must not reach a
-  // port about to close (it would fail as a write, not as a closed port).
+  // window's calls while it waits, and a send, a line command or new line
+  // settings served then must not reach a port about to close (a send would
+  // fail as a write, settings would seem applied, not refused as a closed
+  // port's).
   std::atomic<bool> stopping_{false};
   bool connecting_ = false;             // the first connection to a network port is being made
   std::optional<PortFailure> failure_;  // of the last open, reopen or connection
