@@ -31,7 +31,7 @@ using std::chrono::milliseconds;
 using testing::Devsim;
 using testing::Terminal;
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+std::vector<uint8_t> ByteList(std::initializer_list<int> values) {
   std::vector<uint8_t> bytes;
   for (int value : values) bytes.push_back(static_cast<uint8_t>(value));
   return bytes;
@@ -105,7 +105,7 @@ TEST(Devsim, EndsCleanlyOnInterruptAndTerminate) {
 TEST(Devsim, EchoesEveryByteAndShowsBothSides) {
   Devsim devsim({"--echo"});
   Terminal terminal(devsim.Path());
-  std::vector<uint8_t> bytes = Bytes({0x00, 0x0d, 0x0a, 0x11, 0x13, 0x03, 0x7f, 0xff});
+  std::vector<uint8_t> bytes = ByteList({0x00, 0x0d, 0x0a, 0x11, 0x13, 0x03, 0x7f, 0xff});
   terminal.Send(bytes);
   EXPECT_EQ(terminal.Receive(bytes.size()), bytes) << "raw both ways: nothing added or eaten";
   EXPECT_TRUE(devsim.WaitForLine("tx 00 0d 0a 11 13 03 7f ff"));
@@ -115,9 +115,9 @@ TEST(Devsim, RepliesToEachFrameAfterItsDelay) {
   Devsim devsim({"--reply", "06 07", "--frame-end", "0d", "--delay", "50"});
   Terminal terminal(devsim.Path());
   auto sent = Clock::now();
-  terminal.Send(Bytes({0x01, 0x02}));
-  terminal.Send(Bytes({0x0d, 0x05, 0x0d}));  // the first frame ends here, then a second
-  EXPECT_EQ(terminal.Receive(4), Bytes({0x06, 0x07, 0x06, 0x07}));
+  terminal.Send(ByteList({0x01, 0x02}));
+  terminal.Send(ByteList({0x0d, 0x05, 0x0d}));  // the first frame ends here, then a second
+  EXPECT_EQ(terminal.Receive(4), ByteList({0x06, 0x07, 0x06, 0x07}));
   EXPECT_GE(Clock::now() - sent, milliseconds(50));
   EXPECT_TRUE(devsim.WaitForLine("rx 01 02 0d"));
   EXPECT_TRUE(devsim.WaitForLine("rx 05 0d"));
@@ -129,7 +129,7 @@ TEST(Devsim, SendsPeriodically) {
   Devsim devsim({"--every", "5", "--send", "aa55"});
   Terminal terminal(devsim.Path());
   std::vector<uint8_t> got = terminal.Receive(6);
-  EXPECT_EQ(got, Bytes({0xaa, 0x55, 0xaa, 0x55, 0xaa, 0x55}));
+  EXPECT_EQ(got, ByteList({0xaa, 0x55, 0xaa, 0x55, 0xaa, 0x55}));
 }
 
 TEST(Devsim, StreamsCountingBytesWithoutAGap) {
@@ -160,8 +160,8 @@ TEST(Devsim, LineOutlivesTheTerminalsCloseAndReopen) {
   for (int round = 0; round < 3; ++round) {
     Terminal terminal(path);
     ASSERT_TRUE(terminal.port.IsOpen()) << "round " << round;
-    terminal.Send(Bytes({0x30 + round}));
-    EXPECT_EQ(terminal.Receive(1), Bytes({0x30 + round})) << "round " << round;
+    terminal.Send(ByteList({0x30 + round}));
+    EXPECT_EQ(terminal.Receive(1), ByteList({0x30 + round})) << "round " << round;
     terminal.port.Close();
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);

@@ -25,7 +25,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using testing::RecordingWindow;
 
-Bytes B(const std::string& text) {
+Bytes AsBytes(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
@@ -87,39 +87,39 @@ TEST_P(TwoSessionsTest, EachKeepsItsBytesCountersAndListenersAndOutlivesTheOther
   b.device.Send("from B, longer");
   ASSERT_TRUE(testing::WaitForRx(a.link.Hub().counters, 6));
   ASSERT_TRUE(testing::WaitForRx(b.link.Hub().counters, 14));
-  EXPECT_EQ(a.heard.ReceivedBytes(), B("from A"));
-  EXPECT_EQ(b.heard.ReceivedBytes(), B("from B, longer"));
-  EXPECT_EQ(testing::LogOf(a.state), B("from A"));
-  EXPECT_EQ(testing::LogOf(b.state), GetParam() ? B("from B, longer") : Bytes{});
+  EXPECT_EQ(a.heard.ReceivedBytes(), AsBytes("from A"));
+  EXPECT_EQ(b.heard.ReceivedBytes(), AsBytes("from B, longer"));
+  EXPECT_EQ(testing::LogOf(a.state), AsBytes("from A"));
+  EXPECT_EQ(testing::LogOf(b.state), GetParam() ? AsBytes("from B, longer") : Bytes{});
 
-  ASSERT_TRUE(a.link.Send(B("to A")));
-  ASSERT_TRUE(b.link.Send(B("to B!")));
-  EXPECT_EQ(a.device.Receive(4), B("to A"));
-  EXPECT_EQ(b.device.Receive(5), B("to B!"));
+  ASSERT_TRUE(a.link.Send(AsBytes("to A")));
+  ASSERT_TRUE(b.link.Send(AsBytes("to B!")));
+  EXPECT_EQ(a.device.Receive(4), AsBytes("to A"));
+  EXPECT_EQ(b.device.Receive(5), AsBytes("to B!"));
   ASSERT_TRUE(RecordingWindow::WaitFor(
       [&] { return a.Counters().txCount == 4 && b.Counters().txCount == 5; }));
-  EXPECT_EQ(a.heard.SentBytes(), B("to A"));
-  EXPECT_EQ(b.heard.SentBytes(), B("to B!"));
+  EXPECT_EQ(a.heard.SentBytes(), AsBytes("to A"));
+  EXPECT_EQ(b.heard.SentBytes(), AsBytes("to B!"));
   EXPECT_EQ(a.Counters().rxCount, 6u);
   EXPECT_EQ(b.Counters().rxCount, 14u);
 
   // A closes; B reads and sends on.
   EXPECT_FALSE(a.link.Close().open);
   EXPECT_FALSE(a.link.WorkerRunning());
-  Done refused = a.link.Send(B("late"));
+  Done refused = a.link.Send(AsBytes("late"));
   EXPECT_FALSE(refused);
   EXPECT_EQ(refused.Reason(), "the port is not open");
   EXPECT_TRUE(b.link.WorkerRunning());
   b.device.Send("more");
   ASSERT_TRUE(testing::WaitForRx(b.link.Hub().counters, 18));
-  ASSERT_TRUE(b.link.Send(B("still")));
-  EXPECT_EQ(b.device.Receive(5), B("still"));
-  EXPECT_EQ(b.heard.ReceivedBytes(), B("from B, longermore"));
+  ASSERT_TRUE(b.link.Send(AsBytes("still")));
+  EXPECT_EQ(b.device.Receive(5), AsBytes("still"));
+  EXPECT_EQ(b.heard.ReceivedBytes(), AsBytes("from B, longermore"));
 
   EXPECT_TRUE(a.device.Drain().empty()) << "nothing of B's reached A";
   EXPECT_TRUE(b.device.Drain().empty()) << "nothing of A's reached B";
-  EXPECT_EQ(a.heard.ReceivedBytes(), B("from A"));
-  EXPECT_EQ(a.heard.SentBytes(), B("to A"));
+  EXPECT_EQ(a.heard.ReceivedBytes(), AsBytes("from A"));
+  EXPECT_EQ(a.heard.SentBytes(), AsBytes("to A"));
   EXPECT_EQ(a.Counters().rxCount, 6u);
   EXPECT_EQ(a.Counters().txCount, 4u);
 }
@@ -186,7 +186,7 @@ void FramesEndIn0D(TerminalState& state) {
 const DoorCase kDoorCases[] = {
     {"QueuedSend", "queued", true, NoSetUp,
      [](DoorTest& t, const std::function<void()>& next) {
-       ASSERT_TRUE(t.link.Send(B("queued")));
+       ASSERT_TRUE(t.link.Send(AsBytes("queued")));
        next();
      }},
     {"File", "a file\nof two lines\n", true, NoSetUp,
@@ -228,7 +228,7 @@ const DoorCase kDoorCases[] = {
        SendWriter& door = t.link.Door();
        ASSERT_TRUE(door.HoldWire(abandon));
        next();
-       const Bytes held = B("HELD");
+       const Bytes held = AsBytes("HELD");
        EXPECT_EQ(door.WriteHeld(held.data(), 4, abandon), WriteEnd::kWritten);
        door.ReleaseWire(false);
      }},
@@ -236,9 +236,9 @@ const DoorCase kDoorCases[] = {
 
 TEST_P(DoorTest, EverySendGoesThroughTheOneDoorHeardCountedAndInOrder) {
   const DoorCase& c = GetParam();
-  const Bytes next = B("NEXT");
+  const Bytes next = AsBytes("NEXT");
   c.trigger(*this, [&] { EXPECT_TRUE(link.Send(next)); });
-  Bytes expected = B(c.sent);
+  Bytes expected = AsBytes(c.sent);
   expected.insert(expected.end(), next.begin(), next.end());
 
   EXPECT_EQ(device.Receive(expected.size()), expected) << "the next send comes after it";

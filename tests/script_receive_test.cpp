@@ -20,7 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = ScriptPattern::Kind;
 
-std::span<const uint8_t> Bytes(const std::string& text) {
+std::span<const uint8_t> SpanOf(const std::string& text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
@@ -51,7 +51,7 @@ TEST_P(PatternFindTest, FindsTheFirstMatchFromItsStart) {
   ASSERT_TRUE(pattern) << problem;
   PatternMatcher matcher;
   std::string error;
-  auto found = matcher.Find(*pattern, Bytes(c.subject), c.from, c.more, error);
+  auto found = matcher.Find(*pattern, SpanOf(c.subject), c.from, c.more, error);
   EXPECT_EQ(error, "");
   ASSERT_EQ(found.has_value(), c.begin >= 0);
   if (!found) return;
@@ -130,7 +130,7 @@ TEST(PatternProblems, NameWhatIsWrong) {
   std::string error;
   auto malformed = ScriptPattern::Lua("[a", problem);
   ASSERT_TRUE(malformed);
-  EXPECT_FALSE(matcher.Find(*malformed, Bytes("abc"), 0, false, error));
+  EXPECT_FALSE(matcher.Find(*malformed, SpanOf("abc"), 0, false, error));
   EXPECT_EQ(error, "malformed pattern (missing ']')");
 }
 

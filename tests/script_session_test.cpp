@@ -28,7 +28,7 @@ namespace quorvel {
 namespace {
 
 using testing::FakeModem;
-using Kind = FakeModem::Kind;
+using ModemKind = FakeModem::Kind;
 using std::chrono::milliseconds;
 
 constexpr LineParameters kLine{115200, 8, kOneStopBit, kParityNone, kFlowNone};
@@ -246,20 +246,20 @@ class ScriptLines : private ScriptedModem, public ScriptOnSession {
 TEST_F(ScriptLines, LineCommandsReachTheModemInOrderAndABreakHoldsItsLength) {
   struct Case {
     const char* code;
-    std::vector<Kind> calls;
+    std::vector<ModemKind> calls;
     std::vector<unsigned> lines;
     milliseconds held;  // between the last two calls, at least
     const char* noted;
   } const cases[] = {
-      {"line{dtr = false}", {Kind::kDrop}, {kLineDtr}, {}, "DTR off"},
+      {"line{dtr = false}", {ModemKind::kDrop}, {kLineDtr}, {}, "DTR off"},
       {"line{dtr = true, rts = false}",
-       {Kind::kRaise, Kind::kDrop},
+       {ModemKind::kRaise, ModemKind::kDrop},
        {kLineDtr, kLineRts},
        {},
        "RTS off"},
-      {"line{rts = true}", {Kind::kRaise}, {kLineRts}, {}, "RTS on"},
+      {"line{rts = true}", {ModemKind::kRaise}, {kLineRts}, {}, "RTS on"},
       {"send_break(60)",
-       {Kind::kBreakOn, Kind::kBreakOff},
+       {ModemKind::kBreakOn, ModemKind::kBreakOff},
        {0, 0},
        milliseconds(60),
        "Break of 60 ms"},

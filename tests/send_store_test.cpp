@@ -216,8 +216,8 @@ TEST(SendListStoreTest, EntriesPastTheLimitAreKeptToo) {
 
 struct HostileFile {
   const char* name;
-  std::string text;
-  const char* problem;  // a part of the message
+  std::string (*text)();  // made when the case runs, not when it is registered
+  const char* problem;    // a part of the message
 };
 
 class HostileImportTest : public ::testing::TestWithParam<HostileFile> {};
@@ -225,7 +225,7 @@ class HostileImportTest : public ::testing::TestWithParam<HostileFile> {};
 TEST_P(HostileImportTest, IsRefusedWholeWithAClearMessage) {
   TempDir dir;
   auto file = dir / "import.ini";
-  WriteFile(file, GetParam().text);
+  WriteFile(file, GetParam().text());
   SendListImport imported = ImportSendList(file, 10);
   EXPECT_TRUE(imported.entries.empty());
   EXPECT_NE(imported.problem.find(GetParam().problem), std::string::npos) << imported.problem;
@@ -235,22 +235,40 @@ INSTANTIATE_TEST_SUITE_P(
     Files, HostileImportTest,
     ::testing::Values(
         HostileFile{"Garbage",
-                    "\x7f"
-                    "ELF\x02\x01\x01\0\0\0garbage\n\xff\xfe"s,
+                    [] {
+                      return std::string(
+                          "\x7f"
+                          "ELF\x02\x01\x01\0\0\0garbage\n\xff\xfe"s);
+                    },
                     "no send list"},
-        HostileFile{"Huge", "[SendList]\nName1=x\n" + std::string(kMaxProfileFileSize, ';'),
+        HostileFile{"Huge",
+                    [] {
+                      return std::string("[SendList]\nName1=x\n" +
+                                         std::string(kMaxProfileFileSize, ';'));
+                    },
                     "larger than 8 MiB"},
-        HostileFile{"BadHex", "[SendList]\nName1=ok\nName2=x\nContent2=01 0G\nHex2=1\n",
-                    "Entry 2: The content is not hex"},
-        HostileFile{"TooMany", ManyEntries(11), "more entries"},
-        HostileFile{"HugeIndex", "[SendList]\nName99999999999999999999=x\n", "more entries"},
-        HostileFile{"UnknownCheck", "[SendList]\nName1=x\nChecksum1=md5\n", "\"md5\""},
+        HostileFile{
+            "BadHex",
+            [] { return std::string("[SendList]\nName1=ok\nName2=x\nContent2=01 0G\nHex2=1\n"); },
+            "Entry 2: The content is not hex"},
+        HostileFile{"TooMany", [] { return std::string(ManyEntries(11)); }, "more entries"},
+        HostileFile{"HugeIndex",
+                    [] { return std::string("[SendList]\nName99999999999999999999=x\n"); },
+                    "more entries"},
+        HostileFile{"UnknownCheck",
+                    [] { return std::string("[SendList]\nName1=x\nChecksum1=md5\n"); }, "\"md5\""},
         HostileFile{"LongContent",
-                    "[SendList]\nName1=x\nContent1=" + std::string(kMaxEntryContentLength + 1, 'a'),
+                    [] {
+                      return std::string("[SendList]\nName1=x\nContent1=" +
+                                         std::string(kMaxEntryContentLength + 1, 'a'));
+                    },
                     "1025 bytes"},
-        HostileFile{"LongHex", "[SendList]\nName1=x\nHex1=1\nContent1=" + HexText(1025),
-                    "1025 bytes"},
-        HostileFile{"NegativeDelay", "[SendList]\nName1=x\nDelayMs1=-5\n", "delay"}),
+        HostileFile{
+            "LongHex",
+            [] { return std::string("[SendList]\nName1=x\nHex1=1\nContent1=" + HexText(1025)); },
+            "1025 bytes"},
+        HostileFile{"NegativeDelay",
+                    [] { return std::string("[SendList]\nName1=x\nDelayMs1=-5\n"); }, "delay"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SendListStoreTest, ImportsHexEntriesUpToTheByteLimit) {

@@ -261,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FrameEnd,
 // What odd files read as: defaults or the integer rule, and never a crash.
 struct OddFileCase {
   const char* name;
-  std::string text;
+  std::string (*text)();  // made when the case runs, not when it is registered
   int32_t timer;
   const char* frameEnd;
   int32_t baud;
@@ -276,7 +276,7 @@ class OddFile : public ::testing::TestWithParam<OddFileCase> {};
 TEST_P(OddFile, LoadsAsTheRulesSay) {
   const OddFileCase& c = GetParam();
   TempDir dir;
-  WriteFile(dir / "Quorvel.ini", c.text);
+  WriteFile(dir / "Quorvel.ini", c.text());
   Settings s = LoadSettings(dir.path());
   EXPECT_EQ(s.timerIntervalMs, c.timer);
   EXPECT_EQ(s.frameEndText, c.frameEnd);
@@ -295,30 +295,50 @@ std::string AllBytes(int repeats) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, OddFile,
     ::testing::Values(
-        OddFileCase{"Empty", "", 80, "00", 6},
-        OddFileCase{"BinaryBytes", AllBytes(64), 80, "00", 6},
-        OddFileCase{"BinaryValues", "[SendConfig]\nTIMEGAP=\x01\x7f\nFRAMEEND=\xff\xfe\xfd\n", 0,
-                    "\xff\xfe", 6},
-        OddFileCase{"NulInsideValue", "[SendConfig]\nTIMEGAP=12\x00 34\n"s, 12, "00", 6},
-        OddFileCase{"VeryLongLineBeforeTheKeys",
-                    std::string(900000, 'x') + "\n[SendConfig]\nTIMEGAP=7\n", 7, "00", 6},
+        OddFileCase{"Empty", [] { return std::string(""); }, 80, "00", 6},
+        OddFileCase{"BinaryBytes", [] { return std::string(AllBytes(64)); }, 80, "00", 6},
+        OddFileCase{
+            "BinaryValues",
+            [] { return std::string("[SendConfig]\nTIMEGAP=\x01\x7f\nFRAMEEND=\xff\xfe\xfd\n"); },
+            0, "\xff\xfe", 6},
+        OddFileCase{"NulInsideValue",
+                    [] { return std::string("[SendConfig]\nTIMEGAP=12\x00 34\n"s); }, 12, "00", 6},
+        OddFileCase{
+            "VeryLongLineBeforeTheKeys",
+            [] { return std::string(std::string(900000, 'x') + "\n[SendConfig]\nTIMEGAP=7\n"); }, 7,
+            "00", 6},
         OddFileCase{"VeryLongKeyAndSectionNames",
-                    "[" + std::string(100000, 'S') + "]\n" + std::string(100000, 'K') +
-                        "=1\n[SendConfig]\nTIMEGAP=9\n",
+                    [] {
+                      return std::string("[" + std::string(100000, 'S') + "]\n" +
+                                         std::string(100000, 'K') +
+                                         "=1\n[SendConfig]\nTIMEGAP=9\n");
+                    },
                     9, "00", 6},
-        OddFileCase{"MillionDigitValue",
-                    "[SendConfig]\nTIMEGAP=" + std::string(1000000, '7') + "\n", 1908874353, "00",
-                    6},
+        OddFileCase{
+            "MillionDigitValue",
+            [] { return std::string("[SendConfig]\nTIMEGAP=" + std::string(1000000, '7') + "\n"); },
+            1908874353, "00", 6},
         OddFileCase{"LongFrameEndKeepsTwoCharacters",
-                    "[SendConfig]\nFRAMEEND=0a0d" + std::string(50000, 'f') + "\n", 80, "0a", 6},
-        OddFileCase{"EmptyFrameEnd", "[SendConfig]\nFRAMEEND=\n", 80, "", 6},
-        OddFileCase{"EmptyValuesGiveDefaults", "[COMConfig]\nBRATE=\n[SendConfig]\nTIMEGAP=  \n",
+                    [] {
+                      return std::string("[SendConfig]\nFRAMEEND=0a0d" + std::string(50000, 'f') +
+                                         "\n");
+                    },
+                    80, "0a", 6},
+        OddFileCase{"EmptyFrameEnd", [] { return std::string("[SendConfig]\nFRAMEEND=\n"); }, 80,
+                    "", 6},
+        OddFileCase{"EmptyValuesGiveDefaults",
+                    [] { return std::string("[COMConfig]\nBRATE=\n[SendConfig]\nTIMEGAP=  \n"); },
                     80, "00", 6},
-        OddFileCase{"NotANumber", "[COMConfig]\nBRATE=fast\n[SendConfig]\nTIMEGAP=-x\n", 0, "00",
-                    0},
-        OddFileCase{"QuotedValues", "[COMConfig]\nBRATE=\"11\"\n[SendConfig]\nFRAMEEND='0d'\n", 80,
-                    "0d", 11},
-        OddFileCase{"OldMacLineEndsHideTheKeys", "[SendConfig]\rTIMEGAP=5\r", 80, "00", 6}),
+        OddFileCase{
+            "NotANumber",
+            [] { return std::string("[COMConfig]\nBRATE=fast\n[SendConfig]\nTIMEGAP=-x\n"); }, 0,
+            "00", 0},
+        OddFileCase{
+            "QuotedValues",
+            [] { return std::string("[COMConfig]\nBRATE=\"11\"\n[SendConfig]\nFRAMEEND='0d'\n"); },
+            80, "0d", 11},
+        OddFileCase{"OldMacLineEndsHideTheKeys",
+                    [] { return std::string("[SendConfig]\rTIMEGAP=5\r"); }, 80, "00", 6}),
     [](const auto& info) { return info.param.name; });
 
 TEST(SettingsFile, HandEditedFileLoadsAndSaveChangesOnlyOurValues) {

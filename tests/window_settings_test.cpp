@@ -19,13 +19,13 @@ WindowSettings With(void (*change)(WindowSettings&)) {
   return settings;
 }
 
-struct Case {
+struct WindowCase {
   const char* name;
   const char* text;
   WindowSettings expected;
 };
 
-const Case kCases[] = {
+const WindowCase kWindowCases[] = {
     {"no section: the defaults", "[COMConfig]\nBRATE=7\n", WindowSettings{}},
     {"every key",
      "[Window]\nGeometry=-40, 25,1600,1000\nMaximized=1\nSendBoxHeight=120\n"
@@ -51,7 +51,7 @@ const Case kCases[] = {
 };
 
 TEST(WindowSettingsTest, ReadsWhatTheFileSays) {
-  for (const Case& c : kCases) {
+  for (const WindowCase& c : kWindowCases) {
     SCOPED_TRACE(c.name);
     TempDir directory;
     WriteFile(directory / "Quorvel.ini", c.text);
@@ -62,7 +62,7 @@ TEST(WindowSettingsTest, ReadsWhatTheFileSays) {
 TEST(WindowSettingsTest, SavedSettingsReadBackAndTheRestStays) {
   TempDir directory;
   WriteFile(directory / "Quorvel.ini", "[COMConfig]\nBRATE=7\n[View]\nSessionView=1\n");
-  WindowSettings chosen = kCases[1].expected;
+  WindowSettings chosen = kWindowCases[1].expected;
   ASSERT_TRUE(SaveWindowSettings(chosen, directory / "Quorvel.ini"));
   EXPECT_EQ(LoadWindowSettings(directory / "Quorvel.ini"), chosen);
   std::string text = ReadAll(directory / "Quorvel.ini");

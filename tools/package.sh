@@ -2,7 +2,10 @@
 # Builds the Debian package quorvel_<version>_<arch>.deb with CPack, from a
 # hardened build of its own, with the flags Debian builds with (build-package/), and puts it in the
 # given directory (default: the current one). Prints the package's path.
-#   tools/package.sh [output-directory]
+#   tools/package.sh [output-directory [build-directory]]
+#     with a build directory, the package is made from that build instead,
+#     which must have been configured with QUORVEL_HARDENING (the default
+#     preset's build is).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 output=$(mkdir -p "${1:-.}" && cd "${1:-.}" && pwd)
@@ -18,10 +21,17 @@ LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
 export LDFLAGS
 
 build="$root/build-package"
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DQUORVEL_BUILD_TESTS=OFF -DQUORVEL_BUILD_BENCH=OFF \
-  "${launcher[@]}" >/dev/null
+if [ -n "${2:-}" ]; then
+  # A build already configured with the hardening (the test command's).
+  build=$(cd "$2" && pwd)
+  grep -q '^QUORVEL_HARDENING:BOOL=ON$' "$build/CMakeCache.txt" ||
+    { echo "package.sh: $build is not built with QUORVEL_HARDENING" >&2; exit 2; }
+else
+  launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DQUORVEL_BUILD_TESTS=OFF \
+    -DQUORVEL_BUILD_BENCH=OFF "${launcher[@]}" >/dev/null
+fi
 cmake --build "$build" >&2
 rm -f "$build"/cpack/quorvel_*.deb
 (cd "$build" && cpack -B "$build/cpack" >&2)
