@@ -42,21 +42,21 @@ class SendBoxTest : public ::testing::Test {
   RecordingWindow window{rig.state, rig.hub};
 };
 
-struct SendCase {
+struct ComposeCase {
   const char* name;
   std::string text;
   bool asHex;
   SendOptions options;
   Bytes sent;
 };
-void PrintTo(const SendCase& c, std::ostream* os) {
+void PrintTo(const ComposeCase& c, std::ostream* os) {
   *os << c.name;
 }
 
-class SendOptionsTest : public SendBoxTest, public ::testing::WithParamInterface<SendCase> {};
+class SendOptionsTest : public SendBoxTest, public ::testing::WithParamInterface<ComposeCase> {};
 
 TEST_P(SendOptionsTest, SendGoesOutWithItsOptions) {
-  const SendCase& c = GetParam();
+  const ComposeCase& c = GetParam();
   SetBox(c.text, c.asHex, c.options);
   EXPECT_EQ(ComposeSend(c.text, c.asHex, c.options), c.sent);
   SendComposedText(state, rig.port, rig.door);
@@ -78,46 +78,46 @@ INSTANTIATE_TEST_SUITE_P(
     Sends, SendOptionsTest,
     ::testing::Values(
         // With nothing chosen, the text as typed (box line breaks are CR LF).
-        SendCase{"TextAsTyped", "AB\r\n\\r", false, {}, {'A', 'B', 0x0D, 0x0A, '\\', 'r'}},
-        SendCase{"HexAsParsed", "01 0x1F 123 zz", true, {}, {0x01, 0x00, 0x1F, 0x23}},
-        SendCase{"EndingCr", "AT", false, {kCr}, {'A', 'T', 0x0D}},
-        SendCase{"EndingLf", "AT", false, {kLf}, {'A', 'T', 0x0A}},
-        SendCase{"EndingCrLf", "AT", false, {kCrLf}, {'A', 'T', 0x0D, 0x0A}},
-        SendCase{"EndingOnEmptyText", "", false, {kCrLf}, {0x0D, 0x0A}},
-        SendCase{"HexGetsNoEnding", "01 02", true, {kCrLf}, {0x01, 0x02}},
-        SendCase{"Escapes",
-                 "a\\r\\n\\t\\\\\\x41\\x7f\\xFF",
-                 false,
-                 {kNoEnding, true},
-                 {'a', 0x0D, 0x0A, 0x09, '\\', 'A', 0x7F, 0xFF}},
-        SendCase{"ZeroByteEscape", "\\x00!", false, {kNoEnding, true}, {0x00, '!'}},
-        SendCase{"BadEscapesKeptAsTyped",
-                 "\\x4 \\xZZ\\q\\",
-                 false,
-                 {kNoEnding, true},
-                 {'\\', 'x', '4', ' ', '\\', 'x', 'Z', 'Z', '\\', 'q', '\\'}},
-        SendCase{"ShortHexEscapeAtTheEnd", "\\x4", false, {kNoEnding, true}, {'\\', 'x', '4'}},
-        SendCase{"EscapesLeaveHexAlone", "\\x41", true, {kNoEnding, true}, {0x41}},
-        SendCase{"ModbusReadWithCrc",
-                 "01 03 00 00 00 02",
-                 true,
-                 {kNoEnding, false, ChecksumKind::kModbusCrc16},
-                 {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}},
-        SendCase{"CheckBeforeTheEnding",
-                 "123456789",
-                 false,
-                 {kCrLf, false, ChecksumKind::kCrc16CcittFalse},
-                 {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x29, 0xB1, 0x0D, 0x0A}},
-        SendCase{"Crc32LowByteFirst",
-                 "123456789",
-                 false,
-                 {kNoEnding, false, ChecksumKind::kCrc32},
-                 {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x26, 0x39, 0xF4, 0xCB}},
-        SendCase{"CheckOverEscapedBytes",
-                 "\\x01\\x03\\x00\\x00\\x00\\x02",
-                 false,
-                 {kNoEnding, true, ChecksumKind::kModbusCrc16},
-                 {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}}),
+        ComposeCase{"TextAsTyped", "AB\r\n\\r", false, {}, {'A', 'B', 0x0D, 0x0A, '\\', 'r'}},
+        ComposeCase{"HexAsParsed", "01 0x1F 123 zz", true, {}, {0x01, 0x00, 0x1F, 0x23}},
+        ComposeCase{"EndingCr", "AT", false, {kCr}, {'A', 'T', 0x0D}},
+        ComposeCase{"EndingLf", "AT", false, {kLf}, {'A', 'T', 0x0A}},
+        ComposeCase{"EndingCrLf", "AT", false, {kCrLf}, {'A', 'T', 0x0D, 0x0A}},
+        ComposeCase{"EndingOnEmptyText", "", false, {kCrLf}, {0x0D, 0x0A}},
+        ComposeCase{"HexGetsNoEnding", "01 02", true, {kCrLf}, {0x01, 0x02}},
+        ComposeCase{"Escapes",
+                    "a\\r\\n\\t\\\\\\x41\\x7f\\xFF",
+                    false,
+                    {kNoEnding, true},
+                    {'a', 0x0D, 0x0A, 0x09, '\\', 'A', 0x7F, 0xFF}},
+        ComposeCase{"ZeroByteEscape", "\\x00!", false, {kNoEnding, true}, {0x00, '!'}},
+        ComposeCase{"BadEscapesKeptAsTyped",
+                    "\\x4 \\xZZ\\q\\",
+                    false,
+                    {kNoEnding, true},
+                    {'\\', 'x', '4', ' ', '\\', 'x', 'Z', 'Z', '\\', 'q', '\\'}},
+        ComposeCase{"ShortHexEscapeAtTheEnd", "\\x4", false, {kNoEnding, true}, {'\\', 'x', '4'}},
+        ComposeCase{"EscapesLeaveHexAlone", "\\x41", true, {kNoEnding, true}, {0x41}},
+        ComposeCase{"ModbusReadWithCrc",
+                    "01 03 00 00 00 02",
+                    true,
+                    {kNoEnding, false, ChecksumKind::kModbusCrc16},
+                    {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}},
+        ComposeCase{"CheckBeforeTheEnding",
+                    "123456789",
+                    false,
+                    {kCrLf, false, ChecksumKind::kCrc16CcittFalse},
+                    {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x29, 0xB1, 0x0D, 0x0A}},
+        ComposeCase{"Crc32LowByteFirst",
+                    "123456789",
+                    false,
+                    {kNoEnding, false, ChecksumKind::kCrc32},
+                    {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0x26, 0x39, 0xF4, 0xCB}},
+        ComposeCase{"CheckOverEscapedBytes",
+                    "\\x01\\x03\\x00\\x00\\x00\\x02",
+                    false,
+                    {kNoEnding, true, ChecksumKind::kModbusCrc16},
+                    {0x01, 0x03, 0x00, 0x00, 0x00, 0x02, 0xC4, 0x0B}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SendBoxTest, OptionNumbersOutOfRangeReadAsOff) {
