@@ -169,12 +169,17 @@ void LineToolsTest::fileSendShowsProgressAndCancelsOnItsKey() {
   MainWindow& window = harness.Window();
   QVERIFY(harness.ShowActive());
   QString path = PathIn(harness, "big.bin");
-  WriteFile(path, Bytes(200'000, 'x'));
-  QVERIFY(window.Tools().SendFile(path, {}));
+  // 20,000 lines with a millisecond after each: the cancel always comes
+  // while the file is still going, however busy the machine is.
+  Bytes lines(200'000, 'x');
+  for (size_t end = 9; end < lines.size(); end += 10) lines[end] = '\n';
+  WriteFile(path, lines);
+  QVERIFY(window.Tools().SendFile(path, {.lineDelayMs = 1}));
   QTRY_VERIFY(
       Status(harness, StatusLine::Field::kTransfer).contains(QStringLiteral("of 200000 bytes")));
   QVERIFY(Status(harness, StatusLine::Field::kTransfer)
               .startsWith(QStringLiteral("Sending big.bin: ")));
+  QTRY_VERIFY(harness.Text(kTxBox).toInt() > 0);
   QTest::keyClick(&window, Qt::Key_X, Qt::ControlModifier | Qt::ShiftModifier);
   QTRY_VERIFY(!window.Link().Door().Busy());
   QTRY_COMPARE(Status(harness, StatusLine::Field::kTransfer), QString());
@@ -361,8 +366,12 @@ void LineToolsTest::cancelAndStopAreEnabledOnlyWhileTheyCanAct() {
   QVERIFY(!stop->isEnabled());
   // The device reads nothing, so the file stays queued or in progress.
   QString path = PathIn(harness, "big.bin");
-  WriteFile(path, Bytes(200'000, 'x'));
-  QVERIFY(window.Tools().SendFile(path, {}));
+  // 20,000 lines with a millisecond after each: the cancel always comes
+  // while the file is still going, however busy the machine is.
+  Bytes lines(200'000, 'x');
+  for (size_t end = 9; end < lines.size(); end += 10) lines[end] = '\n';
+  WriteFile(path, lines);
+  QVERIFY(window.Tools().SendFile(path, {.lineDelayMs = 1}));
   QVERIFY(cancel->isEnabled());
   cancel->trigger();
   QTRY_VERIFY(!cancel->isEnabled());
