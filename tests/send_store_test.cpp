@@ -236,22 +236,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HostileFile{"Garbage",
                     [] {
-                      return std::string(
-                          "\x7f"
-                          "ELF\x02\x01\x01\0\0\0garbage\n\xff\xfe"s);
+                      return "\x7f"
+                             "ELF\x02\x01\x01\0\0\0garbage\n\xff\xfe"s;
                     },
                     "no send list"},
         HostileFile{"Huge",
-                    [] {
-                      return std::string("[SendList]\nName1=x\n" +
-                                         std::string(kMaxProfileFileSize, ';'));
-                    },
+                    [] { return "[SendList]\nName1=x\n" + std::string(kMaxProfileFileSize, ';'); },
                     "larger than 8 MiB"},
         HostileFile{
             "BadHex",
             [] { return std::string("[SendList]\nName1=ok\nName2=x\nContent2=01 0G\nHex2=1\n"); },
             "Entry 2: The content is not hex"},
-        HostileFile{"TooMany", [] { return std::string(ManyEntries(11)); }, "more entries"},
+        HostileFile{"TooMany", [] { return ManyEntries(11); }, "more entries"},
         HostileFile{"HugeIndex",
                     [] { return std::string("[SendList]\nName99999999999999999999=x\n"); },
                     "more entries"},
@@ -259,14 +255,13 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { return std::string("[SendList]\nName1=x\nChecksum1=md5\n"); }, "\"md5\""},
         HostileFile{"LongContent",
                     [] {
-                      return std::string("[SendList]\nName1=x\nContent1=" +
-                                         std::string(kMaxEntryContentLength + 1, 'a'));
+                      return "[SendList]\nName1=x\nContent1=" +
+                             std::string(kMaxEntryContentLength + 1, 'a');
                     },
                     "1025 bytes"},
-        HostileFile{
-            "LongHex",
-            [] { return std::string("[SendList]\nName1=x\nHex1=1\nContent1=" + HexText(1025)); },
-            "1025 bytes"},
+        HostileFile{"LongHex",
+                    [] { return "[SendList]\nName1=x\nHex1=1\nContent1=" + HexText(1025); },
+                    "1025 bytes"},
         HostileFile{"NegativeDelay",
                     [] { return std::string("[SendList]\nName1=x\nDelayMs1=-5\n"); }, "delay"}),
     [](const auto& info) { return std::string(info.param.name); });

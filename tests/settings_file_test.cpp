@@ -296,33 +296,27 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, OddFile,
     ::testing::Values(
         OddFileCase{"Empty", [] { return std::string(""); }, 80, "00", 6},
-        OddFileCase{"BinaryBytes", [] { return std::string(AllBytes(64)); }, 80, "00", 6},
+        OddFileCase{"BinaryBytes", [] { return AllBytes(64); }, 80, "00", 6},
         OddFileCase{
             "BinaryValues",
             [] { return std::string("[SendConfig]\nTIMEGAP=\x01\x7f\nFRAMEEND=\xff\xfe\xfd\n"); },
             0, "\xff\xfe", 6},
-        OddFileCase{"NulInsideValue",
-                    [] { return std::string("[SendConfig]\nTIMEGAP=12\x00 34\n"s); }, 12, "00", 6},
-        OddFileCase{
-            "VeryLongLineBeforeTheKeys",
-            [] { return std::string(std::string(900000, 'x') + "\n[SendConfig]\nTIMEGAP=7\n"); }, 7,
-            "00", 6},
+        OddFileCase{"NulInsideValue", [] { return "[SendConfig]\nTIMEGAP=12\x00 34\n"s; }, 12, "00",
+                    6},
+        OddFileCase{"VeryLongLineBeforeTheKeys",
+                    [] { return std::string(900000, 'x') + "\n[SendConfig]\nTIMEGAP=7\n"; }, 7,
+                    "00", 6},
         OddFileCase{"VeryLongKeyAndSectionNames",
                     [] {
-                      return std::string("[" + std::string(100000, 'S') + "]\n" +
-                                         std::string(100000, 'K') +
-                                         "=1\n[SendConfig]\nTIMEGAP=9\n");
+                      return "[" + std::string(100000, 'S') + "]\n" + std::string(100000, 'K') +
+                             "=1\n[SendConfig]\nTIMEGAP=9\n";
                     },
                     9, "00", 6},
-        OddFileCase{
-            "MillionDigitValue",
-            [] { return std::string("[SendConfig]\nTIMEGAP=" + std::string(1000000, '7') + "\n"); },
-            1908874353, "00", 6},
+        OddFileCase{"MillionDigitValue",
+                    [] { return "[SendConfig]\nTIMEGAP=" + std::string(1000000, '7') + "\n"; },
+                    1908874353, "00", 6},
         OddFileCase{"LongFrameEndKeepsTwoCharacters",
-                    [] {
-                      return std::string("[SendConfig]\nFRAMEEND=0a0d" + std::string(50000, 'f') +
-                                         "\n");
-                    },
+                    [] { return "[SendConfig]\nFRAMEEND=0a0d" + std::string(50000, 'f') + "\n"; },
                     80, "0a", 6},
         OddFileCase{"EmptyFrameEnd", [] { return std::string("[SendConfig]\nFRAMEEND=\n"); }, 80,
                     "", 6},
