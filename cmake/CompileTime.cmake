@@ -19,7 +19,6 @@ function(quorvel_unity_build)
   endif()
 endfunction()
 
-
 # quorvel_shared_headers(TARGET OWNER_VARIABLE HEADER...): TARGET compiles
 # with the headers precompiled. The first target of a group (OWNER_VARIABLE
 # empty) builds the precompiled header and becomes the group's owner; the

@@ -11,15 +11,6 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 output=$(mkdir -p "${1:-.}" && cd "${1:-.}" && pwd)
 "$root/tools/install-deps.sh"
 
-# The compiler and linker flags Debian builds its own packages with
-# (hardening included), so the package passes the same checks.
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
-CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS)
-export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
-LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
-export LDFLAGS
-
 build="$root/build-package"
 if [ -n "${2:-}" ]; then
   # A build already configured with the hardening (the test command's).
@@ -27,6 +18,14 @@ if [ -n "${2:-}" ]; then
   grep -q '^QUORVEL_HARDENING:BOOL=ON$' "$build/CMakeCache.txt" ||
     { echo "package.sh: $build is not built with QUORVEL_HARDENING" >&2; exit 2; }
 else
+  # The compiler and linker flags Debian builds its own packages with
+  # (hardening included), so the package passes the same checks.
+  export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+  CXXFLAGS=$(dpkg-buildflags --get CXXFLAGS)
+  CPPFLAGS=$(dpkg-buildflags --get CPPFLAGS)
+  export CXXFLAGS="$CXXFLAGS $CPPFLAGS"
+  LDFLAGS=$(dpkg-buildflags --get LDFLAGS)
+  export LDFLAGS
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=None -DQUORVEL_BUILD_TESTS=OFF \
