@@ -214,32 +214,12 @@ std::string FloodOutput(std::mt19937& random, int columns, int lines) {
       "0",          "",           "1",     "01;34",  "31",          "4",
       "21",         "7",          "3;9;5", "22;24",  "38;5;208",    "48;5;17",
       "38;2;1;2;3", "48;2;9;8;7", "39;49", "91;102", "1;4;7;31;42", "27;23;25;29"};
-  static const char* kBreakers[] = {"\b",
-                                    "\t",
-                                    "\xe4\xb8\xad",
-                                    "\x1b[2;3H",
-                                    "e\xcc\x81",
-                                    "\x1b[A",
-                                    "\x1b[?7l",
-                                    "\x1b[?7h",
-                                    "\x1b[4h",
-                                    "\x1b[4l",
-                                    "\x1b[2;3r",
-                                    "\x1b[r",
-                                    "\x1b(0",
-                                    "\x1b(B",
-                                    "\x1b[?1049h",
-                                    "\x1b[?1049l",
-                                    "\x1b[2K",
-                                    "\x1b[1K",
-                                    "\x1b[s",
-                                    "\x1b[u",
-                                    "\x1b[5b",
-                                    "\x07",
-                                    "\x1b]0;title\x07",
-                                    "\x1b#6",
-                                    "\x1b"
-                                    "c"};
+  static const char* kBreakers[] = {
+      "\b",       "\t",       "\xe4\xb8\xad", "\x1b[2;3H",   "e\xcc\x81",        "\x1b[A",
+      "\x1b[?7l", "\x1b[?7h", "\x1b[4h",      "\x1b[4l",     "\x1b[2;3r",        "\x1b[r",
+      "\x1b(0",   "\x1b(B",   "\x1b[?1049h",  "\x1b[?1049l", "\x1b[2K",          "\x1b[1K",
+      "\x1b[s",   "\x1b[u",   "\x1b[5b",      "\x07",        "\x1b]0;title\x07", "\x1b#6",
+      "\x1b\x63"};  // ESC c, a full reset
   std::string out;
   for (int l = 0; l < lines; ++l) {
     int length = static_cast<int>(random() % static_cast<unsigned>(columns * 5 / 2 + 2));

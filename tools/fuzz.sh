@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the terminal without its window under clang (preset fuzz, in
-# build-fuzz/), with every libFuzzer target in tests/fuzz/, and runs each
+# Builds every libFuzzer target in tests/fuzz/ in the AddressSanitizer build
+# (preset asan, under clang, in build-asan/, with the folder libraries each
+# source compiled on its own and the tools), and runs each
 # target for a bounded time from the corpus kept in tests/fuzz/corpus/, which
 # the AddressSanitizer build's tests replay. The targets run side by side, as
 # many at once as there are processors.
@@ -10,7 +11,7 @@
 #   tools/fuzz.sh --check [seconds] [target...]
 #     CI's short run (default 4 s per target): the corpus is only read, and
 #     the run fails when any target crashes, leaks, hangs on an input or fails
-#     a check; the input that did it is kept in build-fuzz/.
+#     a check; the input that did it is kept in build-asan/.
 # Targets default to every tests/fuzz/<name>_fuzz.cpp.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -27,9 +28,9 @@ case $seconds in
 esac
 "$root/tools/install-deps.sh"
 cd "$root"
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
-build="$root/build-fuzz"
+cmake --preset asan >/dev/null
+cmake --build --preset asan --target quorvel_fuzzers
+build="$root/build-asan"
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
@@ -43,8 +44,8 @@ for name in "${targets[@]}"; do
   [ -x "$fuzzer" ] || { echo "fuzz.sh: no target '$name' ($fuzzer)" >&2; exit 2; }
 done
 
-# fuzz_one NAME: one target's run, its output in build-fuzz/NAME.log and its
-# exit status in build-fuzz/NAME.status.
+# fuzz_one NAME: one target's run, its output in build-asan/NAME.log and its
+# exit status in build-asan/NAME.status.
 fuzz_one() {
   local name=$1
   local fuzzer="$build/tests/fuzz/${name}_fuzzer"

@@ -1,19 +1,18 @@
 #!/usr/bin/env bash
-# Builds Quorvel and runs every test: first the cheap checks (the format of
-# every source; the terminal without its window built with clang, which also
-# builds the fuzz targets, and a short run of each), then every test three
-# times: in the normal build, under AddressSanitizer with
-# UndefinedBehaviorSanitizer, and under ThreadSanitizer (the worker and the UI
-# thread share the terminal state); then it builds the Debian package and
-# checks it.
-#   tools/test.sh [step...]   (default: format fuzz default asan tsan package)
+# Builds Quorvel and runs every test: first the format of every source, then
+# the tests in the normal build and under AddressSanitizer with
+# UndefinedBehaviorSanitizer (a clang build, which also has the fuzz
+# targets: a short run of each follows), and the tests whose cases start a
+# thread under ThreadSanitizer (the worker and the UI thread share the
+# terminal state); then it makes the Debian package and checks it.
+#   tools/test.sh [step...]   (default: format default asan fuzz tsan package)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/install-deps.sh"
 cd "$root"
 
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || steps=(format fuzz default asan tsan package)
+[ ${#steps[@]} -gt 0 ] || steps=(format default asan fuzz tsan package)
 # Each step ends with its time: wall, and the processor time of everything it ran.
 run_step() {
   case $1 in
