@@ -2,9 +2,9 @@
 # Builds every libFuzzer target in tests/fuzz/ in the AddressSanitizer build
 # (preset asan, under clang, in build-asan/, with the folder libraries each
 # source compiled on its own and the tools), and runs each
-# target for a bounded time from the corpus kept in tests/fuzz/corpus/, which
-# the AddressSanitizer build's tests replay. The targets run side by side, as
-# many at once as there are processors.
+# target for a bounded time from the corpus kept in tests/fuzz/corpus/, every
+# kept input first. The targets run side by side, as many at once as there
+# are processors.
 #   tools/fuzz.sh [seconds] [target...]
 #     seconds per target (default 60); what a target finds new that adds
 #     coverage is merged into its corpus.
@@ -28,7 +28,9 @@ case $seconds in
 esac
 "$root/tools/install-deps.sh"
 cd "$root"
-cmake --preset asan >/dev/null
+# A build directory left by another compiler (this build was GCC's once):
+# CMake's first configure then clears its cache and fails, the second works.
+cmake --preset asan >/dev/null 2>&1 || cmake --preset asan >/dev/null
 cmake --build --preset asan --target quorvel_fuzzers
 build="$root/build-asan"
 
