@@ -176,5 +176,9 @@ int Main(int argc, char** argv) {
 }  // namespace quorvel::bench
 
 int main(int argc, char** argv) {
+#ifdef QUORVEL_BENCH_UNOPTIMISED
+  std::fputs("quorvel_bench: built without optimisation; bench/run.sh measures a Release build\n",
+             stderr);
+#endif
   return quorvel::bench::Main(argc, argv);
 }
