@@ -4,9 +4,9 @@
 
 # A library's sources compile in a few combined files (CMake's unity build).
 # Names in one source's anonymous namespace then share a file with the other
-# sources of its library, so they must differ from theirs. The folder
-# libraries of a build with the fuzz targets leave this off: there each
-# source compiles alone, which keeps every one including what it uses.
+# sources of its library, so they must differ from theirs. A source that
+# leans on an include of the one before it in its file shows only with this
+# off (-DQUORVEL_UNITY_BUILD=OFF).
 option(QUORVEL_UNITY_BUILD "Compile each library's sources in a few combined files" ON)
 
 # The tests' executables share their heavy headers precompiled.

@@ -35,13 +35,11 @@ function(quorvel_folder_library folder)
   add_library(quorvel_${folder} STATIC ${sources})
   target_include_directories(quorvel_${folder} PRIVATE ${root})
   target_link_libraries(quorvel_${folder} PUBLIC ${libraries} ${arg_LIBRARIES})
+  quorvel_unity_build(quorvel_${folder})
   if(QUORVEL_FUZZ)
-    # With the fuzz targets, each folder's sources compile one by one, which
-    # keeps every source including what it uses, and with the coverage that
+    # With the fuzz targets, the folders' code carries the coverage that
     # steers the fuzzers.
     target_compile_options(quorvel_${folder} PRIVATE -fsanitize=fuzzer-no-link)
-  else()
-    quorvel_unity_build(quorvel_${folder})
   endif()
   # The fuzz targets' build compiles every folder library, whatever folders come.
   set_property(GLOBAL APPEND PROPERTY QUORVEL_FOLDER_LIBRARIES quorvel_${folder})
