@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QStyle>
 #include <QTest>
+#include <cmath>
 
 #include "terminal_harness.h"
 #include "ui/session_colours.h"
@@ -32,6 +33,7 @@ class SessionColoursTest : public QObject {
   void linesAreReadableOnTheBase_data();
   void linesAreReadableOnTheBase();
   void valueBoxesFollowAPaletteChange();
+  void contrastIsTheWcagRatio();
 };
 
 void SessionColoursTest::linesAreReadableOnTheBase_data() {
@@ -77,6 +79,23 @@ void SessionColoursTest::valueBoxesFollowAPaletteChange() {
   QCOMPARE(tx->palette().color(QPalette::Text), dark.color(QPalette::Text));
   QApplication::setPalette(before);
   QTRY_COMPARE(tx->palette().color(QPalette::Base), before.color(QPalette::Window));
+}
+
+void SessionColoursTest::contrastIsTheWcagRatio() {
+  // Every channel value, a grey on black, against the formula itself.
+  for (int value = 0; value <= 255; ++value) {
+    double c = value / 255.0;
+    double linear = c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    double expected = (linear + 0.05) / 0.05;
+    QColor grey(value, value, value);
+    QVERIFY2(std::abs(ContrastRatio(grey, Qt::black) - expected) < 1e-6 * expected,
+             qPrintable(QString::number(value)));
+  }
+  // The weights of red, green and blue, and the ratio's order not mattering.
+  QCOMPARE(qRound(ContrastRatio(Qt::white, Qt::black) * 100), 2100);
+  QCOMPARE(qRound(ContrastRatio(QColor(0x77, 0x77, 0x77), Qt::white) * 100), 448);
+  QCOMPARE(qRound(ContrastRatio(Qt::white, QColor(0xff, 0, 0)) * 100), 400);
+  QCOMPARE(qRound(ContrastRatio(QColor(0, 0, 0xff), Qt::black) * 100), 244);
 }
 
 QTEST_MAIN(SessionColoursTest)
