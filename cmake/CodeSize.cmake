@@ -7,14 +7,18 @@
 # worker, the history, the console's emulator, the transfers, the plot's
 # reading) keeps the build's optimisation.
 
-# quorvel_compact_code(TARGET): TARGET compiled for size in an optimised build.
+# An optimised build: neither a sanitizer's nor a debugging one, and
+# compiled with an -O level that -Os can stand in for.
+string(TOUPPER "${CMAKE_BUILD_TYPE}" quorvel_config)
+if(QUORVEL_SANITIZER STREQUAL "" AND NOT CMAKE_BUILD_TYPE STREQUAL "Debug" AND
+   "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${quorvel_config}}" MATCHES "-O[1-3]")
+  set(QUORVEL_OPTIMISED_BUILD ON)
+endif()
+
+# quorvel_compact_code(TARGET): TARGET compiled for size in an optimised build
+# (the target's options come after the build's flags; the last -O wins).
 function(quorvel_compact_code target)
-  if(NOT QUORVEL_SANITIZER STREQUAL "" OR CMAKE_BUILD_TYPE STREQUAL "Debug")
-    return()
-  endif()
-  string(TOUPPER "${CMAKE_BUILD_TYPE}" config)
-  # The build's own flags come first on the command line; the last -O wins.
-  if("${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${config}}" MATCHES "-O[1-3]")
+  if(QUORVEL_OPTIMISED_BUILD)
     target_compile_options(${target} PRIVATE -Os)
   endif()
 endfunction()
@@ -25,8 +29,8 @@ endfunction()
 # each function in a section of its own and lld's ordering file.
 option(QUORVEL_START_ORDER "Place the code that runs at start together" ON)
 set(QUORVEL_START_ORDER_FILE ${PROJECT_SOURCE_DIR}/ui/start_order.txt)
-if(QUORVEL_START_ORDER AND QUORVEL_LLD AND QUORVEL_LLD_PROGRAM AND QUORVEL_SANITIZER STREQUAL "" AND
-   NOT CMAKE_BUILD_TYPE STREQUAL "Debug" AND EXISTS ${QUORVEL_START_ORDER_FILE})
+if(QUORVEL_START_ORDER AND QUORVEL_OPTIMISED_BUILD AND QUORVEL_LLD AND QUORVEL_LLD_PROGRAM AND
+   EXISTS ${QUORVEL_START_ORDER_FILE})
   add_compile_options(-ffunction-sections)
   set(QUORVEL_START_ORDER_ACTIVE ON)
 endif()

@@ -44,13 +44,12 @@ def has_open(pid, path):
 
 def functions_run(profile):
     """Names of the functions in callgrind's output, in the order first named."""
-    names, found = {}, []
+    # A name is written out once, where callgrind first numbers it.
+    found = []
     for line in open(profile):
-        m = re.match(r'c?fn=\((\d+)\)(?: (.*))?$', line.rstrip('\n'))
-        if m and m.group(2) is not None:
-            name = re.sub(r"'\d+$", '', m.group(2))  # a recursion's level
-            names[m.group(1)] = name
-            found.append(name)
+        m = re.match(r'c?fn=\(\d+\) (.*)$', line.rstrip('\n'))
+        if m:
+            found.append(re.sub(r"'\d+$", '', m.group(1)))  # less a recursion's level
     return found
 
 
