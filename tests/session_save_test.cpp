@@ -168,6 +168,9 @@ TEST_F(SessionCaptureTest, ReceivedAndSentLandInOrder) {
   const uint8_t reply[] = {'r', 'e'};
   writer.Reply(reply, 2);  // the path of echo and auto-reply
   EXPECT_EQ(device.Receive(2).size(), 2u);
+  // The terminal replies from the receive worker, so the next read waits for
+  // the reply to be kept; from the test's thread the device could overtake it.
+  ASSERT_TRUE(WaitForBytes(13));
   device.Send("again\n");
   ASSERT_TRUE(WaitForBytes(19));
   EXPECT_EQ(Lines(), (std::vector<std::string>{"RX ping\n", "TX pong\r\n", "TX re", "RX again\n"}));
