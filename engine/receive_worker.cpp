@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -102,33 +103,51 @@ class Pass {
       }
       return;
     }
-    int room = kChunkCapacity - chunkLength_;
-    int got = hub_.port.Read(chunk_ + chunkLength_, room);
-    if (got > 0) hub_.listeners.Received(chunk_ + chunkLength_, got);
+    // One read takes what the port has, up to several bursts' worth: a
+    // flood costs fewer reads and fewer hand-overs to the listeners, and the
+    // bursts come out as a read per burst would give them.
+    int got = hub_.port.Read(read_, kReadCapacity);
+    if (got > 0) hub_.listeners.Received(read_, got);
     hub_.EndWorkerRead();
     if (terminal_) terminal_->SendDue();
     if (answers_) answers_->SendDue();
     if (got > 0) {
-      if (terminal_) terminal_->Read(chunk_ + chunkLength_, got);
-      if (answers_) answers_->Received(chunk_ + chunkLength_, got);
-      chunkLength_ = std::min(chunkLength_ + got, kChunkCapacity);
+      TakeRead(read_, got);
+      return;
     }
-    if (chunkLength_ > 0 && got <= 0) {
+    QuietRead();
+    Rest();
+  }
+
+ private:
+  // The bytes of one read, a burst's room at a time. A burst that fills its
+  // chunk ends there, as if the next read had found no room.
+  void TakeRead(const uint8_t* bytes, int count) {
+    while (count > 0) {
+      int piece = std::min(count, kChunkCapacity - chunkLength_);
+      if (terminal_) terminal_->Read(bytes, piece);
+      if (answers_) answers_->Received(bytes, piece);
+      std::memcpy(chunk_ + chunkLength_, bytes, static_cast<size_t>(piece));
+      chunkLength_ += piece;
+      bytes += piece;
+      count -= piece;
+      if (chunkLength_ == kChunkCapacity) QuietRead();
+    }
+  }
+
+  // A read that found nothing (or no room): the burst so far is shown and
+  // the frame judged.
+  void QuietRead() {
+    if (chunkLength_ > 0) {
       FlushBurst();
       quietDue_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(kQuietNoticeMs);
       quietNoticePending_ = true;
     }
-    if (got <= 0) {
-      if (terminal_) terminal_->Answer();
-      if (answers_) answers_->Quiet(false);
-      NoticeQuiet();
-      // A full burst ended for want of room, not because the line is quiet:
-      // what follows is read at once, without a wait that would not wait.
-      if (room > 0) Rest();
-    }
+    if (terminal_) terminal_->Answer();
+    if (answers_) answers_->Quiet(false);
+    NoticeQuiet();
   }
 
- private:
   void FlushBurst() {
     if (terminal_) {
       terminal_->BeforeBurst();
@@ -210,12 +229,16 @@ class Pass {
   }
 
   static constexpr int kDivertedCapacity = 64 * 1024;
+  // A pseudo-terminal hands at most 4 KB a read; a USB adapter or a
+  // network port may hand more.
+  static constexpr int kReadCapacity = 16 * 1024;
   static constexpr int kAsideLookMs = 100;
 
   LinkHub& hub_;
   std::optional<TerminalSide> terminal_;
   std::optional<RuleResponder> answers_;  // a line without a terminal that answers rules
   uint8_t chunk_[kChunkCapacity];
+  uint8_t read_[kReadCapacity];
   int chunkLength_ = 0;
   std::vector<uint8_t> diverted_;  // made at the first transfer
   bool quietNoticePending_ = false;
